@@ -1,0 +1,49 @@
+#include "device/clock.h"
+
+#include <atomic>
+#include <chrono>
+#include <ctime>
+
+namespace ulvarin {
+namespace {
+
+struct ClockBase {
+    std::chrono::steady_clock::time_point steadyStart;
+    double wallStart;
+
+    ClockBase() {
+        auto wall = std::chrono::system_clock::now();
+        steadyStart = std::chrono::steady_clock::now();
+        auto sinceEpoch = wall.time_since_epoch();
+        auto secs = std::chrono::duration_cast<std::chrono::seconds>(sinceEpoch);
+        auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch - secs);
+        std::time_t t = static_cast<std::time_t>(secs.count());
+        std::tm local{};
+        localtime_r(&t, &local);
+        wallStart = static_cast<double>(secs.count() + local.tm_gmtoff) + millis.count() / 1000.0;
+    }
+};
+
+const ClockBase& Base() {
+    static const ClockBase base;
+    return base;
+}
+
+std::atomic<double> gLastReading{0.0};
+
+}  // namespace
+
+double MpxClock::Now() {
+    const ClockBase& base = Base();
+    std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - base.steadyStart;
+    double now = base.wallStart + elapsed.count();
+    gLastReading.store(now, std::memory_order_relaxed);
+    return now;
+}
+
+double MpxClock::LastReading() {
+    double last = gLastReading.load(std::memory_order_relaxed);
+    return last != 0.0 ? last : Now();
+}
+
+}  // namespace ulvarin
