@@ -41,6 +41,7 @@ public:
     // An error message that arrived while this record waited for a command's response;
     // kept (copied) so the command can report it as a device-reported failure.
     char pendingError[256] = {};
+    int8_t pendingErrorKind = 0;
 };
 
 }  // namespace ulvarin

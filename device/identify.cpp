@@ -1,14 +1,134 @@
-// Reset and chip identification of an interface.
+#include "device/identify.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
 #include "device/link.h"
+#include "device/protocol.h"
 #include "device/report.h"
 
 namespace ulvarin {
+namespace {
 
-bool ResetInterface(MpxDevice& handle) {
-    ReportError(handle, kUnsupported, "Reset not available yet.");
-    return false;
+constexpr char kOnLine[] = "!Unit is on line. ";
+constexpr size_t kOnLineLength = 18;
+constexpr int kChipIdCapacity = 64;
+constexpr int kMaxChipIdEntries = kChipIdCapacity / 8;
+
+uint8_t ReverseBits(uint8_t b) {
+    b = static_cast<uint8_t>((b & 0xF0) >> 4 | (b & 0x0F) << 4);
+    b = static_cast<uint8_t>((b & 0xCC) >> 2 | (b & 0x33) << 2);
+    return static_cast<uint8_t>((b & 0xAA) >> 1 | (b & 0x55) << 1);
 }
 
-bool ReadChipIds(MpxDevice&, char*, int) { return false; }
+// Parses the chip report after the prefixes; false when it is in neither form.
+bool ParseChipReport(DeviceDescr& d, const char* report) {
+    int chips = 0;
+    if (std::sscanf(report, "Medipix chips: %d Ready", &chips) == 1) {
+        if (chips < 0 || chips > kMaxChips) return false;
+        d.chipCount = static_cast<uint8_t>(chips);
+        return true;
+    }
+    char type[4] = "   ";
+    int second = 0;
+    if (std::sscanf(report, "Medipix %c%c%c chips: %d Medipix chips: %d Ready", &type[0],
+                    &type[1], &type[2], &chips, &second) != 5)
+        return false;
+    if (chips < 0 || chips > kMaxChips) return false;
+    if (std::strcmp(type, "MXR") == 0) d.isMxr = true;
+    if (std::strcmp(type, "TPX") == 0) d.isMxr = d.isTimepix = true;
+    d.chipCount = static_cast<uint8_t>(chips);
+    return true;
+}
+
+// Appends one chip's entry to `text` and updates the family flags from its code.
+void AppendChipId(DeviceDescr& d, const uint8_t* record, char* text, size_t room) {
+    const uint8_t a = ReverseBits(record[1]);
+    const uint8_t b = ReverseBits(record[2]);
+    const uint8_t c = ReverseBits(record[3]);
+    const size_t used = std::strlen(text);
+    if (a == 0 && b == 0 && (c & 7) == 0) {
+        std::snprintf(text + used, room - used, "000-W000 ");
+        return;
+    }
+    d.isMxr = true;
+    if (c & 8) d.isTimepix = true;
+    std::snprintf(text + used, room - used, "%c%02d-W%04d ", 0x40 + (a & 0x0F), 12 - (a >> 4),
+                  ((c & 7) << 8) | b);
+}
+
+}  // namespace
+
+bool ResetInterface(MpxDevice& handle) {
+    MpxStatLeveler level(handle);
+    DeviceDescr* d = FindDevice(handle);
+    if (d == nullptr) return false;
+    MpxCommandResponse record;
+    if (!ExecuteCommand(handle, record, "_", 1, -1.0, 3)) return false;
+
+    char line[512];
+    const int n = ReceiveUntil(handle, line, 511, '\r', 10.0, 2.0);
+    if (n <= 0) {
+        d->chipCount = 0;
+        // Silence leaves only the command's own success on the handle; never report the
+        // missing line as anything milder than an unresponsive device.
+        const int8_t kind = handle.reportKind > kMessage ? handle.reportKind : kNotResponding;
+        ReportError(handle, kind, "Reset command failed. Bad response.");
+        return false;
+    }
+    line[n] = 0;  // drop the CR
+    if (std::strncmp(line, kOnLine, kOnLineLength) != 0) {
+        ReportError(handle, kFatalError, "Reset command failed. Bad response format: %s", line);
+        return false;
+    }
+    const char* rest = line + kOnLineLength;
+    int retries = 0;
+    while (std::strncmp(rest, kOnLine, kOnLineLength) == 0) {
+        rest += kOnLineLength;
+        ++retries;
+    }
+    if (retries > 0) ReportError(handle, kMessage, "%d retries needed to reset the interface.", retries);
+    if (!ParseChipReport(*d, rest)) {
+        ReportError(handle, kFatalError, "Reset command failed. Bad response format: %s", line);
+        return false;
+    }
+    return true;
+}
+
+bool ReadChipIds(MpxDevice& handle, char* buffer, int capacity) {
+    MpxStatLeveler level(handle);
+    DeviceDescr* d = FindDevice(handle);
+    if (d == nullptr) return false;
+    MpxCommandResponse record;
+    if (!ExecuteCommand(handle, record, "|")) return false;
+
+    d->isMxr = d->isTimepix = false;
+    char text[kChipIdCapacity + 1] = {};
+    const int chips = std::min<int>({d->chipCount, kMaxChipIdEntries,
+                                     static_cast<int>(record.count / 4)});
+    for (int i = 0; i < chips; ++i) AppendChipId(*d, record.parameters + 4 * i, text, sizeof text);
+    const size_t length = std::strlen(text);
+    if (length > 0 && text[length - 1] == ' ') text[length - 1] = 0;
+    std::memcpy(d->chipIdText, text, sizeof text);
+
+    if (capacity < 0) capacity = kChipIdCapacity;
+    if (buffer != nullptr && capacity > 0 && buffer != d->chipIdText) {
+        std::strncpy(buffer, d->chipIdText, static_cast<size_t>(capacity));
+        buffer[capacity - 1] = 0;
+    }
+    return true;
+}
+
+bool ReadVersionInfo(MpxDevice& handle, char* buffer, int capacity) {
+    MpxStatLeveler level(handle);
+    if (FindDevice(handle) == nullptr) return false;
+    MpxCommandResponse record;
+    if (!ExecuteCommand(handle, record, "i")) return false;
+    if (buffer != nullptr && capacity > 0)
+        std::snprintf(buffer, static_cast<size_t>(capacity), "%s",
+                      reinterpret_cast<const char*>(record.parameters));
+    return true;
+}
 
 }  // namespace ulvarin

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "device/clock.h"
+#include "device/identify.h"
 #include "device/report.h"
 
 namespace ulvarin {

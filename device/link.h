@@ -64,8 +64,4 @@ using TrafficHook = void (*)(MpxDevice& handle, const uint8_t* bytes, uint32_t c
                              int direction, void* user);
 void SetTrafficHook(TrafficHook hook, void* user);
 
-// Identification run by OpenDevice with reset (the reset and chip ID commands).
-bool ResetInterface(MpxDevice& handle);
-bool ReadChipIds(MpxDevice& handle, char* buffer, int capacity);
-
 }  // namespace ulvarin

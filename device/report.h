@@ -11,20 +11,18 @@
 namespace ulvarin {
 
 // Report kinds; above 1 are errors.
-enum ReportKind : int8_t {
-    kNoError = 0,
-    kMessage = 1,
-    kGeneralError = 2,
-    kBadHandle = 3,
-    kTransmissionFailed = 4,
-    kNotResponding = 5,
-    kBadParameter = 6,
-    kDeviceError = 7,
-    kBadResponse = 8,
-    kFatalError = 9,
-    kTimeoutError = 10,
-    kUnsupported = 11,
-};
+constexpr int8_t kNoError = 0;
+constexpr int8_t kMessage = 1;
+constexpr int8_t kGeneralError = 2;
+constexpr int8_t kBadHandle = 3;
+constexpr int8_t kTransmissionFailed = 4;
+constexpr int8_t kNotResponding = 5;
+constexpr int8_t kBadParameter = 6;
+constexpr int8_t kDeviceError = 7;
+constexpr int8_t kBadResponse = 8;
+constexpr int8_t kFatalError = 9;
+constexpr int8_t kTimeoutError = 10;
+constexpr int8_t kUnsupported = 11;
 
 // Records a report in `handle` (text at most 255 characters, a pending report appended in
 // parentheses), copies the handle into its device's lastReport, then calls the report hook
