@@ -1,0 +1,34 @@
+// Conversions between physical values (volts, seconds, counts) and the numbers the
+// interface takes and sends.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace ulvarin {
+
+// Bias supply: below 23 V off (0); 104.5 V and more: code 1 (highest); otherwise
+// 255 - trunc((v - 23) / 81.5 * 254).
+uint8_t BiasToCode(double volts);
+// Code 0: 4.5 V; otherwise 23 + (256 - code) / 255 * 81.5 V.
+double CodeToBias(uint8_t code);
+
+// Interface DAC0/DAC1 (12 bits, 2.5 V full scale).
+uint16_t DacVoltsToCode(double volts);
+double DacCodeToVolts(uint32_t code);
+// ADC monitor reading (12 bits, 2.5 V full scale).
+double AdcToVolts(uint32_t value);
+// "%d.%04d V" with the whole volts and the truncated ten-thousandths.
+std::string FormatAdcVolts(double volts);
+
+// Timer ticks per second for the interface's clock code (2: 8 MHz, else 20 MHz).
+double TimerClock(uint8_t clockCode);
+// Six little-endian bytes of floor(max(1, f * (s - 5.3 us))); a negative time counts as 1 s.
+void SecondsToBytes(double seconds, uint8_t clockCode, uint8_t* out6);
+// Six little-endian bytes of floor(count).
+void CountToBytes(double count, uint8_t* out6);
+// The 48-bit number in six little-endian bytes.
+uint64_t BytesToNumber48(const uint8_t* bytes6);
+double BytesToSeconds(const uint8_t* bytes6, uint8_t clockCode);
+
+}  // namespace ulvarin
