@@ -14,16 +14,18 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-constexpr ChipFamily kFamilies[] = {ChipFamily::kMedipix2, ChipFamily::kMxr,
-                                    ChipFamily::kTimepix};
+constexpr ChipFamily kFamilies[] = {ChipFamily::kMedipix2, ChipFamily::kMxr, ChipFamily::kTimepix};
 
 }  // namespace
 
 std::string_view FamilyName(ChipFamily family) {
     switch (family) {
-        case ChipFamily::kMedipix2: return "Medipix2";
-        case ChipFamily::kMxr: return "MXR";
-        case ChipFamily::kTimepix: return "Timepix";
+        case ChipFamily::kMedipix2:
+            return "Medipix2";
+        case ChipFamily::kMxr:
+            return "MXR";
+        case ChipFamily::kTimepix:
+            return "Timepix";
     }
     return "Medipix2";
 }

@@ -9,7 +9,9 @@ namespace ulvarin::sim {
 enum class ChipFamily { kMedipix2, kMxr, kTimepix };
 
 // True for the families with 14-bit counters and the 14-bit stream format (MXR, Timepix).
-constexpr bool IsWide(ChipFamily family) { return family != ChipFamily::kMedipix2; }
+constexpr bool IsWide(ChipFamily family) {
+    return family != ChipFamily::kMedipix2;
+}
 
 // Display name: "Medipix2", "MXR" or "Timepix".
 std::string_view FamilyName(ChipFamily family);

@@ -24,8 +24,8 @@ ChipId DefaultChipId(ChipFamily family, int index) {
 }
 
 bool IsEncodable(const ChipId& id) {
-    return id.column >= 'A' && id.column <= 'O' && id.row >= 0 && id.row <= 12 &&
-           id.wafer >= 0 && id.wafer <= 2047;
+    return id.column >= 'A' && id.column <= 'O' && id.row >= 0 && id.row <= 12 && id.wafer >= 0 &&
+           id.wafer <= 2047;
 }
 
 std::array<uint8_t, 4> EncodeChipId(const ChipId& id) {

@@ -12,12 +12,13 @@
 namespace ulvarin::sim {
 namespace {
 
+using Params = std::span<const uint8_t>;
+
 // Commands that only change one setting of the interface and acknowledge.
 struct StateSetter {
     uint8_t letter;
-    void (*apply)(InterfaceState& s, std::span<const uint8_t> params);
+    void (*apply)(InterfaceState& s, Params params);
 };
-using Params = std::span<const uint8_t>;
 
 template <size_t N>
 void Keep(std::array<uint8_t, N>& field, Params params) {
@@ -279,7 +280,6 @@ const std::array<CommandHandlers::Handler, 256>& CommandHandlers::Table() {
     }();
     return table;
 }
-
 
 void EmulatedInterface::Execute(const Command& command) {
     CommandHandlers::Table()[command.letter()](*this, command);

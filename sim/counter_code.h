@@ -8,7 +8,9 @@ namespace ulvarin::sim {
 
 // Highest count a counter can hold before its register cycle repeats: 8,000 (13 bits)
 // or 11,810 (14 bits).
-constexpr int MaxCount(bool wide) { return wide ? 11810 : 8000; }
+constexpr int MaxCount(bool wide) {
+    return wide ? 11810 : 8000;
+}
 
 // Register state of a counter holding `count`; counts above MaxCount saturate there,
 // negative counts read as 0.

@@ -1,6 +1,7 @@
 #include "sim/emulated_interface.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 #include "device/stream_layout.h"
 #include "sim/matrix_stream.h"
@@ -10,12 +11,15 @@ namespace {
 
 constexpr uint8_t kOk[] = {'O', 'K', '\r'};
 
-void AppendOk(std::vector<uint8_t>& bytes) { bytes.insert(bytes.end(), std::begin(kOk), std::end(kOk)); }
+void AppendOk(std::vector<uint8_t>& bytes) {
+    bytes.insert(bytes.end(), std::begin(kOk), std::end(kOk));
+}
 
 }  // namespace
 
 EmulatedInterface::EmulatedInterface(InterfaceConfig config, Clock::time_point now)
     : config_(std::move(config)), startedAt_(now) {
+    if (!IsValid(config_)) throw std::invalid_argument("invalid emulated interface configuration");
     for (int i = static_cast<int>(config_.chipIds.size()); i < config_.chipCount; ++i)
         config_.chipIds.push_back(DefaultChipId(config_.family, i));
     config_.chipIds.resize(static_cast<size_t>(config_.chipCount));
@@ -25,7 +29,8 @@ EmulatedInterface::EmulatedInterface(InterfaceConfig config, Clock::time_point n
 
 size_t EmulatedInterface::ParameterBytes(const CommandDescr& command) const {
     const auto chips = static_cast<size_t>(config_.chipCount);
-    if (command.commandBytes == kParamFrameStream) return FrameStreamBytes(config_.chipCount, Wide());
+    if (command.commandBytes == kParamFrameStream)
+        return FrameStreamBytes(config_.chipCount, Wide());
     if (command.letter == 'd') {
         // The DAC stream carries one byte more on multi-chip Medipix2 interfaces.
         const bool extra = config_.family == ChipFamily::kMedipix2 && chips > 1;

@@ -20,7 +20,7 @@ namespace ulvarin::sim {
 
 class EmulatedInterface {
 public:
-    // Powers the interface up at `now`. `config` must satisfy IsValid.
+    // Powers the interface up at `now`. Throws std::invalid_argument unless IsValid(config).
     EmulatedInterface(InterfaceConfig config, Clock::time_point now);
 
     // Takes bytes the host wrote at `now`. A command may arrive split over several calls; its

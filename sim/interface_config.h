@@ -12,11 +12,11 @@ namespace ulvarin::sim {
 
 struct InterfaceConfig {
     ChipFamily family = ChipFamily::kMedipix2;
-    int chipCount = 1;                 // 1..4
-    std::vector<ChipId> chipIds;       // one per chip; missing entries get DefaultChipId
-    int extraRestarts = 0;             // extra "Unit is on line." prefixes after a reset
-    std::chrono::milliseconds restartDelay{100};     // "_" answer to reset line
-    std::chrono::milliseconds watchdogSilence{1000}; // "," to watchdog alert
+    int chipCount = 1;                            // 1..4
+    std::vector<ChipId> chipIds;                  // one per chip; missing entries get DefaultChipId
+    int extraRestarts = 0;                        // extra "Unit is on line." prefixes after a reset
+    std::chrono::milliseconds restartDelay{100};  // "_" answer to reset line
+    std::chrono::milliseconds watchdogSilence{1000};  // "," to watchdog alert
 };
 
 // A configuration with the default chip codes and timings.

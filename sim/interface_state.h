@@ -14,10 +14,10 @@ struct InterfaceState {
     // Chips.
     bool chipPower = false;
     bool positivePolarity = true;
-    int fsr = 0;                  // selected FSR, 0 or 1
-    uint8_t timepixClock = 0;     // 0..3 = 10, 20, 40, 80 MHz
-    uint8_t cmos = 0;             // CMOS settings byte
-    std::vector<uint8_t> dacStream;  // last "d" parameters, as received
+    int fsr = 0;                          // selected FSR, 0 or 1
+    uint8_t timepixClock = 0;             // 0..3 = 10, 20, 40, 80 MHz
+    uint8_t cmos = 0;                     // CMOS settings byte
+    std::vector<uint8_t> dacStream;       // last "d" parameters, as received
     std::array<uint8_t, 3> testPulses{};  // last "O" parameters
 
     // Shutter and its interval measurement.
@@ -26,7 +26,7 @@ struct InterfaceState {
     Clock::time_point shutterClosedAt{};
 
     // Analog side.
-    uint8_t biasCode = 0;         // 0 = off
+    uint8_t biasCode = 0;  // 0 = off
     std::array<uint16_t, 2> interfaceDac{};
     std::array<uint8_t, 4> scopeSetup{};
     bool triggerOut = false;

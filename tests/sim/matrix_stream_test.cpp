@@ -66,8 +66,8 @@ TEST_P(MatrixStreamTest, FrameCarriesEveryChipsCountsAsTheHostDecodesThem) {
     const std::vector<uint16_t> decoded = ReferenceDecodeFrame(stream, Chips(), wide);
     for (int chip = 0; chip < Chips(); ++chip) {
         for (int pixel = 0; pixel < kChipPixels; ++pixel) {
-            const int count = std::min<int>(counts[static_cast<size_t>(chip)][static_cast<size_t>(pixel)],
-                                            MaxCount(wide));
+            const int count = std::min<int>(
+                counts[static_cast<size_t>(chip)][static_cast<size_t>(pixel)], MaxCount(wide));
             uint16_t expected = ReferenceCode(count, wide);
             // The host's shift of chip 0's block drops the block's first bit: bit 12 of
             // pixel (row 0, column 255) on multi-chip 13-bit streams.
@@ -81,7 +81,8 @@ TEST_P(MatrixStreamTest, FrameCarriesEveryChipsCountsAsTheHostDecodesThem) {
 TEST_P(MatrixStreamTest, SetMatrixKeepsEachPixelsRegisterBits) {
     std::uniform_int_distribution<int> anyWord(0, 0xFFFF);
     std::vector<uint16_t> words;
-    for (int i = 0; i < Chips() * kChipPixels; ++i) words.push_back(static_cast<uint16_t>(anyWord(random)));
+    for (int i = 0; i < Chips() * kChipPixels; ++i)
+        words.push_back(static_cast<uint16_t>(anyWord(random)));
 
     // A command right after the stream proves the emulator took exactly the stream's bytes.
     link.Send("S" + Bytes(ReferenceConfigStream(words, Chips(), Wide())) + "#");
@@ -91,13 +92,14 @@ TEST_P(MatrixStreamTest, SetMatrixKeepsEachPixelsRegisterBits) {
     for (int chip = 0; chip < Chips(); ++chip) {
         const auto& config = link.Emulated().Chip(chip).pixelConfig;
         for (int pixel = 0; pixel < kChipPixels; ++pixel)
-            ASSERT_EQ(config[static_cast<size_t>(pixel)], words[static_cast<size_t>(chip * kChipPixels + pixel)] & mask)
+            ASSERT_EQ(config[static_cast<size_t>(pixel)],
+                      words[static_cast<size_t>(chip * kChipPixels + pixel)] & mask)
                 << "chip " << chip << " row " << pixel / 256 << " column " << pixel % 256;
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(FamiliesAndChipCounts, MatrixStreamTest, testing::ValuesIn(AllStreamCases()),
-                         CaseName);
+INSTANTIATE_TEST_SUITE_P(FamiliesAndChipCounts, MatrixStreamTest,
+                         testing::ValuesIn(AllStreamCases()), CaseName);
 
 TEST(MatrixStream, CloseShutterReadSendsTheSameFrameAsReadMatrix) {
     EmulatorLink link({MakeInterfaceConfig(ChipFamily::kMxr, 2)});

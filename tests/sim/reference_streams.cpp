@@ -28,14 +28,18 @@ struct Layout {
     size_t stride;  // chip block distance in the stream
 };
 
-Layout LayoutOf(bool wide) { return wide ? Layout{14, 448, 114720} : Layout{13, 416, 114688}; }
+Layout LayoutOf(bool wide) {
+    return wide ? Layout{14, 448, 114720} : Layout{13, 416, 114688};
+}
 
 size_t ByteOf(const Layout& l, int row, int column, int bit) {
     return static_cast<size_t>(row) * l.rowBytes + static_cast<size_t>(l.planes - 1 - bit) * 32 +
            static_cast<size_t>((255 - column) / 8);
 }
 
-uint8_t MaskOf(int column) { return static_cast<uint8_t>(0x80 >> ((255 - column) % 8)); }
+uint8_t MaskOf(int column) {
+    return static_cast<uint8_t>(0x80 >> ((255 - column) % 8));
+}
 
 }  // namespace
 
@@ -55,7 +59,8 @@ uint16_t ReferenceCode(int count, bool wide) {
     return (wide ? broad : narrow).at(static_cast<size_t>(count));
 }
 
-std::vector<uint16_t> ReferenceDecodeFrame(const std::vector<uint8_t>& stream, int chips, bool wide) {
+std::vector<uint16_t> ReferenceDecodeFrame(const std::vector<uint8_t>& stream, int chips,
+                                           bool wide) {
     const Layout l = LayoutOf(wide);
     std::vector<uint16_t> values(static_cast<size_t>(chips) * 65536, 0);
     for (int chip = 0; chip < chips; ++chip) {
@@ -66,12 +71,14 @@ std::vector<uint16_t> ReferenceDecodeFrame(const std::vector<uint8_t>& stream, i
             for (int column = 0; column < 256; ++column)
                 for (int bit = 0; bit < l.planes; ++bit)
                     if (block[ByteOf(l, row, column, bit)] & MaskOf(column))
-                        values[chip * 65536 + row * 256 + column] |= static_cast<uint16_t>(1 << bit);
+                        values[chip * 65536 + row * 256 + column] |=
+                            static_cast<uint16_t>(1 << bit);
     }
     return values;
 }
 
-std::vector<uint8_t> ReferenceConfigStream(const std::vector<uint16_t>& words, int chips, bool wide) {
+std::vector<uint8_t> ReferenceConfigStream(const std::vector<uint16_t>& words, int chips,
+                                           bool wide) {
     const Layout l = LayoutOf(wide);
     std::vector<uint8_t> stream(FrameStreamBytes(chips, wide), 0);
     stream[0] = 0xFF;
@@ -83,7 +90,8 @@ std::vector<uint8_t> ReferenceConfigStream(const std::vector<uint16_t>& words, i
                     if (words[chip * 65536 + row * 256 + column] & (1 << bit))
                         block[ByteOf(l, row, column, bit)] |= MaskOf(column);
         if (!wide) ShiftBits(block, chip);
-        std::copy(block.begin(), block.end(), stream.begin() + 1 + static_cast<std::ptrdiff_t>(l.stride * chip));
+        std::copy(block.begin(), block.end(),
+                  stream.begin() + 1 + static_cast<std::ptrdiff_t>(l.stride * chip));
     }
     return stream;
 }

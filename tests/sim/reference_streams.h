@@ -12,10 +12,12 @@ uint16_t ReferenceCode(int count, bool wide);
 
 // Register values of all pixels (chip * 65536 + row * 256 + column) of a received frame
 // stream, decoded the way the host does it (including its per-chip block shifts).
-std::vector<uint16_t> ReferenceDecodeFrame(const std::vector<uint8_t>& stream, int chips, bool wide);
+std::vector<uint16_t> ReferenceDecodeFrame(const std::vector<uint8_t>& stream, int chips,
+                                           bool wide);
 
 // The parameter bytes of "Set matrix" as the host builds them for these pixel words, with
 // zeros after the built stream.
-std::vector<uint8_t> ReferenceConfigStream(const std::vector<uint16_t>& words, int chips, bool wide);
+std::vector<uint8_t> ReferenceConfigStream(const std::vector<uint16_t>& words, int chips,
+                                           bool wide);
 
 }  // namespace ulvarin::sim::test
