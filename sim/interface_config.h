@@ -1,0 +1,28 @@
+// What an emulated interface is made of: its chips and a few firmware timings.
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "sim/chip_family.h"
+#include "sim/chip_id.h"
+
+namespace ulvarin::sim {
+
+struct InterfaceConfig {
+    ChipFamily family = ChipFamily::kMedipix2;
+    int chipCount = 1;                            // 1..4
+    std::vector<ChipId> chipIds;                  // one per chip; missing entries get DefaultChipId
+    int extraRestarts = 0;                        // extra "Unit is on line." prefixes after a reset
+    std::chrono::milliseconds restartDelay{100};  // "_" answer to reset line
+    std::chrono::milliseconds watchdogSilence{1000};  // "," to watchdog alert
+};
+
+// A configuration with the default chip codes and timings.
+InterfaceConfig MakeInterfaceConfig(ChipFamily family, int chipCount);
+
+// True when the chip count is 1..4 and every given chip code is encodable.
+bool IsValid(const InterfaceConfig& config);
+
+}  // namespace ulvarin::sim

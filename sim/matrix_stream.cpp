@@ -1,0 +1,95 @@
+#include "sim/matrix_stream.h"
+
+#include <cassert>
+
+#include "device/stream_layout.h"
+#include "sim/counter_code.h"
+
+namespace ulvarin::sim {
+namespace {
+
+// Bits of a byte buffer are numbered most significant bit of byte 0 first.
+void SetBit(std::span<uint8_t> bytes, size_t bit) {
+    bytes[bit / 8] |= static_cast<uint8_t>(0x80u >> (bit % 8));
+}
+
+bool GetBit(std::span<const uint8_t> bytes, size_t bit) {
+    return (bytes[bit / 8] & (0x80u >> (bit % 8))) != 0;
+}
+
+struct Format {
+    int planes;
+    int rowBytes;
+    size_t blockBytes;  // distance between chip blocks in a stream
+};
+
+Format FormatOf(bool wide) {
+    if (wide) return {kPlanes14, kRowBytes14, kChipBlock14};
+    return {kPlanes13, kRowBytes13, kChipBlock13};
+}
+
+// Position of register bit `bit` of pixel (row, column) counted from the chip data's first bit.
+size_t PixelBit(const Format& f, int row, int column, int bit) {
+    const size_t planeStart = static_cast<size_t>(row) * f.rowBytes +
+                              static_cast<size_t>(f.planes - 1 - bit) * kPlaneBytes;
+    return planeStart * 8 + static_cast<size_t>(255 - column);
+}
+
+// Stream bit holding chip `chip`'s first data bit in a frame the interface sends.
+size_t FrameChipOrigin(const Format& f, int chipCount, bool wide, int chip) {
+    const size_t blockStart = static_cast<size_t>(chipCount) + f.blockBytes * chip;
+    const int skew = (!wide && chipCount > 1) ? chip - 1 : 0;
+    return blockStart * 8 + skew;  // chipCount >= 1 keeps chip 0's skew of -1 in range
+}
+
+// Stream bit holding chip `chip`'s first data bit in a "Set matrix" stream.
+size_t ConfigChipOrigin(const Format& f, bool wide, int chip) {
+    const size_t blockStart = 1 + f.blockBytes * chip;
+    return blockStart * 8 + (wide ? 0 : chip);
+}
+
+}  // namespace
+
+void AppendFrameStream(std::vector<uint8_t>& out,
+                       std::span<const std::span<const uint16_t>> chipCounts, bool wide) {
+    const Format f = FormatOf(wide);
+    const int chipCount = static_cast<int>(chipCounts.size());
+    const size_t start = out.size();
+    out.resize(start + FrameStreamBytes(chipCount, wide), 0);
+    const std::span<uint8_t> stream(out.data() + start, out.size() - start);
+    for (int chip = 0; chip < chipCount; ++chip) {
+        const size_t origin = FrameChipOrigin(f, chipCount, wide, chip);
+        const auto counts = chipCounts[chip];
+        assert(counts.size() >= static_cast<size_t>(kChipPixels));
+        for (int row = 0; row < 256; ++row) {
+            for (int column = 0; column < 256; ++column) {
+                const uint16_t code = CountToCode(counts[row * 256 + column], wide);
+                for (int bit = 0; bit < f.planes; ++bit)
+                    if (code & (1u << bit)) SetBit(stream, origin + PixelBit(f, row, column, bit));
+            }
+        }
+    }
+}
+
+void DecodeConfigStream(std::span<const uint8_t> stream, bool wide,
+                        std::span<const std::span<uint16_t>> chipWords) {
+    const Format f = FormatOf(wide);
+    const int chipCount = static_cast<int>(chipWords.size());
+    if (stream.size() < FrameStreamBytes(chipCount, wide)) return;
+    for (int chip = 0; chip < chipCount; ++chip) {
+        const size_t origin = ConfigChipOrigin(f, wide, chip);
+        const auto words = chipWords[chip];
+        assert(words.size() >= static_cast<size_t>(kChipPixels));
+        for (int row = 0; row < 256; ++row) {
+            for (int column = 0; column < 256; ++column) {
+                uint16_t word = 0;
+                for (int bit = 0; bit < f.planes; ++bit)
+                    if (GetBit(stream, origin + PixelBit(f, row, column, bit)))
+                        word = static_cast<uint16_t>(word | (1u << bit));
+                words[row * 256 + column] = word;
+            }
+        }
+    }
+}
+
+}  // namespace ulvarin::sim
