@@ -17,8 +17,9 @@
 //                                -11 kernel driver not detached
 //                                other                                FT_IO_ERROR
 //   ftdi_set_bitmode,            "USB device unavailable"             FT_DEVICE_NOT_FOUND
-//   ftdi_set_latency_timer,      other                                FT_IO_ERROR
-//   ftdi_tciflush/tcoflush/tcioflush
+//   ftdi_set_latency_timer       other (request refused)              ignored (FT_OK)
+//   ftdi_tciflush/tcoflush/      "USB device unavailable"             FT_DEVICE_NOT_FOUND
+//   ftdi_tcioflush               other                                FT_IO_ERROR
 //   ftdi_read_data_set_chunksize -1 out of memory                     FT_INSUFFICIENT_RESOURCES
 //   ftdi_read_data               LIBUSB_ERROR_TIMEOUT, _INTERRUPTED   no data yet (not an error)
 //                                LIBUSB_ERROR_NO_DEVICE, -666         FT_DEVICE_NOT_FOUND
@@ -141,6 +142,8 @@ public:
     }
 
     FtStatus SetTimeouts(uint32_t readMs, uint32_t writeMs) {
+        // Not during a purge: the chip's flush request uses the write timeout.
+        std::lock_guard purgeLock(purgeMutex_);
         {
             std::lock_guard lock(mutex_);
             if (FtStatus s = Usable(); s != FT_OK) return s;
@@ -449,7 +452,7 @@ private:
 
 // ---- libftdi1 ------------------------------------------------------------------------
 
-constexpr unsigned char kLatencyMs = 2;  // the chip's 16 ms default throttles small replies
+constexpr unsigned char kLatencyMs = 2;    // the chip's 16 ms default throttles small replies
 constexpr int kChipReadChunk = 64 * 1024;  // libftdi may cap this at 16 KiB on Linux
 constexpr int kChipWriteChunk = 16 * 1024;
 // How long one bulk read may wait. With the latency timer at 2 ms the chip answers far
@@ -458,7 +461,9 @@ constexpr int kPollTimeoutMs = 100;
 
 using FtdiContext = std::unique_ptr<ftdi_context, decltype(&ftdi_free)>;
 
-FtdiContext NewContext() { return FtdiContext(ftdi_new(), &ftdi_free); }
+FtdiContext NewContext() {
+    return FtdiContext(ftdi_new(), &ftdi_free);
+}
 
 // The list ftdi_usb_find_all makes, freed on every path (it may be partial on failure).
 struct DeviceList {
@@ -492,43 +497,51 @@ DeviceStrings ReadStrings(ftdi_context* ctx, libusb_device* device, bool withSer
                                         withSerial ? serial : nullptr, kFtStringSize);
     description[kFtStringSize - 1] = serial[kFtStringSize - 1] = '\0';
     switch (rc) {
-    case 0:
-        return {FT_OK, description, serial};
-    case -9:  // the description came before the serial number failed
-        return {FT_OK, description, ""};
-    case -7:
-    case -8:
-        return {FT_OK, "", ""};
-    case -4:
-        return {FT_DEVICE_NOT_OPENED, "", ""};
-    default:
-        return {FT_IO_ERROR, "", ""};
+        case 0:
+            return {FT_OK, description, serial};
+        case -9:  // the description came before the serial number failed
+            return {FT_OK, description, ""};
+        case -7:
+        case -8:
+            return {FT_OK, "", ""};
+        case -4:
+            return {FT_DEVICE_NOT_OPENED, "", ""};
+        default:
+            return {FT_IO_ERROR, "", ""};
     }
 }
 
 FtStatus OpenStatus(int rc) {
     switch (rc) {
-    case -4:
-    case -5:
-    case -8:
-    case -11:
-        return FT_DEVICE_NOT_OPENED;
-    default:
-        return FT_IO_ERROR;
+        case -4:
+        case -5:
+        case -8:
+        case -11:
+            return FT_DEVICE_NOT_OPENED;
+        default:
+            return FT_IO_ERROR;
     }
 }
 
 // libftdi's chip types in the numbering of FTDI's own driver.
 uint32_t TypeCode(ftdi_chip_type type) {
     switch (type) {
-    case TYPE_BM: return 0;
-    case TYPE_AM: return 1;
-    case TYPE_2232C: return 4;
-    case TYPE_R: return 5;
-    case TYPE_2232H: return 6;
-    case TYPE_4232H: return 7;
-    case TYPE_232H: return 8;
-    case TYPE_230X: return 9;
+        case TYPE_BM:
+            return 0;
+        case TYPE_AM:
+            return 1;
+        case TYPE_2232C:
+            return 4;
+        case TYPE_R:
+            return 5;
+        case TYPE_2232H:
+            return 6;
+        case TYPE_4232H:
+            return 7;
+        case TYPE_232H:
+            return 8;
+        case TYPE_230X:
+            return 9;
     }
     return 3;  // unknown
 }
@@ -544,10 +557,11 @@ FtStatus Configure(ftdi_context* ctx) {
     // Timeouts first: the control requests below use the write timeout.
     ctx->usb_read_timeout = kPollTimeoutMs;
     ctx->usb_write_timeout = static_cast<int>(kUsbDefaultTimeoutMs);
-    if (int rc = ftdi_set_bitmode(ctx, 0, BITMODE_RESET); rc < 0)
-        return rc == -2 ? FT_DEVICE_NOT_FOUND : FT_IO_ERROR;
-    if (int rc = ftdi_set_latency_timer(ctx, kLatencyMs); rc < 0)
-        return rc == -3 ? FT_DEVICE_NOT_FOUND : FT_IO_ERROR;
+    // The oldest chips refuse the bit-mode and latency requests; plain mode is their
+    // power-on state and a fixed latency only costs speed, so only a vanished device
+    // fails the open here.
+    if (ftdi_set_bitmode(ctx, 0, BITMODE_RESET) == -2) return FT_DEVICE_NOT_FOUND;
+    if (ftdi_set_latency_timer(ctx, kLatencyMs) == -3) return FT_DEVICE_NOT_FOUND;
     if (ftdi_read_data_set_chunksize(ctx, kChipReadChunk) < 0) return FT_INSUFFICIENT_RESOURCES;
     ftdi_write_data_set_chunksize(ctx, kChipWriteChunk);
     if (int rc = ftdi_tcioflush(ctx); rc < 0) return rc == -3 ? FT_DEVICE_NOT_FOUND : FT_IO_ERROR;
@@ -556,7 +570,8 @@ FtStatus Configure(ftdi_context* ctx) {
 
 // Receive and Flush run on the reader thread, Send on the caller's: they use disjoint
 // parts of the context (read buffer vs. write settings) and libusb allows transfers on
-// different endpoints from different threads.
+// different endpoints from different threads. (Both may store libftdi's last error text
+// pointer on failure; nothing here reads it.)
 class LibftdiLink final : public UsbLink {
 public:
     LibftdiLink(FtdiContext ctx, UsbIdentity identity)
@@ -566,7 +581,8 @@ public:
 
     FtStatus Receive(uint8_t* buffer, uint32_t capacity, uint32_t& got) override {
         got = 0;
-        const int rc = ftdi_read_data(ctx_.get(), buffer, static_cast<int>(std::min<uint32_t>(capacity, INT_MAX)));
+        const int rc = ftdi_read_data(ctx_.get(), buffer,
+                                      static_cast<int>(std::min<uint32_t>(capacity, INT_MAX)));
         if (rc >= 0) {
             got = static_cast<uint32_t>(rc);
             return FT_OK;
@@ -662,12 +678,16 @@ public:
 
 }  // namespace
 
-std::shared_ptr<UsbBus> MakeLibftdiBus() { return std::make_shared<LibftdiBus>(); }
+std::shared_ptr<UsbBus> MakeLibftdiBus() {
+    return std::make_shared<LibftdiBus>();
+}
 
 std::shared_ptr<FtDriver> MakeUsbDriver(std::shared_ptr<UsbBus> bus) {
     return std::make_shared<UsbDriver>(std::move(bus));
 }
 
-std::shared_ptr<FtDriver> MakeUsbDriver() { return MakeUsbDriver(MakeLibftdiBus()); }
+std::shared_ptr<FtDriver> MakeUsbDriver() {
+    return MakeUsbDriver(MakeLibftdiBus());
+}
 
 }  // namespace ulvarin

@@ -152,7 +152,9 @@ protected:
 
 TEST_F(UsbDriverTest, ListingKeepsUnreadableDevicesAndRangeChecksTheIndex) {
     const std::string longName(80, 'x');
-    bus_->listing = {{"Medipix2 ver 3.0 : A", FT_OK}, {"", FT_OK}, {"", FT_DEVICE_NOT_OPENED},
+    bus_->listing = {{"Medipix2 ver 3.0 : A", FT_OK},
+                     {"", FT_OK},
+                     {"", FT_DEVICE_NOT_OPENED},
                      {longName, FT_OK}};
     uint32_t count = 99;
     ASSERT_EQ(driver_->CreateDeviceInfoList(count), FT_OK);
