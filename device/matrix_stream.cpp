@@ -1,0 +1,352 @@
+#include "device/matrix_stream.h"
+
+#include <cstring>
+
+#include "device/counter_codes.h"
+#include "device/stream_layout.h"
+
+#if defined(__SSE2__) && !defined(ULVARIN_PORTABLE_CODECS)
+#include <emmintrin.h>
+#define ULVARIN_SSE2_CODECS 1
+#endif
+
+namespace ulvarin {
+namespace {
+
+constexpr int kRows = 256;
+constexpr int kColumns = 256;
+constexpr int kMaxRowBytes = kRowBytes14;
+constexpr uint32_t kChipCountDivisor13 = kChipBlock13;
+constexpr uint32_t kChipCountDivisor14 = 114721;
+// Both formats decode 114,688 bytes per chip: the 13-bit block, or the 14-bit data.
+constexpr uint32_t kDecodedChipBytes = kChipBlock13;
+static_assert(kChipData14 == kDecodedChipBytes);
+
+// ---------------------------------------------------------------------------------------
+// Bit matrix helpers
+
+// Transposes an 8 x 8 bit matrix held as byte i = row i, bit j = column j.
+uint64_t Transpose8x8(uint64_t x) {
+    uint64_t t = (x ^ (x >> 7)) & 0x00AA00AA00AA00AAull;
+    x ^= t ^ (t << 7);
+    t = (x ^ (x >> 14)) & 0x0000CCCC0000CCCCull;
+    x ^= t ^ (t << 14);
+    t = (x ^ (x >> 28)) & 0x00000000F0F0F0F0ull;
+    x ^= t ^ (t << 28);
+    return x;
+}
+
+int64_t FloorDiv8(int64_t v) { return v >= 0 ? v / 8 : -((-v + 7) / 8); }
+
+// ---------------------------------------------------------------------------------------
+// Reading a chip block at a bit offset
+
+// A chip's data seen at a bit offset: logical byte k is made of the 8 block bits starting
+// at bit 8k + bitOffset. Bits outside the block read as 0, as if the block alone had been
+// shifted by -bitOffset bits.
+struct ChipView {
+    const uint8_t* block;
+    uint32_t blockBytes;
+    int bitOffset;
+
+    int64_t ByteOffset() const { return FloorDiv8(bitOffset); }
+    int BitShift() const { return bitOffset - static_cast<int>(8 * ByteOffset()); }
+    unsigned ByteAt(int64_t i) const {
+        return (i >= 0 && i < static_cast<int64_t>(blockBytes)) ? block[i] : 0u;
+    }
+};
+
+// Copies logical bytes [start, start + n) of the view to `out`, bounds-checked.
+void StageBytes(const ChipView& view, int64_t start, int n, uint8_t* out) {
+    const int64_t first = start + view.ByteOffset();
+    const int shift = view.BitShift();
+    for (int k = 0; k < n; ++k) {
+        unsigned byte = view.ByteAt(first + k) << shift;
+        if (shift != 0) byte |= view.ByteAt(first + k + 1) >> (8 - shift);
+        out[k] = static_cast<uint8_t>(byte);
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Where decoded values go: raw register states, or counts looked up on the way.
+
+struct StoreCode {
+    uint16_t operator()(unsigned code) const { return static_cast<uint16_t>(code); }
+};
+
+struct StoreCount {
+    const uint16_t* codeToCount;
+    uint16_t operator()(unsigned code) const { return codeToCount[code]; }
+};
+
+// ---------------------------------------------------------------------------------------
+// Row decoders. A row is P planes of 32 bytes, plane 0 holding register bit P - 1. Byte j
+// of every plane covers columns 255 - 8j (mask 0x80) down to 248 - 8j (mask 0x01).
+
+#ifdef ULVARIN_SSE2_CODECS
+
+// The rows decoded straight from the block may start at any bit within a byte.
+constexpr bool kReadsShiftedRows = true;
+
+// 16 bytes at `p` moved `shift` bits towards the start, the next byte's bits shifting in.
+template <bool kShifted>
+__m128i LoadPlaneBytes(const uint8_t* p, int shift) {
+    const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    if constexpr (!kShifted) {
+        return here;
+    } else {
+        // SSE2 has no byte shifts: shift 16-bit lanes and drop the bits that crossed bytes.
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
+        const __m128i high = _mm_and_si128(_mm_sll_epi16(here, _mm_cvtsi32_si128(shift)),
+                                           _mm_set1_epi8(static_cast<char>((0xFF << shift) & 0xFF)));
+        const __m128i low = _mm_and_si128(_mm_srl_epi16(next, _mm_cvtsi32_si128(8 - shift)),
+                                          _mm_set1_epi8(static_cast<char>(0xFF >> (8 - shift))));
+        return _mm_or_si128(high, low);
+    }
+}
+
+// One interleaving step of a 16 x 16 byte transpose; pairs (2i, 2i + 1) go to i and i + 8.
+template <__m128i (*kLow)(__m128i, __m128i), __m128i (*kHigh)(__m128i, __m128i)>
+void InterleavePairs(const __m128i* in, __m128i* out) {
+    for (int i = 0; i < 8; ++i) {
+        out[i] = kLow(in[2 * i], in[2 * i + 1]);
+        out[i + 8] = kHigh(in[2 * i], in[2 * i + 1]);
+    }
+}
+
+inline __m128i Lo8(__m128i a, __m128i b) { return _mm_unpacklo_epi8(a, b); }
+inline __m128i Hi8(__m128i a, __m128i b) { return _mm_unpackhi_epi8(a, b); }
+inline __m128i Lo16(__m128i a, __m128i b) { return _mm_unpacklo_epi16(a, b); }
+inline __m128i Hi16(__m128i a, __m128i b) { return _mm_unpackhi_epi16(a, b); }
+inline __m128i Lo32(__m128i a, __m128i b) { return _mm_unpacklo_epi32(a, b); }
+inline __m128i Hi32(__m128i a, __m128i b) { return _mm_unpackhi_epi32(a, b); }
+inline __m128i Lo64(__m128i a, __m128i b) { return _mm_unpacklo_epi64(a, b); }
+inline __m128i Hi64(__m128i a, __m128i b) { return _mm_unpackhi_epi64(a, b); }
+
+// Byte-transposes x (row b, byte j). Afterwards x[s] byte b holds the old x[b] byte
+// kColumnOfSlot[s]: the four identical steps leave the columns in bit-reversed order.
+constexpr int kColumnOfSlot[16] = {0, 8, 4, 12, 2, 10, 6, 14, 1, 9, 5, 13, 3, 11, 7, 15};
+
+void TransposeBytes16x16(__m128i* x) {
+    __m128i t[16];
+    InterleavePairs<Lo8, Hi8>(x, t);
+    InterleavePairs<Lo16, Hi16>(t, x);
+    InterleavePairs<Lo32, Hi32>(x, t);
+    InterleavePairs<Lo64, Hi64>(t, x);
+}
+
+// `bits` holds register bit b in byte b, 8 columns per byte: the MSBs of all bytes form the
+// value of column `top`, the next bits column top - 1, and so on.
+template <class Sink>
+void EmitColumns(__m128i bits, uint16_t* rowOut, int top, Sink sink) {
+    for (int k = 0; k < 8; ++k) {
+        rowOut[top - k] = sink(static_cast<unsigned>(_mm_movemask_epi8(bits)));
+        bits = _mm_add_epi8(bits, bits);
+    }
+}
+
+template <int P, bool kShifted, class Sink>
+void DecodeRowSimd(const uint8_t* row, int shift, uint16_t* rowOut, Sink sink) {
+    for (int half = 0; half < 2; ++half) {
+        __m128i x[16];
+        for (int b = 0; b < 16; ++b) {
+            x[b] = b < P ? LoadPlaneBytes<kShifted>(row + (P - 1 - b) * kPlaneBytes + 16 * half,
+                                                    shift)
+                         : _mm_setzero_si128();
+        }
+        TransposeBytes16x16(x);
+        for (int slot = 0; slot < 16; ++slot) {
+            const int byteIndex = 16 * half + kColumnOfSlot[slot];
+            EmitColumns(x[slot], rowOut, kColumns - 1 - 8 * byteIndex, sink);
+        }
+    }
+}
+
+template <int P, class Sink>
+void DecodeRow(const uint8_t* row, int shift, uint16_t* rowOut, Sink sink) {
+    if (shift == 0) {
+        DecodeRowSimd<P, false>(row, 0, rowOut, sink);
+    } else {
+        DecodeRowSimd<P, true>(row, shift, rowOut, sink);
+    }
+}
+
+#else  // portable
+
+// This decoder reads whole bytes only; rows at a bit offset are staged first.
+constexpr bool kReadsShiftedRows = false;
+
+// Packs byte j of planes for register bits [firstBit, firstBit + 8) into a word, bit b at
+// byte b - firstBit; missing planes read as 0.
+template <int P>
+uint64_t GatherPlaneBytes(const uint8_t* row, int j, int firstBit) {
+    uint64_t word = 0;
+    for (int b = firstBit; b < firstBit + 8 && b < P; ++b) {
+        word |= uint64_t{row[(P - 1 - b) * kPlaneBytes + j]} << (8 * (b - firstBit));
+    }
+    return word;
+}
+
+template <int P, class Sink>
+void DecodeRow(const uint8_t* row, int /*shift, always 0*/, uint16_t* rowOut, Sink sink) {
+    for (int j = 0; j < kPlaneBytes; ++j) {
+        // After the transposes byte m holds the bits of column 248 - 8j + m.
+        const uint64_t low = Transpose8x8(GatherPlaneBytes<P>(row, j, 0));
+        const uint64_t high = Transpose8x8(GatherPlaneBytes<P>(row, j, 8));
+        uint16_t* out = rowOut + kColumns - 8 - 8 * j;
+        for (int m = 0; m < 8; ++m) {
+            out[m] = sink(static_cast<unsigned>(((low >> (8 * m)) & 0xFF) |
+                                                (((high >> (8 * m)) & 0xFF) << 8)));
+        }
+    }
+}
+
+#endif
+
+// ---------------------------------------------------------------------------------------
+// Chip and stream decoding
+
+// Points `row`/`shift` at logical row bytes [start, start + n) inside the block when they
+// can be read there directly (including the byte after them for a shifted read).
+bool DirectRow(const ChipView& view, int64_t start, int n, const uint8_t** row, int* shift) {
+    *shift = view.BitShift();
+    if (*shift != 0 && !kReadsShiftedRows) return false;
+    const int64_t first = start + view.ByteOffset();
+    const int64_t end = first + n + (*shift != 0 ? 1 : 0);
+    if (first < 0 || end > static_cast<int64_t>(view.blockBytes)) return false;
+    *row = view.block + first;
+    return true;
+}
+
+template <int P, class Sink>
+void DecodeChip(const ChipView& view, uint16_t* out, Sink sink) {
+    constexpr int kRowBytes = P * kPlaneBytes;
+    uint8_t staged[kMaxRowBytes];
+    for (int r = 0; r < kRows; ++r) {
+        const uint8_t* row = nullptr;
+        int shift = 0;
+        if (!DirectRow(view, int64_t{r} * kRowBytes, kRowBytes, &row, &shift)) {
+            StageBytes(view, int64_t{r} * kRowBytes, kRowBytes, staged);
+            row = staged;
+            shift = 0;
+        }
+        DecodeRow<P>(row, shift, out + r * kColumns, sink);
+    }
+}
+
+template <class Sink>
+bool DecodeStream(bool wide, const uint8_t* stream, uint32_t length, uint16_t* pixels,
+                  uint32_t capacity, Sink sink) {
+    const uint32_t chips = StreamChipCount(wide, length);
+    if (chips == 0 || stream == nullptr || pixels == nullptr) return false;
+    const uint64_t stride = wide ? kChipBlock14 : kChipBlock13;
+    for (uint32_t i = 0; i < chips; ++i) {
+        const uint64_t start = chips + i * stride;
+        if (start + kDecodedChipBytes > length) return false;
+        if (uint64_t{i + 1} * kChipPixels > capacity) return false;
+        // 13-bit chips arrive daisy-chained one bit apart: chip i starts i - 1 bits later.
+        const int bitOffset = (wide || chips == 1) ? 0 : static_cast<int>(i) - 1;
+        const ChipView view{stream + start, kDecodedChipBytes, bitOffset};
+        uint16_t* out = pixels + uint64_t{i} * kChipPixels;
+        if (wide) {
+            DecodeChip<kPlanes14>(view, out, sink);
+        } else {
+            DecodeChip<kPlanes13>(view, out, sink);
+        }
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Encoding
+
+// Zeroes the chip's block and writes the low `planes` bits of every pixel word.
+void EncodeChip(const uint16_t* pixels, int planes, uint8_t* block, uint32_t blockBytes) {
+    std::memset(block, 0, blockBytes);
+    const int rowBytes = planes * kPlaneBytes;
+    for (int r = 0; r < kRows; ++r) {
+        uint8_t* row = block + r * rowBytes;
+        for (int j = 0; j < kPlaneBytes; ++j) {
+            // Byte m of the words takes column 248 - 8j + m; after the transposes byte b
+            // holds register bit b of the 8 columns, column 255 - 8j in the MSB.
+            const uint16_t* in = pixels + r * kColumns + kColumns - 8 - 8 * j;
+            uint64_t low = 0;
+            uint64_t high = 0;
+            for (int m = 0; m < 8; ++m) {
+                low |= uint64_t{in[m] & 0xFFu} << (8 * m);
+                high |= static_cast<uint64_t>(in[m] >> 8) << (8 * m);
+            }
+            low = Transpose8x8(low);
+            high = Transpose8x8(high);
+            for (int b = 0; b < planes; ++b) {
+                const uint64_t source = b < 8 ? low >> (8 * b) : high >> (8 * (b - 8));
+                row[(planes - 1 - b) * kPlaneBytes + j] = static_cast<uint8_t>(source);
+            }
+        }
+    }
+}
+
+}  // namespace
+
+uint32_t StreamChipCount(bool wide, uint32_t length) {
+    return length / (wide ? kChipCountDivisor14 : kChipCountDivisor13);
+}
+
+bool StreamToMatrix(bool wide, uint8_t* stream, uint32_t length, uint16_t* pixels,
+                    uint32_t capacity) {
+    return DecodeStream(wide, stream, length, pixels, capacity, StoreCode{});
+}
+
+bool StreamToCounts(bool wide, const uint8_t* stream, uint32_t length, uint16_t* pixels,
+                    uint32_t capacity) {
+    return DecodeStream(wide, stream, length, pixels, capacity,
+                        StoreCount{CodeToCountTable(wide)});
+}
+
+bool MatrixToStream(bool wide, const uint16_t* pixels, uint32_t count, uint8_t* stream,
+                    uint32_t capacity) {
+    const uint32_t chips = count / kChipPixels;
+    if (chips == 0 || pixels == nullptr || stream == nullptr || capacity == 0) return false;
+    const int planes = wide ? kPlanes14 : kPlanes13;
+    const uint32_t blockBytes = wide ? kChipBlock14 : kChipBlock13;
+    stream[0] = 0xFF;
+    for (uint32_t i = 0; i < chips; ++i) {
+        const uint64_t start = 1 + uint64_t{i} * blockBytes;
+        if (start + blockBytes > capacity) return false;
+        uint8_t* block = stream + start;
+        EncodeChip(pixels + uint64_t{i} * kChipPixels, planes, block, blockBytes);
+        // 13-bit chips are daisy-chained: chip i goes out i bits later.
+        if (!wide && i > 0) ShiftBits(block, blockBytes, static_cast<int>(i));
+    }
+    return true;
+}
+
+void ShiftBits(uint8_t* buffer, uint32_t length, int shift) {
+    if (shift == 0 || length == 0 || buffer == nullptr) return;
+    const uint64_t distance = shift > 0 ? uint64_t(shift) : uint64_t(-int64_t{shift});
+    if (distance >= uint64_t{length} * 8) {
+        std::memset(buffer, 0, length);
+        return;
+    }
+    const uint32_t bytes = static_cast<uint32_t>(distance / 8);
+    const unsigned bits = static_cast<unsigned>(distance % 8);
+    // Each output byte takes bits from source bytes k -/+ bytes and the one beyond it;
+    // the direction of the loop reads every source byte before it is overwritten.
+    if (shift > 0) {
+        for (uint32_t k = length; k-- > 0;) {
+            unsigned byte = k >= bytes ? buffer[k - bytes] >> bits : 0u;
+            if (bits != 0 && k >= bytes + 1) byte |= unsigned{buffer[k - bytes - 1]} << (8 - bits);
+            buffer[k] = static_cast<uint8_t>(byte);
+        }
+    } else {
+        for (uint32_t k = 0; k < length; ++k) {
+            unsigned byte = uint64_t{k} + bytes < length ? unsigned{buffer[k + bytes]} << bits : 0u;
+            if (bits != 0 && uint64_t{k} + bytes + 1 < length) {
+                byte |= buffer[k + bytes + 1] >> (8 - bits);
+            }
+            buffer[k] = static_cast<uint8_t>(byte);
+        }
+    }
+}
+
+}  // namespace ulvarin
