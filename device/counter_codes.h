@@ -21,8 +21,4 @@ constexpr uint16_t kBadValue = 0xFFFF;   // written for every value out of range
 // Thread-safe; the tables are built once per width on first use.
 bool ConvertCounterCodes(uint16_t* values, uint32_t count, bool wide, bool toCounts);
 
-// The state -> count table of a width (0x2000 or 0x4000 entries), for decoders that convert
-// while they decode. Valid for the life of the process.
-const uint16_t* CodeToCountTable(bool wide);
-
 }  // namespace ulvarin

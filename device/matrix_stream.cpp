@@ -8,6 +8,8 @@
 #if defined(__SSE2__) && !defined(ULVARIN_PORTABLE_CODECS)
 #include <emmintrin.h>
 #define ULVARIN_SSE2_CODECS 1
+// The register transposes only pay off when their arrays live in registers.
+#define ULVARIN_INLINE [[gnu::always_inline]] inline
 #endif
 
 namespace ulvarin {
@@ -68,20 +70,9 @@ void StageBytes(const ChipView& view, int64_t start, int n, uint8_t* out) {
 }
 
 // ---------------------------------------------------------------------------------------
-// Where decoded values go: raw register states, or counts looked up on the way.
-
-struct StoreCode {
-    uint16_t operator()(unsigned code) const { return static_cast<uint16_t>(code); }
-};
-
-struct StoreCount {
-    const uint16_t* codeToCount;
-    uint16_t operator()(unsigned code) const { return codeToCount[code]; }
-};
-
-// ---------------------------------------------------------------------------------------
-// Row decoders. A row is P planes of 32 bytes, plane 0 holding register bit P - 1. Byte j
-// of every plane covers columns 255 - 8j (mask 0x80) down to 248 - 8j (mask 0x01).
+// Row decoders: write the raw register values of one row. A row is P planes of 32 bytes,
+// plane 0 holding register bit P - 1. Byte j of every plane covers columns 255 - 8j
+// (mask 0x80) down to 248 - 8j (mask 0x01), i.e. bit m is column 248 - 8j + m.
 
 #ifdef ULVARIN_SSE2_CODECS
 
@@ -90,7 +81,7 @@ constexpr bool kReadsShiftedRows = true;
 
 // 16 bytes at `p` moved `shift` bits towards the start, the next byte's bits shifting in.
 template <bool kShifted>
-__m128i LoadPlaneBytes(const uint8_t* p, int shift) {
+ULVARIN_INLINE __m128i LoadPlaneBytes(const uint8_t* p, int shift) {
     const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     if constexpr (!kShifted) {
         return here;
@@ -105,17 +96,41 @@ __m128i LoadPlaneBytes(const uint8_t* p, int shift) {
     }
 }
 
-// One interleaving step of a 16 x 16 byte transpose; pairs (2i, 2i + 1) go to i and i + 8.
-template <__m128i (*kLow)(__m128i, __m128i), __m128i (*kHigh)(__m128i, __m128i)>
-void InterleavePairs(const __m128i* in, __m128i* out) {
-    for (int i = 0; i < 8; ++i) {
-        out[i] = kLow(in[2 * i], in[2 * i + 1]);
-        out[i + 8] = kHigh(in[2 * i], in[2 * i + 1]);
+// Exchanges bit m + d of every byte of `a` with bit m of the same byte of `b`, for the m
+// whose bit d is clear: one step of an 8 x 8 bit transpose across registers.
+template <int kDistance>
+ULVARIN_INLINE void SwapBitBlocks(__m128i& a, __m128i& b) {
+    constexpr int kLowBits = kDistance == 4 ? 0x0F : kDistance == 2 ? 0x33 : 0x55;
+    const __m128i t = _mm_and_si128(_mm_xor_si128(_mm_srli_epi64(a, kDistance), b),
+                                    _mm_set1_epi8(static_cast<char>(kLowBits)));
+    b = _mm_xor_si128(b, t);
+    a = _mm_xor_si128(a, _mm_slli_epi64(t, kDistance));
+}
+
+// For every byte position j, transposes the 8 x 8 bits (register b, bit m): afterwards
+// bit b of byte j of r[m] is the former bit m of byte j of r[b].
+template <int kDistance>
+ULVARIN_INLINE void SwapBitBlocksOfPairs(__m128i* r) {
+    for (int b = 0; b < 8; ++b) {
+        if ((b & kDistance) == 0) SwapBitBlocks<kDistance>(r[b], r[b + kDistance]);
     }
 }
 
-inline __m128i Lo8(__m128i a, __m128i b) { return _mm_unpacklo_epi8(a, b); }
-inline __m128i Hi8(__m128i a, __m128i b) { return _mm_unpackhi_epi8(a, b); }
+ULVARIN_INLINE void TransposeBitsAcross8(__m128i* r) {
+    SwapBitBlocksOfPairs<4>(r);
+    SwapBitBlocksOfPairs<2>(r);
+    SwapBitBlocksOfPairs<1>(r);
+}
+
+// One step of a transpose by interleaving: pairs (2i, 2i + 1) go to i and i + 4.
+template <__m128i (*kLow)(__m128i, __m128i), __m128i (*kHigh)(__m128i, __m128i)>
+ULVARIN_INLINE void InterleavePairs(const __m128i* in, __m128i* out) {
+    for (int i = 0; i < 4; ++i) {
+        out[i] = kLow(in[2 * i], in[2 * i + 1]);
+        out[i + 4] = kHigh(in[2 * i], in[2 * i + 1]);
+    }
+}
+
 inline __m128i Lo16(__m128i a, __m128i b) { return _mm_unpacklo_epi16(a, b); }
 inline __m128i Hi16(__m128i a, __m128i b) { return _mm_unpackhi_epi16(a, b); }
 inline __m128i Lo32(__m128i a, __m128i b) { return _mm_unpacklo_epi32(a, b); }
@@ -123,51 +138,62 @@ inline __m128i Hi32(__m128i a, __m128i b) { return _mm_unpackhi_epi32(a, b); }
 inline __m128i Lo64(__m128i a, __m128i b) { return _mm_unpacklo_epi64(a, b); }
 inline __m128i Hi64(__m128i a, __m128i b) { return _mm_unpackhi_epi64(a, b); }
 
-// Byte-transposes x (row b, byte j). Afterwards x[s] byte b holds the old x[b] byte
-// kColumnOfSlot[s]: the four identical steps leave the columns in bit-reversed order.
-constexpr int kColumnOfSlot[16] = {0, 8, 4, 12, 2, 10, 6, 14, 1, 9, 5, 13, 3, 11, 7, 15};
+// Transposes 8 x 8 16-bit words (register m, word j) in place, except that the result
+// for j sits in register kSlotOfWord[j]: the identical steps bit-reverse the order.
+constexpr int kSlotOfWord[8] = {0, 4, 2, 6, 1, 5, 3, 7};
 
-void TransposeBytes16x16(__m128i* x) {
-    __m128i t[16];
-    InterleavePairs<Lo8, Hi8>(x, t);
-    InterleavePairs<Lo16, Hi16>(t, x);
-    InterleavePairs<Lo32, Hi32>(x, t);
-    InterleavePairs<Lo64, Hi64>(t, x);
+ULVARIN_INLINE void TransposeWords8x8(__m128i* w) {
+    __m128i t[8];
+    InterleavePairs<Lo16, Hi16>(w, t);
+    InterleavePairs<Lo32, Hi32>(t, w);
+    InterleavePairs<Lo64, Hi64>(w, t);
+    for (int i = 0; i < 8; ++i) w[i] = t[i];
 }
 
-// `bits` holds register bit b in byte b, 8 columns per byte: the MSBs of all bytes form the
-// value of column `top`, the next bits column top - 1, and so on.
-template <class Sink>
-void EmitColumns(__m128i bits, uint16_t* rowOut, int top, Sink sink) {
-    for (int k = 0; k < 8; ++k) {
-        rowOut[top - k] = sink(static_cast<unsigned>(_mm_movemask_epi8(bits)));
-        bits = _mm_add_epi8(bits, bits);
+// Loads the 16-byte halves of the planes of register bits [firstBit, firstBit + 8).
+template <int P, bool kShifted>
+ULVARIN_INLINE void LoadPlanes(const uint8_t* row, int half, int shift, int firstBit, __m128i* r) {
+    for (int b = firstBit; b < firstBit + 8; ++b) {
+        r[b - firstBit] = b < P ? LoadPlaneBytes<kShifted>(
+                                      row + (P - 1 - b) * kPlaneBytes + 16 * half, shift)
+                                : _mm_setzero_si128();
     }
 }
 
-template <int P, bool kShifted, class Sink>
-void DecodeRowSimd(const uint8_t* row, int shift, uint16_t* rowOut, Sink sink) {
+// Decodes 128 pixels from byte columns 16 * half to 16 * half + 15 of the planes.
+template <int P, bool kShifted>
+ULVARIN_INLINE void DecodeHalfRow(const uint8_t* row, int half, int shift, uint16_t* rowOut) {
+    // low[m] / high[m]: byte j holds the low / high 8 register bits of column
+    // 248 - 8 (16 half + j) + m.
+    __m128i low[8];
+    __m128i high[8];
+    LoadPlanes<P, kShifted>(row, half, shift, 0, low);
+    TransposeBitsAcross8(low);
+    LoadPlanes<P, kShifted>(row, half, shift, 8, high);
+    TransposeBitsAcross8(high);
+    for (int part = 0; part < 2; ++part) {
+        __m128i words[8];  // words[m], word j: column 248 - 8 (16 half + 8 part + j) + m
+        for (int m = 0; m < 8; ++m) {
+            words[m] = part == 0 ? _mm_unpacklo_epi8(low[m], high[m])
+                                 : _mm_unpackhi_epi8(low[m], high[m]);
+        }
+        TransposeWords8x8(words);
+        for (int j = 0; j < 8; ++j) {
+            const int byteColumn = 16 * half + 8 * part + j;
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(rowOut + kColumns - 8 - 8 * byteColumn),
+                             words[kSlotOfWord[j]]);
+        }
+    }
+}
+
+template <int P>
+void DecodeRow(const uint8_t* row, int shift, uint16_t* rowOut) {
     for (int half = 0; half < 2; ++half) {
-        __m128i x[16];
-        for (int b = 0; b < 16; ++b) {
-            x[b] = b < P ? LoadPlaneBytes<kShifted>(row + (P - 1 - b) * kPlaneBytes + 16 * half,
-                                                    shift)
-                         : _mm_setzero_si128();
+        if (shift == 0) {
+            DecodeHalfRow<P, false>(row, half, 0, rowOut);
+        } else {
+            DecodeHalfRow<P, true>(row, half, shift, rowOut);
         }
-        TransposeBytes16x16(x);
-        for (int slot = 0; slot < 16; ++slot) {
-            const int byteIndex = 16 * half + kColumnOfSlot[slot];
-            EmitColumns(x[slot], rowOut, kColumns - 1 - 8 * byteIndex, sink);
-        }
-    }
-}
-
-template <int P, class Sink>
-void DecodeRow(const uint8_t* row, int shift, uint16_t* rowOut, Sink sink) {
-    if (shift == 0) {
-        DecodeRowSimd<P, false>(row, 0, rowOut, sink);
-    } else {
-        DecodeRowSimd<P, true>(row, shift, rowOut, sink);
     }
 }
 
@@ -187,16 +213,16 @@ uint64_t GatherPlaneBytes(const uint8_t* row, int j, int firstBit) {
     return word;
 }
 
-template <int P, class Sink>
-void DecodeRow(const uint8_t* row, int /*shift, always 0*/, uint16_t* rowOut, Sink sink) {
+template <int P>
+void DecodeRow(const uint8_t* row, int /*shift, always 0*/, uint16_t* rowOut) {
     for (int j = 0; j < kPlaneBytes; ++j) {
         // After the transposes byte m holds the bits of column 248 - 8j + m.
         const uint64_t low = Transpose8x8(GatherPlaneBytes<P>(row, j, 0));
         const uint64_t high = Transpose8x8(GatherPlaneBytes<P>(row, j, 8));
         uint16_t* out = rowOut + kColumns - 8 - 8 * j;
         for (int m = 0; m < 8; ++m) {
-            out[m] = sink(static_cast<unsigned>(((low >> (8 * m)) & 0xFF) |
-                                                (((high >> (8 * m)) & 0xFF) << 8)));
+            out[m] = static_cast<uint16_t>(((low >> (8 * m)) & 0xFF) |
+                                           (((high >> (8 * m)) & 0xFF) << 8));
         }
     }
 }
@@ -218,8 +244,8 @@ bool DirectRow(const ChipView& view, int64_t start, int n, const uint8_t** row, 
     return true;
 }
 
-template <int P, class Sink>
-void DecodeChip(const ChipView& view, uint16_t* out, Sink sink) {
+template <int P>
+void DecodeChip(const ChipView& view, uint16_t* out) {
     constexpr int kRowBytes = P * kPlaneBytes;
     uint8_t staged[kMaxRowBytes];
     for (int r = 0; r < kRows; ++r) {
@@ -230,31 +256,8 @@ void DecodeChip(const ChipView& view, uint16_t* out, Sink sink) {
             row = staged;
             shift = 0;
         }
-        DecodeRow<P>(row, shift, out + r * kColumns, sink);
+        DecodeRow<P>(row, shift, out + r * kColumns);
     }
-}
-
-template <class Sink>
-bool DecodeStream(bool wide, const uint8_t* stream, uint32_t length, uint16_t* pixels,
-                  uint32_t capacity, Sink sink) {
-    const uint32_t chips = StreamChipCount(wide, length);
-    if (chips == 0 || stream == nullptr || pixels == nullptr) return false;
-    const uint64_t stride = wide ? kChipBlock14 : kChipBlock13;
-    for (uint32_t i = 0; i < chips; ++i) {
-        const uint64_t start = chips + i * stride;
-        if (start + kDecodedChipBytes > length) return false;
-        if (uint64_t{i + 1} * kChipPixels > capacity) return false;
-        // 13-bit chips arrive daisy-chained one bit apart: chip i starts i - 1 bits later.
-        const int bitOffset = (wide || chips == 1) ? 0 : static_cast<int>(i) - 1;
-        const ChipView view{stream + start, kDecodedChipBytes, bitOffset};
-        uint16_t* out = pixels + uint64_t{i} * kChipPixels;
-        if (wide) {
-            DecodeChip<kPlanes14>(view, out, sink);
-        } else {
-            DecodeChip<kPlanes13>(view, out, sink);
-        }
-    }
-    return true;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -294,13 +297,24 @@ uint32_t StreamChipCount(bool wide, uint32_t length) {
 
 bool StreamToMatrix(bool wide, uint8_t* stream, uint32_t length, uint16_t* pixels,
                     uint32_t capacity) {
-    return DecodeStream(wide, stream, length, pixels, capacity, StoreCode{});
-}
-
-bool StreamToCounts(bool wide, const uint8_t* stream, uint32_t length, uint16_t* pixels,
-                    uint32_t capacity) {
-    return DecodeStream(wide, stream, length, pixels, capacity,
-                        StoreCount{CodeToCountTable(wide)});
+    const uint32_t chips = StreamChipCount(wide, length);
+    if (chips == 0 || stream == nullptr || pixels == nullptr) return false;
+    const uint64_t stride = wide ? kChipBlock14 : kChipBlock13;
+    for (uint32_t i = 0; i < chips; ++i) {
+        const uint64_t start = chips + i * stride;
+        if (start + kDecodedChipBytes > length) return false;
+        if (uint64_t{i + 1} * kChipPixels > capacity) return false;
+        // 13-bit chips arrive daisy-chained one bit apart: chip i starts i - 1 bits later.
+        const int bitOffset = (wide || chips == 1) ? 0 : static_cast<int>(i) - 1;
+        const ChipView view{stream + start, kDecodedChipBytes, bitOffset};
+        uint16_t* out = pixels + uint64_t{i} * kChipPixels;
+        if (wide) {
+            DecodeChip<kPlanes14>(view, out);
+        } else {
+            DecodeChip<kPlanes13>(view, out);
+        }
+    }
+    return true;
 }
 
 bool MatrixToStream(bool wide, const uint16_t* pixels, uint32_t count, uint8_t* stream,

@@ -28,11 +28,6 @@ uint32_t StreamChipCount(bool wide, uint32_t length);
 bool StreamToMatrix(bool wide, uint8_t* stream, uint32_t length, uint16_t* pixels,
                     uint32_t capacity);
 
-// One pass equivalent of StreamToMatrix followed by ConvertCounterCodes(toCounts) over the
-// chips decoded: same result flag, same pixels. Decoded codes are never out of range.
-bool StreamToCounts(bool wide, const uint8_t* stream, uint32_t length, uint16_t* pixels,
-                    uint32_t capacity);
-
 // Encodes count / 65,536 chips of pixel words (only their low 13 or 14 bits) into `stream`:
 // byte 0 is 0xFF, then one zero-padded block per chip (114,688 or 114,720 bytes). In the
 // 13-bit format chip i is moved i bits towards the end of its block.

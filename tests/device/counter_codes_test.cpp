@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace ulvarin {
@@ -54,6 +55,16 @@ TEST(CounterCodes, OutOfRangeValuesBecomeBadButOthersConvert) {
     EXPECT_EQ(Convert({11811, 11810}, true, false, &ok),
               (std::vector<uint16_t>{0xFFFF, 0x1FFF}));
     EXPECT_FALSE(ok);
+
+    // Bad values deep inside long arrays are caught too, the rest still converted.
+    std::vector<uint16_t> many(300, 0x3FFE);
+    many[130] = 0x4000;
+    many[131] = 0xFFFF;
+    const std::vector<uint16_t> out = Convert(many, true, true, &ok);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(out[130], 0xFFFF);
+    EXPECT_EQ(out[131], 0xFFFF);
+    EXPECT_EQ(std::count(out.begin(), out.end(), 1), 298);
 }
 
 // Every count maps to a distinct state and back; states off the cycle read as count 0.
