@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "device/counter_codes.h"
 #include "device/stream_layout.h"
 
 #if defined(__SSE2__) && !defined(ULVARIN_PORTABLE_CODECS)
@@ -18,8 +17,10 @@ namespace {
 constexpr int kRows = 256;
 constexpr int kColumns = 256;
 constexpr int kMaxRowBytes = kRowBytes14;
+// A received stream's chip count is its length divided by these (a 14-bit chip brings
+// its block and one leading byte; the 13-bit count divides by the bare block).
 constexpr uint32_t kChipCountDivisor13 = kChipBlock13;
-constexpr uint32_t kChipCountDivisor14 = 114721;
+constexpr uint32_t kChipCountDivisor14 = kChipBlock14 + 1;
 // Both formats decode 114,688 bytes per chip: the 13-bit block, or the 14-bit data.
 constexpr uint32_t kDecodedChipBytes = kChipBlock13;
 static_assert(kChipData14 == kDecodedChipBytes);
@@ -38,7 +39,9 @@ uint64_t Transpose8x8(uint64_t x) {
     return x;
 }
 
-int64_t FloorDiv8(int64_t v) { return v >= 0 ? v / 8 : -((-v + 7) / 8); }
+int64_t FloorDiv8(int64_t v) {
+    return v >= 0 ? v / 8 : -((-v + 7) / 8);
+}
 
 // ---------------------------------------------------------------------------------------
 // Reading a chip block at a bit offset
@@ -88,8 +91,9 @@ ULVARIN_INLINE __m128i LoadPlaneBytes(const uint8_t* p, int shift) {
     } else {
         // SSE2 has no byte shifts: shift 16-bit lanes and drop the bits that crossed bytes.
         const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
-        const __m128i high = _mm_and_si128(_mm_sll_epi16(here, _mm_cvtsi32_si128(shift)),
-                                           _mm_set1_epi8(static_cast<char>((0xFF << shift) & 0xFF)));
+        const __m128i high =
+            _mm_and_si128(_mm_sll_epi16(here, _mm_cvtsi32_si128(shift)),
+                          _mm_set1_epi8(static_cast<char>((0xFF << shift) & 0xFF)));
         const __m128i low = _mm_and_si128(_mm_srl_epi16(next, _mm_cvtsi32_si128(8 - shift)),
                                           _mm_set1_epi8(static_cast<char>(0xFF >> (8 - shift))));
         return _mm_or_si128(high, low);
@@ -107,8 +111,7 @@ ULVARIN_INLINE void SwapBitBlocks(__m128i& a, __m128i& b) {
     a = _mm_xor_si128(a, _mm_slli_epi64(t, kDistance));
 }
 
-// For every byte position j, transposes the 8 x 8 bits (register b, bit m): afterwards
-// bit b of byte j of r[m] is the former bit m of byte j of r[b].
+// SwapBitBlocks on every register pair (b, b + d) whose b has bit d clear.
 template <int kDistance>
 ULVARIN_INLINE void SwapBitBlocksOfPairs(__m128i* r) {
     for (int b = 0; b < 8; ++b) {
@@ -116,6 +119,8 @@ ULVARIN_INLINE void SwapBitBlocksOfPairs(__m128i* r) {
     }
 }
 
+// For every byte position j, transposes the 8 x 8 bits (register b, bit m): afterwards
+// bit b of byte j of r[m] is the former bit m of byte j of r[b].
 ULVARIN_INLINE void TransposeBitsAcross8(__m128i* r) {
     SwapBitBlocksOfPairs<4>(r);
     SwapBitBlocksOfPairs<2>(r);
@@ -131,12 +136,24 @@ ULVARIN_INLINE void InterleavePairs(const __m128i* in, __m128i* out) {
     }
 }
 
-inline __m128i Lo16(__m128i a, __m128i b) { return _mm_unpacklo_epi16(a, b); }
-inline __m128i Hi16(__m128i a, __m128i b) { return _mm_unpackhi_epi16(a, b); }
-inline __m128i Lo32(__m128i a, __m128i b) { return _mm_unpacklo_epi32(a, b); }
-inline __m128i Hi32(__m128i a, __m128i b) { return _mm_unpackhi_epi32(a, b); }
-inline __m128i Lo64(__m128i a, __m128i b) { return _mm_unpacklo_epi64(a, b); }
-inline __m128i Hi64(__m128i a, __m128i b) { return _mm_unpackhi_epi64(a, b); }
+inline __m128i Lo16(__m128i a, __m128i b) {
+    return _mm_unpacklo_epi16(a, b);
+}
+inline __m128i Hi16(__m128i a, __m128i b) {
+    return _mm_unpackhi_epi16(a, b);
+}
+inline __m128i Lo32(__m128i a, __m128i b) {
+    return _mm_unpacklo_epi32(a, b);
+}
+inline __m128i Hi32(__m128i a, __m128i b) {
+    return _mm_unpackhi_epi32(a, b);
+}
+inline __m128i Lo64(__m128i a, __m128i b) {
+    return _mm_unpacklo_epi64(a, b);
+}
+inline __m128i Hi64(__m128i a, __m128i b) {
+    return _mm_unpackhi_epi64(a, b);
+}
 
 // Transposes 8 x 8 16-bit words (register m, word j) in place, except that the result
 // for j sits in register kSlotOfWord[j]: the identical steps bit-reverse the order.
@@ -154,9 +171,9 @@ ULVARIN_INLINE void TransposeWords8x8(__m128i* w) {
 template <int P, bool kShifted>
 ULVARIN_INLINE void LoadPlanes(const uint8_t* row, int half, int shift, int firstBit, __m128i* r) {
     for (int b = firstBit; b < firstBit + 8; ++b) {
-        r[b - firstBit] = b < P ? LoadPlaneBytes<kShifted>(
-                                      row + (P - 1 - b) * kPlaneBytes + 16 * half, shift)
-                                : _mm_setzero_si128();
+        r[b - firstBit] =
+            b < P ? LoadPlaneBytes<kShifted>(row + (P - 1 - b) * kPlaneBytes + 16 * half, shift)
+                  : _mm_setzero_si128();
     }
 }
 
@@ -174,8 +191,8 @@ ULVARIN_INLINE void DecodeHalfRow(const uint8_t* row, int half, int shift, uint1
     for (int part = 0; part < 2; ++part) {
         __m128i words[8];  // words[m], word j: column 248 - 8 (16 half + 8 part + j) + m
         for (int m = 0; m < 8; ++m) {
-            words[m] = part == 0 ? _mm_unpacklo_epi8(low[m], high[m])
-                                 : _mm_unpackhi_epi8(low[m], high[m]);
+            words[m] =
+                part == 0 ? _mm_unpacklo_epi8(low[m], high[m]) : _mm_unpackhi_epi8(low[m], high[m]);
         }
         TransposeWords8x8(words);
         for (int j = 0; j < 8; ++j) {

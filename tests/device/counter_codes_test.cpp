@@ -10,16 +10,14 @@ namespace {
 
 struct Width {
     bool wide;
-    uint32_t states;   // register states, 2^bits
+    uint32_t states;  // register states, 2^bits
     uint16_t maxCount;
 };
 constexpr Width kNarrow{false, 0x2000, kMaxCount13};
 constexpr Width kWide{true, 0x4000, kMaxCount14};
 
-std::vector<uint16_t> Convert(std::vector<uint16_t> values, bool wide, bool toCounts,
-                              bool* ok) {
-    *ok = ConvertCounterCodes(values.data(), static_cast<uint32_t>(values.size()), wide,
-                              toCounts);
+std::vector<uint16_t> Convert(std::vector<uint16_t> values, bool wide, bool toCounts, bool* ok) {
+    *ok = ConvertCounterCodes(values.data(), static_cast<uint32_t>(values.size()), wide, toCounts);
     return values;
 }
 
@@ -47,13 +45,11 @@ TEST(CounterCodes, OutOfRangeValuesBecomeBadButOthersConvert) {
     EXPECT_EQ(Convert({0x2000, 0x1FFE, 0xFFFF}, false, true, &ok),
               (std::vector<uint16_t>{0xFFFF, 1, 0xFFFF}));
     EXPECT_FALSE(ok);
-    EXPECT_EQ(Convert({0, 0x4000, 0x3FFE}, true, true, &ok),
-              (std::vector<uint16_t>{0, 0xFFFF, 1}));
+    EXPECT_EQ(Convert({0, 0x4000, 0x3FFE}, true, true, &ok), (std::vector<uint16_t>{0, 0xFFFF, 1}));
     EXPECT_FALSE(ok);
     EXPECT_EQ(Convert({8001, 8000}, false, false, &ok), (std::vector<uint16_t>{0xFFFF, 0x0FFF}));
     EXPECT_FALSE(ok);
-    EXPECT_EQ(Convert({11811, 11810}, true, false, &ok),
-              (std::vector<uint16_t>{0xFFFF, 0x1FFF}));
+    EXPECT_EQ(Convert({11811, 11810}, true, false, &ok), (std::vector<uint16_t>{0xFFFF, 0x1FFF}));
     EXPECT_FALSE(ok);
 
     // Bad values deep inside long arrays are caught too, the rest still converted.

@@ -16,8 +16,12 @@ using Pixels = std::vector<uint16_t>;
 
 // ---- Bit-by-bit reference, written from the row layout alone -------------------------
 
-int Planes(bool wide) { return wide ? kPlanes14 : kPlanes13; }
-uint32_t Stride(bool wide) { return wide ? kChipBlock14 : kChipBlock13; }
+int Planes(bool wide) {
+    return wide ? kPlanes14 : kPlanes13;
+}
+uint32_t Stride(bool wide) {
+    return wide ? kChipBlock14 : kChipBlock13;
+}
 
 // Position of register bit b of pixel (r, c) in a chip's data, counted MSB first.
 int64_t BitIndex(bool wide, int r, int c, int b) {
@@ -25,8 +29,12 @@ int64_t BitIndex(bool wide, int r, int c, int b) {
     return 8 * int64_t{r * p * kPlaneBytes + (p - 1 - b) * kPlaneBytes + (255 - c) / 8} +
            (255 - c) % 8;
 }
-bool GetBit(const uint8_t* p, int64_t i) { return (p[i / 8] & (0x80 >> (i % 8))) != 0; }
-void SetBit(uint8_t* p, int64_t i) { p[i / 8] |= static_cast<uint8_t>(0x80 >> (i % 8)); }
+bool GetBit(const uint8_t* p, int64_t i) {
+    return (p[i / 8] & (0x80 >> (i % 8))) != 0;
+}
+void SetBit(uint8_t* p, int64_t i) {
+    p[i / 8] |= static_cast<uint8_t>(0x80 >> (i % 8));
+}
 
 // Writes every pixel's register bits into `stream`: chip i's block at first + i * stride,
 // its data bitOffset(i) bits into the block; bits before a block are dropped.
@@ -38,7 +46,8 @@ void PlaceBits(bool wide, const Pixels& px, int chips, Bytes& stream, size_t fir
             for (int c = 0; c < 256; ++c)
                 for (int b = 0; b < Planes(wide); ++b) {
                     const int64_t bit = BitIndex(wide, r, c, b) + bitOffset(i);
-                    if ((px[i * kChipPixels + r * 256 + c] >> b & 1) && bit >= 0) SetBit(block, bit);
+                    if ((px[i * kChipPixels + r * 256 + c] >> b & 1) && bit >= 0)
+                        SetBit(block, bit);
                 }
     }
 }
@@ -120,9 +129,10 @@ TEST(ShiftBits, MatchesBitSequenceShiftInBothDirectionsAndBeyondTheBuffer) {
 TEST(StreamToMatrix, OneChipBitPositions) {
     for (bool wide : {false, true}) {
         Bytes s(FrameStreamBytes(1, wide), 0);
-        s[1] = 0x80;                                  // first bit: top bit of column 255
-        s[1 + (Planes(wide) - 1) * kPlaneBytes + 31] = 0x01;  // last plane's last bit: bit 0 of column 0
-        s[1 + Planes(wide) * kPlaneBytes] = 0x40;     // row 1, top bit of column 254
+        s[1] = 0x80;  // first bit: top bit of column 255
+        s[1 + (Planes(wide) - 1) * kPlaneBytes + 31] =
+            0x01;                                  // last plane's last bit: bit 0 of column 0
+        s[1 + Planes(wide) * kPlaneBytes] = 0x40;  // row 1, top bit of column 254
         bool ok = false;
         const Pixels px = Decode(wide, s, 1, &ok);
         ASSERT_TRUE(ok);
@@ -205,7 +215,6 @@ TEST(StreamToMatrix, RefusesShortStreamsAndSmallDestinationsKeepingEarlierChips)
     EXPECT_EQ(px[kChipPixels], 0xABCD);
 
     for (bool wide : {false, true}) {
-
         Bytes whole(FrameStreamBytes(2, wide), 0);
         Pixels small(kChipPixels + 10, 0xABCD);
         EXPECT_FALSE(StreamToMatrix(wide, whole.data(), static_cast<uint32_t>(whole.size()),
@@ -222,8 +231,8 @@ TEST(MatrixToStream, MatchesReferenceEncoderAndRoundTripsOneChip) {
         for (int chips = 1; chips <= 4; ++chips) {
             const Pixels px = RandomPixels(size_t{kChipPixels} * chips, 10 + chips);
             Bytes s(1 + size_t{Stride(wide)} * chips, 0x5A);
-            ASSERT_TRUE(MatrixToStream(wide, px.data(), static_cast<uint32_t>(px.size()),
-                                       s.data(), static_cast<uint32_t>(s.size())));
+            ASSERT_TRUE(MatrixToStream(wide, px.data(), static_cast<uint32_t>(px.size()), s.data(),
+                                       static_cast<uint32_t>(s.size())));
             EXPECT_EQ(s, ReferenceEncode(wide, px, chips)) << wide << " " << chips;
             if (chips != 1) continue;
             s.resize(FrameStreamBytes(1, wide));
@@ -240,8 +249,8 @@ TEST(MatrixToStream, MatchesReferenceEncoderAndRoundTripsOneChip) {
 TEST(MatrixToStream, AllOnesSetOnlyRegisterBitsAndPaddingStaysZero) {
     const Pixels px(kChipPixels, 0xFFFF);
     Bytes s(1 + kChipBlock13, 0x5A);
-    ASSERT_TRUE(MatrixToStream(false, px.data(), kChipPixels, s.data(),
-                               static_cast<uint32_t>(s.size())));
+    ASSERT_TRUE(
+        MatrixToStream(false, px.data(), kChipPixels, s.data(), static_cast<uint32_t>(s.size())));
     EXPECT_EQ(Bytes(s.begin() + 1, s.begin() + 1 + kChipData13), Bytes(kChipData13, 0xFF));
     EXPECT_EQ(Bytes(s.begin() + 1 + kChipData13, s.end()), Bytes(kChipBlock13 - kChipData13, 0));
 }
@@ -263,8 +272,8 @@ TEST(MatrixToStream, RefusesWhatDoesNotFitWithoutWritingBeyondCapacity) {
         const uint32_t capacity = 1 + 2 * Stride(wide) - 1;
         Bytes s(capacity + 16, 0x5A);
         EXPECT_FALSE(MatrixToStream(wide, px.data(), 2 * kChipPixels, s.data(), capacity));
-        EXPECT_EQ(s[1], 0xFF);                       // chip 0 stays encoded
-        EXPECT_EQ(s[1 + Stride(wide)], 0x5A);        // chip 1 not started
+        EXPECT_EQ(s[1], 0xFF);                 // chip 0 stays encoded
+        EXPECT_EQ(s[1 + Stride(wide)], 0x5A);  // chip 1 not started
         EXPECT_EQ(Bytes(s.begin() + capacity, s.end()), Bytes(16, 0x5A));
     }
     Bytes s(1 + kChipBlock13, 0x5A);
