@@ -245,6 +245,18 @@ TEST_F(ProtocolTest, WatchdogAlertArrivesAfterSilence) {
     EXPECT_TRUE(HasReport(1, "Watchdog test passed OK."));
 }
 
+TEST_F(ProtocolTest, EndlessTextWithoutTerminatorEndsWithinItsDeadlines) {
+    OpenSoft();
+    peer->Play("\"");
+    for (int i = 0; i < 400; ++i) peer->Play("abcdefghij", 0.01);  // four seconds of chatter
+    MpxCommandResponse record(false);
+    const double start = Now();
+    EXPECT_FALSE(ReceiveMessage(handle, record));
+    EXPECT_LT(Now() - start, 3.3);  // 1.5 s for the text, 1.5 s for the synchronization
+    EXPECT_TRUE(HasReport(10, "Error receiving text message. Missing [\"] string terminator.. "
+                              "Resynchronization failed."));
+}
+
 TEST(CommandNames, KnownAndOddCodes) {
     EXPECT_STREQ(CommandName('Z'), "Setup interval timer");
     EXPECT_STREQ(CommandName(' '), "Synchronisation packet");
