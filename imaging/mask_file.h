@@ -1,0 +1,27 @@
+// Pixel mask files: an ASCII matrix of integers, or a binary pixel configuration file with
+// one byte per pixel, both in pixel order (chip, row, column).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace ulvarin {
+
+enum class MaskFormat { Ascii, Binary };
+
+// Binary when the file name (not the folders) has an extension other than ".txt" (case
+// matters: ".TXT" is binary); ASCII otherwise, also without extension.
+MaskFormat MaskFormatFor(const std::string& path);
+
+// The configuration word of a binary mask byte for MXR/Timepix (`wide`) or Medipix2 chips.
+uint16_t MaskByteToWord(uint8_t byte, bool wide);
+
+enum class MaskReadResult { Ok, CannotOpen, CannotRead };
+
+// Reads `count` words into `words`. On CannotRead the words read so far stay stored.
+// ASCII numbers are read like C's %i (decimal, 0x hexadecimal, leading-0 octal) and keep
+// their low 16 bits.
+MaskReadResult ReadMaskFile(const std::string& path, bool wide, uint16_t* words, size_t count);
+
+}  // namespace ulvarin
