@@ -7,11 +7,8 @@ namespace ulvarin {
 
 // The element at index n / 2 (integer division) of the values in ascending order: for an
 // even count the upper of the two middle values (1, 2, 3, 4 -> 3). Not-a-number values
-// order after all others. Reorders `values` (a partial ordering, not a full sort) in
-// linear expected time. Returns 0 for no values.
-double MedianOf(std::span<double> values);
-
-// The same median of a copy; `values` stay untouched.
-double MedianOfCopy(std::span<const double> values);
+// order after all others. The values are left untouched; linear time (a radix selection
+// on the bits of the values). Returns 0 for no values.
+double MedianOf(std::span<const double> values);
 
 }  // namespace ulvarin

@@ -77,31 +77,34 @@ TEST(ImageStatistics, LabelTexts) {
 }
 
 TEST(Median, ElementHalfwayUpTheOrder) {
-    std::vector<double> odd{5, 1, 4, 2, 3};
-    EXPECT_EQ(MedianOf(odd), 3);
-    std::vector<double> even{4, 3, 2, 1};
-    EXPECT_EQ(MedianOf(even), 3);  // the upper middle
-    std::vector<double> one{-7};
-    EXPECT_EQ(MedianOf(one), -7);
+    EXPECT_EQ(MedianOf(std::vector<double>{5, 1, 4, 2, 3}), 3);
+    EXPECT_EQ(MedianOf(std::vector<double>{4, 3, 2, 1}), 3);  // the upper middle
+    EXPECT_EQ(MedianOf(std::vector<double>{-7}), -7);
     EXPECT_EQ(MedianOf({}), 0);
-    std::vector<double> ties{2, 2, 1, 2, 1, 1};
-    EXPECT_EQ(MedianOf(ties), 2);
-    // Not-a-number values order last; the copy form leaves its input alone.
-    const std::vector<double> withNan{NAN, 1, NAN, 2, 3};
-    EXPECT_EQ(MedianOfCopy(withNan), 3);
-    EXPECT_TRUE(std::isnan(withNan[0]));
-    EXPECT_TRUE(std::isnan(MedianOfCopy(std::vector<double>{NAN, NAN, 1})));
+    EXPECT_EQ(MedianOf(std::vector<double>{2, 2, 1, 2, 1, 1}), 2);
+    // Negative values, zeros of both signs and the bad-pixel marker keep their order.
+    EXPECT_EQ(MedianOf(std::vector<double>{-1.23456789e300, -2.5, -0.0, 0.0, 1e-300, 3, -1}), 0);
+    EXPECT_EQ(MedianOf(std::vector<double>{-3, -1.5, -2, -1e-310, -5}), -2);
+    EXPECT_EQ(MedianOf(std::vector<double>{INFINITY, -INFINITY, 1}), 1);
+    // Not-a-number values order last.
+    EXPECT_EQ(MedianOf(std::vector<double>{NAN, 1, NAN, 2, 3}), 3);
+    EXPECT_TRUE(std::isnan(MedianOf(std::vector<double>{NAN, NAN, 1})));
 }
 
 TEST(Median, MatchesAFullSortOnFrameSizedData) {
     std::mt19937 gen(5);
     std::uniform_int_distribution<int> counts(0, 40);  // many ties, like real frames
+    std::normal_distribution<double> spread(1.0, 0.3);  // flat-field factors: one bucket
     for (size_t n : {size_t{65536}, size_t{262143}}) {
-        std::vector<double> values(n);
-        for (double& v : values) v = counts(gen);
-        std::vector<double> sorted = values;
-        std::sort(sorted.begin(), sorted.end());
-        EXPECT_EQ(MedianOf(values), sorted[n / 2]) << n;
+        std::vector<double> ties(n);
+        std::vector<double> factors(n);
+        for (double& v : ties) v = counts(gen);
+        for (double& v : factors) v = spread(gen);
+        for (std::vector<double>* values : {&ties, &factors}) {
+            std::vector<double> sorted = *values;
+            std::sort(sorted.begin(), sorted.end());
+            EXPECT_EQ(MedianOf(*values), sorted[n / 2]) << n;
+        }
     }
 }
 
