@@ -14,26 +14,24 @@ constexpr uint16_t kWordA = 0x15C0;
 // Bits 11, 9, 0: Vthh 0b010, Vthl 0, test bit set; good on Medipix2 and MXR.
 constexpr uint16_t kWordB = 0x0A01;
 
-std::vector<double> ViewOf(FrameStore& store, ResultView view, bool flatField = false) {
-    ComputeResultView(store, {view, flatField});
-    return {store.result().begin(), store.result().begin() + 3};
-}
-
 FrameStore CraftedStore(ChipFamily family) {
     FrameStore store;
     store.Open({1, family});
     store.config()[0] = kWordA;
-    store.config()[1] = kWordB;  // pixel 2 keeps 0x1FFF
-    store.raw()[0] = 11;
-    store.raw()[1] = 22;
-    store.raw()[2] = 33;
-    store.counts()[0] = 100;
-    store.counts()[1] = 200;
-    store.counts()[2] = 300;
+    store.config()[1] = kWordB;  // pixel 2 keeps 0x1FFF: good for every family
+    for (int p = 0; p < 3; ++p) {
+        store.raw()[p] = static_cast<uint16_t>(11 * (p + 1));
+        store.counts()[p] = 100 * (p + 1);
+    }
     store.flatField()[0] = 0.5;
     store.flatField()[1] = 2.0;
     store.flatField()[2] = 0.25;
     return store;
+}
+
+std::vector<double> ViewOf(FrameStore& store, ResultView view, bool flatField = false) {
+    ComputeResultView(store, {view, flatField});
+    return {store.result().begin(), store.result().begin() + 3};
 }
 
 TEST(ResultView, BitViewsReadTheSameBitsForEveryFamily) {
@@ -49,7 +47,6 @@ TEST(ResultView, BitViewsReadTheSameBitsForEveryFamily) {
 }
 
 TEST(ResultView, MaskAndResultFollowTheFamilysMaskBit) {
-    // 0x1FFF has bits 11, 7 and 0 set: good for every family.
     struct Case {
         ChipFamily family;
         std::vector<double> maskBit, result, corrected;
@@ -76,27 +73,6 @@ TEST(ResultView, MaskedPixelIsPlainZeroWhateverItsCountAndFactor) {
         EXPECT_EQ(store.result()[0], 0.0);
         EXPECT_FALSE(std::signbit(store.result()[0]));
     }
-}
-
-TEST(ResultView, StatisticsCoverOnlyGoodPixelsInUse) {
-    FrameStore store;
-    store.Open({2, ChipFamily::Timepix});
-    std::fill_n(store.counts().begin(), store.pixelsInUse(), 2);
-    store.counts()[5] = 1000;
-    store.config()[5] = 0x1F7F;      // masked on Timepix
-    store.counts()[131072] = 999;    // third chip: not in use
-    const ImageStatistics s = ComputeResultView(store, {});
-    EXPECT_EQ(s.goodCount, 131071u);
-    EXPECT_EQ(s.maximum, 2.0);
-    EXPECT_EQ(s.sum, 2.0 * 131071);
-    EXPECT_EQ(store.result()[131072], 0.0);  // left alone
-}
-
-TEST(ResultView, SelectorTexts) {
-    EXPECT_EQ(ResultViewName(ResultView::Result), "Result");
-    EXPECT_EQ(ResultViewName(ResultView::FlatField), "FF mask");
-    EXPECT_EQ(ResultViewName(ResultView::VthhMask), "Vthh Mask");
-    EXPECT_EQ(ResultViewName(static_cast<ResultView>(8)), "");
 }
 
 }  // namespace
