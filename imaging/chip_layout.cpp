@@ -17,8 +17,10 @@ Tile TileAt(uint32_t tileX, uint32_t tileY, const ChipLayout& layout) {
         case 4:
             if (tileY == 0) return {inOrder ? tileX : 1 - tileX, false};
             return {inOrder ? 3 - tileX : 2 + tileX, true};
-        case 3: return {inOrder ? tileX : 2 - tileX, false};
-        default: return {0, false};
+        case 3:
+            return {inOrder ? tileX : 2 - tileX, false};
+        default:
+            return {0, false};
     }
 }
 
@@ -31,10 +33,14 @@ ChipFamily FamilyFromFlags(bool isMxr, bool isTimepix) {
 
 ImageGeometry GeometryFor(int chipCount) {
     switch (chipCount) {
-        case 2: return {2, 1};
-        case 3: return {3, 1};
-        case 4: return {2, 2};
-        default: return {1, 1};
+        case 2:
+            return {2, 1};
+        case 3:
+            return {3, 1};
+        case 4:
+            return {2, 2};
+        default:
+            return {1, 1};
     }
 }
 

@@ -32,9 +32,12 @@ ChipFamily FamilyFromFlags(bool isMxr, bool isTimepix);
 // Medipix2, bit 0 on MXR, bit 7 on Timepix. A clear bit means the pixel is masked.
 constexpr uint16_t MaskBit(ChipFamily family) {
     switch (family) {
-        case ChipFamily::Mxr: return 0x0001;
-        case ChipFamily::Timepix: return 0x0080;
-        default: return 0x0800;
+        case ChipFamily::Mxr:
+            return 0x0001;
+        case ChipFamily::Timepix:
+            return 0x0080;
+        default:
+            return 0x0800;
     }
 }
 

@@ -71,7 +71,9 @@ bool TypedRange(DisplayRangeControls& controls) {
 
 // Whole width toward zero; std::trunc keeps huge widths defined where an integer cast
 // would not be.
-double WholeWidth(DisplayRange r) { return std::trunc(r.max - r.min); }
+double WholeWidth(DisplayRange r) {
+    return std::trunc(r.max - r.min);
+}
 
 }  // namespace
 
@@ -128,10 +130,18 @@ bool PressRangeButton(RangeButton button, std::span<const double> values,
     ComputeDisplayRange(values, controls);
     DisplayRange next = controls.range;
     switch (button) {
-        case RangeButton::Wider: next = WidenRange(next); break;
-        case RangeButton::Narrower: next = NarrowRange(next); break;
-        case RangeButton::Down: next = ShiftRangeDown(next); break;
-        case RangeButton::Up: next = ShiftRangeUp(next); break;
+        case RangeButton::Wider:
+            next = WidenRange(next);
+            break;
+        case RangeButton::Narrower:
+            next = NarrowRange(next);
+            break;
+        case RangeButton::Down:
+            next = ShiftRangeDown(next);
+            break;
+        case RangeButton::Up:
+            next = ShiftRangeUp(next);
+            break;
     }
     if (std::isfinite(next.min) && std::isfinite(next.max)) controls.range = next;
     WriteTexts(controls);

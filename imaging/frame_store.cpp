@@ -7,7 +7,9 @@ namespace ulvarin {
 
 namespace {
 
-bool ValidChipCount(int chipCount) { return chipCount >= 0 && chipCount <= kMaxChips; }
+bool ValidChipCount(int chipCount) {
+    return chipCount >= 0 && chipCount <= kMaxChips;
+}
 
 }  // namespace
 

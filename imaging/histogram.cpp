@@ -24,8 +24,8 @@ Histogram ComputeHistogram(std::span<const double> values, DisplayRange range) {
     const auto top = std::max_element(h.bins.begin(), h.bins.end());  // first of the highest
     h.peakBin = static_cast<int>(top - h.bins.begin());
     h.highest = std::max(*top, 0);
-    const auto start = static_cast<int32_t>(
-        std::min<size_t>(values.size(), std::numeric_limits<int32_t>::max()));
+    const auto start =
+        static_cast<int32_t>(std::min<size_t>(values.size(), std::numeric_limits<int32_t>::max()));
     h.lowest = std::min(*std::min_element(h.bins.begin(), h.bins.end()), start);
     h.peakValue = std::trunc(h.peakBin * h.binWidth + range.min);
     return h;

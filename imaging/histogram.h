@@ -15,11 +15,11 @@ constexpr int kHistogramBins = 512;
 
 struct Histogram {
     std::array<int32_t, kHistogramBins> bins{};
-    double binWidth = 1.0;  // (max - min) / 512, or 1 for an empty range
-    int32_t highest = 0;    // largest bin count
-    int32_t lowest = 0;     // smallest bin count
-    int peakBin = 0;        // first bin holding `highest`
-    double peakValue = 0.0; // lower edge of the peak bin, truncated toward zero
+    double binWidth = 1.0;   // (max - min) / 512, or 1 for an empty range
+    int32_t highest = 0;     // largest bin count
+    int32_t lowest = 0;      // smallest bin count
+    int peakBin = 0;         // first bin holding `highest`
+    double peakValue = 0.0;  // lower edge of the peak bin, truncated toward zero
 
     // Bars and the peak label are drawn only when the bins differ.
     bool hasPeak() const { return highest != lowest; }

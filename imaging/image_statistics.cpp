@@ -1,6 +1,8 @@
 #include "imaging/image_statistics.h"
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "imaging/number_text.h"
 
@@ -9,12 +11,12 @@ namespace ulvarin {
 ImageStatistics ComputeImageStatistics(std::span<const double> values,
                                        std::span<const uint16_t> config, ChipFamily family) {
     const uint16_t maskBit = MaskBit(family);
-    const size_t n = values.size();
+    const size_t n = std::min(values.size(), config.size());
     ImageStatistics s;
     // Minimum and maximum start from the first good value, so that values above the empty
     // minimum or below the empty maximum are reported as they are.
-    double minimum = INFINITY;
-    double maximum = -INFINITY;
+    double minimum = std::numeric_limits<double>::infinity();
+    double maximum = -minimum;
     for (size_t p = 0; p < n; ++p) {
         if ((config[p] & maskBit) == 0) continue;
         const double v = values[p];
@@ -50,6 +52,8 @@ StatisticsLabels FormatStatisticsLabels(const ImageStatistics& stats, double int
             FormatDouble("%.8g s", integratedTime)};
 }
 
-std::string FormatMedianLabel(double median) { return FormatNumber(median); }
+std::string FormatMedianLabel(double median) {
+    return FormatNumber(median);
+}
 
 }  // namespace ulvarin

@@ -24,8 +24,8 @@ struct ImageStatistics {
 };
 
 // Statistics over the good pixels only: pixel p counts when its configuration word
-// config[p] has the family's mask bit set, whatever values[p] holds. `config` must hold
-// at least values.size() words. Without good pixels every field keeps its default.
+// config[p] has the family's mask bit set, whatever values[p] holds. Covers the pixels
+// present in both spans. Without good pixels every field keeps its default.
 ImageStatistics ComputeImageStatistics(std::span<const double> values,
                                        std::span<const uint16_t> config, ChipFamily family);
 

@@ -10,11 +10,13 @@ std::string FormatDouble(const char* format, double value) {
     char text[64];
     const int n = std::snprintf(text, sizeof text, format, value + 0.0);  // + 0.0: no "-0"
     if (n < 0) return {};
-    return std::string(text, static_cast<size_t>(n) < sizeof text ? static_cast<size_t>(n)
-                                                                   : sizeof text - 1);
+    return std::string(
+        text, static_cast<size_t>(n) < sizeof text ? static_cast<size_t>(n) : sizeof text - 1);
 }
 
-std::string FormatNumber(double value) { return FormatDouble("%.15g", value); }
+std::string FormatNumber(double value) {
+    return FormatDouble("%.15g", value);
+}
 
 std::optional<double> ParseNumber(std::string_view text) {
     constexpr std::string_view kBlanks = " \t\r\n";

@@ -66,6 +66,7 @@ ImageStatistics ComputeResultView(FrameStore& store, const ViewSettings& setting
         case ResultView::VthhMask:
             FillFromConfig(store, [](uint16_t w) { return (w >> 10) & 7; });
             break;
+        case ResultView::Result:
         default:
             FillResult(store, settings.flatField);
             break;

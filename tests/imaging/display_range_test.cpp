@@ -20,8 +20,8 @@ TEST(DisplayRange, AutoTakesTheDataRange) {
         {{3, 17.5, 9}, {3, 17.5}},
         {Values(10, 5.0), {0, 5}},  // constant: from 0
         {Values(10, 0.0), {0, 1}},
-        {{-3, -1}, {-3, 0}},        // the upper limit starts at 0
-        {{5e6, 6e6}, {4e6, 6e6}},   // the lower limit starts at 4000000
+        {{-3, -1}, {-3, 0}},       // the upper limit starts at 0
+        {{5e6, 6e6}, {4e6, 6e6}},  // the lower limit starts at 4000000
         {{}, {0, 1}},
     };
     for (const auto& [values, expected] : cases) {
@@ -45,11 +45,11 @@ TEST(DisplayRange, TypedLimitsAreCorrectedAndOnlyThenWrittenBack) {
         DisplayRange stored, expected;
     };
     const Case cases[] = {
-        {"20", "10", {}, {10, 20}},        // swapped
-        {"-5", "8", {}, {0, 8}},           // negative
-        {"-5", "-8", {}, {0, 1}},          // both negative, then equal
-        {"7", "7", {}, {7, 8}},            // equal
-        {"abc", "90", {12, 40}, {12, 90}}, // unreadable keeps its limit
+        {"20", "10", {}, {10, 20}},         // swapped
+        {"-5", "8", {}, {0, 8}},            // negative
+        {"-5", "-8", {}, {0, 1}},           // both negative, then equal
+        {"7", "7", {}, {7, 8}},             // equal
+        {"abc", "90", {12, 40}, {12, 90}},  // unreadable keeps its limit
         {"12abc", "1,5", {3, 40}, {3, 40}},
         {"nan", "inf", {3, 40}, {3, 40}},
     };
@@ -76,7 +76,7 @@ TEST(DisplayRange, ButtonArithmetic) {
     EXPECT_EQ(NarrowRange({100, 160}), (DisplayRange{110, 150}));
     EXPECT_EQ(NarrowRange({100, 105}), (DisplayRange{100, 105}));
 
-    EXPECT_EQ(ShiftRangeDown({10, 110}), (DisplayRange{0, 100}));  // step 25 cut to 10
+    EXPECT_EQ(ShiftRangeDown({10, 110}), (DisplayRange{0, 100}));     // step 25 cut to 10
     EXPECT_EQ(ShiftRangeDown({-50, 100}), (DisplayRange{-50, 100}));  // never moves up
 
     EXPECT_EQ(ShiftRangeUp({10, 110}), (DisplayRange{35, 135}));

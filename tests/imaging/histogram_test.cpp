@@ -12,8 +12,8 @@ namespace {
 using Values = std::vector<double>;
 
 TEST(Histogram, BinsInsideTheRangeOnly) {
-    const Histogram h = ComputeHistogram(Values{0, 0.99, 1, 255.5, 511.99, 512, 513, -0.1, NAN},
-                                         {0, 512});
+    const Histogram h =
+        ComputeHistogram(Values{0, 0.99, 1, 255.5, 511.99, 512, 513, -0.1, NAN}, {0, 512});
     EXPECT_EQ(h.bins[0], 2);
     EXPECT_EQ(h.bins[1], 1);
     EXPECT_EQ(h.bins[255], 1);

@@ -1,16 +1,17 @@
-#include "imaging/image_render.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <vector>
 
 #include "imaging/image_pipeline.h"
+#include "imaging/image_render.h"
 
 namespace ulvarin {
 namespace {
 
-constexpr uint32_t Grey(uint32_t level) { return 0xFF000000u | level << 16 | level << 8 | level; }
+constexpr uint32_t Grey(uint32_t level) {
+    return 0xFF000000u | level << 16 | level << 8 | level;
+}
 
 TEST(ImageRender, ColourEdgesOfTheRange) {
     const DisplayRange r{10, 20};

@@ -37,7 +37,8 @@ std::vector<double> ViewOf(FrameStore& store, ResultView view, bool flatField = 
 TEST(ResultView, BitViewsReadTheSameBitsForEveryFamily) {
     for (ChipFamily family : {ChipFamily::Medipix2, ChipFamily::Mxr, ChipFamily::Timepix}) {
         FrameStore store = CraftedStore(family);
-        EXPECT_EQ(ViewOf(store, ResultView::ConfigWord), (std::vector<double>{0x15C0, 0x0A01, 8191}));
+        EXPECT_EQ(ViewOf(store, ResultView::ConfigWord),
+                  (std::vector<double>{0x15C0, 0x0A01, 8191}));
         EXPECT_EQ(ViewOf(store, ResultView::TestBit), (std::vector<double>{0, 1, 1}));
         EXPECT_EQ(ViewOf(store, ResultView::VthlMask), (std::vector<double>{7, 0, 7}));
         EXPECT_EQ(ViewOf(store, ResultView::VthhMask), (std::vector<double>{5, 2, 7}));

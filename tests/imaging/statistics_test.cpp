@@ -1,5 +1,3 @@
-#include "imaging/image_statistics.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,6 +5,7 @@
 #include <random>
 #include <vector>
 
+#include "imaging/image_statistics.h"
 #include "imaging/median.h"
 
 namespace ulvarin {
