@@ -1,0 +1,59 @@
+#include "imaging/image_statistics.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "imaging/number_text.h"
+
+namespace ulvarin {
+
+ImageStatistics ComputeImageStatistics(std::span<const double> values,
+                                       std::span<const uint16_t> config, ChipFamily family) {
+    const uint16_t maskBit = MaskBit(family);
+    const size_t n = std::min(values.size(), config.size());
+    ImageStatistics s;
+    // Minimum and maximum start from the first good value, so that values above the empty
+    // minimum or below the empty maximum are reported as they are.
+    double minimum = std::numeric_limits<double>::infinity();
+    double maximum = -minimum;
+    for (size_t p = 0; p < n; ++p) {
+        if ((config[p] & maskBit) == 0) continue;
+        const double v = values[p];
+        s.sum += v;
+        if (v > maximum) maximum = v;
+        if (v < minimum) minimum = v;
+        if (v > 0) ++s.positiveCount;
+        ++s.goodCount;
+    }
+    if (s.goodCount == 0) return s;
+    if (minimum <= maximum) {  // false only when every good value is not a number
+        s.minimum = minimum;
+        s.maximum = maximum;
+    }
+    s.average = s.sum / s.goodCount;
+
+    double squares = 0.0;
+    for (size_t p = 0; p < n; ++p) {
+        if ((config[p] & maskBit) == 0) continue;
+        const double d = s.average - values[p];
+        squares += d * d;
+    }
+    if (squares != 0.0) s.standardDeviation = std::sqrt(squares / s.goodCount);
+    return s;
+}
+
+StatisticsLabels FormatStatisticsLabels(const ImageStatistics& stats, double integratedTime) {
+    return {FormatNumber(stats.minimum) + "-" + FormatNumber(stats.maximum),
+            FormatNumber(stats.sum),
+            FormatDouble("%.8g", stats.average),
+            FormatDouble("%.8g", stats.standardDeviation),
+            kMedianPrompt,
+            FormatDouble("%.8g s", integratedTime)};
+}
+
+std::string FormatMedianLabel(double median) {
+    return FormatNumber(median);
+}
+
+}  // namespace ulvarin

@@ -1,0 +1,23 @@
+// Number texts of the image controls and labels: one place for how limits and statistics
+// are written and how typed limits are read.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace ulvarin {
+
+// Shortest general decimal form with up to 15 significant digits ("%.15g"): 0, 1234,
+// 0.25, 1e+20. Negative zero is written as "0".
+std::string FormatNumber(double value);
+
+// `value` formatted by a printf format holding one double conversion, e.g. "%.8g s".
+std::string FormatDouble(const char* format, double value);
+
+// A typed number: optional blanks, an optional sign, a decimal or exponent form, optional
+// blanks, nothing else. Infinite and not-a-number values are refused, as are partial
+// numbers such as "12abc". Independent of the locale.
+std::optional<double> ParseNumber(std::string_view text);
+
+}  // namespace ulvarin
