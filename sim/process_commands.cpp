@@ -38,6 +38,9 @@ struct CommandHandlers::Process {
         Acknowledge(e, c);
     }
 
+    // "y" restarts the interval timer like "H". The single, multiple and periodical
+    // exposition commands ("g", "h", "&") and the shutter and erase modes ("." and "=")
+    // are only acknowledged: processes are built from the action sets.
     static void StartStop(Iface& e, const Cmd& c) {
         ProcessEngine& p = e.engine_;
         switch (c.letter()) {

@@ -65,26 +65,6 @@ TEST_F(Engine, AProcessTakesExactlyItsFramesThenStopsEverySource) {
     EXPECT_FALSE(p.NextDue().has_value());
 }
 
-TEST_F(Engine, PeriodRestartsItselfAndStatesReportWhatRemains) {
-    p.SetupPeriod(Ticks(1.0), action::kTriggerScope);
-    p.SetupInterval(Ticks(0.4), 0);
-    p.StartPeriod(t0);
-    p.StartInterval(t0);
-    const TimerState interval = p.Interval(t0 + 100ms);
-    EXPECT_TRUE(interval.running);
-    EXPECT_EQ(interval.value, Ticks(0.4));
-    EXPECT_EQ(interval.remaining, Ticks(0.3));
-
-    RunUntil(p, t0 + 2500ms);
-    EXPECT_EQ(actions.letters, "SS");
-    EXPECT_FALSE(p.Interval(t0 + 2500ms).running);
-    EXPECT_EQ(p.Interval(t0 + 2500ms).remaining, 0u);
-    const TimerState period = p.Period(t0 + 2500ms);
-    EXPECT_TRUE(period.running);
-    EXPECT_EQ(period.actions, action::kTriggerScope);
-    EXPECT_EQ(period.remaining, Ticks(0.5));
-}
-
 TEST_F(Engine, CounterUnderflowsOnInjectedAndGeneratedEvents) {
     p.SetupCounter(100, action::kTriggerScope);
     p.StartCounter(t0);
@@ -120,25 +100,6 @@ TEST_F(Engine, TriggersAreTakenOnlyWhileWaiting) {
     p.Trigger(t0);
     EXPECT_EQ(actions.letters, "SSS");
     EXPECT_FALSE(p.TriggerInput().waiting);
-}
-
-TEST_F(Engine, ActionsRunInBitOrderAndAbortStopsEverySource) {
-    p.SetupInterval(Ticks(5), 0);
-    p.SetupCounter(5, 0);
-    p.Run(0xFF, t0);
-    EXPECT_EQ(actions.letters, "COS12");
-    EXPECT_TRUE(p.Interval(t0).running);
-    EXPECT_TRUE(p.TriggerInput().waiting);
-    EXPECT_TRUE(p.Counter(t0).running);
-
-    p.SetupPeriod(Ticks(1), 0);
-    p.StartPeriod(t0);
-    p.Abort(t0);
-    EXPECT_FALSE(p.Interval(t0).running);
-    EXPECT_FALSE(p.Period(t0).running);
-    EXPECT_FALSE(p.Counter(t0).running);
-    EXPECT_FALSE(p.TriggerInput().waiting);
-    EXPECT_FALSE(p.NextDue().has_value()) << "not even the frame being read out";
 }
 
 }  // namespace
