@@ -11,14 +11,15 @@ uint16_t DefaultCount(int chipIndex, int row, int column) {
     return static_cast<uint16_t>(level + square + ramp);
 }
 
-ChipState MakeChipState(int chipIndex, bool wide, const ChipId& id) {
+ChipState MakeChipState(int chipIndex, ChipFamily family, const ChipId& id) {
     ChipState chip;
     chip.id = id;
     chip.counts.resize(kChipPixels);
     for (int row = 0; row < 256; ++row)
         for (int column = 0; column < 256; ++column)
             chip.counts[row * 256 + column] = DefaultCount(chipIndex, row, column);
-    chip.pixelConfig.assign(kChipPixels, wide ? 0x3FFF : 0x1FFF);
+    chip.pixelConfig.assign(kChipPixels, IsWide(family) ? 0x3FFF : 0x1FFF);
+    chip.dacs = DefaultChipDacs(family);
     return chip;
 }
 

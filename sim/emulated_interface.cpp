@@ -15,16 +15,31 @@ void AppendOk(std::vector<uint8_t>& bytes) {
     bytes.insert(bytes.end(), std::begin(kOk), std::end(kOk));
 }
 
+// Bounds the work of one Advance, so a host that stays away for long cannot make one call
+// fire an unbounded burst of events; the rest fire on the next call.
+constexpr int kMaxEventsPerAdvance = 10000;
+
+// Every interface gets its own fixed pixel properties and noise, the same on every run.
+uint64_t SeedOf(const InterfaceConfig& config) {
+    return Mix64(static_cast<uint64_t>(config.family) * 131 + static_cast<uint64_t>(config.chipCount));
+}
+
 }  // namespace
 
 EmulatedInterface::EmulatedInterface(InterfaceConfig config, Clock::time_point now)
-    : config_(std::move(config)), startedAt_(now) {
+    : config_(std::move(config)),
+      physics_(config_.family, std::clamp(config_.chipCount, 1, kMaxChips), SeedOf(config_)),
+      analog_(SeedOf(config_) + 1),
+      engine_(*this),
+      startedAt_(now) {
     if (!IsValid(config_)) throw std::invalid_argument("invalid emulated interface configuration");
     for (int i = static_cast<int>(config_.chipIds.size()); i < config_.chipCount; ++i)
         config_.chipIds.push_back(DefaultChipId(config_.family, i));
     config_.chipIds.resize(static_cast<size_t>(config_.chipCount));
     for (int i = 0; i < config_.chipCount; ++i)
-        chips_.push_back(MakeChipState(i, Wide(), config_.chipIds[static_cast<size_t>(i)]));
+        chips_.push_back(MakeChipState(i, config_.family, config_.chipIds[static_cast<size_t>(i)]));
+    engine_.SetTriggerRate(config_.triggerRate, now);
+    engine_.SetEventRate(config_.eventRate, now);
 }
 
 size_t EmulatedInterface::ParameterBytes(const CommandDescr& command) const {
@@ -39,7 +54,9 @@ size_t EmulatedInterface::ParameterBytes(const CommandDescr& command) const {
     return static_cast<size_t>(std::max(command.commandBytes, 0));
 }
 
-void EmulatedInterface::Receive(std::span<const uint8_t> bytes, Clock::time_point now) {
+void EmulatedInterface::Receive(std::span<const uint8_t> bytes, Clock::time_point now,
+                                size_t hostBacklog) {
+    Advance(now, hostBacklog);
     size_t pos = 0;
     while (pos < bytes.size()) {
         if (now < deafUntil_) return;
@@ -62,6 +79,49 @@ void EmulatedInterface::Receive(std::span<const uint8_t> bytes, Clock::time_poin
     }
 }
 
+bool EmulatedInterface::Blocked(size_t hostBacklog) const {
+    return output_.Size() + hostBacklog > kMaxBacklogBytes;
+}
+
+void EmulatedInterface::Advance(Clock::time_point now, size_t hostBacklog) {
+    for (int fired = 0; fired < kMaxEventsPerAdvance && !Blocked(hostBacklog); ++fired) {
+        const auto shot = analog_.ShotDue();
+        const auto event = engine_.NextDue();
+        if (shot && *shot <= now && (!event || *shot <= *event)) {
+            FinishScopeShot(*shot);
+        } else if (!engine_.FireNext(now)) {
+            return;
+        }
+    }
+}
+
+std::optional<Clock::time_point> EmulatedInterface::NextEventTime(Clock::time_point now,
+                                                                  size_t hostBacklog) const {
+    std::optional<Clock::time_point> next = output_.NextArrival(now);
+    if (Blocked(hostBacklog)) return next;
+    for (const auto& due : {engine_.NextDue(), analog_.ShotDue()})
+        if (due && (!next || *due < *next)) next = due;
+    return next;
+}
+
+void EmulatedInterface::ChangeIllumination(const std::function<void(Illumination&)>& change,
+                                           Clock::time_point now) {
+    Advance(now);
+    SettleCounts(now);
+    change(physics_.Light());
+    physics_.Invalidate();
+}
+
+void EmulatedInterface::FireTrigger(Clock::time_point now) {
+    Advance(now);
+    engine_.Trigger(now);
+}
+
+void EmulatedInterface::InjectEvents(uint64_t events, Clock::time_point now) {
+    Advance(now);
+    engine_.ExternalEvents(events, now);
+}
+
 void EmulatedInterface::StartCommand(uint8_t letter, Clock::time_point now) {
     pendingCommand_ = FindCommand(letter);
     if (pendingCommand_ == nullptr) {
@@ -73,7 +133,7 @@ void EmulatedInterface::StartCommand(uint8_t letter, Clock::time_point now) {
 }
 
 void EmulatedInterface::Send(std::vector<uint8_t> bytes, Clock::time_point at) {
-    output_.Push(std::move(bytes), at);
+    if (!silent_) output_.Push(std::move(bytes), at);
 }
 
 void EmulatedInterface::Answer(const Command& command, std::span<const uint8_t> params) {
@@ -91,17 +151,29 @@ void EmulatedInterface::AnswerText(const Command& command, std::string_view text
     Answer(command, params);
 }
 
-void EmulatedInterface::AnswerFrame(const Command& command) {
+std::vector<uint8_t> EmulatedInterface::FrameResponse(uint8_t letter, Clock::time_point at) {
+    SettleCounts(at);
     std::vector<uint8_t> bytes;
     bytes.reserve(1 + 6 + FrameStreamBytes(ChipCount(), Wide()) + 3);
-    bytes.push_back(command.letter());
-    const uint64_t ticks = TimeCounter(command.now);
+    bytes.push_back(letter);
+    const uint64_t ticks = TimeCounter(at);
     for (int i = 0; i < 6; ++i) bytes.push_back(static_cast<uint8_t>(ticks >> (8 * i)));
     std::vector<std::span<const uint16_t>> counts;
     for (const ChipState& chip : chips_) counts.emplace_back(chip.counts);
     AppendFrameStream(bytes, counts, Wide());
     AppendOk(bytes);
-    Send(std::move(bytes), command.now);
+    return bytes;
+}
+
+void EmulatedInterface::AnswerFrame(const Command& command) {
+    Send(FrameResponse(command.letter(), command.now), command.now);
+    if (command.letter() != 'm') ClearCounters();
+}
+
+void EmulatedInterface::SendBackground(std::vector<uint8_t> item, Clock::time_point at) {
+    item.insert(item.begin(), '[');
+    item.push_back(']');
+    Send(std::move(item), at);
 }
 
 void EmulatedInterface::SendError(std::string_view text, Clock::time_point at) {
@@ -119,6 +191,72 @@ void EmulatedInterface::GoDeaf(Clock::time_point until) {
     deafUntil_ = std::max(deafUntil_, until);
     pending_.clear();
     pendingCommand_ = nullptr;
+}
+
+FrontEnd EmulatedInterface::CurrentFrontEnd() const {
+    return {state_.chipPower, state_.positivePolarity, analog_.BiasOutput(), state_.timepixClock};
+}
+
+// The sense lines of all chips meet at ADC0; the first chip that senses drives it.
+AnalogInputs EmulatedInterface::CurrentAnalogInputs() const {
+    AnalogInputs inputs{std::nullopt, state_.chipPower, state_.positivePolarity};
+    for (const ChipState& chip : chips_) {
+        if (!chip.dacs.senseEnabled) continue;
+        inputs.sensedVolts = state_.chipPower ? SensedDacVolts(Family(), chip.dacs) : 0.0;
+        break;
+    }
+    return inputs;
+}
+
+void EmulatedInterface::SettleCounts(Clock::time_point now) {
+    if (!state_.shutterOpen || now <= countedUntil_) return;
+    const double seconds = std::chrono::duration<double>(now - countedUntil_).count();
+    physics_.Expose(chips_, CurrentFrontEnd(), seconds);
+    countedUntil_ = now;
+}
+
+void EmulatedInterface::OpenShutterAt(Clock::time_point now) {
+    if (state_.shutterOpen) return;
+    state_.shutterOpen = true;
+    state_.shutterOpenedAt = now;
+    countedUntil_ = now;
+}
+
+void EmulatedInterface::CloseShutterAt(Clock::time_point now) {
+    if (!state_.shutterOpen) return;
+    SettleCounts(now);
+    state_.shutterOpen = false;
+    state_.shutterClosedAt = now;
+}
+
+void EmulatedInterface::ClearCounters() {
+    for (ChipState& chip : chips_) std::fill(chip.counts.begin(), chip.counts.end(), 0);
+}
+
+void EmulatedInterface::FinishScopeShot(Clock::time_point at) {
+    std::vector<uint8_t> item{'$'};
+    const std::vector<uint8_t> samples = analog_.FinishShot(CurrentAnalogInputs());
+    item.insert(item.end(), samples.begin(), samples.end());
+    AppendOk(item);
+    SendBackground(std::move(item), at);
+}
+
+void EmulatedInterface::CloseShutterAndSendFrame(Clock::time_point at) {
+    CloseShutterAt(at);
+    SendBackground(FrameResponse('m', at), at);
+    ClearCounters();
+}
+
+// Actions 1 and 2 run the interface's stored command letters. Only commands without
+// parameters can run so; the reset and watchdog commands are refused, since they would
+// take the interface off line in the middle of a process. Their answers are not sent.
+void EmulatedInterface::RunActionCommand(int which, Clock::time_point at) {
+    const uint8_t letter = state_.todoCommands[static_cast<size_t>(which & 1)];
+    const CommandDescr* descr = FindCommand(letter);
+    if (descr == nullptr || ParameterBytes(*descr) != 0 || letter == '_' || letter == ',') return;
+    silent_ = true;
+    Execute({*descr, {}, at});
+    silent_ = false;
 }
 
 }  // namespace ulvarin::sim

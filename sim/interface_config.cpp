@@ -16,7 +16,7 @@ bool IsValid(const InterfaceConfig& config) {
     if (config.chipCount < 1 || config.chipCount > kMaxChips) return false;
     for (const ChipId& id : config.chipIds)
         if (id.present && !IsEncodable(id)) return false;
-    return config.extraRestarts >= 0;
+    return config.extraRestarts >= 0 && config.triggerRate >= 0 && config.eventRate >= 0;
 }
 
 }  // namespace ulvarin::sim

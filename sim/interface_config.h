@@ -1,4 +1,5 @@
-// What an emulated interface is made of: its chips and a few firmware timings.
+// What an emulated interface is made of: its chips, a few firmware timings and what is
+// connected to its inputs.
 #pragma once
 
 #include <chrono>
@@ -17,6 +18,10 @@ struct InterfaceConfig {
     int extraRestarts = 0;                        // extra "Unit is on line." prefixes after a reset
     std::chrono::milliseconds restartDelay{100};  // "_" answer to reset line
     std::chrono::milliseconds watchdogSilence{1000};  // "," to watchdog alert
+    // Steady pulse generators on the trigger and event counter inputs, per second
+    // (0 = nothing connected).
+    double triggerRate = 0;
+    double eventRate = 0;
 };
 
 // A configuration with the default chip codes and timings.

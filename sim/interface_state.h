@@ -1,5 +1,5 @@
-// The interface's own settings as its commands leave them. Timers, trigger and scope only
-// store their setup bytes for now; the processes that run on them build on these fields.
+// The interface's chip-side settings as its commands leave them. The analog side and the
+// hardware processes keep their own state (AnalogSide, ProcessEngine).
 #pragma once
 
 #include <array>
@@ -11,13 +11,13 @@
 namespace ulvarin::sim {
 
 struct InterfaceState {
-    // Chips.
-    bool chipPower = false;
+    // Chips. The firmware powers them when it starts: its reset line reports them ready.
+    bool chipPower = true;
     bool positivePolarity = true;
     int fsr = 0;                          // selected FSR, 0 or 1
     uint8_t timepixClock = 0;             // 0..3 = 10, 20, 40, 80 MHz
     uint8_t cmos = 0;                     // CMOS settings byte
-    std::vector<uint8_t> dacStream;       // last "d" parameters, as received
+    std::vector<uint8_t> dacStream;       // last accepted "d" parameters, as received
     std::array<uint8_t, 3> testPulses{};  // last "O" parameters
 
     // Shutter and its interval measurement.
@@ -25,22 +25,13 @@ struct InterfaceState {
     Clock::time_point shutterOpenedAt{};
     Clock::time_point shutterClosedAt{};
 
-    // Analog side.
-    uint8_t biasCode = 0;  // 0 = off
-    std::array<uint16_t, 2> interfaceDac{};
-    std::array<uint8_t, 4> scopeSetup{};
     bool triggerOut = false;
 
-    // Hardware process setup, stored as sent.
-    std::array<uint8_t, 7> intervalTimerSetup{};
-    std::array<uint8_t, 7> periodTimerSetup{};
-    std::array<uint8_t, 7> counterSetup{};
-    uint8_t triggerSetup = 0;
+    // Settings only stored.
     std::array<uint8_t, 2> coincidenceSetup{};
     std::array<uint8_t, 3> preActionDelay{};
-    std::array<uint8_t, 5> frameCounterSetup{};
-    std::array<uint8_t, 2> todoCommands{};
-    uint8_t todoMask = 0;
+    // Letters of the commands actions 1 and 2 run: trigger-out high and low.
+    std::array<uint8_t, 2> todoCommands{'+', '-'};
 };
 
 }  // namespace ulvarin::sim

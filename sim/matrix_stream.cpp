@@ -92,4 +92,19 @@ void DecodeConfigStream(std::span<const uint8_t> stream, bool wide,
     }
 }
 
+bool IsPlausibleConfigStream(std::span<const uint8_t> stream, bool wide, int chipCount) {
+    const Format f = FormatOf(wide);
+    if (stream.size() < FrameStreamBytes(chipCount, wide) || stream.empty() || stream[0] != 0xFF)
+        return false;
+    const size_t dataBits = static_cast<size_t>(256) * f.rowBytes * 8;
+    for (int chip = 0; chip < chipCount; ++chip) {
+        const size_t blockEnd = 1 + f.blockBytes * (chip + 1);
+        // The first whole byte after the chip's data (13-bit chips sit `chip` bits late).
+        const size_t tail = (ConfigChipOrigin(f, wide, chip) + dataBits + 7) / 8;
+        for (size_t i = tail; i < blockEnd; ++i)
+            if (stream[i] != 0) return false;
+    }
+    return true;
+}
+
 }  // namespace ulvarin::sim

@@ -30,4 +30,10 @@ void AppendFrameStream(std::vector<uint8_t>& out,
 void DecodeConfigStream(std::span<const uint8_t> stream, bool wide,
                         std::span<const std::span<uint16_t>> chipWords);
 
+// True when a "Set matrix" stream for `chipCount` chips looks as the host builds it: the
+// leading 0xFF and every chip block's unused tail zero. A stream that lost or gained a byte
+// on the way fails this (except in the bytes after the last chip's block, which carry
+// nothing).
+bool IsPlausibleConfigStream(std::span<const uint8_t> stream, bool wide, int chipCount);
+
 }  // namespace ulvarin::sim

@@ -8,6 +8,7 @@ namespace ulvarin::sim {
 void OutputQueue::Push(std::vector<uint8_t> bytes, Clock::time_point at) {
     if (bytes.empty()) return;
     if (!chunks_.empty()) at = std::max(at, chunks_.back().at);
+    size_ += bytes.size();
     chunks_.push_back({at, std::move(bytes)});
 }
 
@@ -33,7 +34,20 @@ size_t OutputQueue::Take(uint8_t* out, size_t wanted, Clock::time_point now) {
             headOffset_ = 0;
         }
     }
+    size_ -= taken;
     return taken;
+}
+
+std::optional<std::vector<uint8_t>> OutputQueue::PopChunk(Clock::time_point now,
+                                                          Clock::time_point& at) {
+    if (chunks_.empty() || chunks_.front().at > now) return std::nullopt;
+    Chunk chunk = std::move(chunks_.front());
+    chunks_.pop_front();
+    chunk.bytes.erase(chunk.bytes.begin(), chunk.bytes.begin() + static_cast<std::ptrdiff_t>(headOffset_));
+    headOffset_ = 0;
+    size_ -= chunk.bytes.size();
+    at = chunk.at;
+    return std::move(chunk.bytes);
 }
 
 std::optional<Clock::time_point> OutputQueue::NextArrival(Clock::time_point now) const {
@@ -43,13 +57,17 @@ std::optional<Clock::time_point> OutputQueue::NextArrival(Clock::time_point now)
 }
 
 void OutputQueue::DropAvailable(Clock::time_point now) {
-    while (!chunks_.empty() && chunks_.front().at <= now) chunks_.pop_front();
-    headOffset_ = 0;
+    while (!chunks_.empty() && chunks_.front().at <= now) {
+        size_ -= chunks_.front().bytes.size() - headOffset_;
+        chunks_.pop_front();
+        headOffset_ = 0;
+    }
 }
 
 void OutputQueue::Clear() {
     chunks_.clear();
     headOffset_ = 0;
+    size_ = 0;
 }
 
 }  // namespace ulvarin::sim

@@ -24,6 +24,10 @@ public:
     size_t Take(uint8_t* out, size_t wanted, Clock::time_point now);
     // When the next byte that is not readable at `now` becomes readable.
     std::optional<Clock::time_point> NextArrival(Clock::time_point now) const;
+    // Takes the first chunk (what is left of it) when it is readable at `now`.
+    std::optional<std::vector<uint8_t>> PopChunk(Clock::time_point now, Clock::time_point& at);
+    // Bytes queued, readable or not.
+    size_t Size() const { return size_; }
     // Drops the bytes readable at `now` (later bytes still arrive: they are still in the
     // interface, not yet in the host's queue).
     void DropAvailable(Clock::time_point now);
@@ -36,6 +40,7 @@ private:
     };
     std::deque<Chunk> chunks_;
     size_t headOffset_ = 0;  // bytes of the first chunk already taken
+    size_t size_ = 0;
 };
 
 }  // namespace ulvarin::sim

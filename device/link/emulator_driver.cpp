@@ -15,6 +15,7 @@ using sim::Clock;
 struct EmulatorDriver::Device {
     sim::InterfaceConfig config;
     std::unique_ptr<sim::EmulatedInterface> emulator;
+    sim::LinkModel link;
     std::string description;
     std::string serial;
     bool plugged = true;
@@ -135,6 +136,21 @@ FtStatus EmulatorDriver::Usable(FtHandle handle, Device*& device) const {
     return FT_OK;
 }
 
+void EmulatorDriver::Sync(Device& device, Clock::time_point now) {
+    device.emulator->Advance(now, device.link.Received().Size());
+    device.link.Pump(device.emulator->Output(), now);
+}
+
+Clock::time_point EmulatorDriver::NextChange(Device& device, Clock::time_point now,
+                                             Clock::time_point otherwise) {
+    Clock::time_point next = otherwise;
+    const size_t backlog = device.link.Received().Size();
+    for (const auto& at : {device.link.Received().NextArrival(now),
+                           device.emulator->NextEventTime(now, backlog)})
+        if (at) next = std::min(next, *at);
+    return next;
+}
+
 FtStatus EmulatorDriver::CreateDeviceInfoList(uint32_t& count) {
     Lock lock(mutex_);
     listed_.clear();
@@ -170,7 +186,9 @@ FtStatus EmulatorDriver::Purge(FtHandle handle, uint32_t mask) {
     Lock lock(mutex_);
     Device* device = nullptr;
     if (FtStatus s = Usable(handle, device); s != FT_OK) return s;
-    if (mask & FT_PURGE_RX) device->emulator->Output().DropAvailable(Clock::now());
+    const auto now = Clock::now();
+    Sync(*device, now);
+    if (mask & FT_PURGE_RX) device->link.Received().DropAvailable(now);
     return FT_OK;
 }
 
@@ -200,7 +218,9 @@ FtStatus EmulatorDriver::GetStatus(FtHandle handle, uint32_t& rxQueue) {
     rxQueue = 0;
     Device* device = nullptr;
     if (FtStatus s = Usable(handle, device); s != FT_OK) return s;
-    rxQueue = static_cast<uint32_t>(device->emulator->Output().Available(Clock::now()));
+    const auto now = Clock::now();
+    Sync(*device, now);
+    rxQueue = static_cast<uint32_t>(device->link.Received().Available(now));
     return FT_OK;
 }
 
@@ -212,13 +232,13 @@ FtStatus EmulatorDriver::Read(FtHandle handle, void* buffer, uint32_t wanted, ui
     const auto deadline = Clock::now() + std::chrono::milliseconds(Find(handle)->readTimeoutMs);
     for (;;) {
         const auto now = Clock::now();
-        const sim::OutputQueue& output = device->emulator->Output();
-        if (output.Available(now) >= wanted || now >= deadline) break;
-        changed_.wait_until(lock, std::min(deadline, output.NextArrival(now).value_or(deadline)));
+        Sync(*device, now);
+        if (device->link.Received().Available(now) >= wanted || now >= deadline) break;
+        changed_.wait_until(lock, NextChange(*device, now, deadline));
         if (FtStatus s = Usable(handle, device); s != FT_OK) return s;
     }
     got = static_cast<uint32_t>(
-        device->emulator->Output().Take(static_cast<uint8_t*>(buffer), wanted, Clock::now()));
+        device->link.Received().Take(static_cast<uint8_t*>(buffer), wanted, Clock::now()));
     return FT_OK;
 }
 
@@ -229,7 +249,11 @@ FtStatus EmulatorDriver::Write(FtHandle handle, const void* bytes, uint32_t leng
     Device* device = nullptr;
     if (FtStatus s = Usable(handle, device); s != FT_OK) return s;
     if (bytes == nullptr && length > 0) return FT_INVALID_PARAMETER;
-    device->emulator->Receive(std::span(static_cast<const uint8_t*>(bytes), length), Clock::now());
+    const auto now = Clock::now();
+    Sync(*device, now);
+    device->emulator->Receive(std::span(static_cast<const uint8_t*>(bytes), length), now,
+                              device->link.Received().Size());
+    device->link.Pump(device->emulator->Output(), now);
     written = length;
     changed_.notify_all();
     return FT_OK;
@@ -252,9 +276,9 @@ void EmulatorDriver::WaitForData(FtHandle handle, double seconds) {
     Device* device = nullptr;
     while (Usable(handle, device) == FT_OK) {
         const auto now = Clock::now();
-        const sim::OutputQueue& output = device->emulator->Output();
-        if (output.Available(now) > 0 || now >= deadline) return;
-        changed_.wait_until(lock, std::min(deadline, output.NextArrival(now).value_or(deadline)));
+        Sync(*device, now);
+        if (device->link.Received().Available(now) > 0 || now >= deadline) return;
+        changed_.wait_until(lock, NextChange(*device, now, deadline));
     }
 }
 
@@ -282,11 +306,20 @@ void EmulatorDriver::WithInterface(size_t index,
     changed_.notify_all();
 }
 
+void EmulatorDriver::WithLink(size_t index, const std::function<void(sim::LinkModel&)>& action) {
+    Lock lock(mutex_);
+    Device& device = *devices_.at(index);
+    Sync(device, Clock::now());
+    action(device.link);
+    changed_.notify_all();
+}
+
 void EmulatorDriver::SetPlugged(size_t index, bool plugged) {
     Lock lock(mutex_);
     Device& device = *devices_.at(index);
     if (device.plugged == plugged) return;
     device.plugged = plugged;
+    device.link.Reset();
     if (plugged) {
         device.emulator = std::make_unique<sim::EmulatedInterface>(device.config, Clock::now());
     } else if (device.openBy != nullptr) {

@@ -1,5 +1,9 @@
 // Emulated interfaces behind the driver seam, backed by the firmware model in sim/.
 // The program uses them on any machine without hardware; tests use them for integration.
+// Each interface's output reaches the host through a link model that can be slowed down
+// and made to fail. The interfaces run on the wall clock: every driver call first brings
+// the interface up to now (firing due process events), and waiting calls wake when the
+// next event is due.
 #pragma once
 
 #include <condition_variable>
@@ -13,6 +17,7 @@
 
 #include "device/link/ft_driver.h"
 #include "sim/emulated_interface.h"
+#include "sim/link_model.h"
 
 namespace ulvarin {
 
@@ -58,8 +63,13 @@ public:
     // Runs `action` on interface `index` under the driver's lock, so it is safe while
     // another thread talks to the interface.
     void WithInterface(size_t index, const std::function<void(sim::EmulatedInterface&)>& action);
+    // Runs `action` on the link of interface `index` under the driver's lock, after
+    // carrying everything the interface has sent so far onto it: faults armed there hit
+    // the next message the interface sends from now on.
+    void WithLink(size_t index, const std::function<void(sim::LinkModel&)>& action);
     // Unplugging hides the interface from the list and kills its open handle for good.
-    // Plugging it back in powers it up afresh, from its configuration.
+    // Plugging it back in powers it up afresh, from its configuration, with a fresh link
+    // (its timing is kept).
     void SetPlugged(size_t index, bool plugged);
 
 private:
@@ -72,6 +82,11 @@ private:
     // Checks a handle for I/O: FT_INVALID_HANDLE, FT_IO_ERROR (unplugged) or FT_OK with
     // `device` set.
     FtStatus Usable(FtHandle handle, Device*& device) const;
+    // Brings `device` up to `now`: fires its due events and carries its output onto the link.
+    static void Sync(Device& device, sim::Clock::time_point now);
+    // When anything next changes for the host on `device`, or `otherwise`.
+    static sim::Clock::time_point NextChange(Device& device, sim::Clock::time_point now,
+                                             sim::Clock::time_point otherwise);
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;  // bytes written, handle closed, interface unplugged

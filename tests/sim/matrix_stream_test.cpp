@@ -101,20 +101,35 @@ TEST_P(MatrixStreamTest, SetMatrixKeepsEachPixelsRegisterBits) {
 INSTANTIATE_TEST_SUITE_P(FamiliesAndChipCounts, MatrixStreamTest,
                          testing::ValuesIn(AllStreamCases()), CaseName);
 
-TEST(MatrixStream, CloseShutterReadSendsTheSameFrameAsReadMatrix) {
+// "Read matrix" leaves the counters as they were; closing the shutter with a readout ends
+// the measurement and clears them, so the next frame starts from zero.
+TEST(MatrixStream, ReadMatrixKeepsTheCountersAndCloseShutterReadClearsThem) {
     EmulatorLink link({MakeInterfaceConfig(ChipFamily::kMxr, 2)});
     link.Open();
+    link.Send("X");  // unpowered chips count nothing while the shutter is open
+    EXPECT_EQ(link.Receive(4), "XOK\r");
     const size_t answerBytes = 1 + 6 + FrameStreamBytes(2, true) + 3;
-    link.Send("om");
-    const std::string read = link.Receive(4 + answerBytes);
+    link.Send("mom");
+    const std::string first = link.Receive(2 * answerBytes + 4);
     link.Send("C");
     const std::string closed = link.Receive(answerBytes);
-    ASSERT_EQ(read.size(), 4 + answerBytes);
+    link.Send("m");
+    const std::string after = link.Receive(answerBytes);
+    ASSERT_EQ(first.size(), 2 * answerBytes + 4);
     ASSERT_EQ(closed.size(), answerBytes);
-    EXPECT_EQ(read.substr(0, 5), "oOK\rm");
+    ASSERT_EQ(after.size(), answerBytes);
+    EXPECT_EQ(first.substr(answerBytes, 4), "oOK\r");
     EXPECT_EQ(closed[0], 'C');
-    // Same stream after the six time bytes.
-    EXPECT_TRUE(read.compare(4 + 7, answerBytes - 7, closed, 7, answerBytes - 7) == 0);
+    auto stream = [&](const std::string& answers, size_t at) {
+        return answers.substr(at + 7, answerBytes - 10);
+    };
+    EXPECT_EQ(stream(first, 0), stream(first, answerBytes + 4));
+    EXPECT_EQ(stream(first, 0), stream(closed, 0));
+    EXPECT_NE(stream(after, 0), stream(first, 0));
+    const std::string afterStream = stream(after, 0);
+    const std::vector<uint16_t> decoded =
+        ReferenceDecodeFrame(std::vector<uint8_t>(afterStream.begin(), afterStream.end()), 2, true);
+    for (uint16_t code : decoded) ASSERT_EQ(code, ReferenceCode(0, true));
     EXPECT_FALSE(link.Emulated().State().shutterOpen);
 }
 

@@ -1,0 +1,90 @@
+// The interface's own analog hardware: the sensor bias supply, the two interface DACs, the
+// 13-channel ADC monitor and the sampling scope. Readings carry a little noise, as a real
+// 12-bit converter's do.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "sim/chip_family.h"
+#include "sim/dac_words.h"
+#include "sim/random.h"
+#include "sim/sim_clock.h"
+
+namespace ulvarin::sim {
+
+constexpr int kAdcChannels = 13;
+constexpr int kScopeChannels = 8;
+constexpr double kAdcFullScale = 2.5;  // volts at code 4096
+// The bias supply's monitor output (ADC channel 2) is its voltage divided by this.
+constexpr double kBiasMonitorDivider = 50.0;
+
+// Volts the bias supply puts out for a code: code 0 (off) leaves 4.5 V, code 255 about
+// 23.3 V, code 1 the highest, 104.5 V.
+double BiasVolts(uint8_t code);
+
+// Volts on a chip's sense line for the DAC its sense code selects (DACs that are no chip
+// DAC of the word, such as the band gap, read fixed voltages).
+double SensedDacVolts(ChipFamily family, const ChipDacs& dacs);
+
+// What the ADC and the scope see of the rest of the interface.
+struct AnalogInputs {
+    std::optional<double> sensedVolts;  // none when no chip senses a DAC
+    bool chipPower = false;
+    bool positivePolarity = true;
+};
+
+class AnalogSide {
+public:
+    explicit AnalogSide(uint64_t seed) : random_(seed) {}
+
+    // Back to the power-up settings: bias off, DACs 0, scope unset, no shot running.
+    void Reset();
+
+    void SetBias(uint8_t code) { biasCode_ = code; }
+    uint8_t BiasCode() const { return biasCode_; }
+    double BiasOutput() const { return BiasVolts(biasCode_); }
+
+    // Channels other than 0 and 1 are ignored, as the interface does.
+    void SetInterfaceDac(int channel, uint16_t code);
+    uint16_t InterfaceDac(int channel) const { return interfaceDac_.at(static_cast<size_t>(channel)); }
+
+    // The 13 ADC readings (12 bits each).
+    std::array<uint16_t, kAdcChannels> ReadAdcs(const AnalogInputs& inputs);
+    // The readings as "ADC monitor" sends them: two bytes per channel, high byte first.
+    std::vector<uint8_t> AdcBytes(const AnalogInputs& inputs);
+
+    // "Scope configure": channel mask, samples (16 bits, low byte first), mode byte
+    // (bits 0-1 choose 32, 4, 8 or 2 us per sample).
+    void ConfigureScope(std::span<const uint8_t> setup);
+    // Starts a shot at `now`; false (nothing changes) while one is running.
+    bool StartShot(Clock::time_point now);
+    // When the running shot has all its samples; none when no shot runs.
+    std::optional<Clock::time_point> ShotDue() const { return shotDue_; }
+    // Ends the running shot and returns the parameters of its "Scope data" response: K
+    // (16 bits, low byte first), K sample words (channel in bits 12-14, value in bits 0-11,
+    // high byte first) in time order, channels ascending at each time, then one end word 0.
+    std::vector<uint8_t> FinishShot(const AnalogInputs& inputs);
+    void CancelShot() { shotDue_.reset(); }
+
+    // The scope's sampling period for its mode byte.
+    static std::chrono::microseconds SamplePeriod(uint8_t mode);
+
+private:
+    uint16_t Reading(double volts);
+    double ChannelVolts(int channel, const AnalogInputs& inputs) const;
+    double BackSidePulse(double seconds, const AnalogInputs& inputs) const;
+
+    uint8_t biasCode_ = 0;
+    std::array<uint16_t, 2> interfaceDac_{};
+    uint8_t scopeMask_ = 0;
+    uint16_t scopeSamples_ = 0;
+    uint8_t scopeMode_ = 0;
+    std::optional<Clock::time_point> shotDue_;
+    Random random_;
+};
+
+}  // namespace ulvarin::sim

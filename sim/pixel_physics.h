@@ -1,0 +1,106 @@
+// How the emulated pixels count. Each pixel sees the illumination through its own gain and
+// a fixed threshold offset (Gaussian over the matrix), so a threshold scan gives every pixel
+// an S-curve around the photon energy and, at very low thresholds, a noise edge where it
+// counts its own noise. Counts are worked out lazily for a whole exposure: the emulator
+// calls Expose with the time the shutter was open.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "sim/chip_family.h"
+#include "sim/chip_state.h"
+#include "sim/illumination.h"
+#include "sim/random.h"
+
+namespace ulvarin::sim {
+
+// Roles of the pixel configuration bits by family.
+struct PixelBits {
+    uint16_t mask;  // 0 = pixel masked
+    uint16_t test;  // 1 = test pulses reach the pixel
+};
+PixelBits PixelBitsOf(ChipFamily family);
+
+// Timepix counting modes, from mode bits P0 (bit 9) and P1 (bit 6).
+enum class PixelMode : uint8_t { kCounting, kTimeOverThreshold, kOneHit, kTimeOfArrival };
+PixelMode PixelModeOf(ChipFamily family, uint16_t configWord);
+
+// The interface settings the pixels depend on.
+struct FrontEnd {
+    bool powered = true;
+    bool positivePolarity = true;  // the emulated sensor collects its signal in positive mode
+    double biasVolts = 0;          // 0 = bias off
+    uint8_t timepixClock = 0;      // 0..3 = 10, 20, 40, 80 MHz
+
+    bool operator==(const FrontEnd&) const = default;
+};
+
+// Threshold in the family's threshold units: Medipix2 "Thl"; MXR and Timepix
+// "Thl Fine" + 100 per step of "Thl Coarse" away from 7.
+double ThresholdUnits(ChipFamily family, const ChipDacs& dacs);
+
+class PixelPhysics {
+public:
+    // Where the energy scale sits, in threshold units.
+    struct Scale {
+        double noiseEdge;    // thresholds below this make a pixel count its noise
+        double noiseWidth;
+        double offsetSigma;  // spread of the pixels' threshold offsets
+        double photonLine;   // most photons deposit this much
+        double lineWidth;
+    };
+    static Scale ScaleOf(ChipFamily family);
+
+    // Noise hits per second of a pixel whose threshold is deep in its noise.
+    static constexpr double kNoiseRate = 1e5;
+
+    PixelPhysics(ChipFamily family, int chipCount, uint64_t seed);
+
+    Illumination& Light() { return light_; }
+    // Call after changing anything the rates depend on that Expose cannot see compare:
+    // DACs, pixel configuration, illumination.
+    void Invalidate() { stale_ = true; }
+
+    // Adds the counts of an exposure of `seconds` to the chips' counters (saturating at the
+    // family's last count). Masked pixels and unpowered chips count nothing.
+    void Expose(std::span<ChipState> chips, const FrontEnd& frontEnd, double seconds);
+
+    // Adds `pulses` test pulses to every unmasked pixel whose test bit is set. On MXR and
+    // Timepix chips, bit k of the chip's test pulse word lets them reach columns 8k..8k+7.
+    void TestPulses(std::span<ChipState> chips, const FrontEnd& frontEnd, int pulses);
+
+private:
+    // Fixed properties of one pixel.
+    struct Pixel {
+        float offset;  // threshold offset, threshold units
+        float gain;    // 0 for a pixel without sensor contact
+        float hotRate; // extra noise hits per second of a few noisy pixels
+    };
+    // What one exposure needs per pixel.
+    struct Rates {
+        std::vector<float> hitRate;
+        std::vector<float> ticksPerHit;  // time-over-threshold mode
+        std::vector<PixelMode> mode;
+    };
+
+    void Refresh(std::span<ChipState> chips, const FrontEnd& frontEnd);
+    double PixelHitRate(const ChipState& chip, const FrontEnd& frontEnd, int chipIndex,
+                        int pixel) const;
+    double TicksPerHit(const ChipState& chip, const FrontEnd& frontEnd, int chipIndex,
+                       int pixel) const;
+    uint16_t Counted(uint16_t count, PixelMode mode, double rate, double ticksPerHit,
+                     double seconds, double clockHz);
+
+    ChipFamily family_;
+    Scale scale_;
+    Illumination light_;
+    std::vector<std::vector<Pixel>> pixels_;  // by chip
+    std::vector<Rates> rates_;                // by chip, valid while !stale_
+    bool stale_ = true;
+    FrontEnd ratesFor_;
+    Random random_;
+};
+
+}  // namespace ulvarin::sim

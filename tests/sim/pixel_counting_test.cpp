@@ -1,0 +1,219 @@
+// How the emulated pixels count: exposure, illumination, saturation, masks, test pulses,
+// thresholds, power, polarity and the Timepix modes. Exposures run on a hand-moved clock.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "sim/counter_code.h"
+#include "sim/pixel_physics.h"
+#include "timed_interface.h"
+
+namespace ulvarin::sim::test {
+namespace {
+
+// Opens the shutter for `seconds` on erased counters and closes it without reading.
+void Expose(TimedInterface& t, double seconds) {
+    ASSERT_EQ(t.Ask("eo"), "eOK\roOK\r");
+    t.Wait(seconds);
+    ASSERT_EQ(t.Ask("c"), "cOK\r");
+}
+
+void Uniform(TimedInterface& t, double level = Illumination::kDefaultLevel) {
+    t.e.ChangeIllumination(
+        [&](Illumination& light) {
+            light.SetUniform();
+            light.SetLevel(level);
+        },
+        t.now);
+}
+
+TEST(PixelCounting, CountsOnlyWhileTheShutterIsOpenInProportionToTimeAndLight) {
+    TimedInterface t(ChipFamily::kMedipix2);
+    Uniform(t);
+    ASSERT_EQ(t.Ask("e"), "eOK\r");
+    t.Wait(1.0);
+    EXPECT_EQ(t.MeanCount(), 0.0) << "a closed shutter counts nothing";
+
+    Expose(t, 0.1);
+    const double base = t.MeanCount();
+    EXPECT_GT(base, 20);
+    t.Wait(1.0);
+    EXPECT_EQ(t.MeanCount(), base) << "counting stops when the shutter closes";
+
+    Expose(t, 0.2);
+    EXPECT_NEAR(t.MeanCount() / base, 2.0, 0.1);
+
+    Uniform(t, 2 * Illumination::kDefaultLevel);
+    Expose(t, 0.1);
+    EXPECT_NEAR(t.MeanCount() / base, 2.0, 0.1);
+
+    // The exposure is counted up to each command that changes the counting: a light change
+    // in the middle of an opening applies from then on.
+    ASSERT_EQ(t.Ask("eo"), "eOK\roOK\r");
+    t.Wait(0.1);
+    Uniform(t, 0);
+    t.Wait(10);
+    ASSERT_EQ(t.Ask("c"), "cOK\r");
+    EXPECT_NEAR(t.MeanCount() / base, 2.0, 0.1);
+}
+
+TEST(PixelCounting, CountersSaturateAtTheFamilysLastCount) {
+    for (ChipFamily family : {ChipFamily::kMedipix2, ChipFamily::kTimepix}) {
+        SCOPED_TRACE(std::string(FamilyName(family)));
+        TimedInterface t(family);
+        Uniform(t);
+        Expose(t, 100);
+        const auto& counts = t.e.Chip(0).counts;
+        const int last = MaxCount(IsWide(family));
+        EXPECT_EQ(*std::max_element(counts.begin(), counts.end()), last);
+        EXPECT_GT(std::count(counts.begin(), counts.end(), last), kChipPixels * 99 / 100);
+        // And the frame carries them as the last count.
+        const auto frame = t.DecodeFrame(t.Ask("m"));
+        EXPECT_EQ(frame[1000], counts[1000]);
+    }
+}
+
+// Pixel words with every bit set except those given per pixel.
+std::vector<uint16_t> Words(int chips, uint16_t clear, const std::vector<int>& pixels) {
+    std::vector<uint16_t> words(static_cast<size_t>(chips) * kChipPixels, 0xFFFF);
+    for (int p : pixels) words[static_cast<size_t>(p)] &= static_cast<uint16_t>(~clear);
+    return words;
+}
+
+TEST(PixelCounting, MaskedPixelsStaySilentInEveryFamily) {
+    for (ChipFamily family : {ChipFamily::kMedipix2, ChipFamily::kMxr, ChipFamily::kTimepix}) {
+        SCOPED_TRACE(std::string(FamilyName(family)));
+        TimedInterface t(family, 2);
+        Uniform(t);
+        // Below the noise edge every unmasked pixel counts, whatever the light.
+        t.SetAllDacs([&](ChipDacRecord& r) { r.dac[ThresholdDacsOf(family).fine] = 0; });
+        const std::vector<int> masked = {0, 255, 300, 65535, 65536 + 12345};
+        t.SetMatrix(Words(2, PixelBitsOf(family).mask, masked));
+        Expose(t, 0.5);
+        for (int p : masked)
+            EXPECT_EQ(t.e.Chip(p / kChipPixels).counts[static_cast<size_t>(p % kChipPixels)], 0)
+                << "pixel " << p;
+        const auto& counts = t.e.Chip(1).counts;
+        EXPECT_EQ(std::count(counts.begin(), counts.end(), 0), 1);
+    }
+}
+
+TEST(PixelCounting, TestPulsesReachOnlyUnmaskedPixelsWithTheirTestBit) {
+    for (ChipFamily family : {ChipFamily::kMedipix2, ChipFamily::kMxr, ChipFamily::kTimepix}) {
+        SCOPED_TRACE(std::string(FamilyName(family)));
+        TimedInterface t(family);
+        const PixelBits bits = PixelBitsOf(family);
+        // Test bit on row 10 only; pixel (10, 20) also masked.
+        std::vector<uint16_t> words(kChipPixels, static_cast<uint16_t>(~bits.test));
+        for (int column = 0; column < 256; ++column) words[10 * 256 + column] = 0xFFFF;
+        words[10 * 256 + 20] &= static_cast<uint16_t>(~bits.mask);
+        t.SetMatrix(words);
+        t.SetAllDacs([](ChipDacRecord& r) { r.testPulseWord = 0xFFFFFFFF; });
+        ASSERT_EQ(t.Ask("e"), "eOK\r");
+
+        t.Send(std::string("O\xE8\x03\x0A", 4));  // 1000 pulses
+        const auto frame = t.DecodeFrame(t.Output());
+        for (int p = 0; p < kChipPixels; ++p) {
+            const bool pulsed = p / 256 == 10 && p != 10 * 256 + 20;
+            ASSERT_EQ(frame[static_cast<size_t>(p)], pulsed ? 1000 : 0) << "pixel " << p;
+        }
+        EXPECT_EQ(t.MeanCount(), 0.0) << "the frame of a test pulse run ends the measurement";
+    }
+}
+
+TEST(PixelCounting, TestPulseWordEnablesColumnGroupsOnMxrAndTimepix) {
+    TimedInterface t(ChipFamily::kMxr);
+    t.SetAllDacs([](ChipDacRecord& r) { r.testPulseWord = 0x80000001; });
+    ASSERT_EQ(t.Ask("e"), "eOK\r");
+    t.Send(std::string("O\x05\x00\x0A", 4));
+    const auto frame = t.DecodeFrame(t.Output());
+    for (int column : {0, 7, 248, 255}) EXPECT_EQ(frame[static_cast<size_t>(column)], 5);
+    for (int column : {8, 100, 247}) EXPECT_EQ(frame[static_cast<size_t>(column)], 0);
+}
+
+// Mean count of a 50 ms exposure at each threshold in `thresholds`.
+std::vector<double> ThresholdScan(TimedInterface& t, const std::vector<int>& thresholds) {
+    std::vector<double> means;
+    const int dac = ThresholdDacsOf(t.e.Family()).fine;
+    for (int threshold : thresholds) {
+        t.SetAllDacs([&](ChipDacRecord& r) { r.dac[dac] = static_cast<uint16_t>(threshold); });
+        Expose(t, 0.05);
+        means.push_back(t.MeanCount());
+    }
+    return means;
+}
+
+TEST(PixelCounting, ThresholdScanShowsTheNoiseEdgeAndAnSCurve) {
+    for (auto [family, low, thresholds] :
+         {std::tuple{ChipFamily::kMedipix2, 10, std::vector<int>{80, 150, 200, 215, 225, 235, 250}},
+          std::tuple{ChipFamily::kTimepix, 60, std::vector<int>{250, 400, 520, 580, 600, 620, 700}}}) {
+        SCOPED_TRACE(std::string(FamilyName(family)));
+        TimedInterface t(family);
+        Uniform(t);
+        if (family == ChipFamily::kTimepix)
+            t.SetMatrix(std::vector<uint16_t>(kChipPixels, 0x3FFF & ~0x0240));  // counting mode
+        const double noise = ThresholdScan(t, {low})[0];
+        const auto means = ThresholdScan(t, thresholds);
+        EXPECT_GT(noise, 20 * means.front()) << "a threshold in the noise counts the noise";
+        for (size_t i = 1; i < means.size(); ++i)
+            EXPECT_LE(means[i], means[i - 1] * 1.01) << "threshold " << thresholds[i];
+        // The steep part of the S-curve around the photon line, then almost nothing.
+        EXPECT_GT(means[2], 1.8 * means[4]);
+        EXPECT_LT(means.back(), 0.02 * means.front());
+    }
+}
+
+TEST(PixelCounting, PowerPolarityAndBiasShapeTheSignal) {
+    TimedInterface t(ChipFamily::kMxr);
+    Uniform(t);
+    Expose(t, 0.1);
+    const double biasOff = t.MeanCount();
+
+    ASSERT_EQ(t.Ask("X"), "XOK\r");
+    Expose(t, 0.1);
+    EXPECT_EQ(t.MeanCount(), 0.0) << "unpowered chips count nothing";
+
+    ASSERT_EQ(t.Ask("xp"), "xOK\rpOK\r");
+    Expose(t, 0.1);
+    EXPECT_LT(t.MeanCount(), 0.01 * biasOff) << "the wrong polarity sees no photons";
+
+    ASSERT_EQ(t.Ask("P"), "POK\r");
+    t.Send("b\x01");
+    ASSERT_EQ(t.Output(), "bOK\r");
+    Expose(t, 0.1);
+    EXPECT_GT(t.MeanCount(), 2 * biasOff) << "a depleted sensor collects more";
+
+    ASSERT_EQ(t.Ask("oR"), "oOK\rROK\r");
+    t.Wait(0.1);
+    EXPECT_EQ(t.MeanCount(), 0.0) << "a chip reset clears the counters and closes the shutter";
+}
+
+TEST(PixelCounting, TimepixModesCountHitsTimeOverThresholdOneHitOrArrivalTime) {
+    TimedInterface t(ChipFamily::kTimepix);
+    Uniform(t);
+    // Rows 0-63 counting, 64-127 time over threshold, 128-191 one hit, 192-255 arrival time.
+    std::vector<uint16_t> words(kChipPixels);
+    for (int p = 0; p < kChipPixels; ++p) {
+        const int mode = p / 256 / 64;
+        words[static_cast<size_t>(p)] =
+            static_cast<uint16_t>((0x3FFF & ~0x0240) | (mode & 1) << 9 | (mode & 2) << 5);
+    }
+    t.SetMatrix(words);
+    Expose(t, 0.01);
+    auto band = [&](int mode) {
+        const auto& c = t.e.Chip(0).counts;
+        std::vector<uint16_t> v(c.begin() + mode * 64 * 256, c.begin() + (mode + 1) * 64 * 256);
+        std::sort(v.begin(), v.end());
+        return v;
+    };
+    const auto counting = band(0), tot = band(1), oneHit = band(2), arrival = band(3);
+    const double hits = counting[counting.size() / 2];
+    EXPECT_GT(hits, 3);
+    EXPECT_GT(tot[tot.size() / 2], 20 * hits) << "several clock ticks per hit";
+    EXPECT_EQ(oneHit.back(), 1);
+    EXPECT_EQ(oneHit[oneHit.size() / 2], 1);
+    EXPECT_GT(arrival[arrival.size() / 2], 1000) << "ticks from the first hit to the close";
+}
+
+}  // namespace
+}  // namespace ulvarin::sim::test
