@@ -51,7 +51,14 @@ bool SetChipDacs(MpxDevice& handle, const ChipDacRecord* records, int chips) {
         ReportError(handle, kBadParameter, "Set DACs failed: no DAC settings given.");
         return false;
     }
-    if (chips <= 0 || chips > d->chipCount) chips = d->chipCount;
+    // The interface always takes a word for each of its chips: a shorter stream would leave
+    // it waiting for the rest and swallow the next command.
+    if (chips > 0 && chips < d->chipCount) {
+        ReportError(handle, kBadParameter, "Set DACs failed: settings for %d of %d chips given.",
+                    chips, d->chipCount);
+        return false;
+    }
+    chips = d->chipCount;
     const ChipType type = ChipTypeOf(d->isMxr, d->isTimepix);
     const uint32_t length = 1 + DacStreamBytes(type, chips);
     // Unused bytes after the built stream are 0xFF on Timepix, as after its pre-block.

@@ -9,7 +9,8 @@
 
 namespace ulvarin {
 
-// Loads the DACs of `chips` chips (0: all) from `records` (one per chip, chip 0 first).
+// Loads the DACs of all chips from `records` (one per chip, chip 0 first); `chips` is the
+// number of records given (0: as many as the interface has chips; fewer is refused).
 // Timepix interfaces first get a block of 0xFF bytes.
 bool SetChipDacs(MpxDevice& handle, const ChipDacRecord* records, int chips = 0);
 // Loads the pixel configuration words (at least chipCount x 65,536).

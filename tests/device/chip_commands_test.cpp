@@ -132,6 +132,15 @@ TEST_F(ChipCommandsTest, ChipCommandsRefuseWithoutChipsAndSendNothing) {
     EXPECT_EQ(peer->Written(), std::string("o0Px3\x02", 6));
 }
 
+TEST_F(ChipCommandsTest, DacsForFewerChipsThanTheInterfaceHasAreRefused) {
+    RecordReports();
+    Open(2, true, false);
+    ChipDacRecord r;
+    EXPECT_FALSE(SetChipDacs(handle, &r, 1));
+    EXPECT_TRUE(HasReport(6, "Set DACs failed: settings for 1 of 2 chips given."));
+    EXPECT_EQ(peer->Written(), "");
+}
+
 TEST_F(ChipCommandsTest, SetMatrixNeedsAWholeMatrix) {
     RecordReports();
     Open(1, false, false);

@@ -1,0 +1,150 @@
+// Hardware processes run by an emulated interface: the frames it reads out by itself reach
+// the background hook in order, decoded, whether the main thread drains them or the
+// monitoring thread reads them while commands go on.
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "device/clock.h"
+#include "device/interface_commands.h"
+#include "device/link.h"
+#include "device/link/emulator_driver.h"
+#include "device/monitor.h"
+#include "device/protocol.h"
+#include "device/report.h"
+
+namespace ulvarin {
+namespace {
+
+constexpr uint8_t kClose = 0x01, kOpen = 0x02, kInterval = 0x04;
+
+struct Frame {
+    int32_t number;
+    double time;
+    uint64_t sum;
+};
+
+class ProcessIntegration : public ::testing::Test {
+protected:
+    void SetUp() override {
+        auto emulator = MakeEmulatorDriver("mxr:1");
+        InstallDriver(emulator);
+        SetReportHook(
+            [](MpxDevice& h, void* self) {
+                if (h.reportKind > 1)
+                    static_cast<ProcessIntegration*>(self)->errors.push_back(h.reportText);
+                h.Clear();
+            },
+            this);
+        SetBackgroundHook(
+            [](MpxDevice& h, MpxCommandResponse& r, void* self) {
+                static_cast<ProcessIntegration*>(self)->OnBackground(h, r);
+            },
+            this);
+        handle.device = OpenDevice(emulator->Description(0).c_str(), true, false, 0);
+        ASSERT_NE(handle.device, nullptr);
+        ASSERT_EQ(ChipCount(handle), 1);
+    }
+    void TearDown() override {
+        StopMonitor();
+        CloseDevice(handle, true);
+        SetBackgroundHook(nullptr, nullptr);
+        SetReportHook(nullptr, nullptr);
+        InstallDriver(nullptr);
+    }
+
+    // Copies what the frame holds before the hook returns, as the window must.
+    void OnBackground(MpxDevice&, MpxCommandResponse& r) {
+        if (r.frameNumber == 0 || r.destination == nullptr) return;
+        uint64_t sum = 0;
+        for (int i = 0; i < kChipPixels; ++i) sum += r.destination[i];
+        std::lock_guard lock(mutex);
+        frames.push_back({r.frameNumber, r.time, sum});
+    }
+    size_t FrameCount() {
+        std::lock_guard lock(mutex);
+        return frames.size();
+    }
+    // Drains on this thread until `n` frames arrived or `seconds` passed.
+    void DrainFor(size_t n, double seconds) {
+        const double until = Now() + seconds;
+        while (FrameCount() < n && Now() < until) {
+            MpxCommandResponse record;
+            DrainBackground(handle, record);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    // Sets up a process of `frames` frames of `exposure` seconds every `period` (0: one
+    // frame right away) and starts it.
+    void StartProcess(uint32_t count, double exposure, double period) {
+        ASSERT_TRUE(SetupFrameCounter(handle, count - 1, 0));
+        ASSERT_TRUE(SetupIntervalTimer(handle, exposure, kClose));
+        ASSERT_TRUE(SetupPeriodTimer(handle, period, kOpen | kInterval));
+        ASSERT_TRUE(MakeTodoMask(handle, kOpen | kInterval));
+        if (period > 0) {
+            ASSERT_TRUE(ReloadPeriodTimer(handle));
+        }
+    }
+    void ExpectFramesInOrder(size_t n) {
+        std::lock_guard lock(mutex);
+        ASSERT_EQ(frames.size(), n);
+        for (size_t i = 0; i < n; ++i) {
+            EXPECT_EQ(frames[i].number, static_cast<int32_t>(i + 1));
+            EXPECT_GT(frames[i].sum, 0u) << "frame " << i << " decoded to nothing";
+            if (i > 0) {
+                EXPECT_GT(frames[i].time, frames[i - 1].time);
+            }
+        }
+    }
+
+    MpxDevice handle;
+    std::mutex mutex;
+    std::vector<Frame> frames;
+    std::vector<std::string> errors;
+};
+
+TEST_F(ProcessIntegration, SingleFrameArrivesAndTheProcessEnds) {
+    StartProcess(1, 0.05, 0);
+    DrainFor(1, 3.0);
+    ExpectFramesInOrder(1);
+    bool running = true;
+    ASSERT_TRUE(IntervalTimerState(handle, &running, nullptr, nullptr, nullptr));
+    EXPECT_FALSE(running);
+    EXPECT_TRUE(errors.empty()) << errors.front();
+}
+
+TEST_F(ProcessIntegration, TenFramesWithAPeriodAllArrive) {
+    StartProcess(10, 0.02, 0.05);
+    DrainFor(10, 5.0);
+    ExpectFramesInOrder(10);
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    bool running = true;
+    ASSERT_TRUE(PeriodTimerState(handle, &running, nullptr, nullptr, nullptr));
+    EXPECT_FALSE(running);
+    EXPECT_EQ(FrameCount(), 10u);  // nothing after the last frame
+    EXPECT_TRUE(errors.empty()) << errors.front();
+}
+
+TEST_F(ProcessIntegration, MonitorThreadTakesFramesWhileCommandsGoOn) {
+    ASSERT_TRUE(StartMonitor());
+    StartProcess(10, 0.02, 0.05);
+    int commands = 0, failed = 0;
+    const double until = Now() + 5.0;
+    while (FrameCount() < 10 && Now() < until) {
+        bool running = false;
+        ++commands;
+        if (!PeriodTimerState(handle, &running, nullptr, nullptr, nullptr)) ++failed;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_TRUE(StopMonitor());
+    EXPECT_TRUE(StopMonitor());
+    ExpectFramesInOrder(10);
+    EXPECT_GT(commands, 10);
+    EXPECT_EQ(failed, 0);
+    EXPECT_TRUE(errors.empty()) << errors.front();
+}
+
+}  // namespace
+}  // namespace ulvarin
