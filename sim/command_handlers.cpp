@@ -61,14 +61,16 @@ struct CommandHandlers::Link {
         e.startedAt_ = online;
         std::string line;
         for (int i = 0; i < restarts; ++i) line += "!Unit is on line. ";
-        line += ChipReport(e) + "\r";
+        line += ChipReport(e);
+        line += '\r';
         e.Send(std::vector<uint8_t>(line.begin(), line.end()), online);
     }
 
     static void VersionInfo(Iface& e, const Cmd& c) {
         std::string text = "Emulated interface ver 3.0, ";
         text += FamilyName(e.Family());
-        text += " x" + std::to_string(e.ChipCount());
+        text += " x";
+        text += std::to_string(e.ChipCount());
         e.AnswerText(c, text);
     }
 
@@ -77,7 +79,10 @@ struct CommandHandlers::Link {
         for (const CommandDescr* d = kCommandTable; d->letter != 0; ++d) {
             if (FindCommand(d->letter) != d) continue;  // rows hidden by an earlier letter
             if (!text.empty()) text += "; ";
-            text += "[" + std::string(1, static_cast<char>(d->letter)) + "] " + d->name;
+            text += '[';
+            text += static_cast<char>(d->letter);
+            text += "] ";
+            text += d->name;
         }
         e.AnswerText(c, text);
     }
