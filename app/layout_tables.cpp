@@ -180,7 +180,7 @@ GroupSpec InterfaceGroup() {
          AdcLabel("LabelADC6"), AdcLabel("LabelADC7")},
     };
     const Grid scope = {
-        {L("Scope channels"), L("inv."), {}, L("inv.")},
+        {{}, L("inv."), {}, L("inv.")},
         ScopeRow(0, "0 (Sense)", 4, "4 (General)",
                  {{.kind = K::List, .name = "CombScopeSampling", .hint = "Sample rate.",
                    .items = {"32 us/S", "8 us/S", "4 us/S", "2 us/S"}, .selected = 3, .span = 2}}),
@@ -369,8 +369,8 @@ Grid ImageFileGrid() {
         {{.kind = K::Button, .name = "BttnSaveData", .text = "Save Image Data",
           .hint = "Saves curently displayed frame data to ASCII file"},
          {.kind = K::Button, .name = "BttnLoadData", .text = "Load Raw Data ...",
-          .hint = "Loads frame from ASCII file ..."},
-         {.kind = K::Check, .name = "ChkbAutoSaveFrames", .text = "Autosave",
+          .hint = "Loads frame from ASCII file ...", .span = 4}},
+        {{.kind = K::Check, .name = "ChkbAutoSaveFrames", .text = "Autosave",
           .hint = "All obtained frames are saved automatically to files according to filename "
                   "template"},
          {.kind = K::Edit, .name = "EditFileName", .text = "data_0000.txt",
