@@ -19,12 +19,13 @@ void TFormUlvarin::HandleBackgroundMessage(MpxDevice& handle, MpxCommandResponse
     const uint32_t framePixels = chipCount * static_cast<uint32_t>(kChipPixels);
     auto item = std::make_shared<BackgroundItem>(CopyBackgroundItem(record, framePixels));
     if (letter == '$') {
-        QMetaObject::invokeMethod(this, [this, item] { TakeScopeShot(*item); }, Qt::AutoConnection);
+        QMetaObject::invokeMethod(
+            this, [this, item] { TakeScopeShot(*item); }, Qt::AutoConnection);
     } else if (item->frameNumber != 0) {
         ReportError(handle, kMessage, "Frame received: ID=0x%04x, t=%05lg sec",
                     static_cast<unsigned>(item->frameNumber), item->time);
-        QMetaObject::invokeMethod(this, [this, item] { TakeBackgroundFrame(*item); },
-                                  Qt::AutoConnection);
+        QMetaObject::invokeMethod(
+            this, [this, item] { TakeBackgroundFrame(*item); }, Qt::AutoConnection);
     } else if (item->messageText) {
         ReportError(handle, kMessage, "%s", item->messageText->c_str());
     } else {
@@ -43,6 +44,8 @@ void TFormUlvarin::TakeBackgroundFrame(const BackgroundItem& item) {
 }
 
 // Scope shots are counted until the pulse view takes them in.
-void TFormUlvarin::TakeScopeShot(const BackgroundItem&) { ++scope.scopeMessages; }
+void TFormUlvarin::TakeScopeShot(const BackgroundItem&) {
+    ++scope.scopeMessages;
+}
 
 }  // namespace ulvarin

@@ -16,7 +16,9 @@
 namespace ulvarin {
 namespace {
 
-QString Text(const char* text) { return QString::fromUtf8(text); }
+QString Text(const char* text) {
+    return QString::fromUtf8(text);
+}
 
 QWidget* MakeCombo(const Cell& cell, QWidget* parent) {
     auto* combo = new DropDownCombo(parent);
@@ -61,16 +63,21 @@ QWidget* MakeEditUpDown(const Cell& cell, QWidget* parent) {
 
 QWidget* MakeBasic(const Cell& cell, QWidget* parent) {
     switch (cell.kind) {
-        case Kind::Label: return new QLabel(Text(cell.text), parent);
-        case Kind::Button: return new QPushButton(Text(cell.text), parent);
+        case Kind::Label:
+            return new QLabel(Text(cell.text), parent);
+        case Kind::Button:
+            return new QPushButton(Text(cell.text), parent);
         case Kind::Check: {
             auto* check = new QCheckBox(Text(cell.text), parent);
             check->setChecked(cell.selected == 1);
             return check;
         }
-        case Kind::Edit: return new QLineEdit(Text(cell.text), parent);
-        case Kind::UpDown: return MakeUpDown(cell, parent, cell.name);
-        default: return new QWidget(parent);
+        case Kind::Edit:
+            return new QLineEdit(Text(cell.text), parent);
+        case Kind::UpDown:
+            return MakeUpDown(cell, parent, cell.name);
+        default:
+            return new QWidget(parent);
     }
 }
 
@@ -96,8 +103,8 @@ void AddRows(QGridLayout* layout, const Grid& grid, QWidget* parent) {
         int column = 0;
         for (const Cell& cell : grid[r]) {
             if (cell.kind != Kind::Empty)
-                layout->addWidget(MakeControl(cell, parent), firstRow + static_cast<int>(r),
-                                  column, 1, cell.span);
+                layout->addWidget(MakeControl(cell, parent), firstRow + static_cast<int>(r), column,
+                                  1, cell.span);
             column += cell.span;
         }
     }

@@ -13,8 +13,8 @@ class QWidget;
 namespace ulvarin {
 
 enum class Kind {
-    Empty,       // an empty cell
-    Label,       // a caption for its neighbour; `name` optional
+    Empty,  // an empty cell
+    Label,  // a caption for its neighbour; `name` optional
     Button,
     Check,       // `selected` 1: checked at start
     List,        // drop-down list; `selected` item, or the item equal to `text`

@@ -12,14 +12,18 @@ namespace {
 
 DialogIcon IconOf(BoxIcon icon) {
     switch (icon) {
-        case BoxIcon::Warning: return DialogIcon::Warning;
-        case BoxIcon::Information: return DialogIcon::Information;
-        default: return DialogIcon::Error;
+        case BoxIcon::Warning:
+            return DialogIcon::Warning;
+        case BoxIcon::Information:
+            return DialogIcon::Information;
+        default:
+            return DialogIcon::Error;
     }
 }
 
 void Show(const BoxRequest& request) {
-    CurrentDialogs().Message({request.text, request.caption, IconOf(request.icon), DialogButtons::Ok});
+    CurrentDialogs().Message(
+        {request.text, request.caption, IconOf(request.icon), DialogButtons::Ok});
 }
 
 }  // namespace
@@ -30,10 +34,13 @@ void InstallDeviceBoxes(QObject* gui) {
         if (QThread::currentThread() == gui->thread())
             Show(request);
         else
-            QMetaObject::invokeMethod(gui, [request] { Show(request); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                gui, [request] { Show(request); }, Qt::QueuedConnection);
     });
 }
 
-void RemoveDeviceBoxes() { SetBoxFunction(nullptr); }
+void RemoveDeviceBoxes() {
+    SetBoxFunction(nullptr);
+}
 
 }  // namespace ulvarin

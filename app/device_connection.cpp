@@ -64,7 +64,9 @@ void TFormUlvarin::ComboDeviceNameDropDown() {
     }
 }
 
-void TFormUlvarin::ComboDeviceNameSelect() { BttnOpenClick(); }
+void TFormUlvarin::ComboDeviceNameSelect() {
+    BttnOpenClick();
+}
 
 void TFormUlvarin::BttnOpenClick() {
     BeginOperation();
@@ -95,8 +97,8 @@ void TFormUlvarin::BttnOpenClick() {
             ui.ChkbSoftOpen->setChecked(false);
             CloseOpenDevice();
             device.Clear();
-            device.device = OpenDevice(description.c_str(), true, isMxr,
-                                       static_cast<uint8_t>(chipCount));
+            device.device =
+                OpenDevice(description.c_str(), true, isMxr, static_cast<uint8_t>(chipCount));
             n = ChipCount(device);
             mxr = IsMxr(device);
             tpx = IsTimepix(device);
@@ -212,8 +214,8 @@ void TFormUlvarin::ShowModeSelector() {
         mode->setCurrentIndex(-1);
     } else if (isTimepix) {
         ui.LabelFSRMode->setText(QStringLiteral("TPX Mode"));
-        mode->addItems({QStringLiteral("Medipix"), QStringLiteral("TOT"), QStringLiteral("TPX 1-hit"),
-                        QStringLiteral("Timepix")});
+        mode->addItems({QStringLiteral("Medipix"), QStringLiteral("TOT"),
+                        QStringLiteral("TPX 1-hit"), QStringLiteral("Timepix")});
         mode->setCurrentIndex(3);
     } else {
         ui.LabelFSRMode->clear();

@@ -44,7 +44,9 @@ void TFormUlvarin::NewFrame() {
     ui.PaintBoxBitmap->update();
 }
 
-void TFormUlvarin::DropDisplayBitmap() { *preview_ = QImage(); }
+void TFormUlvarin::DropDisplayBitmap() {
+    *preview_ = QImage();
+}
 
 // The picture is rebuilt only after a new frame; other repaints reuse it, stretched over the
 // whole box.

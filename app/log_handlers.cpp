@@ -9,11 +9,17 @@
 
 namespace ulvarin {
 
-void TFormUlvarin::BeginOperation() { log->BeginOperation(); }
+void TFormUlvarin::BeginOperation() {
+    log->BeginOperation();
+}
 
-void TFormUlvarin::LogReport(MpxDevice& handle) { log->LogReport(handle); }
+void TFormUlvarin::LogReport(MpxDevice& handle) {
+    log->LogReport(handle);
+}
 
-void TFormUlvarin::BttnClearMsgListClick() { log->Clear(); }
+void TFormUlvarin::BttnClearMsgListClick() {
+    log->Clear();
+}
 
 void TFormUlvarin::ListMsgDblClick() {
     const QListWidgetItem* item = ui.ListMsg->currentItem();

@@ -84,7 +84,8 @@ QWidget* ImageColumn(QWidget* parent) {
     auto* layout = new QVBoxLayout(column);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(4);
-    PaintBox* image = MakePaintBox(column, "PaintBoxBitmap", "Current image", kImageSide, kImageSide);
+    PaintBox* image =
+        MakePaintBox(column, "PaintBoxBitmap", "Current image", kImageSide, kImageSide);
     AddQuadrantMarks(image);
     layout->addWidget(image);
     layout->addWidget(
@@ -154,8 +155,9 @@ void ColourAdcLabels(QWidget* root) {
     for (int c = 0; c < 8; ++c) {
         const QByteArray name = "LabelADC" + QByteArray::number(c);
         auto* label = Find<QLabel>(root, name.constData());
-        label->setStyleSheet(QStringLiteral("QLabel { background: black; color: %1; padding: 1px 4px; }")
-                                 .arg(QLatin1String(kColours[c])));
+        label->setStyleSheet(
+            QStringLiteral("QLabel { background: black; color: %1; padding: 1px 4px; }")
+                .arg(QLatin1String(kColours[c])));
         label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     }
     Find<QLabel>(root, "LabelMedian")->setStyleSheet(QStringLiteral("QLabel { color: blue; }"));
@@ -163,7 +165,8 @@ void ColourAdcLabels(QWidget* root) {
     chips->setStyleSheet(QStringLiteral("QLabel { font-weight: bold; }"));
     chips->setMinimumWidth(150);
     auto* fileName = Find<QLineEdit>(root, "EditFileName");
-    fileName->setMinimumWidth(fileName->fontMetrics().horizontalAdvance(QStringLiteral("data_0000.txt")) + 16);
+    fileName->setMinimumWidth(
+        fileName->fontMetrics().horizontalAdvance(QStringLiteral("data_0000.txt")) + 16);
     auto* devices = Find<QWidget>(root, "ComboDeviceName");
     static_cast<QComboBox*>(devices)->setMinimumContentsLength(36);
 }
@@ -192,9 +195,12 @@ void Collect(QWidget* root, MainControls& c) {
     c.ChkbSum = Find<QCheckBox>(root, "ChkbSum");
     c.ChkbInterfaceADCread = Find<QCheckBox>(root, "ChkbInterfaceADCread");
     c.CombProcessTemplate = Find<DropDownCombo>(root, "CombProcessTemplate");
-    static constexpr const char* kActionButtons[6] = {"BttnDo",           "BttnDataAction",
-                                                      "BttnPeriodAction", "BttnIntervalAction",
-                                                      "BttnTriggerAction", "BttnCounterAction"};
+    static constexpr const char* kActionButtons[6] = {"BttnDo",
+                                                      "BttnDataAction",
+                                                      "BttnPeriodAction",
+                                                      "BttnIntervalAction",
+                                                      "BttnTriggerAction",
+                                                      "BttnCounterAction"};
     for (int s = 0; s < 6; ++s) c.actionButtons[s] = Find<QPushButton>(root, kActionButtons[s]);
     c.ListMsg = Find<QListWidget>(root, "ListMsg");
     c.ChkbMessagesShowJustErrors = Find<QCheckBox>(root, "ChkbMessagesShowJustErrors");
@@ -209,9 +215,10 @@ void Collect(QWidget* root, MainControls& c) {
         c.numberShapes[i] = Find<QFrame>(root, kNumberShapes[i]);
     }
     static constexpr const char* kLater[] = {
-        "GroupMpxDACs",  "GroupBasics",     "GroupBox5",        "GroupHWProcesses",
-        "GroupScan",     "GroupTests",      "GroupImageStatistics", "GroupPulses",
-        "PanelImageView", "PanelImageFiles", "PaintBoxHistogram", "PanelConfig"};
+        "GroupMpxDACs",         "GroupBasics",       "GroupBox5",
+        "GroupHWProcesses",     "GroupScan",         "GroupTests",
+        "GroupImageStatistics", "GroupPulses",       "PanelImageView",
+        "PanelImageFiles",      "PaintBoxHistogram", "PanelConfig"};
     for (const char* name : kLater) c.notYetWorking.push_back(Find<QWidget>(root, name));
 }
 

@@ -2,13 +2,16 @@
 
 #include <QListWidget>
 #include <QThread>
+#include <algorithm>
 
 #include "device/report.h"
 
 namespace ulvarin {
 namespace {
 
-bool OnGuiThread(const QObject* object) { return QThread::currentThread() == object->thread(); }
+bool OnGuiThread(const QObject* object) {
+    return QThread::currentThread() == object->thread();
+}
 
 }  // namespace
 
@@ -36,7 +39,9 @@ void MessageLog::BeginOperation() {
     separatorPending = true;
 }
 
-void MessageLog::AddLine(const QString& line) { Enqueue({QString(), line, false}); }
+void MessageLog::AddLine(const QString& line) {
+    Enqueue({QString(), line, false});
+}
 
 void MessageLog::Clear() {
     {

@@ -201,11 +201,15 @@ void TFormUlvarin::PollProcess() {
     PollProcessState();
 }
 
-void TFormUlvarin::TimerScopeTimer() { ui.PaintBoxScope->update(); }
+void TFormUlvarin::TimerScopeTimer() {
+    ui.PaintBoxScope->update();
+}
 
 // --- Entries that later features fill ----------------------------------------------------
 
-bool TFormUlvarin::LoadConfiguration(bool) { return false; }
+bool TFormUlvarin::LoadConfiguration(bool) {
+    return false;
+}
 void TFormUlvarin::SaveConfiguration(bool) {}
 
 void TFormUlvarin::ShowActionSets() {
@@ -217,6 +221,9 @@ void TFormUlvarin::ActionSetsFromMenus() {}
 void TFormUlvarin::PollProcessState() {}
 void TFormUlvarin::BttnInterfaceADCreadClick() {}
 void TFormUlvarin::ShowInTerminal(const QString&) {}
-void TFormUlvarin::CloseOtherWindows() {}
+void TFormUlvarin::CloseOtherWindows() {
+    for (QWidget* window : {terminalWindow, testerWindow})
+        if (window != nullptr) window->close();
+}
 
 }  // namespace ulvarin

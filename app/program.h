@@ -102,7 +102,7 @@ public:
     bool hardwareBoxShown = false;
     uint32_t timerTicks = 0;
 
-    std::string openedDeviceName;  // the name last opened or tried, at most 63 characters
+    std::string openedDeviceName;        // the name last opened or tried, at most 63 characters
     std::atomic<uint32_t> chipCount{0};  // read by the background hook on any thread
     bool isMxr = false;
     bool isTimepix = false;
@@ -116,6 +116,9 @@ public:
     ScopeViews scope;
     ProcessSettings process;
     bool terminalTimerRunning = false;  // told to the terminal window while the timer works
+    // The USB terminal and the hardware tester share `device`; made here once they exist.
+    QWidget* terminalWindow = nullptr;
+    QWidget* testerWindow = nullptr;
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -11,28 +11,40 @@ namespace {
 
 QMessageBox::Icon BoxIcon(DialogIcon icon) {
     switch (icon) {
-        case DialogIcon::Information: return QMessageBox::Information;
-        case DialogIcon::Warning: return QMessageBox::Warning;
-        case DialogIcon::Error: return QMessageBox::Critical;
-        case DialogIcon::Question: return QMessageBox::Question;
-        default: return QMessageBox::NoIcon;
+        case DialogIcon::Information:
+            return QMessageBox::Information;
+        case DialogIcon::Warning:
+            return QMessageBox::Warning;
+        case DialogIcon::Error:
+            return QMessageBox::Critical;
+        case DialogIcon::Question:
+            return QMessageBox::Question;
+        default:
+            return QMessageBox::NoIcon;
     }
 }
 
 QMessageBox::StandardButtons BoxButtons(DialogButtons buttons) {
     switch (buttons) {
-        case DialogButtons::OkCancel: return QMessageBox::Ok | QMessageBox::Cancel;
-        case DialogButtons::YesNo: return QMessageBox::Yes | QMessageBox::No;
-        default: return QMessageBox::Ok;
+        case DialogButtons::OkCancel:
+            return QMessageBox::Ok | QMessageBox::Cancel;
+        case DialogButtons::YesNo:
+            return QMessageBox::Yes | QMessageBox::No;
+        default:
+            return QMessageBox::Ok;
     }
 }
 
 DialogAnswer Answer(int button) {
     switch (button) {
-        case QMessageBox::Yes: return DialogAnswer::Yes;
-        case QMessageBox::No: return DialogAnswer::No;
-        case QMessageBox::Ok: return DialogAnswer::Ok;
-        default: return DialogAnswer::Cancel;
+        case QMessageBox::Yes:
+            return DialogAnswer::Yes;
+        case QMessageBox::No:
+            return DialogAnswer::No;
+        case QMessageBox::Ok:
+            return DialogAnswer::Ok;
+        default:
+            return DialogAnswer::Cancel;
     }
 }
 
@@ -44,7 +56,8 @@ std::optional<std::string> RunFileDialog(const FileRequest& request, bool save) 
     if (!request.overwritePrompt) dialog.setOption(QFileDialog::DontConfirmOverwrite);
     dialog.setNameFilter(QtNameFilters(request.filter));
     dialog.setDefaultSuffix(QString::fromStdString(request.defaultExtension));
-    if (!request.initialName.empty()) dialog.selectFile(QString::fromStdString(request.initialName));
+    if (!request.initialName.empty())
+        dialog.selectFile(QString::fromStdString(request.initialName));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     return dialog.selectedFiles().first().toStdString();
 }

@@ -31,7 +31,9 @@ struct Family {
     int modeSelected;
 };
 
-void PrintTo(const Family& family, std::ostream* out) { *out << family.set; }
+void PrintTo(const Family& family, std::ostream* out) {
+    *out << family.set;
+}
 
 class FullOpen : public WindowTest, public ::testing::WithParamInterface<Family> {};
 
@@ -94,14 +96,16 @@ TEST_P(FullOpen, SetsUpTheWindowForTheChipsFound) {
     EXPECT_TRUE(std::equal(received.begin(), received.end(), expected));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    ChipFamilies, FullOpen,
-    ::testing::Values(
-        Family{"Medipix2Single", "medipix2:1", 1, false, false, "Single chip", 1, 1, "1", "Active FSR", 2, -1},
-        Family{"Medipix2Triple", "medipix2:3", 3, false, false, "Three chips", 2, 1, "1", "Active FSR", 2, -1},
-        Family{"MxrDouble", "mxr:2", 2, true, false, "Double MXR", 2, 1, "2", "", 0, -1},
-        Family{"TimepixQuad", "timepix:4", 4, true, true, "Timepix Quad", 2, 2, "2", "TPX Mode", 4, 3}),
-    [](const auto& param) { return std::string(param.param.name); });
+INSTANTIATE_TEST_SUITE_P(ChipFamilies, FullOpen,
+                         ::testing::Values(Family{"Medipix2Single", "medipix2:1", 1, false, false,
+                                                  "Single chip", 1, 1, "1", "Active FSR", 2, -1},
+                                           Family{"Medipix2Triple", "medipix2:3", 3, false, false,
+                                                  "Three chips", 2, 1, "1", "Active FSR", 2, -1},
+                                           Family{"MxrDouble", "mxr:2", 2, true, false,
+                                                  "Double MXR", 2, 1, "2", "", 0, -1},
+                                           Family{"TimepixQuad", "timepix:4", 4, true, true,
+                                                  "Timepix Quad", 2, 2, "2", "TPX Mode", 4, 3}),
+                         [](const auto& param) { return std::string(param.param.name); });
 
 // Powers the chips and sets a bias through the window's handle, as the operator would.
 void PowerUp(TFormUlvarin& form, uint8_t biasCode) {

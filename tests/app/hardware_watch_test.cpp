@@ -1,8 +1,10 @@
 // The main timer's watch over the interface: a reset interface brings the power-quality box,
 // an unplugged one the disconnection box once, and it is closed.
+#include <QCheckBox>
 #include <QPushButton>
 #include <QTest>
 
+#include "device/monitor.h"
 #include "device/report.h"
 #include "tests/app/window_fixture.h"
 
@@ -38,6 +40,16 @@ TEST_F(WindowTest, UnpluggedInterfaceIsClosedAfterOneBox) {
     EXPECT_FALSE(form->hardwareBoxShown);
     emulator->SetPlugged(0, false);
     EXPECT_TRUE(WaitFor([&] { return dialogs->CountOf(kDisconnected) == 2; }));
+}
+
+TEST_F(WindowTest, UnpluggedInterfaceIsFoundByTheMonitoringThreadToo) {
+    Start("medipix2:1");
+    form->ui.ChkbMessagesShowJustErrors->click();
+    ASSERT_TRUE(WaitFor([] { return IsMonitorRunning(); }));
+    emulator->SetPlugged(0, false);
+    ASSERT_TRUE(WaitFor([&] { return dialogs->CountOf(kDisconnected) == 1; }));
+    EXPECT_EQ(form->device.device, nullptr);
+    EXPECT_FALSE(IsMonitorRunning()) << "stopped before the interface was closed";
 }
 
 TEST_F(WindowTest, ResetReportBringsThePowerBoxEachTime) {

@@ -1,12 +1,13 @@
 // The message list: operation groups and their separators, the line limit, reports kept
 // pending while not shown, just-errors filtering with the monitoring thread, and the order
 // of lines reported from other threads.
+#include "app/message_log.h"
+
 #include <QCheckBox>
 #include <QListWidget>
 #include <QPushButton>
 #include <thread>
 
-#include "app/message_log.h"
 #include "device/monitor.h"
 #include "device/report.h"
 #include "tests/app/window_fixture.h"
@@ -34,8 +35,8 @@ TEST_F(MessageLogTest, OperationsAreSeparatedAndNumbered) {
     form->BeginOperation();
     Report(kMessage, "three");
     EXPECT_EQ(Lines(), QStringList({QString::number(first) + " " + kDashes, "Message: one",
-                                     "Timeout error: two",
-                                     QString::number(first + 2) + " " + kDashes, "Message: three"}));
+                                    "Timeout error: two",
+                                    QString::number(first + 2) + " " + kDashes, "Message: three"}));
     EXPECT_FALSE(form->device.HasPendingReport()) << "a shown report clears the handle";
 }
 
@@ -76,7 +77,8 @@ TEST_F(MessageLogTest, JustErrorsRunsTheMonitorAndFiltersMessages) {
         MpxDevice other;
         ReportError(other, kTransmissionFailed, "from the monitor side");
     }).join();
-    EXPECT_TRUE(WaitFor([&] { return LastLine() == "Transmission failed: from the monitor side"; }));
+    EXPECT_TRUE(
+        WaitFor([&] { return LastLine() == "Transmission failed: from the monitor side"; }));
 
     form->ui.ChkbMessagesShowJustErrors->click();
     EXPECT_FALSE(form->log->justErrors);

@@ -1,11 +1,12 @@
 // The screenshot path: the default interface opens, a frame is read as "Get Data" reads it,
 // and the picture of the window shows it.
+#include "app/screenshot.h"
+
 #include <QDir>
 #include <QImage>
 #include <QListWidget>
 #include <QTemporaryDir>
 
-#include "app/screenshot.h"
 #include "tests/app/window_fixture.h"
 
 namespace ulvarin::test {

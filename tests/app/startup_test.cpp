@@ -42,6 +42,16 @@ TEST_F(WindowTest, WithoutInterfacesNothingOpensAndTheTimerIdles) {
     EXPECT_TRUE(dialogs->messages.empty());
 }
 
+TEST_F(WindowTest, DeviceListRefreshesWhenDroppedDown) {
+    Start("medipix2:1,mxr:2");
+    form->BttnCloseClick();
+    emulator->SetPlugged(1, false);
+    form->ui.ComboDeviceName->showPopup();
+    form->ui.ComboDeviceName->hidePopup();
+    ASSERT_EQ(form->ui.ComboDeviceName->count(), 1);
+    EXPECT_EQ(form->ui.ComboDeviceName->itemText(0).toStdString(), Description(0));
+}
+
 TEST_F(WindowTest, WindowCarriesTheInitialStateOfItsStores) {
     MakeWindow("");
     EXPECT_EQ(form->windowTitle(), "Ulvarin interface tester");
