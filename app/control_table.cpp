@@ -110,13 +110,13 @@ void AddRows(QGridLayout* layout, const Grid& grid, QWidget* parent) {
     }
 }
 
-QGroupBox* MakeGroup(const GroupSpec& spec, QWidget* parent) {
-    auto* group = new QGroupBox(Text(spec.title), parent);
-    group->setObjectName(Text(spec.name));
+QGroupBox* MakeGroup(const GroupTable& table, QWidget* parent) {
+    auto* group = new QGroupBox(Text(table.title), parent);
+    group->setObjectName(Text(table.name));
     auto* layout = new QVBoxLayout(group);
     layout->setContentsMargins(5, 3, 5, 5);
     layout->setSpacing(4);
-    for (const Grid& grid : spec.grids) {
+    for (const Grid& grid : table.grids) {
         auto* gridLayout = new QGridLayout;
         gridLayout->setHorizontalSpacing(4);
         gridLayout->setVerticalSpacing(3);

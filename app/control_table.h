@@ -42,7 +42,7 @@ struct Cell {
 using Row = std::vector<Cell>;
 using Grid = std::vector<Row>;
 
-struct GroupSpec {
+struct GroupTable {
     const char* name;
     const char* title;
     std::vector<Grid> grids;  // stacked from top to bottom
@@ -53,7 +53,7 @@ QWidget* MakeControl(const Cell& cell, QWidget* parent);
 // Adds the rows to `layout`, cells left to right taking `span` columns each.
 void AddRows(QGridLayout* layout, const Grid& grid, QWidget* parent);
 // A group box with its grids one under the other.
-QGroupBox* MakeGroup(const GroupSpec& spec, QWidget* parent);
+QGroupBox* MakeGroup(const GroupTable& table, QWidget* parent);
 
 // Item lists that follow a rule: "0.0 V" ... in steps of 0.1 V.
 std::vector<std::string> VoltItems(int firstTenths, int lastTenths);

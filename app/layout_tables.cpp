@@ -115,7 +115,7 @@ Grid ConfigBarGrid() {
     }};
 }
 
-GroupSpec MpxDacsGroup() {
+GroupTable MpxDacsGroup() {
     return {"GroupMpxDACs",
             "Medipix DACs",
             {{
@@ -163,7 +163,7 @@ GroupSpec MpxDacsGroup() {
             }}};
 }
 
-GroupSpec BasicsGroup() {
+GroupTable BasicsGroup() {
     const Grid commands = {
         {L("Shutter:"),
          {.kind = K::Button,
@@ -227,7 +227,7 @@ GroupSpec BasicsGroup() {
     return {"GroupBasics", "Basic commands", {commands, settings}};
 }
 
-GroupSpec InterfaceGroup() {
+GroupTable InterfaceGroup() {
     const Grid analog = {
         {L("Bias:"),
          {.kind = K::EditList,
@@ -304,7 +304,7 @@ GroupSpec InterfaceGroup() {
     return {"GroupBox5", "Interface DACs/ADCs", {analog, scope}};
 }
 
-GroupSpec ProcessesGroup() {
+GroupTable ProcessesGroup() {
     const Cell period = {.kind = K::EditList,
                          .name = "CombPeriod",
                          .text = "Off",
@@ -392,7 +392,7 @@ GroupSpec ProcessesGroup() {
     return {"GroupHWProcesses", "HW Processes", {sources, process}};
 }
 
-GroupSpec ScanGroup() {
+GroupTable ScanGroup() {
     return {"GroupScan",
             "Scan",
             {{
@@ -455,7 +455,7 @@ GroupSpec ScanGroup() {
             }}};
 }
 
-GroupSpec TestsGroup() {
+GroupTable TestsGroup() {
     return {
         "GroupTests",
         "Tests",
@@ -477,7 +477,7 @@ GroupSpec TestsGroup() {
         }}};
 }
 
-GroupSpec StatisticsGroup() {
+GroupTable StatisticsGroup() {
     return {"GroupImageStatistics",
             "Image Statistics",
             {{
@@ -499,7 +499,7 @@ GroupSpec StatisticsGroup() {
             }}};
 }
 
-GroupSpec PulsesGroup() {
+GroupTable PulsesGroup() {
     const Grid state = {
         {{.kind = K::Label, .text = "Pulses:"},
          {.kind = K::Label, .name = "LabelPulseID", .text = "0"},

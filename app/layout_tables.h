@@ -10,14 +10,14 @@ namespace ulvarin {
 
 Grid DeviceBarGrid();
 Grid ConfigBarGrid();
-GroupSpec MpxDacsGroup();
-GroupSpec BasicsGroup();
-GroupSpec InterfaceGroup();
-GroupSpec ProcessesGroup();
-GroupSpec ScanGroup();
-GroupSpec TestsGroup();
-GroupSpec StatisticsGroup();
-GroupSpec PulsesGroup();
+GroupTable MpxDacsGroup();
+GroupTable BasicsGroup();
+GroupTable InterfaceGroup();
+GroupTable ProcessesGroup();
+GroupTable ScanGroup();
+GroupTable TestsGroup();
+GroupTable StatisticsGroup();
+GroupTable PulsesGroup();
 Grid ImageViewGrid();
 Grid ImageFileGrid();
 Grid MessageBarGrid();
