@@ -1,0 +1,51 @@
+// The main window's side of the messages the interface sends on its own. The hook runs on
+// the thread that drains them (the main timer's or the monitoring thread) while the device
+// lock is held: it reports at once, so lines keep the order of the reports around them, and
+// hands everything that touches the window to the GUI thread, in the order received.
+#include <QMetaObject>
+#include <algorithm>
+#include <memory>
+
+#include "app/background_item.h"
+#include "app/program.h"
+#include "device/protocol.h"
+#include "device/report.h"
+
+namespace ulvarin {
+
+void TFormUlvarin::HandleBackgroundMessage(MpxDevice& handle, MpxCommandResponse& record) {
+    const uint8_t letter = record.letter;
+    if (letter == '=') return;  // "Periodic erase, waiting for trigger": nothing to show
+    const uint32_t framePixels = chipCount * static_cast<uint32_t>(kChipPixels);
+    auto item = std::make_shared<BackgroundItem>(CopyBackgroundItem(record, framePixels));
+    if (letter == '$') {
+        QMetaObject::invokeMethod(
+            this, [this, item] { TakeScopeShot(*item); }, Qt::AutoConnection);
+    } else if (item->frameNumber != 0) {
+        ReportError(handle, kMessage, "Frame received: ID=0x%04x, t=%05lg sec",
+                    static_cast<unsigned>(item->frameNumber), item->time);
+        QMetaObject::invokeMethod(
+            this, [this, item] { TakeBackgroundFrame(*item); }, Qt::AutoConnection);
+    } else if (item->messageText) {
+        ReportError(handle, kMessage, "%s", item->messageText->c_str());
+    } else {
+        // For an error message (letter 0) the text ends at the letter, at the bracket; the
+        // error itself is reported right after by the protocol.
+        ReportError(handle, kGeneralError, "Unhandled background message: [%c = 0x%02x .. \"%s\"]",
+                    letter, letter, CommandName(letter));
+    }
+}
+
+void TFormUlvarin::TakeBackgroundFrame(const BackgroundItem& item) {
+    const size_t pixels = std::min(item.frame.size(), frames.rawFrame.size());
+    std::copy_n(item.frame.begin(), pixels, frames.rawFrame.begin());
+    frames.frameTime = item.time;
+    NewFrame();
+}
+
+// Scope shots are counted until the pulse view takes them in.
+void TFormUlvarin::TakeScopeShot(const BackgroundItem&) {
+    ++scope.scopeMessages;
+}
+
+}  // namespace ulvarin

@@ -1,0 +1,69 @@
+// The program: one main window on the default interface. With --screenshot FILE it renders
+// the window to a PNG instead of running interactively (see screenshot.h).
+#include <QApplication>
+#include <QStringList>
+#include <cstdio>
+#include <exception>
+
+#include "app/dialogs.h"
+#include "app/program.h"
+#include "app/screenshot.h"
+
+namespace {
+
+constexpr const char* kTitle = "Ulvarin interface tester";
+
+// Shows what escapes an event handler in a box instead of ending the program.
+class Application : public QApplication {
+public:
+    using QApplication::QApplication;
+
+    bool notify(QObject* receiver, QEvent* event) override {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (const std::exception& error) {
+            ulvarin::CurrentDialogs().Error(error.what(), kTitle);
+        } catch (...) {
+            ulvarin::CurrentDialogs().Error("", kTitle);
+        }
+        return false;
+    }
+};
+
+struct Options {
+    QString screenshot;
+    int frames = 1;
+    bool valid = true;
+};
+
+Options ReadOptions(const QStringList& arguments) {
+    Options options;
+    for (int i = 1; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        const bool hasValue = i + 1 < arguments.size();
+        if (argument == QLatin1String("--screenshot") && hasValue)
+            options.screenshot = arguments[++i];
+        else if (argument == QLatin1String("--frames") && hasValue)
+            options.frames = arguments[++i].toInt(&options.valid);
+        else
+            options.valid = false;
+    }
+    return options;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Application application(argc, argv);
+    QApplication::setApplicationName(QString::fromUtf8(kTitle));
+    const Options options = ReadOptions(QApplication::arguments());
+    if (!options.valid) {
+        std::fprintf(stderr, "usage: ulvarin [--screenshot FILE [--frames N]]\n");
+        return 2;
+    }
+    ulvarin::TFormUlvarin form;
+    if (!options.screenshot.isEmpty())
+        return ulvarin::TakeScreenshot(form, options.screenshot, options.frames);
+    form.show();
+    return QApplication::exec();
+}

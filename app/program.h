@@ -1,0 +1,174 @@
+// The main window: owns the device handle through which the whole program talks to the
+// interface, the frame, DAC, scope and process stores, the message list, and the timers
+// that open the first interface at start and then watch and poll it.
+#pragma once
+
+#include <QMainWindow>
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "app/main_layout.h"
+#include "app/window_state.h"
+#include "device/command_response.h"
+#include "device/dac_tables.h"
+#include "device/device.h"
+
+class QImage;
+class QPainter;
+class QTimer;
+
+namespace ulvarin {
+
+class MessageLog;
+struct BackgroundItem;
+
+class TFormUlvarin : public QMainWindow {
+    Q_OBJECT
+public:
+    static constexpr int kInitDelayMs = 100;
+    static constexpr int kTimerMs = 50;
+    static constexpr int kScopeTimerMs = 200;
+    static constexpr int kPollEveryTicks = 5;
+
+    // Builds the window with every store at its initial value, and runs FormCreate. The
+    // start timer opens the first interface found 100 ms later.
+    explicit TFormUlvarin(QWidget* parent = nullptr);
+    // Runs FormDestroy (monitor stopped, hooks removed, configuration saved).
+    ~TFormUlvarin() override;
+
+    // --- Lifecycle and timers -----------------------------------------------------------
+    // Installs the report and background hooks, fills the template list, shows the action
+    // sets, the open/close state and the check boxes that mirror stored flags.
+    void FormCreate();
+    // Closes the other windows and the shutter (reading the frame).
+    void FormClose();
+    // Stops the monitoring thread, removes the hooks, saves the configuration silently.
+    void FormDestroy();
+    // Once, 100 ms after start: refreshes the device list and opens its first entry.
+    void TimerInitTimer();
+    // Every 50 ms: hardware watch, action menus, background drain, ADC monitor, polling.
+    void TimerTimer();
+    void TimerScopeTimer();
+
+    // --- Device connection --------------------------------------------------------------
+    // Lists the compatible interfaces in ComboDeviceName.
+    void ComboDeviceNameDropDown();
+    // The operator chose an entry: opens it.
+    void ComboDeviceNameSelect();
+    // Opens the interface named in ComboDeviceName: fully (reset, window stores reset for
+    // its chips) or, with "Soft open", reattaching to the running interface and keeping the
+    // window's state when it is the one last opened.
+    void BttnOpenClick();
+    // Saves the configuration, switches bias and chip power off unless "Soft open" is
+    // checked, and closes the interface.
+    void BttnCloseClick();
+    void UpdateOpenCloseButtons();
+
+    // --- Message log --------------------------------------------------------------------
+    // Starts an operation group in the message list (each operator action that talks to
+    // the interface begins with this).
+    void BeginOperation();
+    // The report hook's body; runs on the reporting thread under the device lock.
+    void LogReport(MpxDevice& handle);
+    void BttnClearMsgListClick();
+    void ListMsgDblClick();
+    // Shows only errors and hands the reading of the interfaces to the monitoring thread,
+    // or back to the main timer.
+    void ChkbMessagesShowJustErrorsClick();
+
+    // --- Background messages and frames -------------------------------------------------
+    // The background hook's body; runs on the draining thread under the device lock. Copies
+    // what it needs out of the record and hands it to the GUI thread in order.
+    void HandleBackgroundMessage(MpxDevice& handle, MpxCommandResponse& record);
+    // Reads a frame into the raw frame and shows it.
+    void BttnGetDataClick();
+    // Closes the shutter and reads the frame.
+    void BttnStopClick();
+    // Takes in the frame just written to the raw frame and repaints the image.
+    void NewFrame();
+
+    // --- Controls and state -------------------------------------------------------------
+    MainControls ui;
+    MessageLog* log = nullptr;  // logEnabled, justErrors, separatorPending, operationCount,
+                                // lastReportKind live there
+    QTimer* TimerInit = nullptr;
+    QTimer* Timer = nullptr;
+    QTimer* TimerScope = nullptr;
+
+    MpxDevice device;
+    bool hardwareBoxShown = false;
+    uint32_t timerTicks = 0;
+
+    std::string openedDeviceName;        // the name last opened or tried, at most 63 characters
+    std::atomic<uint32_t> chipCount{0};  // read by the background hook on any thread
+    bool isMxr = false;
+    bool isTimepix = false;
+    int32_t tilesAcross = 0;
+    int32_t tilesDown = 0;
+
+    std::array<ChipDacRecord, kMaxChips> dacRecords = InitialDacRecords();
+    InterfaceAnalog analog;
+    FrameStores frames;
+    AutosaveTemplate autosave;
+    ScopeViews scope;
+    ProcessSettings process;
+    bool terminalTimerRunning = false;  // told to the terminal window while the timer works
+    // The USB terminal and the hardware tester share `device`; made here once they exist.
+    QWidget* terminalWindow = nullptr;
+    QWidget* testerWindow = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    // Start-up.
+    void ConnectControls();
+    void InstallHooks();
+    void RemoveHooks();
+
+    // Timer steps.
+    void WatchHardware();
+    void DrainBackgroundMessages();
+    void PollProcess();
+
+    // Connection steps.
+    void CloseOpenDevice();
+    void RememberOpenedName(const std::string& name);
+    void ShowChipCount(uint8_t n, bool mxr, bool tpx);
+    bool SoftOpenRefused(const std::string& description);
+    void ResetForNewInterface(uint8_t n, bool mxr, bool tpx);
+    void FillDacSelectors();
+    void ResetDacRecords();
+    void ShowSelectedDac();
+    void ShowChipPositions();
+    void ShowModeSelector();
+    void RunMonitorAsSelected();
+
+    // Background messages, on the GUI thread.
+    void TakeBackgroundFrame(const BackgroundItem& item);
+    void TakeScopeShot(const BackgroundItem& item);
+    void PaintImage(QPainter& painter, const QRect& area);
+
+    // Entries that later features fill; until then they do nothing (or report failure).
+    bool LoadConfiguration(bool interactive);
+    void SaveConfiguration(bool interactive);
+    void ShowActionSets();
+    void ActionSetsFromMenus();
+    void PollProcessState();
+    void BttnInterfaceADCreadClick();
+    void ShowInTerminal(const QString& line);
+    void CloseOtherWindows();
+    void DropDisplayBitmap();
+
+    std::string stateDeviceName_;  // the interface whose chips the window's state describes
+    std::unique_ptr<QImage> preview_;
+};
+
+// The one main window, set by its constructor and cleared by its destructor; the report
+// and background hooks reach the window through it.
+extern TFormUlvarin* FormUlvarin;
+
+}  // namespace ulvarin

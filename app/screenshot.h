@@ -1,0 +1,18 @@
+// A picture of the main window as the operator sees it, made without a display: the default
+// interface is opened as at start, frames are read as "Get Data" reads them, and the window
+// is rendered to a PNG file.
+#pragma once
+
+#include <QString>
+
+namespace ulvarin {
+
+class TFormUlvarin;
+
+// Waits for the start-up open (at most `startSeconds`), reads `frames` frames when an
+// interface is open, renders the window at `width` x `height` and writes it to `path`.
+// Returns 0 when the file was written, 1 otherwise; says on stderr what went wrong.
+int TakeScreenshot(TFormUlvarin& form, const QString& path, int frames, int width = 1280,
+                   int height = 900, double startSeconds = 10.0);
+
+}  // namespace ulvarin

@@ -1,0 +1,88 @@
+// The main timer's watch over the interface: a reset interface brings the power-quality box,
+// an unplugged one the disconnection box once, and it is closed.
+#include <QCheckBox>
+#include <QPushButton>
+#include <QTest>
+
+#include "device/monitor.h"
+#include "device/report.h"
+#include "tests/app/window_fixture.h"
+
+namespace ulvarin::test {
+namespace {
+
+const std::string kDisconnected =
+    "Device is not responding. It has been probably disconnected.\nDevice has to be closed!";
+const std::string kResetCondition =
+    "Device reported unexpected reset condition probably due to power voltage instability.\r"
+    "Check quality of your USB cable or quality of external power supply if used.\r"
+    "Voltage source have to be able to supply 4.75V - 5.25V at 500mA, no drop-outs or spikes "
+    "outside of this range.";
+
+TEST_F(WindowTest, UnpluggedInterfaceIsClosedAfterOneBox) {
+    Start("medipix2:1");
+    ASSERT_NE(form->device.device, nullptr);
+    emulator->SetPlugged(0, false);
+    ASSERT_TRUE(WaitFor([&] { return dialogs->CountOf(kDisconnected) == 1; }));
+    EXPECT_EQ(dialogs->messages.back().caption, "Hardware Error");
+    EXPECT_EQ(dialogs->messages.back().icon, DialogIcon::Error);
+    EXPECT_EQ(form->device.device, nullptr);
+    EXPECT_TRUE(form->ui.BttnOpen->isEnabled());
+
+    // Further failures bring no second box while the window waits for a full open.
+    ReportError(form->device, kNotResponding, "Still gone");
+    QTest::qWait(300);
+    EXPECT_EQ(dialogs->CountOf(kDisconnected), 1);
+
+    emulator->SetPlugged(0, true);
+    OpenByName(Description(0));
+    ASSERT_NE(form->device.device, nullptr);
+    EXPECT_FALSE(form->hardwareBoxShown);
+    emulator->SetPlugged(0, false);
+    EXPECT_TRUE(WaitFor([&] { return dialogs->CountOf(kDisconnected) == 2; }));
+}
+
+TEST_F(WindowTest, UnpluggedInterfaceIsFoundByTheMonitoringThreadToo) {
+    Start("medipix2:1");
+    form->ui.ChkbMessagesShowJustErrors->click();
+    ASSERT_TRUE(WaitFor([] { return IsMonitorRunning(); }));
+    emulator->SetPlugged(0, false);
+    ASSERT_TRUE(WaitFor([&] { return dialogs->CountOf(kDisconnected) == 1; }));
+    EXPECT_EQ(form->device.device, nullptr);
+    EXPECT_FALSE(IsMonitorRunning()) << "stopped before the interface was closed";
+}
+
+TEST_F(WindowTest, ResetReportBringsThePowerBoxEachTime) {
+    Start("medipix2:1");
+    ReportError(form->device, kBadResponse, "Unit is on line.");
+    ASSERT_TRUE(WaitFor([&] { return dialogs->CountOf(kResetCondition) == 1; }));
+    EXPECT_EQ(dialogs->messages.back().caption, "Hardware Error");
+    EXPECT_FALSE(form->hardwareBoxShown);
+    EXPECT_NE(form->device.device, nullptr) << "a reset interface stays open";
+    ReportError(form->device, kBadResponse, "Unit is on line.");
+    EXPECT_TRUE(WaitFor([&] { return dialogs->CountOf(kResetCondition) == 2; }));
+}
+
+TEST_F(WindowTest, SilenceOfALiveInterfaceBringsNoBox) {
+    Start("medipix2:1");
+    // The later report decides: a reset followed by a timeout of a live interface is no
+    // reason for either box.
+    ReportError(form->device, kBadResponse, "Unit is on line.");
+    ReportError(form->device, kNotResponding, "Timeout");
+    QTest::qWait(300);
+    EXPECT_TRUE(dialogs->messages.empty());
+    EXPECT_NE(form->device.device, nullptr);
+    EXPECT_EQ(form->log->lastReportKind, 0);
+}
+
+TEST_F(WindowTest, ReportsWhileLoggingIsOffDoNotTriggerTheWatch) {
+    Start("medipix2:1");
+    form->log->logEnabled = false;
+    ReportError(form->device, kBadResponse, "Unit is on line.");
+    form->log->logEnabled = true;
+    QTest::qWait(200);
+    EXPECT_TRUE(dialogs->messages.empty());
+}
+
+}  // namespace
+}  // namespace ulvarin::test

@@ -1,0 +1,34 @@
+#include "tests/app/scripted_dialogs.h"
+
+#include <algorithm>
+
+namespace ulvarin::test {
+
+DialogAnswer ScriptedDialogs::Message(const MessageRequest& request) {
+    messages.push_back(request);
+    if (!answers.empty()) {
+        const DialogAnswer answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    return request.buttons == DialogButtons::YesNo ? DialogAnswer::Yes : DialogAnswer::Ok;
+}
+
+std::optional<std::string> ScriptedDialogs::OpenFile(const FileRequest& request) {
+    fileRequests.push_back(request);
+    if (paths.empty()) return std::nullopt;
+    auto path = paths.front();
+    paths.pop_front();
+    return path;
+}
+
+std::optional<std::string> ScriptedDialogs::SaveFile(const FileRequest& request) {
+    return OpenFile(request);
+}
+
+int ScriptedDialogs::CountOf(const std::string& text) const {
+    return static_cast<int>(std::count_if(messages.begin(), messages.end(),
+                                          [&](const MessageRequest& m) { return m.text == text; }));
+}
+
+}  // namespace ulvarin::test

@@ -1,0 +1,104 @@
+// The small pieces the windows are built from: the up-down, the device layer's boxes routed
+// to the dialogs, file filters, the frame preview's chip layout and the program folder.
+#include <gtest/gtest.h>
+
+#include <QLineEdit>
+#include <QTest>
+#include <filesystem>
+#include <memory>
+#include <thread>
+
+#include "app/device_boxes.h"
+#include "app/frame_preview.h"
+#include "app/program_folder.h"
+#include "app/qt_dialogs.h"
+#include "app/up_down.h"
+#include "device/report.h"
+#include "tests/app/scripted_dialogs.h"
+#include "tests/app/window_fixture.h"
+
+namespace ulvarin::test {
+namespace {
+
+TEST(UpDownTest, HandlersMayRefuseOrReplaceASteps) {
+    UpDown upDown;
+    QLineEdit buddy;
+    upDown.SetBuddy(&buddy);
+    upDown.SetRange(0, 10);
+    upDown.SetPosition(9);
+    EXPECT_EQ(buddy.text(), "9");
+
+    int changes = 0;
+    QObject::connect(&upDown, &UpDown::positionChanged, [&](int) { ++changes; });
+    EXPECT_TRUE(upDown.Step(UpDown::Direction::Up));
+    EXPECT_TRUE(upDown.Step(UpDown::Direction::Up));  // held at the maximum
+    EXPECT_EQ(upDown.Position(), 10);
+    EXPECT_EQ(changes, 1);
+
+    UpDown::Direction seen = UpDown::Direction::None;
+    auto refuse = QObject::connect(&upDown, &UpDown::changing, [&](UpDown::Change* change) {
+        seen = change->direction;
+        change->allow = false;
+    });
+    EXPECT_FALSE(upDown.Step(UpDown::Direction::Down));
+    EXPECT_EQ(seen, UpDown::Direction::Down);
+    EXPECT_EQ(upDown.Position(), 10);
+    QObject::disconnect(refuse);
+
+    QObject::connect(&upDown, &UpDown::changing,
+                     [](UpDown::Change* change) { change->newPosition = change->position - 4; });
+    EXPECT_TRUE(upDown.Step(UpDown::Direction::Down));
+    EXPECT_EQ(upDown.Position(), 6);
+    EXPECT_EQ(buddy.text(), "6");
+}
+
+TEST(DeviceBoxesTest, BoxesFromAnyThreadReachTheDialogsOnTheGuiThread) {
+    auto dialogs = std::make_shared<ScriptedDialogs>();
+    InstallDialogs(dialogs);
+    QObject gui;
+    InstallDeviceBoxes(&gui);
+    MpxDevice handle;
+    ReportError(handle, kTransmissionFailed, "no hook, so a box");  // caption names the kind
+    ASSERT_EQ(dialogs->messages.size(), 1u);
+    EXPECT_EQ(dialogs->messages[0].caption, "Transmission failed - No device (0)");
+    EXPECT_EQ(dialogs->messages[0].icon, DialogIcon::Error);
+
+    std::thread([] { ShowBox({"from a thread", "Thread", BoxIcon::Warning, false}); }).join();
+    EXPECT_EQ(dialogs->messages.size(), 1u) << "not shown on the reporting thread";
+    ASSERT_TRUE(WaitFor([&] { return dialogs->messages.size() == 2; }));
+    EXPECT_EQ(dialogs->messages[1].text, "from a thread");
+    EXPECT_EQ(dialogs->messages[1].icon, DialogIcon::Warning);
+    RemoveDeviceBoxes();
+    InstallDialogs(nullptr);
+}
+
+TEST(QtDialogsTest, FiltersAndTextsAreConverted) {
+    EXPECT_EQ(QtNameFilters("Text file|*.txt|All files|*.*"), "Text file (*.txt);;All files (*.*)");
+    EXPECT_EQ(DisplayText("a\rb\r\nc\nd"), "a\nb\nc\nd");
+}
+
+TEST(FramePreviewTest, ChipsLieInTheirQuadrants) {
+    // One chip fills the image.
+    EXPECT_EQ(PreviewPixelIndex(5, 3, 1, false), 3 * 256 + 5);
+    // Medipix2: chip 1 upper left, chip 0 upper right; lower chips turned by 180 degrees.
+    EXPECT_EQ(PreviewPixelIndex(0, 0, 4, false), 1 * kChipPixels);
+    EXPECT_EQ(PreviewPixelIndex(256, 0, 4, false), 0);
+    EXPECT_EQ(PreviewPixelIndex(0, 511, 4, false), 2 * kChipPixels + 255);
+    EXPECT_EQ(PreviewPixelIndex(511, 256, 4, false), 3 * kChipPixels + 255 * 256);
+    // MXR and Timepix swap the chips of each row.
+    EXPECT_EQ(PreviewPixelIndex(0, 0, 4, true), 0);
+    EXPECT_EQ(PreviewPixelIndex(300, 10, 2, true), kChipPixels + 10 * 256 + 44);
+    EXPECT_EQ(PreviewPixelIndex(0, 256, 4, true), 3 * kChipPixels + 255 * 256 + 255);
+}
+
+TEST(ProgramFolderTest, TestsCanPointTheProgramElsewhere) {
+    const std::string folder = std::filesystem::temp_directory_path().string();
+    SetProgramFolder(folder + "/");
+    EXPECT_EQ(ProgramFolder(), folder);
+    EXPECT_EQ(ConfigFolder(), folder + "/Config");
+    SetProgramFolder("");
+    EXPECT_EQ(ProgramFolder(), std::filesystem::canonical("/proc/self/exe").parent_path().string());
+}
+
+}  // namespace
+}  // namespace ulvarin::test

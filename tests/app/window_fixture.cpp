@@ -1,0 +1,74 @@
+#include "tests/app/window_fixture.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QListWidget>
+#include <QTimer>
+#include <vector>
+
+#include "app/dialogs.h"
+#include "device/link.h"
+#include "device/monitor.h"
+#include "device/report.h"
+
+namespace ulvarin::test {
+
+bool WaitFor(const std::function<bool()>& done, int milliseconds) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > milliseconds) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+void WindowTest::MakeWindow(const std::string& set) {
+    InstallDialogs(dialogs);
+    emulator = set.empty() ? std::make_shared<EmulatorDriver>(std::vector<sim::InterfaceConfig>{})
+                           : MakeEmulatorDriver(set);
+    InstallDriver(emulator);
+    form = std::make_unique<TFormUlvarin>();
+}
+
+void WindowTest::Start(const std::string& set) {
+    MakeWindow(set);
+    ASSERT_TRUE(WaitFor([&] { return form->Timer->isActive(); }));
+}
+
+void WindowTest::OpenByName(const std::string& description) {
+    form->ComboDeviceNameDropDown();
+    auto* list = form->ui.ComboDeviceName;
+    const int index = list->findText(QString::fromStdString(description));
+    ASSERT_GE(index, 0) << description;
+    list->setCurrentIndex(index);
+    form->ComboDeviceNameSelect();
+}
+
+void WindowTest::TearDown() {
+    form.reset();
+    StopMonitor();
+    MpxDevice leftOpen;
+    while ((leftOpen.device = registry::At(0)) != nullptr) CloseDevice(leftOpen, true);
+    InstallDriver(nullptr);
+    InstallDialogs(nullptr);
+}
+
+QStringList WindowTest::Lines() {
+    QStringList lines;
+    for (int i = 0; i < form->ui.ListMsg->count(); ++i) lines << form->ui.ListMsg->item(i)->text();
+    return lines;
+}
+
+QString WindowTest::LastLine() {
+    const QStringList lines = Lines();
+    return lines.isEmpty() ? QString() : lines.last();
+}
+
+sim::InterfaceState WindowTest::EmulatorState(size_t index) {
+    sim::InterfaceState state;
+    emulator->WithInterface(index, [&](sim::EmulatedInterface& e) { state = e.State(); });
+    return state;
+}
+
+}  // namespace ulvarin::test

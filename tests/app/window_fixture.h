@@ -1,0 +1,56 @@
+// A main window on emulated interfaces with scripted dialogs; everything it opened is
+// closed and the default driver and dialogs are restored afterwards.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QListWidget>
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/drop_down_combo.h"
+#include "app/message_log.h"
+#include "app/paint_box.h"
+#include "app/program.h"
+#include "device/link/emulator_driver.h"
+#include "sim/interface_state.h"
+#include "tests/app/scripted_dialogs.h"
+
+namespace ulvarin::test {
+
+// Processes events until `done` holds or `milliseconds` pass; returns whether it holds.
+bool WaitFor(const std::function<bool()>& done, int milliseconds = 5000);
+
+class WindowTest : public ::testing::Test {
+protected:
+    void TearDown() override;
+
+    // Installs emulated interfaces (`set` as ULVARIN_EMULATOR reads it; "" gives none at
+    // all) and makes the window.
+    void MakeWindow(const std::string& set);
+    // MakeWindow, then waits until the start timer has run and the main timer ticks.
+    void Start(const std::string& set);
+    // Chooses `description` in the device list and opens it as the operator would.
+    void OpenByName(const std::string& description);
+
+    template <class T>
+    T* Control(const char* name) {
+        T* control = form->findChild<T*>(QString::fromUtf8(name));
+        EXPECT_NE(control, nullptr) << name;
+        return control;
+    }
+    QStringList Lines();
+    QString LastLine();
+
+    // The emulated interface's own settings as its commands left them.
+    sim::InterfaceState EmulatorState(size_t index);
+    std::string Description(size_t index) { return emulator->Description(index); }
+
+    std::shared_ptr<ScriptedDialogs> dialogs = std::make_shared<ScriptedDialogs>();
+    std::shared_ptr<EmulatorDriver> emulator;
+    std::unique_ptr<TFormUlvarin> form;
+};
+
+}  // namespace ulvarin::test
