@@ -120,7 +120,7 @@ TEST_F(WindowTest, CloseSwitchesBiasAndPowerOffUnlessSoft) {
     form->BttnCloseClick();
     EXPECT_EQ(form->device.device, nullptr);
     EXPECT_FALSE(EmulatorState(0).chipPower);
-    EXPECT_EQ(EmulatorState(0).biasCode, 0);
+    EXPECT_EQ(EmulatorBias(0), 0);
     EXPECT_EQ(form->ui.LabelNumChips->text(), "");
     EXPECT_TRUE(form->ui.BttnOpen->isEnabled());
     EXPECT_FALSE(form->ui.BttnClose->isEnabled());
@@ -131,7 +131,7 @@ TEST_F(WindowTest, CloseSwitchesBiasAndPowerOffUnlessSoft) {
     form->BttnCloseClick();
     EXPECT_EQ(form->device.device, nullptr);
     EXPECT_TRUE(EmulatorState(1).chipPower) << "a soft close sends nothing";
-    EXPECT_EQ(EmulatorState(1).biasCode, 100);
+    EXPECT_EQ(EmulatorBias(1), 100);
 
     form->BttnCloseClick();
     EXPECT_EQ(LastLine(), "Close not performed. Device is not opened.");
@@ -150,7 +150,7 @@ TEST_F(WindowTest, SoftOpenReattachesToTheRunningTimepixQuad) {
     EXPECT_TRUE(dialogs->messages.empty()) << dialogs->messages.front().text;
     EXPECT_TRUE(form->ui.ChkbSoftOpen->isChecked());
     EXPECT_TRUE(EmulatorState(0).chipPower) << "no reset reached the interface";
-    EXPECT_EQ(EmulatorState(0).biasCode, 50);
+    EXPECT_EQ(EmulatorBias(0), 50);
     EXPECT_EQ(form->frames.rawFrame[7], 123);
     EXPECT_EQ(form->dacRecords[2].dac[3], 77);
     // The device layer knows the chips as Timepix, not as MXR.

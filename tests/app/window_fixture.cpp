@@ -71,4 +71,10 @@ sim::InterfaceState WindowTest::EmulatorState(size_t index) {
     return state;
 }
 
+uint8_t WindowTest::EmulatorBias(size_t index) {
+    uint8_t code = 0;
+    emulator->WithInterface(index, [&](sim::EmulatedInterface& e) { code = e.Analog().BiasCode(); });
+    return code;
+}
+
 }  // namespace ulvarin::test

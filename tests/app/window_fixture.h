@@ -46,6 +46,7 @@ protected:
 
     // The emulated interface's own settings as its commands left them.
     sim::InterfaceState EmulatorState(size_t index);
+    uint8_t EmulatorBias(size_t index);
     std::string Description(size_t index) { return emulator->Description(index); }
 
     std::shared_ptr<ScriptedDialogs> dialogs = std::make_shared<ScriptedDialogs>();
