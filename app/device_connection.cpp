@@ -16,7 +16,6 @@
 #include "device/conversions.h"
 #include "device/interface_commands.h"
 #include "device/link.h"
-#include "device/lock.h"
 #include "device/monitor.h"
 
 namespace ulvarin {
@@ -78,15 +77,9 @@ void TFormUlvarin::BttnOpenClick() {
     }
     const bool soft = ui.ChkbSoftOpen->isChecked();
     device.Clear();
-    device.device = OpenDevice(description.c_str(), !soft, isMxr, static_cast<uint8_t>(chipCount));
+    device.device = OpenDevice(description.c_str(), !soft, isMxr, static_cast<uint8_t>(chipCount),
+                               isTimepix);
     if (device.device != nullptr) {
-        if (soft) {
-            // A soft open leaves the interface untouched, so the device layer takes the chips
-            // from the window; it cannot be told the Timepix flag, which is carried over here
-            // so the soft-opened chips are not taken for MXR chips.
-            MpxCriticalSection lock;
-            device.device->isTimepix = isTimepix;
-        }
         uint8_t n = ChipCount(device);
         bool mxr = IsMxr(device);
         bool tpx = IsTimepix(device);

@@ -59,9 +59,10 @@ void PrepareLink(DeviceDescr& d) {
     ReadDeviceInfo(d);
 }
 
-void Identify(DeviceDescr& d, bool reset, bool mxr, uint8_t chipCount) {
+void Identify(DeviceDescr& d, bool reset, bool mxr, uint8_t chipCount, bool timepix) {
     if (!reset) {
-        d.isMxr = mxr;
+        d.isMxr = mxr || timepix;
+        d.isTimepix = timepix;
         d.chipCount = chipCount;
         return;
     }
@@ -168,7 +169,8 @@ int EnumerateDevices(uint8_t mode, char* names, int capacity) {
     return count;
 }
 
-DeviceDescr* OpenDevice(const char* description, bool reset, bool mxr, uint8_t chipCount) {
+DeviceDescr* OpenDevice(const char* description, bool reset, bool mxr, uint8_t chipCount,
+                        bool timepix) {
     MpxDevice report;
     if (description == nullptr) {
         ReportError(report, kBadParameter, "No device description given.");
@@ -196,7 +198,7 @@ DeviceDescr* OpenDevice(const char* description, bool reset, bool mxr, uint8_t c
         return nullptr;
     }
     PrepareLink(*d);
-    Identify(*d, reset, mxr, chipCount);
+    Identify(*d, reset, mxr, chipCount, timepix);
     return d;
 }
 

@@ -14,9 +14,11 @@ namespace ulvarin {
 int EnumerateDevices(uint8_t mode, char* names, int capacity);
 
 // Opens the interface with this description. With `reset`, resets it and learns its chips;
-// without (a soft open), takes `mxr` and `chipCount` as given. Returns the open record (also
+// without (a soft open), takes `mxr`, `chipCount` and `timepix` (which implies mxr) as given,
+// so a running Timepix interface is reattached as Timepix. Returns the open record (also
 // when the reset failed) or nullptr.
-DeviceDescr* OpenDevice(const char* description, bool reset, bool mxr, uint8_t chipCount);
+DeviceDescr* OpenDevice(const char* description, bool reset, bool mxr, uint8_t chipCount,
+                        bool timepix = false);
 
 // Closes the handle's interface and forgets it; false when it was not open.
 bool CloseDevice(MpxDevice& handle, bool quiet = false);

@@ -93,6 +93,15 @@ TEST_F(OpenTest, SoftOpenTakesCallerValuesAndSendsNothing) {
     EXPECT_EQ(DefaultAttempts(handle), 1);
 }
 
+TEST_F(OpenTest, SoftOpenOfATimepixInterfaceKeepsItsFamily) {
+    peer->AddDevice("Medipix2 ver 3.0 : Quad");
+    MpxDevice h(OpenDevice("Medipix2 ver 3.0 : Quad", false, false, 4, true));
+    ASSERT_NE(h.device, nullptr);
+    EXPECT_TRUE(h.device->isTimepix);
+    EXPECT_TRUE(h.device->isMxr);
+    EXPECT_EQ(peer->Written(), "");
+}
+
 TEST_F(OpenTest, DisplayNameFallsBackToSerialAndStaysInsideTheText) {
     OpenSoft("Medipix2 ver 3.0", 1);
     EXPECT_STREQ(handle.device->displayName, "SER42");
