@@ -37,8 +37,8 @@ void TFormUlvarin::HandleBackgroundMessage(MpxDevice& handle, MpxCommandResponse
 }
 
 void TFormUlvarin::TakeBackgroundFrame(const BackgroundItem& item) {
-    const size_t pixels = std::min(item.frame.size(), frames.rawFrame.size());
-    std::copy_n(item.frame.begin(), pixels, frames.rawFrame.begin());
+    const size_t pixels = std::min(item.frame.size(), frames.raw().size());
+    std::copy_n(item.frame.begin(), pixels, frames.raw().begin());
     frames.frameTime = item.time;
     NewFrame();
 }

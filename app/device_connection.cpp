@@ -132,11 +132,12 @@ void TFormUlvarin::ShowChipCount(uint8_t n, bool mxr, bool tpx) {
 
 void TFormUlvarin::ResetForNewInterface(uint8_t n, bool mxr, bool tpx) {
     chipCount = n;
-    tilesAcross = n >= 2 ? 2 : 1;
-    tilesDown = n >= 2 ? n / 2 : 1;
     isMxr = mxr;
     isTimepix = tpx;
-    frames.Reset();
+    frames.Open({n, FamilyFromFlags(mxr, tpx)});
+    // Three chips are shown in one row of three, so that no chip is left out of the image.
+    tilesAcross = static_cast<int32_t>(frames.geometry().tilesAcross);
+    tilesDown = static_cast<int32_t>(frames.geometry().tilesDown);
     autosave.lastFileNumber = 0;
     hardwareBoxShown = false;
     FillDacSelectors();

@@ -193,6 +193,7 @@ void Collect(QWidget* root, MainControls& c) {
     c.BttnStop = Find<QPushButton>(root, "BttnStop");
     c.BttnGetData = Find<QPushButton>(root, "BttnGetData");
     c.ChkbSum = Find<QCheckBox>(root, "ChkbSum");
+    c.ComboResult = Find<QComboBox>(root, "ComboResult");
     c.ChkbInterfaceADCread = Find<QCheckBox>(root, "ChkbInterfaceADCread");
     c.CombProcessTemplate = Find<DropDownCombo>(root, "CombProcessTemplate");
     static constexpr const char* kActionButtons[6] = {"BttnDo",

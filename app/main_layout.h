@@ -50,6 +50,7 @@ struct MainControls {
     QPushButton* BttnGetData = nullptr;
 
     QCheckBox* ChkbSum = nullptr;
+    QComboBox* ComboResult = nullptr;
     QCheckBox* ChkbInterfaceADCread = nullptr;
     DropDownCombo* CombProcessTemplate = nullptr;
     // The source buttons that show the action sets, in source order (Manual first).

@@ -58,7 +58,6 @@ TFormUlvarin::TFormUlvarin(QWidget* parent) : QMainWindow(parent) {
     ui = BuildMainLayout(this);
     for (QWidget* control : ui.notYetWorking) control->setEnabled(false);
     log = new MessageLog(ui.ListMsg, this);
-    preview_ = std::make_unique<QImage>();
     FormUlvarin = this;
 
     TimerInit = MakeTimer(this, kInitDelayMs, true);
@@ -115,7 +114,7 @@ void TFormUlvarin::FormCreate() {
     ui.CombProcessTemplate->setCurrentIndex(0);
     ShowActionSets();
     UpdateOpenCloseButtons();
-    ui.ChkbSum->setChecked(frames.integrating);
+    ui.ChkbSum->setChecked(frames.integrating());
     ui.ChkbMessagesShowJustErrors->setChecked(log->justErrors);
 }
 

@@ -9,12 +9,17 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/main_layout.h"
 #include "app/window_state.h"
 #include "device/command_response.h"
 #include "device/dac_tables.h"
 #include "device/device.h"
+#include "imaging/display_range.h"
+#include "imaging/frame_store.h"
+#include "imaging/image_pipeline.h"
+#include "imaging/result_view.h"
 
 class QImage;
 class QPainter;
@@ -87,8 +92,12 @@ public:
     void BttnGetDataClick();
     // Closes the shutter and reads the frame.
     void BttnStopClick();
-    // Takes in the frame just written to the raw frame and repaints the image.
+    // Takes in the frame just written to the raw frame (copied, or added while integrating),
+    // switches the view back to "Result" and redraws the image.
     void NewFrame();
+    // Marks the image for recomputation (view, statistics, range, histogram, colours) and
+    // repaints it.
+    void RequestImageRedraw();
 
     // --- Controls and state -------------------------------------------------------------
     MainControls ui;
@@ -111,7 +120,13 @@ public:
 
     std::array<ChipDacRecord, kMaxChips> dacRecords = InitialDacRecords();
     InterfaceAnalog analog;
-    FrameStores frames;
+    // The frame arrays (raw, counts, result, flat field, pixel configuration) and the view,
+    // display range and statistics shown from them.
+    FrameStore frames;
+    ViewSettings view;
+    DisplayRangeControls range;
+    RecomputedImage shown;      // statistics and histogram of the last recomputation
+    bool recompute = false;     // the image must be recomputed at its next paint
     AutosaveTemplate autosave;
     ScopeViews scope;
     ProcessSettings process;
@@ -164,7 +179,7 @@ private:
     void DropDisplayBitmap();
 
     std::string stateDeviceName_;  // the interface whose chips the window's state describes
-    std::unique_ptr<QImage> preview_;
+    std::vector<uint32_t> imagePixels_;  // the coloured image, geometry-sized, 0xFFRRGGBB
 };
 
 // The one main window, set by its constructor and cleared by its destructor; the report

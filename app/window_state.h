@@ -13,25 +13,6 @@
 
 namespace ulvarin {
 
-// Per-pixel arrays, room for four chips each (pixel = chip * 65536 + row * 256 + column).
-struct FrameStores {
-    FrameStores() { Reset(); }
-    // Every entry and the frame times back to their initial values.
-    void Reset();
-
-    std::vector<uint16_t> rawFrame = std::vector<uint16_t>(kMaxPixels);
-    std::vector<int32_t> countFrame = std::vector<int32_t>(kMaxPixels);
-    std::vector<double> resultImage = std::vector<double>(kMaxPixels);
-    std::vector<double> flatField = std::vector<double>(kMaxPixels);
-    std::vector<uint16_t> pixelConfig = std::vector<uint16_t>(kMaxPixels);
-    double frameTime = 0.0;
-    double integratedTime = 0.0;
-    bool integrating = false;
-    bool redrawPending = false;
-};
-
-constexpr uint16_t kInitialPixelConfig = 0x1FFF;
-
 // The four chips' DAC records as the window holds them at start: Medipix2 defaults.
 std::array<ChipDacRecord, kMaxChips> InitialDacRecords();
 

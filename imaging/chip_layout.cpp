@@ -26,11 +26,6 @@ Tile TileAt(uint32_t tileX, uint32_t tileY, const ChipLayout& layout) {
 
 }  // namespace
 
-ChipFamily FamilyFromFlags(bool isMxr, bool isTimepix) {
-    if (isTimepix) return ChipFamily::Timepix;
-    return isMxr ? ChipFamily::Mxr : ChipFamily::Medipix2;
-}
-
 ImageGeometry GeometryFor(int chipCount) {
     switch (chipCount) {
         case 2:

@@ -1,4 +1,4 @@
-// Chip families, the mask bit of the pixel configuration word, and how the chips of an
+// Good pixels by the mask bit of the pixel configuration word, and how the chips of an
 // interface are laid out as tiles of one image.
 //
 // Per-pixel arrays are indexed by pixel index = chip * 65536 + row * 256 + column. The
@@ -19,28 +19,20 @@
 
 #include <cstdint>
 
+#include "device/pixel_config.h"
 #include "device/stream_layout.h"
 
 namespace ulvarin {
 
-enum class ChipFamily : uint8_t { Medipix2, Mxr, Timepix };
+// Chip families are the device layer's chip types.
+using ChipFamily = ChipType;
 
 // The family from the interface's flags; isTimepix wins, as Timepix chips also set isMxr.
-ChipFamily FamilyFromFlags(bool isMxr, bool isTimepix);
-
-// The bit of the pixel configuration word that marks a good (counting) pixel: bit 11 on
-// Medipix2, bit 0 on MXR, bit 7 on Timepix. A clear bit means the pixel is masked.
-constexpr uint16_t MaskBit(ChipFamily family) {
-    switch (family) {
-        case ChipFamily::Mxr:
-            return 0x0001;
-        case ChipFamily::Timepix:
-            return 0x0080;
-        default:
-            return 0x0800;
-    }
+inline ChipFamily FamilyFromFlags(bool isMxr, bool isTimepix) {
+    return ChipTypeOf(isMxr || isTimepix, isTimepix);
 }
 
+// A set mask bit (MaskBit of the family) marks a good (counting) pixel.
 constexpr bool IsGoodPixel(uint16_t configWord, ChipFamily family) {
     return (configWord & MaskBit(family)) != 0;
 }

@@ -39,7 +39,7 @@ void FrameStore::Reset() {
     std::fill(counts_.begin(), counts_.end(), 0);
     std::fill(result_.begin(), result_.end(), 0.0);
     std::fill(flatField_.begin(), flatField_.end(), 1.0);
-    std::fill(config_.begin(), config_.end(), kInitialConfigWord);
+    std::fill(config_.begin(), config_.end(), kInitialPixelWord);
     frameTime = 0.0;
     integratedTime = 0.0;
 }

@@ -9,8 +9,6 @@
 
 namespace ulvarin {
 
-constexpr uint16_t kInitialConfigWord = 0x1FFF;
-
 // Five arrays, each with room for four chips (kMaxPixels entries), allocated once; only
 // the first layout().pixelsInUse() entries are in use. Spans cover the whole capacity so
 // that decoders can write with the capacity as their limit.

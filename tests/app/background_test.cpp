@@ -49,17 +49,17 @@ TEST_F(BackgroundTest, FrameIsReportedAndTakenIntoTheRawFrame) {
     std::vector<uint16_t> pixels = Pattern(5);
     SendFrame(7, 1.5, pixels);
     EXPECT_EQ(LastLine(), "Message: Frame received: ID=0x0007, t=001.5 sec");
-    EXPECT_TRUE(std::equal(pixels.begin(), pixels.end(), form->frames.rawFrame.begin()));
+    EXPECT_TRUE(std::equal(pixels.begin(), pixels.end(), form->frames.raw().begin()));
     EXPECT_EQ(form->frames.frameTime, 1.5);
-    EXPECT_EQ(form->frames.countFrame[100], pixels[100]);
+    EXPECT_EQ(form->frames.counts()[100], pixels[100]);
 }
 
 TEST_F(BackgroundTest, FrameWithoutPixelsKeepsTheRawFrameButTakesItsTime) {
-    form->frames.rawFrame[3] = 42;
+    form->frames.raw()[3] = 42;
     std::vector<uint16_t> none;
     SendFrame(0x1234, 2.25, none);
     EXPECT_EQ(LastLine(), "Message: Frame received: ID=0x1234, t=02.25 sec");
-    EXPECT_EQ(form->frames.rawFrame[3], 42);
+    EXPECT_EQ(form->frames.raw()[3], 42);
     EXPECT_EQ(form->frames.frameTime, 2.25);
 }
 
@@ -102,7 +102,7 @@ TEST_F(BackgroundTest, FramesFromAnotherThreadArriveInOrder) {
     }).join();
     ASSERT_TRUE(WaitFor([&] { return form->frames.frameTime == 4.0; }));
     const std::vector<uint16_t> last = Pattern(5000);
-    EXPECT_TRUE(std::equal(last.begin(), last.end(), form->frames.rawFrame.begin()));
+    EXPECT_TRUE(std::equal(last.begin(), last.end(), form->frames.raw().begin()));
     const QStringList lines = Lines();
     ASSERT_EQ(lines.size(), 5);
     for (int f = 0; f < 5; ++f)

@@ -42,9 +42,9 @@ TEST_P(FullOpen, SetsUpTheWindowForTheChipsFound) {
     Start(f.set);
     ASSERT_NE(form->device.device, nullptr);
     // Leave marks in the stores; a full open must reset them.
-    form->frames.rawFrame[kMaxPixels - 1] = 9;
-    form->frames.flatField[0] = 2.0;
-    form->frames.pixelConfig[0] = 0;
+    form->frames.raw()[kMaxPixels - 1] = 9;
+    form->frames.flatField()[0] = 2.0;
+    form->frames.config()[0] = 0;
     form->dacRecords[0].dac[0] = 1;
     form->hardwareBoxShown = true;
     form->BttnOpenClick();
@@ -64,9 +64,9 @@ TEST_P(FullOpen, SetsUpTheWindowForTheChipsFound) {
     EXPECT_EQ(form->ui.CombTimepixClock->isEnabledTo(form->ui.CombTimepixClock->parentWidget()),
               f.timepix);
     EXPECT_FALSE(form->hardwareBoxShown);
-    EXPECT_EQ(form->frames.rawFrame[kMaxPixels - 1], 0);
-    EXPECT_EQ(form->frames.flatField[0], 1.0);
-    EXPECT_EQ(form->frames.pixelConfig[0], 0x1FFF);
+    EXPECT_EQ(form->frames.raw()[kMaxPixels - 1], 0);
+    EXPECT_EQ(form->frames.flatField()[0], 1.0);
+    EXPECT_EQ(form->frames.config()[0], 0x1FFF);
 
     // DAC selectors and records follow the chip type found.
     const ChipType type = ChipTypeOf(f.mxr, f.timepix);
@@ -100,7 +100,7 @@ INSTANTIATE_TEST_SUITE_P(ChipFamilies, FullOpen,
                          ::testing::Values(Family{"Medipix2Single", "medipix2:1", 1, false, false,
                                                   "Single chip", 1, 1, "1", "Active FSR", 2, -1},
                                            Family{"Medipix2Triple", "medipix2:3", 3, false, false,
-                                                  "Three chips", 2, 1, "1", "Active FSR", 2, -1},
+                                                  "Three chips", 3, 1, "1", "Active FSR", 2, -1},
                                            Family{"MxrDouble", "mxr:2", 2, true, false,
                                                   "Double MXR", 2, 1, "2", "", 0, -1},
                                            Family{"TimepixQuad", "timepix:4", 4, true, true,
@@ -142,7 +142,7 @@ TEST_F(WindowTest, SoftOpenReattachesToTheRunningTimepixQuad) {
     PowerUp(*form, 50);
     form->ui.ChkbSoftOpen->setChecked(true);
     form->BttnCloseClick();
-    form->frames.rawFrame[7] = 123;
+    form->frames.raw()[7] = 123;
     form->dacRecords[2].dac[3] = 77;
 
     OpenByName(Description(0));
@@ -151,7 +151,7 @@ TEST_F(WindowTest, SoftOpenReattachesToTheRunningTimepixQuad) {
     EXPECT_TRUE(form->ui.ChkbSoftOpen->isChecked());
     EXPECT_TRUE(EmulatorState(0).chipPower) << "no reset reached the interface";
     EXPECT_EQ(EmulatorBias(0), 50);
-    EXPECT_EQ(form->frames.rawFrame[7], 123);
+    EXPECT_EQ(form->frames.raw()[7], 123);
     EXPECT_EQ(form->dacRecords[2].dac[3], 77);
     // The device layer knows the chips as Timepix, not as MXR.
     EXPECT_TRUE(IsTimepix(form->device));

@@ -55,8 +55,8 @@ TEST_F(WindowTest, DeviceListRefreshesWhenDroppedDown) {
 TEST_F(WindowTest, WindowCarriesTheInitialStateOfItsStores) {
     MakeWindow("");
     EXPECT_EQ(form->windowTitle(), "Ulvarin interface tester");
-    EXPECT_EQ(form->frames.flatField[kMaxPixels - 1], 1.0);
-    EXPECT_EQ(form->frames.pixelConfig[kMaxPixels - 1], 0x1FFF);
+    EXPECT_EQ(form->frames.flatField()[kMaxPixels - 1], 1.0);
+    EXPECT_EQ(form->frames.config()[kMaxPixels - 1], 0x1FFF);
     EXPECT_EQ(form->dacRecords[3].senseCode, 11);
     EXPECT_EQ(form->dacRecords[3].testPulseWord, 0xFF00FF00u);
     EXPECT_EQ(form->dacRecords[3].dac[8], DacDefaultOf(ChipType::Medipix2, 8));

@@ -9,7 +9,6 @@
 #include <thread>
 
 #include "app/device_boxes.h"
-#include "app/frame_preview.h"
 #include "app/program_folder.h"
 #include "app/qt_dialogs.h"
 #include "app/up_down.h"
@@ -75,20 +74,6 @@ TEST(DeviceBoxesTest, BoxesFromAnyThreadReachTheDialogsOnTheGuiThread) {
 TEST(QtDialogsTest, FiltersAndTextsAreConverted) {
     EXPECT_EQ(QtNameFilters("Text file|*.txt|All files|*.*"), "Text file (*.txt);;All files (*.*)");
     EXPECT_EQ(DisplayText("a\rb\r\nc\nd"), "a\nb\nc\nd");
-}
-
-TEST(FramePreviewTest, ChipsLieInTheirQuadrants) {
-    // One chip fills the image.
-    EXPECT_EQ(PreviewPixelIndex(5, 3, 1, false), 3 * 256 + 5);
-    // Medipix2: chip 1 upper left, chip 0 upper right; lower chips turned by 180 degrees.
-    EXPECT_EQ(PreviewPixelIndex(0, 0, 4, false), 1 * kChipPixels);
-    EXPECT_EQ(PreviewPixelIndex(256, 0, 4, false), 0);
-    EXPECT_EQ(PreviewPixelIndex(0, 511, 4, false), 2 * kChipPixels + 255);
-    EXPECT_EQ(PreviewPixelIndex(511, 256, 4, false), 3 * kChipPixels + 255 * 256);
-    // MXR and Timepix swap the chips of each row.
-    EXPECT_EQ(PreviewPixelIndex(0, 0, 4, true), 0);
-    EXPECT_EQ(PreviewPixelIndex(300, 10, 2, true), kChipPixels + 10 * 256 + 44);
-    EXPECT_EQ(PreviewPixelIndex(0, 256, 4, true), 3 * kChipPixels + 255 * 256 + 255);
 }
 
 TEST(ProgramFolderTest, TestsCanPointTheProgramElsewhere) {
