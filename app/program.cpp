@@ -90,6 +90,7 @@ void TFormUlvarin::ConnectControls() {
             &TFormUlvarin::ChkbMessagesShowJustErrorsClick);
     connect(ui.BttnStop, &QPushButton::clicked, this, &TFormUlvarin::BttnStopClick);
     connect(ui.BttnGetData, &QPushButton::clicked, this, &TFormUlvarin::BttnGetDataClick);
+    ConnectImageView();
     ui.PaintBoxBitmap->SetPainter(
         [this](QPainter& painter, const QRect& area) { PaintImage(painter, area); });
 }

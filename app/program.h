@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/image_view.h"
 #include "app/main_layout.h"
 #include "app/window_state.h"
 #include "device/command_response.h"
@@ -21,6 +22,7 @@
 #include "imaging/image_pipeline.h"
 #include "imaging/result_view.h"
 
+class QEvent;
 class QImage;
 class QPainter;
 class QTimer;
@@ -95,12 +97,25 @@ public:
     // Takes in the frame just written to the raw frame (copied, or added while integrating),
     // switches the view back to "Result" and redraws the image.
     void NewFrame();
-    // Marks the image for recomputation (view, statistics, range, histogram, colours) and
-    // repaints it.
+    // Marks the image for recomputation (view, statistics, range, histogram, colours),
+    // recomputes it and repaints it.
     void RequestImageRedraw();
+
+    // --- Image view and statistics ------------------------------------------------------
+    void ComboResultSelect();
+    // "Integrate pics": starts a sum of frames, or shows the last single frame again.
+    void ChkbSumClick();
+    void ChkbRangeAutoClick();
+    // Enter in a range box: the typed limits take over from Auto.
+    void EditRangeEnter();
+    // A range button (RangeButton as int): changes the limits, switches Auto off, redraws.
+    void RangeButtonClick(int button);
+    // Computes the median of the view (masked pixels included) into its label.
+    void LabelMedianClick();
 
     // --- Controls and state -------------------------------------------------------------
     MainControls ui;
+    ImageControls imageUi;
     MessageLog* log = nullptr;  // logEnabled, justErrors, separatorPending, operationCount,
                                 // lastReportKind live there
     QTimer* TimerInit = nullptr;
@@ -137,6 +152,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     // Start-up.
@@ -166,6 +182,11 @@ private:
     void TakeBackgroundFrame(const BackgroundItem& item);
     void TakeScopeShot(const BackgroundItem& item);
     void PaintImage(QPainter& painter, const QRect& area);
+    void ConnectImageView();
+    void RecomputeImageIfFlagged();
+    void ShowRangeTexts();
+    void ShowStatistics();
+    void PaintHistogram(QPainter& painter, const QRect& area);
 
     // Entries that later features fill; until then they do nothing (or report failure).
     bool LoadConfiguration(bool interactive);
