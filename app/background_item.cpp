@@ -5,7 +5,8 @@ namespace ulvarin {
 BackgroundItem CopyBackgroundItem(const MpxCommandResponse& record, uint32_t framePixels) {
     BackgroundItem item;
     item.letter = record.letter;
-    if (record.parameters != nullptr)
+    // A frame's raw stream is not needed once decoded; other items keep their bytes.
+    if (record.parameters != nullptr && record.frameNumber == 0)
         item.parameters.assign(record.parameters, record.parameters + record.count);
     item.frameNumber = record.frameNumber;
     item.time = record.time;
