@@ -90,6 +90,8 @@ void TFormUlvarin::ConnectControls() {
             &TFormUlvarin::ChkbMessagesShowJustErrorsClick);
     connect(ui.BttnStop, &QPushButton::clicked, this, &TFormUlvarin::BttnStopClick);
     connect(ui.BttnGetData, &QPushButton::clicked, this, &TFormUlvarin::BttnGetDataClick);
+    ConnectDacPanel();
+    ConnectBasicCommands();
     ui.PaintBoxBitmap->SetPainter(
         [this](QPainter& painter, const QRect& area) { PaintImage(painter, area); });
 }
