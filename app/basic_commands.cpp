@@ -59,8 +59,7 @@ void TFormUlvarin::ConnectBasicCommands() {
         {&MainControls::CombTimepixClock, &TFormUlvarin::CombTimepixClockSelect},
         {&MainControls::CombSelectFSRMode, &TFormUlvarin::CombSelectFSRModeSelect},
     };
-    for (const ListHandler& l : kLists)
-        connect(ui.*l.list, &QComboBox::activated, this, l.handler);
+    for (const ListHandler& l : kLists) connect(ui.*l.list, &QComboBox::activated, this, l.handler);
 }
 
 bool TFormUlvarin::RunTimed(const char* name, const std::function<bool(MpxDevice&)>& command) {

@@ -118,7 +118,8 @@ void TFormUlvarin::EditDACValueExit() {
         ComboDACSelect();  // puts the stored value back
         return;
     }
-    for (ChipDacRecord& record : SelectedDacRecords()) record.dac[d] = static_cast<uint16_t>(*value);
+    for (ChipDacRecord& record : SelectedDacRecords())
+        record.dac[d] = static_cast<uint16_t>(*value);
 }
 
 void TFormUlvarin::ComboChipSelect() {
@@ -166,8 +167,8 @@ void TFormUlvarin::SenseOrBypassSelect(bool bypass) {
     }
     if (code < 0) return;
     const bool allChips = ui.ComboChip->currentIndex() <= 0;
-    const bool otherInUse = allChips ? other->currentIndex() != 0
-                                     : !records.empty() && records.front().*otherFlag != 0;
+    const bool otherInUse =
+        allChips ? other->currentIndex() != 0 : !records.empty() && records.front().*otherFlag != 0;
     if (otherInUse) other->setCurrentIndex(code + 1);
 }
 
@@ -193,8 +194,7 @@ void TFormUlvarin::LabelSelChipMouseEnter() {
     if (chipCount != 4) return;
     const int item = ui.ComboChip->currentIndex();
     for (size_t i = 0; i < 4; ++i) {
-        const bool selected =
-            item <= 0 || ui.numberLabels[i]->text() == QString::number(item);
+        const bool selected = item <= 0 || ui.numberLabels[i]->text() == QString::number(item);
         ui.numberShapes[i]->setVisible(selected);
     }
 }

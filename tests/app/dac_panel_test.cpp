@@ -15,9 +15,9 @@
 namespace ulvarin::test {
 namespace {
 
-constexpr int kThl = 8;          // Medipix2 "Thl"
-constexpr int kThlFine = 6;      // MXR "Thl Fine", up to 1023
-constexpr int kAllChips = 0;     // chip selector item
+constexpr int kThl = 8;       // Medipix2 "Thl"
+constexpr int kThlFine = 6;   // MXR "Thl Fine", up to 1023
+constexpr int kAllChips = 0;  // chip selector item
 
 class DacPanelTest : public WindowTest {
 protected:
