@@ -99,10 +99,6 @@ TEST_F(BasicCommandsTest, SettingsReachTheInterface) {
     EXPECT_TRUE(AllConfig(0x1FFF)) << "FSR selection leaves the pixels alone";
     form->ui.BttnMPXReset->click();
     EXPECT_TRUE(Timed("Mpx Reset")) << LastLine().toStdString();
-    form->BttnClearMsgListClick();
-    form->ui.BttnFSRtst->click();
-    EXPECT_FALSE(Lines().join('\n').contains(QStringLiteral("error"), Qt::CaseInsensitive))
-        << Lines().join('\n').toStdString();
 
     OpenByName(Description(1));
     Choose(form->ui.CombTimepixClock, 2);
