@@ -186,12 +186,23 @@ void Collect(QWidget* root, MainControls& c) {
     c.CombScanDAC = Find<DropDownCombo>(root, "CombScanDAC");
     c.EditDACValue = Find<QLineEdit>(root, "EditDACValue");
     c.UpDownDACValue = Find<UpDown>(root, "UpDownDACValue");
+    c.BttnSetDACs = Find<QPushButton>(root, "BttnSetDACs");
+    c.LabelSelChip = Find<QLabel>(root, "LabelSelChip");
     c.LabelFSRMode = Find<QLabel>(root, "LabelFSRMode");
     c.CombSelectFSRMode = Find<DropDownCombo>(root, "CombSelectFSRMode");
     c.CombTimepixClock = Find<DropDownCombo>(root, "CombTimepixClock");
     c.BttnStart = Find<QPushButton>(root, "BttnStart");
     c.BttnStop = Find<QPushButton>(root, "BttnStop");
     c.BttnGetData = Find<QPushButton>(root, "BttnGetData");
+    c.BttnResetMatrix = Find<QPushButton>(root, "BttnResetMatrix");
+    c.BttnMPXReset = Find<QPushButton>(root, "BttnMPXReset");
+    c.BttnFSRtst = Find<QPushButton>(root, "BttnFSRtst");
+    c.BttnSetMask = Find<QPushButton>(root, "BttnSetMask");
+    c.BttnResMask = Find<QPushButton>(root, "BttnResMask");
+    c.BttnPowerOn = Find<QPushButton>(root, "BttnPowerOn");
+    c.BttnPowerOff = Find<QPushButton>(root, "BttnPowerOff");
+    c.BttnTester = Find<QPushButton>(root, "BttnTester");
+    c.CombPolarity = Find<DropDownCombo>(root, "CombPolarity");
     c.ChkbSum = Find<QCheckBox>(root, "ChkbSum");
     c.ComboResult = Find<QComboBox>(root, "ComboResult");
     c.ChkbInterfaceADCread = Find<QCheckBox>(root, "ChkbInterfaceADCread");
@@ -216,9 +227,9 @@ void Collect(QWidget* root, MainControls& c) {
         c.numberShapes[i] = Find<QFrame>(root, kNumberShapes[i]);
     }
     static constexpr const char* kLater[] = {
-        "GroupMpxDACs",         "GroupBasics",       "GroupBox5",
-        "GroupHWProcesses",     "GroupScan",         "GroupTests",
-        "GroupPulses",          "PanelImageFiles",   "PanelConfig",
+        "GroupBox5",            "GroupHWProcesses",  "GroupScan",
+        "GroupTests",           "GroupPulses",       "PanelImageFiles",
+        "PanelConfig",
         // Flat field, masks from the image and interpolation are still to come.
         "BttnUseAsFF",          "BttnImgAsMsk",      "BttnMaskOuter",
         "ChkbFF",               "ChkbInterpolate"};

@@ -41,6 +41,8 @@ struct MainControls {
     DropDownCombo* CombScanDAC = nullptr;
     QLineEdit* EditDACValue = nullptr;
     UpDown* UpDownDACValue = nullptr;
+    QPushButton* BttnSetDACs = nullptr;
+    QLabel* LabelSelChip = nullptr;
 
     QLabel* LabelFSRMode = nullptr;
     DropDownCombo* CombSelectFSRMode = nullptr;
@@ -48,6 +50,15 @@ struct MainControls {
     QPushButton* BttnStart = nullptr;
     QPushButton* BttnStop = nullptr;
     QPushButton* BttnGetData = nullptr;
+    QPushButton* BttnResetMatrix = nullptr;
+    QPushButton* BttnMPXReset = nullptr;
+    QPushButton* BttnFSRtst = nullptr;
+    QPushButton* BttnSetMask = nullptr;
+    QPushButton* BttnResMask = nullptr;
+    QPushButton* BttnPowerOn = nullptr;
+    QPushButton* BttnPowerOff = nullptr;
+    QPushButton* BttnTester = nullptr;
+    DropDownCombo* CombPolarity = nullptr;
 
     QCheckBox* ChkbSum = nullptr;
     QComboBox* ComboResult = nullptr;

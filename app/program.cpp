@@ -91,6 +91,8 @@ void TFormUlvarin::ConnectControls() {
     connect(ui.BttnStop, &QPushButton::clicked, this, &TFormUlvarin::BttnStopClick);
     connect(ui.BttnGetData, &QPushButton::clicked, this, &TFormUlvarin::BttnGetDataClick);
     ConnectImageView();
+    ConnectDacPanel();
+    ConnectBasicCommands();
     ui.PaintBoxBitmap->SetPainter(
         [this](QPainter& painter, const QRect& area) { PaintImage(painter, area); });
 }

@@ -7,7 +7,9 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -113,6 +115,50 @@ public:
     // Computes the median of the view (masked pixels included) into its label.
     void LabelMedianClick();
 
+    // --- DAC panel ----------------------------------------------------------------------
+    // Shows the selected DAC of the selected chip, or of all chips in use ("..." when they
+    // differ), and sets the up-down's maximum to that DAC's.
+    void ComboDACSelect();
+    // Stores the edit box's value in the selected chip's record, or in every chip's record
+    // in use; a value that is not a number within the DAC's range is replaced by the stored
+    // one. Sends nothing.
+    void EditDACValueExit();
+    // Shows the selected chip's DAC value and its sense and bypass selection.
+    void ComboChipSelect();
+    // Sensing and bypass share one code per chip: choosing a DAC for one moves the other
+    // selector to it when that one is in use. Send nothing.
+    void ComboSenseDACSelect();
+    void ComboBypassDACSelect();
+    // With four chips, the numbers and outlines over the image tell where each chip lies.
+    void ComboChipDropDown();
+    void ComboChipCloseUp();
+    void LabelSelChipMouseEnter();
+    void LabelSelChipMouseLeave();
+    // Sends every chip's DAC record to the interface.
+    void BttnSetDACsClick();
+
+    // --- Basic commands -----------------------------------------------------------------
+    // Each sends one chip command as its own operation; failures are reported by the device
+    // layer and skip the follow-up steps.
+    void BttnStartClick();        // opens the shutter; only "Close" stays enabled
+    void BttnResetMatrixClick();  // erases the counters; only "Open" stays enabled
+    void BttnMPXResetClick();
+    void BttnFSRtstClick();
+    void BttnPowerOnClick();
+    void BttnPowerOffClick();
+    void CombPolarityChange();
+    void CombTimepixClockSelect();
+    // Medipix2: selects FSR0 or FSR1. Timepix: writes the counting mode into every pixel
+    // configuration word and sends the matrix (or says it could not, offline).
+    void CombSelectFSRModeSelect();
+    // Sets every pixel configuration word to 0xFFFF and sends the default matrix.
+    void BttnResMaskClick();
+    // Loads the pixel configuration from a mask file the operator picks and sends it; the
+    // configuration is unchanged when the file cannot be read in full.
+    void BttnSetMaskClick();
+    // Shows the hardware tester window.
+    void BttnTesterClick();
+
     // --- Controls and state -------------------------------------------------------------
     MainControls ui;
     ImageControls imageUi;
@@ -198,6 +244,22 @@ private:
     void ShowInTerminal(const QString& line);
     void CloseOtherWindows();
     void DropDisplayBitmap();
+
+    // DAC panel.
+    void ConnectDacPanel();
+    // The records the chip selector stands for: every chip in use, or the one selected.
+    std::span<ChipDacRecord> SelectedDacRecords();
+    void SenseOrBypassSelect(bool bypass);
+    void ShowChipMarks(bool numbers, bool shapes);
+
+    // Basic commands.
+    void ConnectBasicCommands();
+    // Runs `command` on the cleared handle; on success reports "\"name\" executed in ... sec".
+    bool RunTimed(const char* name, const std::function<bool(MpxDevice&)>& command);
+    // As its own operation, sends the pixel configuration words (the default matrix when
+    // `defaults`), timed as `timedName` unless that is nullptr; offline, reports
+    // `offlineText` instead. Then redraws the image.
+    void SendPixelConfig(const char* timedName, bool defaults, const char* offlineText);
 
     std::string stateDeviceName_;  // the interface whose chips the window's state describes
     std::vector<uint32_t> imagePixels_;  // the coloured image, geometry-sized, 0xFFRRGGBB

@@ -77,4 +77,20 @@ uint8_t WindowTest::EmulatorBias(size_t index) {
     return code;
 }
 
+void WindowTest::Choose(QComboBox* list, int index) {
+    list->setCurrentIndex(index);
+    emit list->activated(index);
+}
+
+void WindowTest::Type(QLineEdit* edit, const QString& text) {
+    edit->selectAll();
+    edit->insert(text);  // an edit: emits textEdited, as keys and paste do
+}
+
+sim::ChipState WindowTest::EmulatorChip(size_t index, int chip) {
+    sim::ChipState state;
+    emulator->WithInterface(index, [&](sim::EmulatedInterface& e) { state = e.Chip(chip); });
+    return state;
+}
+
 }  // namespace ulvarin::test

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QComboBox>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QStringList>
 #include <functional>
@@ -15,6 +17,7 @@
 #include "app/paint_box.h"
 #include "app/program.h"
 #include "device/link/emulator_driver.h"
+#include "sim/chip_state.h"
 #include "sim/interface_state.h"
 #include "tests/app/scripted_dialogs.h"
 
@@ -44,9 +47,16 @@ protected:
     QStringList Lines();
     QString LastLine();
 
+    // Picks item `index` of `list` as the operator does: selects it and runs its handler.
+    static void Choose(QComboBox* list, int index);
+    // Replaces the whole text of `edit` as typing over a selection (or pasting) does.
+    static void Type(QLineEdit* edit, const QString& text);
+
     // The emulated interface's own settings as its commands left them.
     sim::InterfaceState EmulatorState(size_t index);
     uint8_t EmulatorBias(size_t index);
+    // A copy of chip `chip` of emulated interface `index`: DACs, configuration, counts.
+    sim::ChipState EmulatorChip(size_t index, int chip);
     std::string Description(size_t index) { return emulator->Description(index); }
 
     std::shared_ptr<ScriptedDialogs> dialogs = std::make_shared<ScriptedDialogs>();
