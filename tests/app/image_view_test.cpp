@@ -47,7 +47,7 @@ protected:
 
 TEST_F(ImageViewTest, AFrameFromTheInterfaceFillsStatisticsAndHistogram) {
     SetCounts([](int c, int p) { return (c + 1) * 100 + p % 7; });
-    form->BttnGetDataClick();
+    Control<QPushButton>("BttnGetData")->click();
     double sum = 0;
     for (int c = 0; c < 4; ++c)
         for (int p = 0; p < kChipPixels; ++p) sum += (c + 1) * 100 + p % 7;
@@ -65,7 +65,7 @@ TEST_F(ImageViewTest, IntegrationSumsFramesAndTheirTimes) {
     EXPECT_EQ(Text("LabelSum"), "0");  // an empty sum until the next frame
     double time = 0;
     for (int i = 0; i < 3; ++i) {
-        form->BttnGetDataClick();
+        Control<QPushButton>("BttnGetData")->click();
         time += form->frames.frameTime;
     }
     EXPECT_EQ(form->frames.counts()[0], 3);
@@ -78,7 +78,7 @@ TEST_F(ImageViewTest, IntegrationSumsFramesAndTheirTimes) {
 
 TEST_F(ImageViewTest, TypedRangeAndRangeButtons) {
     SetCounts([](int, int p) { return p % 300; });
-    form->BttnGetDataClick();
+    Control<QPushButton>("BttnGetData")->click();
     TypeRange("200", "100");  // swapped into order, Auto switched off by Enter
     EXPECT_FALSE(Control<QCheckBox>("ChkbRangeAuto")->isChecked());
     EXPECT_EQ(Range(), "100..200");
@@ -103,7 +103,7 @@ TEST_F(ImageViewTest, MaskedPixelsLeaveTheStatisticsButNotTheMedian) {
     const uint16_t mask = MaskBit(ChipType::Timepix);
     auto config = form->frames.config();
     for (int p = 0; p < 10; ++p) config[p] = static_cast<uint16_t>(config[p] & ~mask);
-    form->BttnGetDataClick();
+    Control<QPushButton>("BttnGetData")->click();
     EXPECT_EQ(Text("LabelRange"), "10-10");
     EXPECT_EQ(Text("LabelStdDev"), "0");
     QTest::mouseClick(Control<QLabel>("LabelMedian"), Qt::LeftButton);
