@@ -9,7 +9,7 @@ bash scripts/build.sh
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   shot="$PWD/build/ulvarin-screenshot.png"
   QT_QPA_PLATFORM=offscreen build/app/ulvarin --screenshot "$shot" --frames 3
-  echo "No display: read 3 frames offscreen; the window is pictured in $shot"
+  echo "No display: exposed 3 frames offscreen; the window is pictured in $shot"
   exit 0
 fi
 exec build/app/ulvarin "$@"

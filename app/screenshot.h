@@ -1,6 +1,7 @@
 // A picture of the main window as the operator sees it, made without a display: the default
-// interface is opened as at start, frames are read as "Get Data" reads them, and the window
-// is rendered to a PNG file.
+// interface is opened as at start, frames are exposed with the shutter buttons (Timepix chips
+// switched to plain counting), the chip numbers are shown over the image, and the window is
+// rendered to a PNG file.
 #pragma once
 
 #include <QString>
@@ -9,8 +10,8 @@ namespace ulvarin {
 
 class TFormUlvarin;
 
-// Waits for the start-up open (at most `startSeconds`), reads `frames` frames when an
-// interface is open, renders the window at `width` x `height` and writes it to `path`.
+// Waits for the start-up open (at most `startSeconds`), exposes and reads `frames` frames
+// when an interface is open, renders the window at `width` x `height` and writes it to `path`.
 // Returns 0 when the file was written, 1 otherwise; says on stderr what went wrong.
 int TakeScreenshot(TFormUlvarin& form, const QString& path, int frames, int width = 1280,
                    int height = 900, double startSeconds = 10.0);
