@@ -1,8 +1,6 @@
 // The image of the selected view: recomputed only when flagged (view, statistics, display
 // range, histogram and colours), coloured into a 32-bit image and stretched over the image
 // box; the statistics labels, the median on request and the histogram box.
-#include "app/image_view.h"
-
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
@@ -22,51 +20,28 @@ namespace {
 constexpr RangeButton kRangeButtonKinds[4] = {RangeButton::Wider, RangeButton::Narrower,
                                               RangeButton::Down, RangeButton::Up};
 
-template <class T>
-T* Child(QWidget* root, const char* name) {
-    return root->findChild<T*>(QString::fromUtf8(name));
-}
-
 const QString kMedianStyle = QStringLiteral("QLabel { color: blue; }");
 
 }  // namespace
 
-ImageControls FindImageControls(QWidget* root) {
-    ImageControls c;
-    c.EditRangeMin = Child<QLineEdit>(root, "EditRangeMin");
-    c.EditRangeMax = Child<QLineEdit>(root, "EditRangeMax");
-    c.ChkbRangeAuto = Child<QCheckBox>(root, "ChkbRangeAuto");
-    const char* const buttons[4] = {"BttnRangeMore", "BttnRangeLess", "BttnRangeLeft",
-                                    "BttnRangeRight"};
-    for (int i = 0; i < 4; ++i) c.rangeButtons[i] = Child<QPushButton>(root, buttons[i]);
-    c.LabelRange = Child<QLabel>(root, "LabelRange");
-    c.LabelSum = Child<QLabel>(root, "LabelSum");
-    c.LabelAverage = Child<QLabel>(root, "LabelAverage");
-    c.LabelStdDev = Child<QLabel>(root, "LabelStdDev");
-    c.LabelMedian = Child<QLabel>(root, "LabelMedian");
-    c.LabelTime = Child<QLabel>(root, "LabelTime");
-    return c;
-}
-
 void TFormUlvarin::ConnectImageView() {
-    imageUi = FindImageControls(this);
     connect(ui.ComboResult, &QComboBox::activated, this, &TFormUlvarin::ComboResultSelect);
     connect(ui.ChkbSum, &QCheckBox::clicked, this, &TFormUlvarin::ChkbSumClick);
-    connect(imageUi.ChkbRangeAuto, &QCheckBox::clicked, this, &TFormUlvarin::ChkbRangeAutoClick);
-    for (QLineEdit* edit : {imageUi.EditRangeMin, imageUi.EditRangeMax}) {
+    connect(ui.ChkbRangeAuto, &QCheckBox::clicked, this, &TFormUlvarin::ChkbRangeAutoClick);
+    for (QLineEdit* edit : {ui.EditRangeMin, ui.EditRangeMax}) {
         connect(edit, &QLineEdit::returnPressed, this, &TFormUlvarin::EditRangeEnter);
         connect(edit, &QLineEdit::editingFinished, this, &TFormUlvarin::RequestImageRedraw);
     }
     for (int i = 0; i < 4; ++i)
-        connect(imageUi.rangeButtons[i], &QPushButton::clicked, this,
+        connect(ui.rangeButtons[i], &QPushButton::clicked, this,
                 [this, i] { RangeButtonClick(static_cast<int>(kRangeButtonKinds[i])); });
-    imageUi.LabelMedian->installEventFilter(this);
+    ui.LabelMedian->installEventFilter(this);
     ui.PaintBoxHistogram->SetPainter(
         [this](QPainter& painter, const QRect& area) { PaintHistogram(painter, area); });
 }
 
 bool TFormUlvarin::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == imageUi.LabelMedian && event->type() == QEvent::MouseButtonRelease) {
+    if (watched == ui.LabelMedian && event->type() == QEvent::MouseButtonRelease) {
         LabelMedianClick();
         return true;
     }
@@ -90,9 +65,9 @@ void TFormUlvarin::RecomputeImageIfFlagged() {
     }
     if (!recompute) return;
     view.view = static_cast<ResultView>(std::max(0, ui.ComboResult->currentIndex()));
-    range.autoRange = imageUi.ChkbRangeAuto->isChecked();
-    range.minText = imageUi.EditRangeMin->text().toStdString();
-    range.maxText = imageUi.EditRangeMax->text().toStdString();
+    range.autoRange = ui.ChkbRangeAuto->isChecked();
+    range.minText = ui.EditRangeMin->text().toStdString();
+    range.maxText = ui.EditRangeMax->text().toStdString();
     shown = RecomputeImage(frames, view, range, imagePixels_);
     recompute = false;
     if (shown.rangeTextsChanged) ShowRangeTexts();
@@ -114,25 +89,25 @@ void TFormUlvarin::PaintImage(QPainter& painter, const QRect& area) {
 }
 
 void TFormUlvarin::ShowRangeTexts() {
-    imageUi.EditRangeMin->setText(QString::fromStdString(range.minText));
-    imageUi.EditRangeMax->setText(QString::fromStdString(range.maxText));
+    ui.EditRangeMin->setText(QString::fromStdString(range.minText));
+    ui.EditRangeMax->setText(QString::fromStdString(range.maxText));
 }
 
 void TFormUlvarin::ShowStatistics() {
     const StatisticsLabels labels = FormatStatisticsLabels(shown.statistics, frames.integratedTime);
-    imageUi.LabelRange->setText(QString::fromStdString(labels.range));
-    imageUi.LabelSum->setText(QString::fromStdString(labels.sum));
-    imageUi.LabelAverage->setText(QString::fromStdString(labels.average));
-    imageUi.LabelStdDev->setText(QString::fromStdString(labels.standardDeviation));
-    imageUi.LabelTime->setText(QString::fromStdString(labels.time));
-    imageUi.LabelMedian->setText(QString::fromStdString(labels.median));
-    imageUi.LabelMedian->setStyleSheet(kMedianStyle);
+    ui.LabelRange->setText(QString::fromStdString(labels.range));
+    ui.LabelSum->setText(QString::fromStdString(labels.sum));
+    ui.LabelAverage->setText(QString::fromStdString(labels.average));
+    ui.LabelStdDev->setText(QString::fromStdString(labels.standardDeviation));
+    ui.LabelTime->setText(QString::fromStdString(labels.time));
+    ui.LabelMedian->setText(QString::fromStdString(labels.median));
+    ui.LabelMedian->setStyleSheet(kMedianStyle);
 }
 
 void TFormUlvarin::LabelMedianClick() {
     const double median = MedianOf(frames.result().first(frames.pixelsInUse()));
-    imageUi.LabelMedian->setText(QString::fromStdString(FormatMedianLabel(median)));
-    imageUi.LabelMedian->setStyleSheet(QString());
+    ui.LabelMedian->setText(QString::fromStdString(FormatMedianLabel(median)));
+    ui.LabelMedian->setStyleSheet(QString());
 }
 
 void TFormUlvarin::PaintHistogram(QPainter& painter, const QRect& area) {
@@ -164,18 +139,18 @@ void TFormUlvarin::ChkbSumClick() {
 void TFormUlvarin::ChkbRangeAutoClick() { RequestImageRedraw(); }
 
 void TFormUlvarin::EditRangeEnter() {
-    imageUi.ChkbRangeAuto->setChecked(false);
+    ui.ChkbRangeAuto->setChecked(false);
     RequestImageRedraw();
 }
 
 void TFormUlvarin::RangeButtonClick(int button) {
-    range.autoRange = imageUi.ChkbRangeAuto->isChecked();
-    range.minText = imageUi.EditRangeMin->text().toStdString();
-    range.maxText = imageUi.EditRangeMax->text().toStdString();
+    range.autoRange = ui.ChkbRangeAuto->isChecked();
+    range.minText = ui.EditRangeMin->text().toStdString();
+    range.maxText = ui.EditRangeMax->text().toStdString();
     const auto values = frames.result().first(frames.pixelsInUse());
     if (!PressRangeButton(static_cast<RangeButton>(button), values, range)) return;
     ShowRangeTexts();
-    imageUi.ChkbRangeAuto->setChecked(false);
+    ui.ChkbRangeAuto->setChecked(false);
     RequestImageRedraw();
 }
 

@@ -205,6 +205,18 @@ void Collect(QWidget* root, MainControls& c) {
     c.CombPolarity = Find<DropDownCombo>(root, "CombPolarity");
     c.ChkbSum = Find<QCheckBox>(root, "ChkbSum");
     c.ComboResult = Find<QComboBox>(root, "ComboResult");
+    c.EditRangeMin = Find<QLineEdit>(root, "EditRangeMin");
+    c.EditRangeMax = Find<QLineEdit>(root, "EditRangeMax");
+    c.ChkbRangeAuto = Find<QCheckBox>(root, "ChkbRangeAuto");
+    static constexpr const char* kRangeButtons[4] = {"BttnRangeMore", "BttnRangeLess",
+                                                     "BttnRangeLeft", "BttnRangeRight"};
+    for (int i = 0; i < 4; ++i) c.rangeButtons[i] = Find<QPushButton>(root, kRangeButtons[i]);
+    c.LabelRange = Find<QLabel>(root, "LabelRange");
+    c.LabelSum = Find<QLabel>(root, "LabelSum");
+    c.LabelAverage = Find<QLabel>(root, "LabelAverage");
+    c.LabelStdDev = Find<QLabel>(root, "LabelStdDev");
+    c.LabelMedian = Find<QLabel>(root, "LabelMedian");
+    c.LabelTime = Find<QLabel>(root, "LabelTime");
     c.ChkbInterfaceADCread = Find<QCheckBox>(root, "ChkbInterfaceADCread");
     c.CombProcessTemplate = Find<DropDownCombo>(root, "CombProcessTemplate");
     static constexpr const char* kActionButtons[6] = {"BttnDo",

@@ -62,6 +62,17 @@ struct MainControls {
 
     QCheckBox* ChkbSum = nullptr;
     QComboBox* ComboResult = nullptr;
+    QLineEdit* EditRangeMin = nullptr;
+    QLineEdit* EditRangeMax = nullptr;
+    QCheckBox* ChkbRangeAuto = nullptr;
+    // "-", "+", "<<", ">>": wider, narrower, down, up.
+    std::array<QPushButton*, 4> rangeButtons{};
+    QLabel* LabelRange = nullptr;
+    QLabel* LabelSum = nullptr;
+    QLabel* LabelAverage = nullptr;
+    QLabel* LabelStdDev = nullptr;
+    QLabel* LabelMedian = nullptr;
+    QLabel* LabelTime = nullptr;
     QCheckBox* ChkbInterfaceADCread = nullptr;
     DropDownCombo* CombProcessTemplate = nullptr;
     // The source buttons that show the action sets, in source order (Manual first).

@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "app/image_view.h"
 #include "app/main_layout.h"
 #include "app/window_state.h"
 #include "device/command_response.h"
@@ -161,7 +160,6 @@ public:
 
     // --- Controls and state -------------------------------------------------------------
     MainControls ui;
-    ImageControls imageUi;
     MessageLog* log = nullptr;  // logEnabled, justErrors, separatorPending, operationCount,
                                 // lastReportKind live there
     QTimer* TimerInit = nullptr;

@@ -39,8 +39,8 @@ void ShowTypicalRange(TFormUlvarin& form) {
     const ImageStatistics& stats = form.shown.statistics;
     if (stats.goodCount == 0) return;
     const double top = std::ceil(stats.average + 4 * stats.standardDeviation);
-    form.imageUi.EditRangeMin->setText(QStringLiteral("0"));
-    form.imageUi.EditRangeMax->setText(QString::number(std::max(1.0, top)));
+    form.ui.EditRangeMin->setText(QStringLiteral("0"));
+    form.ui.EditRangeMax->setText(QString::number(std::max(1.0, top)));
     form.EditRangeEnter();
 }
 

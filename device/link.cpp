@@ -117,6 +117,12 @@ bool ReadOne(MpxDevice& handle, uint8_t& byte) { return Receive(handle, &byte, 1
 
 double EffectiveTimeout(double timeout) { return timeout > 0 ? timeout : kDefaultWait; }
 
+// Deadlines of a waiting read that starts now.
+Deadlines StartDeadlines(double timeout, double gap) {
+    const double start = Now();
+    return {start + EffectiveTimeout(timeout), gap > 0 ? start + gap : 0.0};
+}
+
 }  // namespace
 
 int EnumerateDevices(uint8_t mode, char* names, int capacity) {
@@ -300,8 +306,7 @@ int WaitForByte(MpxDevice& handle, uint8_t value, double timeout, double gap) {
     MpxStatLeveler level(handle);
     DeviceDescr* d = FindDevice(handle);
     if (d == nullptr) return 0;
-    double start = Now();
-    Deadlines limits{start + EffectiveTimeout(timeout), gap > 0 ? start + gap : 0.0};
+    Deadlines limits = StartDeadlines(timeout, gap);
     int discarded = 0;
     for (;;) {
         if (AwaitByte(handle, *d, limits) != Wait::Byte) return -discarded;
@@ -321,8 +326,7 @@ int ReceiveUntil(MpxDevice& handle, char* buffer, int capacity, uint8_t terminat
         ReportError(handle, kBadParameter, "Can't receive - no room in the buffer");
         return -1;
     }
-    double start = Now();
-    Deadlines limits{start + EffectiveTimeout(timeout), gap > 0 ? start + gap : 0.0};
+    Deadlines limits = StartDeadlines(timeout, gap);
     int stored = 0;
     while (stored < capacity) {
         uint8_t byte = 0;
