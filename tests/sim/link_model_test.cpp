@@ -3,6 +3,7 @@
 // with the device layer.
 #include <gtest/gtest.h>
 
+#include "device/stream_layout.h"
 #include "emulator_link.h"
 
 namespace ulvarin::sim::test {
