@@ -8,8 +8,9 @@ bash scripts/install-deps.sh
 bash scripts/build.sh
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   shot="$PWD/build/ulvarin-screenshot.png"
-  QT_QPA_PLATFORM=offscreen build/app/ulvarin --screenshot "$shot" --frames 3
-  echo "No display: exposed 3 frames offscreen; the window is pictured in $shot"
+  frames="$PWD/build/frames"
+  QT_QPA_PLATFORM=offscreen build/app/ulvarin --screenshot "$shot" --frames 3 --save-frames "$frames"
+  echo "No display: exposed 3 frames offscreen, written to $frames/; the window is pictured in $shot"
   exit 0
 fi
 exec build/app/ulvarin "$@"

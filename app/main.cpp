@@ -33,6 +33,7 @@ public:
 struct Options {
     QString screenshot;
     int frames = 1;
+    QString framesFolder;  // where the exposed frames are written, if anywhere
     bool valid = true;
 };
 
@@ -45,6 +46,8 @@ Options ReadOptions(const QStringList& arguments) {
             options.screenshot = arguments[++i];
         else if (argument == QLatin1String("--frames") && hasValue)
             options.frames = arguments[++i].toInt(&options.valid);
+        else if (argument == QLatin1String("--save-frames") && hasValue)
+            options.framesFolder = arguments[++i];
         else
             options.valid = false;
     }
@@ -58,12 +61,13 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QString::fromUtf8(kTitle));
     const Options options = ReadOptions(QApplication::arguments());
     if (!options.valid) {
-        std::fprintf(stderr, "usage: ulvarin [--screenshot FILE [--frames N]]\n");
+        std::fprintf(stderr, "usage: ulvarin [--screenshot FILE [--frames N] [--save-frames FOLDER]]\n");
         return 2;
     }
     ulvarin::TFormUlvarin form;
     if (!options.screenshot.isEmpty())
-        return ulvarin::TakeScreenshot(form, options.screenshot, options.frames);
+        return ulvarin::TakeScreenshot(form, options.screenshot, options.frames,
+                                       options.framesFolder);
     form.show();
     return QApplication::exec();
 }

@@ -1,6 +1,7 @@
 #include "app/screenshot.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QPixmap>
 #include <QComboBox>
@@ -12,6 +13,7 @@
 
 #include "app/drop_down_combo.h"
 #include "app/program.h"
+#include "imaging/frame_file.h"
 
 namespace ulvarin {
 namespace {
@@ -44,10 +46,18 @@ void ShowTypicalRange(TFormUlvarin& form) {
     form.EditRangeEnter();
 }
 
+void SaveFrame(TFormUlvarin& form, const QString& folder, int index) {
+    QDir().mkpath(folder);
+    const QString name = QDir(folder).filePath(QString::asprintf("frame_%04d.txt", index));
+    const auto counts = form.frames.counts().first(form.frames.pixelsInUse());
+    if (!WriteCountFrame(name.toStdString(), counts))
+        std::fprintf(stderr, "ulvarin: cannot write %s\n", qPrintable(name));
+}
+
 }  // namespace
 
-int TakeScreenshot(TFormUlvarin& form, const QString& path, int frames, int width, int height,
-                   double startSeconds) {
+int TakeScreenshot(TFormUlvarin& form, const QString& path, int frames,
+                   const QString& framesFolder, int width, int height, double startSeconds) {
     form.resize(width, height);
     form.show();
     if (!WaitForStart(form, startSeconds))
@@ -62,6 +72,7 @@ int TakeScreenshot(TFormUlvarin& form, const QString& path, int frames, int widt
         form.BttnStartClick();
         ProcessEventsFor(kExposureMs);
         form.BttnStopClick();
+        if (!framesFolder.isEmpty()) SaveFrame(form, framesFolder, i);
     }
     ShowTypicalRange(form);
     form.ComboChipDropDown();  // numbers over the quadrants tell which chip is where

@@ -11,9 +11,11 @@ namespace ulvarin {
 class TFormUlvarin;
 
 // Waits for the start-up open (at most `startSeconds`), exposes and reads `frames` frames
-// when an interface is open, renders the window at `width` x `height` and writes it to `path`.
+// when an interface is open (writing each as a count frame file into `framesFolder` unless
+// it is empty), renders the window at `width` x `height` and writes it to `path`.
 // Returns 0 when the file was written, 1 otherwise; says on stderr what went wrong.
-int TakeScreenshot(TFormUlvarin& form, const QString& path, int frames, int width = 1280,
-                   int height = 900, double startSeconds = 10.0);
+int TakeScreenshot(TFormUlvarin& form, const QString& path, int frames,
+                   const QString& framesFolder = QString(), int width = 1280, int height = 900,
+                   double startSeconds = 10.0);
 
 }  // namespace ulvarin

@@ -3,6 +3,7 @@
 #include "app/screenshot.h"
 
 #include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QLabel>
 #include <QListWidget>
@@ -18,7 +19,9 @@ TEST_F(WindowTest, ScreenshotShowsTheFrameRead) {
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
     const QString path = folder.filePath("window.png");
-    ASSERT_EQ(TakeScreenshot(*form, path, 2), 0);
+    ASSERT_EQ(TakeScreenshot(*form, path, 2, folder.filePath("frames")), 0);
+    EXPECT_TRUE(QFile::exists(folder.filePath("frames/frame_0000.txt")));
+    EXPECT_TRUE(QFile::exists(folder.filePath("frames/frame_0001.txt")));
     EXPECT_EQ(Lines().filter("\"Close shutter, interval measure stop, read matrix\" performed OK")
                   .size(),
               2);
