@@ -68,6 +68,7 @@ int TakeScreenshot(TFormUlvarin& form, const QString& path, int frames,
         form.ui.CombSelectFSRMode->setCurrentIndex(0);
         form.CombSelectFSRModeSelect();
     }
+    if (form.device.device != nullptr) form.BttnResetMatrixClick();  // counters from zero
     for (int i = 0; i < frames && form.device.device != nullptr; ++i) {
         form.BttnStartClick();
         ProcessEventsFor(kExposureMs);

@@ -9,14 +9,29 @@
 namespace ulvarin::sim {
 namespace {
 
-struct Geometry {
-    int across;  // chips side by side
-    int down;
+struct Point {
+    double x;
+    double y;
 };
 
-Geometry GeometryOf(int chipCount) {
-    if (chipCount < 2) return {1, 1};
-    return {2, (chipCount + 1) / 2};
+// Sensor size in chips: one row of up to three chips, a quad in two rows.
+Point SensorTiles(int chipCount) {
+    if (chipCount == 4) return {2, 2};
+    return {static_cast<double>(std::max(chipCount, 1)), 1};
+}
+
+// Where pixel (row, column) of `chip` lies on the sensor. The upper row holds chips side by
+// side (right to left on Medipix2 boards); the lower two chips of a quad are mounted turned
+// by 180 degrees.
+Point SensorPosition(ChipFamily family, int chipCount, int chip, int row, int column) {
+    const bool wide = IsWide(family);
+    const int inRow = chipCount == 4 ? 2 : chipCount;
+    if (chip < inRow) {
+        const int slot = wide ? chip : inRow - 1 - chip;
+        return {256.0 * slot + column, static_cast<double>(row)};
+    }
+    const bool left = wide ? chip == 3 : chip == 2;
+    return {(left ? 255.0 : 511.0) - column, 511.0 - row};
 }
 
 // Relative intensity at image position (x, y) of a width x height image.
@@ -36,7 +51,8 @@ float StructuredField(double x, double y, double width, double height) {
 
 }  // namespace
 
-Illumination::Illumination(int chipCount) : fields_(static_cast<size_t>(chipCount)) {
+Illumination::Illumination(ChipFamily family, int chipCount)
+    : family_(family), fields_(static_cast<size_t>(chipCount)) {
     SetDefault();
 }
 
@@ -61,17 +77,17 @@ void Illumination::SetChipField(int chip, std::span<const float> relative) {
 }
 
 void Illumination::SetDefault() {
-    const Geometry g = GeometryOf(static_cast<int>(fields_.size()));
-    const double width = 256.0 * g.across, height = 256.0 * g.down;
-    for (size_t chip = 0; chip < fields_.size(); ++chip) {
-        const int left = 256 * static_cast<int>(chip % static_cast<size_t>(g.across));
-        const int top = 256 * static_cast<int>(chip / static_cast<size_t>(g.across));
-        auto& field = fields_[chip];
+    const int chips = static_cast<int>(fields_.size());
+    const Point tiles = SensorTiles(chips);
+    for (int chip = 0; chip < chips; ++chip) {
+        auto& field = fields_[static_cast<size_t>(chip)];
         field.resize(kChipPixels);
         for (int row = 0; row < 256; ++row)
-            for (int column = 0; column < 256; ++column)
+            for (int column = 0; column < 256; ++column) {
+                const Point p = SensorPosition(family_, chips, chip, row, column);
                 field[static_cast<size_t>(row * 256 + column)] =
-                    StructuredField(left + column + 0.5, top + row + 0.5, width, height);
+                    StructuredField(p.x + 0.5, p.y + 0.5, 256.0 * tiles.x, 256.0 * tiles.y);
+            }
     }
 }
 

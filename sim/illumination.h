@@ -8,6 +8,8 @@
 #include <span>
 #include <vector>
 
+#include "sim/chip_family.h"
+
 namespace ulvarin::sim {
 
 class Illumination {
@@ -15,9 +17,10 @@ public:
     // Photons per second on a fully lit pixel by default.
     static constexpr double kDefaultLevel = 2000.0;
 
-    // The structured default field over `chipCount` chips, laid out as the host shows
-    // them: two chips across for two or more chips.
-    explicit Illumination(int chipCount);
+    // The structured default field over `chipCount` chips of `family`, laid over the sensor
+    // as the chips are mounted (and as the host shows them), so the field runs on across
+    // chip edges.
+    Illumination(ChipFamily family, int chipCount);
 
     double Level() const { return level_; }
     // Negative levels count as 0.
@@ -35,6 +38,7 @@ public:
     void SetDefault();
 
 private:
+    ChipFamily family_;
     double level_ = kDefaultLevel;
     std::vector<std::vector<float>> fields_;  // by chip, by pixel
 };

@@ -80,7 +80,7 @@ PixelPhysics::Scale PixelPhysics::ScaleOf(ChipFamily family) {
 PixelPhysics::PixelPhysics(ChipFamily family, int chipCount, uint64_t seed)
     : family_(family),
       scale_(ScaleOf(family)),
-      light_(chipCount),
+      light_(family, chipCount),
       pixels_(static_cast<size_t>(chipCount)),
       rates_(static_cast<size_t>(chipCount)),
       random_(Mix64(seed)) {

@@ -115,5 +115,32 @@ TEST_F(ImageViewTest, MaskedPixelsLeaveTheStatisticsButNotTheMedian) {
     EXPECT_EQ(Text("LabelMedian"), "<click>");
 }
 
+// The emulated sensor's round absorber sits across the middle of the quad: the image shows it
+// whole only if every chip lands in its quadrant the right way round.
+TEST_F(ImageViewTest, AnExposureShowsTheAbsorberWholeAcrossTheFourChips) {
+    form->ui.CombSelectFSRMode->setCurrentIndex(0);  // plain counting
+    form->CombSelectFSRModeSelect();
+    form->BttnResetMatrixClick();  // the counters start from zero
+    form->BttnStartClick();
+    QTest::qWait(300);
+    form->BttnStopClick();
+    const ChipLayout layout = form->frames.layout();
+    const auto result = form->frames.result();
+    // Mean of a 9 x 9 patch of the image around (x, y).
+    auto patch = [&](int x0, int y0) {
+        double sum = 0;
+        for (int y = y0 - 4; y <= y0 + 4; ++y)
+            for (int x = x0 - 4; x <= x0 + 4; ++x)
+                sum += result[ImageIndexToPixel(static_cast<uint32_t>(y * 512 + x), layout)];
+        return sum / 81;
+    };
+    const double lit = (patch(100, 100) + patch(412, 100) + patch(100, 412) + patch(412, 412)) / 4;
+    ASSERT_GT(lit, 10.0);
+    for (auto [x, y] : {std::pair{226, 226}, {286, 226}, {226, 286}, {286, 286}})
+        EXPECT_LT(patch(x, y), 0.6 * lit) << "(" << x << ", " << y << ") lies under the absorber";
+    for (auto [x, y] : {std::pair{256, 140}, {256, 372}, {140, 256}, {372, 256}})
+        EXPECT_GT(patch(x, y), 0.6 * lit) << "(" << x << ", " << y << ") lies beside it";
+}
+
 }  // namespace
 }  // namespace ulvarin::test
