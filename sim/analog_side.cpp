@@ -47,11 +47,41 @@ const std::array<SenseSource, 16>& SenseTable(ChipFamily family) {
 
 constexpr double kVolt = 4096.0 / kAdcFullScale;  // ADC codes per volt
 
+// Back-side pulse: energy spectrum, shaping and noise (see the header).
+constexpr double kFullPeakCodes = 2200;
+constexpr double kBiasScaleVolts = 20;
+constexpr double kRelativeSigma = 0.015;
+constexpr double kElectronicSigma = 10;  // codes
+constexpr double kTailFraction = 0.25;
+constexpr double kTailLow = 0.05, kTailHigh = 0.85;  // of the photo-peak
+constexpr double kRiseSeconds = 1e-6, kFallSeconds = 50e-6;
+constexpr double kOnsetEarliest = 0.10, kOnsetLatest = 0.20;  // of the window
+constexpr double kBaselineSigma = 1.5;                        // codes
+
+// The shaper's response to a charge arriving at t = 0, 1 at its top.
+double ShapedPulse(double seconds) {
+    static const double top = [] {
+        const double peakTime = kRiseSeconds * kFallSeconds / (kFallSeconds - kRiseSeconds) *
+                                std::log(kFallSeconds / kRiseSeconds);
+        return std::exp(-peakTime / kFallSeconds) - std::exp(-peakTime / kRiseSeconds);
+    }();
+    if (seconds <= 0) return 0;
+    return (std::exp(-seconds / kFallSeconds) - std::exp(-seconds / kRiseSeconds)) / top;
+}
+
+uint16_t ClampCode(double codes) {
+    return static_cast<uint16_t>(std::clamp(std::lround(codes), 0L, 4095L));
+}
+
 }  // namespace
 
 double BiasVolts(uint8_t code) {
     if (code == 0) return 4.5;
     return 23.0 + (256.0 - code) / 255.0 * 81.5;
+}
+
+double PhotoPeakCodes(double biasVolts) {
+    return kFullPeakCodes * (1 - std::exp(-std::max(biasVolts, 0.0) / kBiasScaleVolts));
 }
 
 double SensedDacVolts(ChipFamily family, const ChipDacs& dacs) {
@@ -80,12 +110,12 @@ void AnalogSide::SetInterfaceDac(int channel, uint16_t code) {
 }
 
 uint16_t AnalogSide::Reading(double volts) {
-    const double noisy = volts * kVolt + (random_.Uniform() - 0.5) * 4.0;  // +-2 codes
-    return static_cast<uint16_t>(std::clamp(std::lround(noisy), 0L, 4095L));
+    return ClampCode(volts * kVolt + (random_.Uniform() - 0.5) * 4.0);  // +-2 codes
 }
 
-// Channel plan of the monitor: sense line, the interface DACs, the bias supply and its
-// current, the chip supplies, the interface's own rails, a temperature and a reference.
+// Channel plan of the monitor, which the scope shares except on its channel 1: sense line,
+// the interface DACs, the bias supply and its current, the chip supplies, the interface's own
+// rails, a temperature and a reference.
 double AnalogSide::ChannelVolts(int channel, const AnalogInputs& in) const {
     const double power = in.chipPower ? 1.0 : 0.0;
     switch (channel) {
@@ -146,39 +176,55 @@ std::chrono::microseconds AnalogSide::SamplePeriod(uint8_t mode) {
     return std::chrono::microseconds(kPeriods[mode & 3]);
 }
 
+int AnalogSide::ShotSamples() const {
+    return std::min<int>(scopeSamples_, kScopeMaxSamples);
+}
+
+std::chrono::duration<double> AnalogSide::ShotLength() const {
+    return std::chrono::duration<double>(SamplePeriod(scopeMode_)) * std::max(ShotSamples(), 1);
+}
+
 bool AnalogSide::StartShot(Clock::time_point now) {
     if (shotDue_) return false;
-    shotDue_ = now + SamplePeriod(scopeMode_) * std::max<int>(scopeSamples_, 1);
+    shotDue_ = now + std::chrono::duration_cast<Clock::duration>(ShotLength());
     return true;
 }
 
-// The signal the sensor's back side shows for one photon: a shaped pulse a fifth into the
-// window, its height growing with the bias, its sign following the polarity.
-double AnalogSide::BackSidePulse(double seconds, const AnalogInputs& in) const {
-    constexpr double kShaping = 50e-6;
-    const double window = std::chrono::duration<double>(SamplePeriod(scopeMode_)).count() *
-                          std::max<int>(scopeSamples_, 1);
-    const double t = (seconds - window / 5) / kShaping;
-    const double shape = t > 0 ? t * std::exp(1 - t) : 0;
-    const double height = 0.15 + 0.45 * std::min(1.0, BiasOutput() / 60.0);
-    return 1.0 + (in.positivePolarity ? -height : height) * shape;
+// One photon: most leave their whole energy (the photo-peak), the rest only part of it.
+AnalogSide::Pulse AnalogSide::NextPulse() {
+    const double peak = PhotoPeakCodes(BiasOutput());
+    double energy = peak;
+    if (pulses_.Uniform() < kTailFraction)
+        energy *= kTailLow + (kTailHigh - kTailLow) * pulses_.Uniform();
+    const double sigma = std::hypot(kRelativeSigma * energy, kElectronicSigma);
+    const double onset = kOnsetEarliest + (kOnsetLatest - kOnsetEarliest) * pulses_.Uniform();
+    return {onset * ShotLength().count(), std::max(0.0, energy + sigma * pulses_.Gaussian())};
+}
+
+uint16_t AnalogSide::BackSideReading(double seconds, const Pulse& pulse, bool positivePolarity) {
+    const uint16_t code = ClampCode(kPulseBaselineCode +
+                                    pulse.heightCodes * ShapedPulse(seconds - pulse.onsetSeconds) +
+                                    kBaselineSigma * random_.Gaussian());
+    return positivePolarity ? code : static_cast<uint16_t>(4095 - code);
 }
 
 std::vector<uint8_t> AnalogSide::FinishShot(const AnalogInputs& inputs) {
     shotDue_.reset();
     const int channels = std::popcount(scopeMask_);
-    // K is 16 bits and one end word follows the samples.
-    const int samples = channels == 0 ? 0 : std::min<int>(scopeSamples_, 65534 / channels);
+    const int samples = channels == 0 ? 0 : ShotSamples();
+    static_assert(kScopeChannels * kScopeMaxSamples < 65535, "K and the end word fit 16 bits");
     const size_t k = static_cast<size_t>(samples * channels);
     std::vector<uint8_t> bytes{static_cast<uint8_t>(k & 0xFF), static_cast<uint8_t>(k >> 8)};
     bytes.reserve(2 + 2 * (k + 1));
+    const Pulse pulse = NextPulse();
     const double period = std::chrono::duration<double>(SamplePeriod(scopeMode_)).count();
     for (int i = 0; i < samples; ++i) {
         for (int channel = 0; channel < kScopeChannels; ++channel) {
             if ((scopeMask_ & (1 << channel)) == 0) continue;
-            const double volts =
-                channel == 1 ? BackSidePulse(i * period, inputs) : ChannelVolts(channel, inputs);
-            const uint16_t word = static_cast<uint16_t>(channel << 12 | Reading(volts));
+            const uint16_t value = channel == 1
+                                       ? BackSideReading(i * period, pulse, inputs.positivePolarity)
+                                       : Reading(ChannelVolts(channel, inputs));
+            const uint16_t word = static_cast<uint16_t>(channel << 12 | value);
             bytes.push_back(static_cast<uint8_t>(word >> 8));
             bytes.push_back(static_cast<uint8_t>(word & 0xFF));
         }
