@@ -10,17 +10,18 @@
 #include "app/program.h"
 #include "device/protocol.h"
 #include "device/report.h"
+#include "panels/later/later_groups.h"
 
 namespace ulvarin {
 
 void TFormUlvarin::HandleBackgroundMessage(MpxDevice& handle, MpxCommandResponse& record) {
     const uint8_t letter = record.letter;
     if (letter == '=') return;  // "Periodic erase, waiting for trigger": nothing to show
-    const uint32_t framePixels = chipCount * static_cast<uint32_t>(kChipPixels);
+    const uint32_t framePixels = shared.chipCount * static_cast<uint32_t>(kChipPixels);
     auto item = std::make_shared<BackgroundItem>(CopyBackgroundItem(record, framePixels));
     if (letter == '$') {
         QMetaObject::invokeMethod(
-            this, [this, item] { TakeScopeShot(*item); }, Qt::AutoConnection);
+            this, [this] { later->TakeScopeShot(); }, Qt::AutoConnection);
     } else if (item->frameNumber != 0) {
         ReportError(handle, kMessage, "Frame received: ID=0x%04x, t=%05lg sec",
                     static_cast<unsigned>(item->frameNumber), item->time);
@@ -37,15 +38,11 @@ void TFormUlvarin::HandleBackgroundMessage(MpxDevice& handle, MpxCommandResponse
 }
 
 void TFormUlvarin::TakeBackgroundFrame(const BackgroundItem& item) {
+    FrameStore& frames = shared.frames;
     const size_t pixels = std::min(item.frame.size(), frames.raw().size());
     std::copy_n(item.frame.begin(), pixels, frames.raw().begin());
     frames.frameTime = item.time;
-    NewFrame();
-}
-
-// Scope shots are counted until the pulse view takes them in.
-void TFormUlvarin::TakeScopeShot(const BackgroundItem&) {
-    ++scope.scopeMessages;
+    shared.FrameArrived();
 }
 
 }  // namespace ulvarin

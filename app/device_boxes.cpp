@@ -4,8 +4,8 @@
 #include <QObject>
 #include <QThread>
 
-#include "app/dialogs.h"
 #include "device/report.h"
+#include "panels/shared/dialogs.h"
 
 namespace ulvarin {
 namespace {

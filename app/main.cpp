@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <exception>
 
-#include "app/dialogs.h"
 #include "app/program.h"
 #include "app/screenshot.h"
+#include "panels/shared/dialogs.h"
 
 namespace {
 
@@ -34,8 +34,20 @@ struct Options {
     QString screenshot;
     int frames = 1;
     QString framesFolder;  // where the exposed frames are written, if anywhere
+    int width = 1280;      // of the picture
+    int height = 720;
     bool valid = true;
 };
+
+// "WIDTHxHEIGHT", each at least 200 pixels.
+bool ReadSize(const QString& text, Options& options) {
+    const QStringList parts = text.split(QLatin1Char('x'));
+    if (parts.size() != 2) return false;
+    bool wide = false, high = false;
+    options.width = parts[0].toInt(&wide);
+    options.height = parts[1].toInt(&high);
+    return wide && high && options.width >= 200 && options.height >= 200;
+}
 
 Options ReadOptions(const QStringList& arguments) {
     Options options;
@@ -48,6 +60,8 @@ Options ReadOptions(const QStringList& arguments) {
             options.frames = arguments[++i].toInt(&options.valid);
         else if (argument == QLatin1String("--save-frames") && hasValue)
             options.framesFolder = arguments[++i];
+        else if (argument == QLatin1String("--size") && hasValue)
+            options.valid = ReadSize(arguments[++i], options);
         else
             options.valid = false;
     }
@@ -61,13 +75,15 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QString::fromUtf8(kTitle));
     const Options options = ReadOptions(QApplication::arguments());
     if (!options.valid) {
-        std::fprintf(stderr, "usage: ulvarin [--screenshot FILE [--frames N] [--save-frames FOLDER]]\n");
+        std::fprintf(stderr,
+                     "usage: ulvarin [--screenshot FILE [--size WxH] [--frames N] [--save-frames "
+                     "FOLDER]]\n");
         return 2;
     }
     ulvarin::TFormUlvarin form;
     if (!options.screenshot.isEmpty())
         return ulvarin::TakeScreenshot(form, options.screenshot, options.frames,
-                                       options.framesFolder);
+                                       options.framesFolder, options.width, options.height);
     form.show();
     return QApplication::exec();
 }

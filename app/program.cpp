@@ -1,22 +1,22 @@
 #include "app/program.h"
 
-#include <QCheckBox>
 #include <QCloseEvent>
-#include <QImage>
-#include <QListWidget>
-#include <QPushButton>
 #include <QTimer>
 
 #include "app/device_boxes.h"
-#include "app/dialogs.h"
-#include "app/drop_down_combo.h"
-#include "app/layout_tables.h"
-#include "app/message_log.h"
-#include "app/paint_box.h"
+#include "app/main_layout.h"
+#include "app/tester_placeholder.h"
 #include "device/link.h"
 #include "device/monitor.h"
 #include "device/protocol.h"
 #include "device/report.h"
+#include "panels/basic_commands/basic_commands.h"
+#include "panels/dac_panel/dac_panel.h"
+#include "panels/device_bar/device_bar.h"
+#include "panels/image/image_panel.h"
+#include "panels/later/later_groups.h"
+#include "panels/messages/message_log.h"
+#include "panels/messages/message_panel.h"
 
 namespace ulvarin {
 
@@ -34,7 +34,7 @@ constexpr const char* kDisconnectedText =
 constexpr const char* kHardwareErrorCaption = "Hardware Error";
 
 void ReportHookFunction(MpxDevice& handle, void*) {
-    if (FormUlvarin != nullptr) FormUlvarin->LogReport(handle);
+    if (FormUlvarin != nullptr) FormUlvarin->messages->LogReport(handle);
 }
 
 void BackgroundHookFunction(MpxDevice& handle, MpxCommandResponse& record, void*) {
@@ -55,9 +55,8 @@ TFormUlvarin::TFormUlvarin(QWidget* parent) : QMainWindow(parent) {
     setWindowTitle(QStringLiteral("Ulvarin interface tester"));
     // Compact buttons: the style's minimum button width would not let the columns fit.
     setStyleSheet(QStringLiteral("QPushButton { padding: 3px 5px; }"));
-    ui = BuildMainLayout(this);
-    for (QWidget* control : ui.notYetWorking) control->setEnabled(false);
-    log = new MessageLog(ui.ListMsg, this);
+    BuildPanels();
+    ConnectPanels();
     FormUlvarin = this;
 
     TimerInit = MakeTimer(this, kInitDelayMs, true);
@@ -66,9 +65,8 @@ TFormUlvarin::TFormUlvarin(QWidget* parent) : QMainWindow(parent) {
     connect(TimerInit, &QTimer::timeout, this, &TFormUlvarin::TimerInitTimer);
     connect(Timer, &QTimer::timeout, this, &TFormUlvarin::TimerTimer);
     connect(TimerScope, &QTimer::timeout, this, &TFormUlvarin::TimerScopeTimer);
-    ConnectControls();
 
-    log->logEnabled = true;
+    messages->log()->logEnabled = true;
     FormCreate();
     TimerInit->start();
 }
@@ -78,23 +76,38 @@ TFormUlvarin::~TFormUlvarin() {
     if (FormUlvarin == this) FormUlvarin = nullptr;
 }
 
-void TFormUlvarin::ConnectControls() {
-    connect(ui.ComboDeviceName, &DropDownCombo::dropDown, this,
-            &TFormUlvarin::ComboDeviceNameDropDown);
-    connect(ui.ComboDeviceName, &QComboBox::activated, this, &TFormUlvarin::ComboDeviceNameSelect);
-    connect(ui.BttnOpen, &QPushButton::clicked, this, &TFormUlvarin::BttnOpenClick);
-    connect(ui.BttnClose, &QPushButton::clicked, this, &TFormUlvarin::BttnCloseClick);
-    connect(ui.BttnClearMsgList, &QPushButton::clicked, this, &TFormUlvarin::BttnClearMsgListClick);
-    connect(ui.ListMsg, &QListWidget::itemDoubleClicked, this, &TFormUlvarin::ListMsgDblClick);
-    connect(ui.ChkbMessagesShowJustErrors, &QCheckBox::clicked, this,
-            &TFormUlvarin::ChkbMessagesShowJustErrorsClick);
-    connect(ui.BttnStop, &QPushButton::clicked, this, &TFormUlvarin::BttnStopClick);
-    connect(ui.BttnGetData, &QPushButton::clicked, this, &TFormUlvarin::BttnGetDataClick);
-    ConnectImageView();
-    ConnectDacPanel();
-    ConnectBasicCommands();
-    ui.PaintBoxBitmap->SetPainter(
-        [this](QPainter& painter, const QRect& area) { PaintImage(painter, area); });
+// Panels are made in the order of the layout, so the keyboard focus follows it.
+void TFormUlvarin::BuildPanels() {
+    deviceBar = new DeviceBar(shared, this);
+    later = new LaterGroups(shared, this);
+    image = new ImagePanel(shared, this);
+    dacPanel = new DacPanel(shared, this);
+    basics = new BasicCommands(shared, this);
+    messages = new MessagePanel(shared, this);
+    WindowParts parts;
+    parts.deviceBar = deviceBar;
+    parts.configBar = later->configBar;
+    parts.imageSide = {image, later->imageFiles};
+    parts.chipColumn = {dacPanel, basics, later->interfaceGroup};
+    parts.processColumn = {later->processColumn};
+    parts.messages = messages;
+    PlaceParts(this, parts);
+    setTabOrder(deviceBar, image);
+    setTabOrder(image, later->imageFiles);
+    setTabOrder(later->imageFiles, dacPanel);
+    setTabOrder(dacPanel, basics);
+    setTabOrder(basics, later->interfaceGroup);
+    setTabOrder(later->interfaceGroup, later->processColumn);
+    setTabOrder(later->processColumn, messages);
+}
+
+// The calls from one group into another.
+void TFormUlvarin::ConnectPanels() {
+    connect(dacPanel, &DacPanel::chipMarksWanted, image, &ImagePanel::ShowChipMarks);
+    connect(dacPanel, &DacPanel::chipOutlineWanted, image, &ImagePanel::OutlineChip);
+    connect(dacPanel, &DacPanel::chipSelected, later, &LaterGroups::ChipSelected);
+    connect(basics, &BasicCommands::testerRequested, this, &TFormUlvarin::ShowTester);
+    connect(&shared, &WindowShared::interfaceReset, this, [this] { hardwareBoxShown = false; });
 }
 
 void TFormUlvarin::InstallHooks() {
@@ -111,14 +124,7 @@ void TFormUlvarin::RemoveHooks() {
 
 void TFormUlvarin::FormCreate() {
     InstallHooks();
-    ui.CombProcessTemplate->clear();
-    for (const std::string& name : ProcessTemplateNames())
-        ui.CombProcessTemplate->addItem(QString::fromStdString(name));
-    ui.CombProcessTemplate->setCurrentIndex(0);
-    ShowActionSets();
-    UpdateOpenCloseButtons();
-    ui.ChkbSum->setChecked(frames.integrating());
-    ui.ChkbMessagesShowJustErrors->setChecked(log->justErrors);
+    deviceBar->UpdateOpenCloseButtons();
 }
 
 void TFormUlvarin::closeEvent(QCloseEvent* event) {
@@ -127,8 +133,8 @@ void TFormUlvarin::closeEvent(QCloseEvent* event) {
 }
 
 void TFormUlvarin::FormClose() {
-    CloseOtherWindows();
-    BttnStopClick();
+    if (testerWindow_ != nullptr) testerWindow_->close();
+    basics->BttnStopClick();
 }
 
 void TFormUlvarin::FormDestroy() {
@@ -137,55 +143,43 @@ void TFormUlvarin::FormDestroy() {
     TimerScope->stop();
     StopMonitor();
     RemoveHooks();
-    SaveConfiguration(false);
+    shared.SaveConfiguration(false);
 }
 
 void TFormUlvarin::TimerInitTimer() {
-    ComboDeviceNameDropDown();
-    if (ui.ComboDeviceName->count() > 0) {
-        ui.ComboDeviceName->setCurrentIndex(0);
-        ComboDeviceNameSelect();
-    } else {
-        UpdateOpenCloseButtons();
-    }
+    deviceBar->OpenFirstListed();
     TimerInit->stop();
     Timer->start();
 }
 
 void TFormUlvarin::TimerTimer() {
     WatchHardware();
-    if (process.actionMenuShown) {
-        ActionSetsFromMenus();
-        process.actionMenuShown = false;
-    }
-    if (device.device == nullptr) return;
+    if (!shared.IsOpen()) return;
     DrainBackgroundMessages();
     // The periodic work below leaves no lines in the message list.
-    log->logEnabled = false;
-    terminalTimerRunning = true;
-    if (ui.ChkbInterfaceADCread->isChecked()) BttnInterfaceADCreadClick();
+    messages->log()->logEnabled = false;
     PollProcess();
-    terminalTimerRunning = false;
-    log->logEnabled = true;
+    messages->log()->logEnabled = true;
 }
 
 // Reacts to the kind of the last report shown: a reset interface brings the power-quality
 // box; a dead one the disconnection box, and it is closed. The flag keeps the ticks that run
 // while a box is open from opening another.
 void TFormUlvarin::WatchHardware() {
-    const int8_t kind = log->lastReportKind;
+    MessageLog& log = *messages->log();
+    const int8_t kind = log.lastReportKind;
     if (kind <= kMessage || hardwareBoxShown) return;
     if (kind == kBadResponse) {
         hardwareBoxShown = true;
-        CurrentDialogs().Error(kResetConditionText, kHardwareErrorCaption);
+        shared.dialogs().Error(kResetConditionText, kHardwareErrorCaption);
         hardwareBoxShown = false;
-    } else if (kind == kNotResponding && !IsAlive(device)) {
+    } else if (kind == kNotResponding && !IsAlive(shared.device)) {
         // Stays set until the next full open: the interface is gone, one box is enough.
         hardwareBoxShown = true;
-        CurrentDialogs().Error(kDisconnectedText, kHardwareErrorCaption);
-        BttnCloseClick();
+        shared.dialogs().Error(kDisconnectedText, kHardwareErrorCaption);
+        deviceBar->BttnCloseClick();
     }
-    log->lastReportKind = 0;
+    log.lastReportKind = 0;
 }
 
 // While the monitoring thread is stopped, the timer hands every message the interface sent
@@ -193,39 +187,24 @@ void TFormUlvarin::WatchHardware() {
 void TFormUlvarin::DrainBackgroundMessages() {
     if (IsMonitorRunning()) return;
     MpxCommandResponse record;
-    device.Clear();
-    DrainBackground(device, record);
+    shared.device.Clear();
+    DrainBackground(shared.device, record);
 }
 
+// Process states are read every fifth tick, once processes are built.
 void TFormUlvarin::PollProcess() {
-    if (++timerTicks < kPollEveryTicks) return;
-    timerTicks = 0;
-    PollProcessState();
+    if (++timerTicks_ < kPollEveryTicks) return;
+    timerTicks_ = 0;
 }
 
 void TFormUlvarin::TimerScopeTimer() {
-    ui.PaintBoxScope->update();
+    later->RepaintScope();
 }
 
-// --- Entries that later features fill ----------------------------------------------------
-
-bool TFormUlvarin::LoadConfiguration(bool) {
-    return false;
-}
-void TFormUlvarin::SaveConfiguration(bool) {}
-
-void TFormUlvarin::ShowActionSets() {
-    for (int s = 0; s < kActionSources; ++s)
-        ui.actionButtons[s]->setText(QString::fromStdString(ActionCaption(process.actionSet[s])));
-}
-
-void TFormUlvarin::ActionSetsFromMenus() {}
-void TFormUlvarin::PollProcessState() {}
-void TFormUlvarin::BttnInterfaceADCreadClick() {}
-void TFormUlvarin::ShowInTerminal(const QString&) {}
-void TFormUlvarin::CloseOtherWindows() {
-    for (QWidget* window : {terminalWindow, testerWindow})
-        if (window != nullptr) window->close();
+void TFormUlvarin::ShowTester() {
+    if (testerWindow_ == nullptr) testerWindow_ = MakeTesterPlaceholder(this);
+    testerWindow_->show();
+    testerWindow_->raise();
 }
 
 }  // namespace ulvarin

@@ -4,16 +4,15 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QPixmap>
-#include <QComboBox>
 #include <QTimer>
-#include <QLineEdit>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 
-#include "app/drop_down_combo.h"
 #include "app/program.h"
 #include "imaging/frame_file.h"
+#include "panels/basic_commands/basic_commands.h"
+#include "panels/image/image_panel.h"
 
 namespace ulvarin {
 namespace {
@@ -38,45 +37,43 @@ bool WaitForStart(TFormUlvarin& form, double seconds) {
 // Types the range an operator would: up to four standard deviations above the average, so a
 // few hot pixels do not leave the picture dark.
 void ShowTypicalRange(TFormUlvarin& form) {
-    const ImageStatistics& stats = form.shown.statistics;
+    const ImageStatistics& stats = form.image->shown().statistics;
     if (stats.goodCount == 0) return;
     const double top = std::ceil(stats.average + 4 * stats.standardDeviation);
-    form.ui.EditRangeMin->setText(QStringLiteral("0"));
-    form.ui.EditRangeMax->setText(QString::number(std::max(1.0, top)));
-    form.EditRangeEnter();
+    form.image->SetTypedRange(0, std::max(1.0, top));
 }
 
 void SaveFrame(TFormUlvarin& form, const QString& folder, int index) {
     QDir().mkpath(folder);
     const QString name = QDir(folder).filePath(QString::asprintf("frame_%04d.txt", index));
-    const auto counts = form.frames.counts().first(form.frames.pixelsInUse());
+    const FrameStore& frames = form.shared.frames;
+    const auto counts = frames.counts().first(frames.pixelsInUse());
     if (!WriteCountFrame(name.toStdString(), counts))
         std::fprintf(stderr, "ulvarin: cannot write %s\n", qPrintable(name));
 }
 
 }  // namespace
 
-int TakeScreenshot(TFormUlvarin& form, const QString& path, int frames,
-                   const QString& framesFolder, int width, int height, double startSeconds) {
+int TakeScreenshot(TFormUlvarin& form, const QString& path, int frames, const QString& framesFolder,
+                   int width, int height, double startSeconds) {
     form.resize(width, height);
     form.show();
     if (!WaitForStart(form, startSeconds))
         std::fprintf(stderr, "ulvarin: the start-up open did not finish in time\n");
-    if (form.device.device == nullptr) std::fprintf(stderr, "ulvarin: no interface is open\n");
-    if (form.device.device != nullptr && form.isTimepix) {
-        // Plain counting, so an exposure shows the beam rather than arrival times.
-        form.ui.CombSelectFSRMode->setCurrentIndex(0);
-        form.CombSelectFSRModeSelect();
-    }
-    if (form.device.device != nullptr) form.BttnResetMatrixClick();  // counters from zero
-    for (int i = 0; i < frames && form.device.device != nullptr; ++i) {
-        form.BttnStartClick();
+    const bool open = form.shared.IsOpen();
+    if (!open) std::fprintf(stderr, "ulvarin: no interface is open\n");
+    // Plain counting, so an exposure shows the beam rather than arrival times.
+    if (open && form.shared.isTimepix) form.basics->ChooseMode(0);
+    if (open) form.basics->BttnResetMatrixClick();  // counters from zero
+    for (int i = 0; i < frames && form.shared.IsOpen(); ++i) {
+        form.basics->BttnStartClick();
         ProcessEventsFor(kExposureMs);
-        form.BttnStopClick();
+        form.basics->BttnStopClick();
         if (!framesFolder.isEmpty()) SaveFrame(form, framesFolder, i);
     }
     ShowTypicalRange(form);
-    form.ComboChipDropDown();  // numbers over the quadrants tell which chip is where
+    // Numbers over the quadrants tell which chip is where.
+    if (form.shared.chipCount == 4) form.image->ShowChipMarks(true, true);
     ProcessEventsFor(100);  // lets the timer drain and the list and image repaint
     const QPixmap picture = form.grab();
     if (!picture.save(path, "PNG")) {

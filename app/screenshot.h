@@ -15,7 +15,7 @@ class TFormUlvarin;
 // it is empty), renders the window at `width` x `height` and writes it to `path`.
 // Returns 0 when the file was written, 1 otherwise; says on stderr what went wrong.
 int TakeScreenshot(TFormUlvarin& form, const QString& path, int frames,
-                   const QString& framesFolder = QString(), int width = 1280, int height = 900,
+                   const QString& framesFolder = QString(), int width = 1280, int height = 720,
                    double startSeconds = 10.0);
 
 }  // namespace ulvarin

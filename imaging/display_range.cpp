@@ -149,4 +149,10 @@ bool PressRangeButton(RangeButton button, std::span<const double> values,
     return true;
 }
 
+double LimitStep(DisplayRange r) {
+    const double width = r.max - r.min;
+    if (!std::isfinite(width) || width <= 0) return 1.0;
+    return std::pow(10.0, std::floor(std::log10(width / 10)));
+}
+
 }  // namespace ulvarin

@@ -50,6 +50,10 @@ DisplayRange ShiftRangeDown(DisplayRange r);
 // ">>": both limits move up by a quarter of the (whole) width.
 DisplayRange ShiftRangeUp(DisplayRange r);
 
+// The step of one Up/Down key press or wheel notch in a range box: the power of ten just
+// below a tenth of the range's width (1 for an empty or non-finite range).
+double LimitStep(DisplayRange r);
+
 enum class RangeButton { Wider, Narrower, Down, Up };
 
 // A click on a range button: brings the range up to date from `values` (so in Auto mode

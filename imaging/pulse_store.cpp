@@ -103,6 +103,10 @@ void PulseStore::BeginScan(int shownSlot) {
     historyIndex_ = ClampSlot(shownSlot);
 }
 
+void PulseStore::ShowScanCurve(int slot) {
+    if (holdsScan_) historyIndex_ = ClampSlot(slot);
+}
+
 PulseRecord& PulseStore::HistorySlot(int slot) {
     return history_[static_cast<size_t>(ClampSlot(slot))];
 }

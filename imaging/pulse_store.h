@@ -70,6 +70,8 @@ public:
     // A DAC scan takes the history over: every slot emptied, the history marked as holding
     // scan curves and `shownSlot` (0 to 15, held to that range) shown and saved.
     void BeginScan(int shownSlot);
+    // While the history holds scan curves: shows and saves slot `slot` (held to 0 to 15).
+    void ShowScanCurve(int slot);
 
     // Slot 0 to 15 (the index is held to that range); a scan appends its curves here.
     PulseRecord& HistorySlot(int slot);

@@ -14,8 +14,8 @@ class BackgroundTest : public WindowTest {
 protected:
     void SetUp() override {
         Start("medipix2:1");
-        ASSERT_EQ(form->chipCount, 1u);
-        form->BttnClearMsgListClick();
+        ASSERT_EQ(form->shared.chipCount, 1u);
+        form->messages->BttnClearMsgListClick();
     }
 
     // A frame record as the protocol hands it over; `pixels` empty means no destination.
@@ -25,17 +25,17 @@ protected:
         record.letter = 'm';
         record.frameNumber = number;
         record.time = time;
-        form->HandleBackgroundMessage(form->device, record);
+        form->HandleBackgroundMessage(form->shared.device, record);
     }
     void SendText(const char* text) {
         MpxCommandResponse record(false);
         record.messageText = text;
-        form->HandleBackgroundMessage(form->device, record);
+        form->HandleBackgroundMessage(form->shared.device, record);
     }
     void SendLetter(uint8_t letter) {
         MpxCommandResponse record(false);
         record.letter = letter;
-        form->HandleBackgroundMessage(form->device, record);
+        form->HandleBackgroundMessage(form->shared.device, record);
     }
 };
 
@@ -49,18 +49,18 @@ TEST_F(BackgroundTest, FrameIsReportedAndTakenIntoTheRawFrame) {
     std::vector<uint16_t> pixels = Pattern(5);
     SendFrame(7, 1.5, pixels);
     EXPECT_EQ(LastLine(), "Message: Frame received: ID=0x0007, t=001.5 sec");
-    EXPECT_TRUE(std::equal(pixels.begin(), pixels.end(), form->frames.raw().begin()));
-    EXPECT_EQ(form->frames.frameTime, 1.5);
-    EXPECT_EQ(form->frames.counts()[100], pixels[100]);
+    EXPECT_TRUE(std::equal(pixels.begin(), pixels.end(), form->shared.frames.raw().begin()));
+    EXPECT_EQ(form->shared.frames.frameTime, 1.5);
+    EXPECT_EQ(form->shared.frames.counts()[100], pixels[100]);
 }
 
 TEST_F(BackgroundTest, FrameWithoutPixelsKeepsTheRawFrameButTakesItsTime) {
-    form->frames.raw()[3] = 42;
+    form->shared.frames.raw()[3] = 42;
     std::vector<uint16_t> none;
     SendFrame(0x1234, 2.25, none);
     EXPECT_EQ(LastLine(), "Message: Frame received: ID=0x1234, t=02.25 sec");
-    EXPECT_EQ(form->frames.raw()[3], 42);
-    EXPECT_EQ(form->frames.frameTime, 2.25);
+    EXPECT_EQ(form->shared.frames.raw()[3], 42);
+    EXPECT_EQ(form->shared.frames.frameTime, 2.25);
 }
 
 TEST_F(BackgroundTest, TextIsShownAsItCameEvenWithPercentSigns) {
@@ -71,8 +71,8 @@ TEST_F(BackgroundTest, TextIsShownAsItCameEvenWithPercentSigns) {
 TEST_F(BackgroundTest, ScopeShotsAreCountedAndErasesIgnored) {
     SendLetter('$');
     SendLetter('=');
-    EXPECT_EQ(form->scope.scopeMessages, 1u);
-    EXPECT_EQ(form->ui.ListMsg->count(), 0);
+    EXPECT_EQ(form->later->scopeMessages, 1u);
+    EXPECT_EQ(Control<QListWidget>("ListMsg")->count(), 0);
 }
 
 TEST_F(BackgroundTest, OtherLettersAreReportedAsUnhandled) {
@@ -81,7 +81,7 @@ TEST_F(BackgroundTest, OtherLettersAreReportedAsUnhandled) {
               std::string("General error: Unhandled background message: [v = 0x76 .. \"") +
                   CommandName('v') + "\"]");
     // An error message (letter 0) ends the text at the letter.
-    form->device.Clear();
+    form->shared.device.Clear();
     SendLetter(0);
     EXPECT_EQ(LastLine(), "General error: Unhandled background message: [");
 }
@@ -90,7 +90,7 @@ TEST_F(BackgroundTest, FramesFromAnotherThreadArriveInOrder) {
     std::vector<std::vector<uint16_t>> sent;
     for (uint16_t f = 1; f <= 5; ++f) sent.push_back(Pattern(f * 1000));
     std::thread([&] {
-        MpxDevice handle(form->device.device);
+        MpxDevice handle(form->shared.device.device);
         for (int f = 0; f < 5; ++f) {
             MpxCommandResponse record(false, sent[f].data(), kChipPixels);
             record.letter = 'C';
@@ -100,9 +100,9 @@ TEST_F(BackgroundTest, FramesFromAnotherThreadArriveInOrder) {
             sent[f].assign(kChipPixels, 0);  // the record's buffer is reused at once
         }
     }).join();
-    ASSERT_TRUE(WaitFor([&] { return form->frames.frameTime == 4.0; }));
+    ASSERT_TRUE(WaitFor([&] { return form->shared.frames.frameTime == 4.0; }));
     const std::vector<uint16_t> last = Pattern(5000);
-    EXPECT_TRUE(std::equal(last.begin(), last.end(), form->frames.raw().begin()));
+    EXPECT_TRUE(std::equal(last.begin(), last.end(), form->shared.frames.raw().begin()));
     const QStringList lines = Lines();
     ASSERT_EQ(lines.size(), 5);
     for (int f = 0; f < 5; ++f)

@@ -21,22 +21,22 @@ const std::string kResetCondition =
 
 TEST_F(WindowTest, UnpluggedInterfaceIsClosedAfterOneBox) {
     Start("medipix2:1");
-    ASSERT_NE(form->device.device, nullptr);
+    ASSERT_NE(form->shared.device.device, nullptr);
     emulator->SetPlugged(0, false);
     ASSERT_TRUE(WaitFor([&] { return dialogs->CountOf(kDisconnected) == 1; }));
     EXPECT_EQ(dialogs->messages.back().caption, "Hardware Error");
     EXPECT_EQ(dialogs->messages.back().icon, DialogIcon::Error);
-    EXPECT_EQ(form->device.device, nullptr);
-    EXPECT_TRUE(form->ui.BttnOpen->isEnabled());
+    EXPECT_EQ(form->shared.device.device, nullptr);
+    EXPECT_TRUE(Control<QPushButton>("BttnOpen")->isEnabled());
 
     // Further failures bring no second box while the window waits for a full open.
-    ReportError(form->device, kNotResponding, "Still gone");
+    ReportError(form->shared.device, kNotResponding, "Still gone");
     QTest::qWait(300);
     EXPECT_EQ(dialogs->CountOf(kDisconnected), 1);
 
     emulator->SetPlugged(0, true);
     OpenByName(Description(0));
-    ASSERT_NE(form->device.device, nullptr);
+    ASSERT_NE(form->shared.device.device, nullptr);
     EXPECT_FALSE(form->hardwareBoxShown);
     emulator->SetPlugged(0, false);
     EXPECT_TRUE(WaitFor([&] { return dialogs->CountOf(kDisconnected) == 2; }));
@@ -44,22 +44,22 @@ TEST_F(WindowTest, UnpluggedInterfaceIsClosedAfterOneBox) {
 
 TEST_F(WindowTest, UnpluggedInterfaceIsFoundByTheMonitoringThreadToo) {
     Start("medipix2:1");
-    form->ui.ChkbMessagesShowJustErrors->click();
+    Control<QCheckBox>("ChkbMessagesShowJustErrors")->click();
     ASSERT_TRUE(WaitFor([] { return IsMonitorRunning(); }));
     emulator->SetPlugged(0, false);
     ASSERT_TRUE(WaitFor([&] { return dialogs->CountOf(kDisconnected) == 1; }));
-    EXPECT_EQ(form->device.device, nullptr);
+    EXPECT_EQ(form->shared.device.device, nullptr);
     EXPECT_FALSE(IsMonitorRunning()) << "stopped before the interface was closed";
 }
 
 TEST_F(WindowTest, ResetReportBringsThePowerBoxEachTime) {
     Start("medipix2:1");
-    ReportError(form->device, kBadResponse, "Unit is on line.");
+    ReportError(form->shared.device, kBadResponse, "Unit is on line.");
     ASSERT_TRUE(WaitFor([&] { return dialogs->CountOf(kResetCondition) == 1; }));
     EXPECT_EQ(dialogs->messages.back().caption, "Hardware Error");
     EXPECT_FALSE(form->hardwareBoxShown);
-    EXPECT_NE(form->device.device, nullptr) << "a reset interface stays open";
-    ReportError(form->device, kBadResponse, "Unit is on line.");
+    EXPECT_NE(form->shared.device.device, nullptr) << "a reset interface stays open";
+    ReportError(form->shared.device, kBadResponse, "Unit is on line.");
     EXPECT_TRUE(WaitFor([&] { return dialogs->CountOf(kResetCondition) == 2; }));
 }
 
@@ -67,19 +67,19 @@ TEST_F(WindowTest, SilenceOfALiveInterfaceBringsNoBox) {
     Start("medipix2:1");
     // The later report decides: a reset followed by a timeout of a live interface is no
     // reason for either box.
-    ReportError(form->device, kBadResponse, "Unit is on line.");
-    ReportError(form->device, kNotResponding, "Timeout");
+    ReportError(form->shared.device, kBadResponse, "Unit is on line.");
+    ReportError(form->shared.device, kNotResponding, "Timeout");
     QTest::qWait(300);
     EXPECT_TRUE(dialogs->messages.empty());
-    EXPECT_NE(form->device.device, nullptr);
-    EXPECT_EQ(form->log->lastReportKind, 0);
+    EXPECT_NE(form->shared.device.device, nullptr);
+    EXPECT_EQ(form->messages->log()->lastReportKind, 0);
 }
 
 TEST_F(WindowTest, ReportsWhileLoggingIsOffDoNotTriggerTheWatch) {
     Start("medipix2:1");
-    form->log->logEnabled = false;
-    ReportError(form->device, kBadResponse, "Unit is on line.");
-    form->log->logEnabled = true;
+    form->messages->log()->logEnabled = false;
+    ReportError(form->shared.device, kBadResponse, "Unit is on line.");
+    form->messages->log()->logEnabled = true;
     QTest::qWait(200);
     EXPECT_TRUE(dialogs->messages.empty());
 }

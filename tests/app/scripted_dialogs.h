@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/dialogs.h"
+#include "panels/shared/dialogs.h"
 
 namespace ulvarin::test {
 

@@ -13,62 +13,63 @@ namespace {
 
 TEST_F(WindowTest, StartTimerOpensTheFirstListedInterface) {
     MakeWindow("mxr:2,timepix:4");
-    EXPECT_EQ(form->device.device, nullptr) << "nothing opens before the start timer";
+    EXPECT_EQ(form->shared.device.device, nullptr) << "nothing opens before the start timer";
     EXPECT_TRUE(form->TimerInit->isActive());
     EXPECT_FALSE(form->Timer->isActive());
 
     ASSERT_TRUE(WaitFor([&] { return form->Timer->isActive(); }));
     EXPECT_FALSE(form->TimerInit->isActive());
-    ASSERT_NE(form->device.device, nullptr);
-    EXPECT_EQ(form->ui.ComboDeviceName->count(), 2);
-    EXPECT_EQ(form->ui.ComboDeviceName->currentText().toStdString(), Description(0));
-    EXPECT_EQ(form->openedDeviceName, Description(0));
-    EXPECT_EQ(form->ui.LabelNumChips->text(), "Double MXR");
-    EXPECT_FALSE(form->ui.BttnOpen->isEnabled());
-    EXPECT_TRUE(form->ui.BttnClose->isEnabled());
+    ASSERT_NE(form->shared.device.device, nullptr);
+    EXPECT_EQ(Control<DropDownCombo>("ComboDeviceName")->count(), 2);
+    EXPECT_EQ(Control<DropDownCombo>("ComboDeviceName")->currentText().toStdString(),
+              Description(0));
+    EXPECT_EQ(form->deviceBar->openedDeviceName(), Description(0));
+    EXPECT_EQ(Control<QLabel>("LabelNumChips")->text(), "Double MXR");
+    EXPECT_FALSE(Control<QPushButton>("BttnOpen")->isEnabled());
+    EXPECT_TRUE(Control<QPushButton>("BttnClose")->isEnabled());
     EXPECT_TRUE(dialogs->messages.empty());
 }
 
 TEST_F(WindowTest, WithoutInterfacesNothingOpensAndTheTimerIdles) {
     Start("");
-    EXPECT_EQ(form->device.device, nullptr);
-    EXPECT_EQ(form->ui.ComboDeviceName->count(), 0);
-    EXPECT_TRUE(form->ui.BttnOpen->isEnabled());
-    EXPECT_FALSE(form->ui.BttnClose->isEnabled());
+    EXPECT_EQ(form->shared.device.device, nullptr);
+    EXPECT_EQ(Control<DropDownCombo>("ComboDeviceName")->count(), 0);
+    EXPECT_TRUE(Control<QPushButton>("BttnOpen")->isEnabled());
+    EXPECT_FALSE(Control<QPushButton>("BttnClose")->isEnabled());
     EXPECT_TRUE(Lines().contains("Message: No compatible device connected."));
-    const int lines = form->ui.ListMsg->count();
+    const int lines = Control<QListWidget>("ListMsg")->count();
     QTest::qWait(300);  // several ticks with nothing to drain
-    EXPECT_EQ(form->ui.ListMsg->count(), lines);
+    EXPECT_EQ(Control<QListWidget>("ListMsg")->count(), lines);
     EXPECT_TRUE(dialogs->messages.empty());
 }
 
 TEST_F(WindowTest, DeviceListRefreshesWhenDroppedDown) {
     Start("medipix2:1,mxr:2");
-    form->BttnCloseClick();
+    form->deviceBar->BttnCloseClick();
     emulator->SetPlugged(1, false);
-    form->ui.ComboDeviceName->showPopup();
-    form->ui.ComboDeviceName->hidePopup();
-    ASSERT_EQ(form->ui.ComboDeviceName->count(), 1);
-    EXPECT_EQ(form->ui.ComboDeviceName->itemText(0).toStdString(), Description(0));
+    Control<DropDownCombo>("ComboDeviceName")->showPopup();
+    Control<DropDownCombo>("ComboDeviceName")->hidePopup();
+    ASSERT_EQ(Control<DropDownCombo>("ComboDeviceName")->count(), 1);
+    EXPECT_EQ(Control<DropDownCombo>("ComboDeviceName")->itemText(0).toStdString(), Description(0));
 }
 
 TEST_F(WindowTest, WindowCarriesTheInitialStateOfItsStores) {
     MakeWindow("");
     EXPECT_EQ(form->windowTitle(), "Ulvarin interface tester");
-    EXPECT_EQ(form->frames.flatField()[kMaxPixels - 1], 1.0);
-    EXPECT_EQ(form->frames.config()[kMaxPixels - 1], 0x1FFF);
-    EXPECT_EQ(form->dacRecords[3].senseCode, 11);
-    EXPECT_EQ(form->dacRecords[3].testPulseWord, 0xFF00FF00u);
-    EXPECT_EQ(form->dacRecords[3].dac[8], DacDefaultOf(ChipType::Medipix2, 8));
-    EXPECT_EQ(form->scope.historyIndex, 16);
-    EXPECT_TRUE(form->scope.channelEnabled[7]);
-    EXPECT_FALSE(form->scope.channelEnabled[8]);
-    EXPECT_EQ(form->autosave.fileName, "data_0000.txt");
+    EXPECT_EQ(form->shared.frames.flatField()[kMaxPixels - 1], 1.0);
+    EXPECT_EQ(form->shared.frames.config()[kMaxPixels - 1], 0x1FFF);
+    EXPECT_EQ(form->shared.dacRecords[3].senseCode, 11);
+    EXPECT_EQ(form->shared.dacRecords[3].testPulseWord, 0xFF00FF00u);
+    EXPECT_EQ(form->shared.dacRecords[3].dac[8], DacDefaultOf(ChipType::Medipix2, 8));
+    EXPECT_FALSE(form->later->pulses.HistoryIndex()) << "no pulse yet";
+    EXPECT_TRUE(form->later->monitor.channelEnabled[7]);
+    EXPECT_FALSE(form->later->monitor.channelEnabled[8]);
+    EXPECT_EQ(form->later->autosave.fileName, "data_0000.txt");
     // The action buttons show the sets' letters, not their design-time captions.
-    EXPECT_EQ(form->ui.actionButtons[kManual]->text(), "OI");
-    EXPECT_EQ(form->ui.actionButtons[kInterval]->text(), "C");
-    EXPECT_EQ(form->ui.CombProcessTemplate->count(), 11);
-    EXPECT_EQ(form->ui.CombProcessTemplate->currentIndex(), 0);
+    EXPECT_EQ(Control<QPushButton>("BttnDo")->text(), "OI");
+    EXPECT_EQ(Control<QPushButton>("BttnIntervalAction")->text(), "C");
+    EXPECT_EQ(Control<DropDownCombo>("CombProcessTemplate")->count(), 11);
+    EXPECT_EQ(Control<DropDownCombo>("CombProcessTemplate")->currentIndex(), 0);
 }
 
 }  // namespace

@@ -9,10 +9,10 @@
 #include <thread>
 
 #include "app/device_boxes.h"
-#include "app/program_folder.h"
-#include "app/qt_dialogs.h"
-#include "app/up_down.h"
 #include "device/report.h"
+#include "panels/shared/program_folder.h"
+#include "panels/shared/qt_dialogs.h"
+#include "panels/shared/up_down.h"
 #include "tests/app/scripted_dialogs.h"
 #include "tests/app/window_fixture.h"
 

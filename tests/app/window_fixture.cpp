@@ -6,10 +6,10 @@
 #include <QTimer>
 #include <vector>
 
-#include "app/dialogs.h"
 #include "device/link.h"
 #include "device/monitor.h"
 #include "device/report.h"
+#include "panels/shared/dialogs.h"
 
 namespace ulvarin::test {
 
@@ -37,12 +37,12 @@ void WindowTest::Start(const std::string& set) {
 }
 
 void WindowTest::OpenByName(const std::string& description) {
-    form->ComboDeviceNameDropDown();
-    auto* list = form->ui.ComboDeviceName;
+    form->deviceBar->ComboDeviceNameDropDown();
+    auto* list = Control<DropDownCombo>("ComboDeviceName");
     const int index = list->findText(QString::fromStdString(description));
     ASSERT_GE(index, 0) << description;
     list->setCurrentIndex(index);
-    form->ComboDeviceNameSelect();
+    form->deviceBar->ComboDeviceNameSelect();
 }
 
 void WindowTest::TearDown() {
@@ -54,9 +54,26 @@ void WindowTest::TearDown() {
     InstallDialogs(nullptr);
 }
 
+std::array<QLabel*, 4> WindowTest::NumberLabels() {
+    std::array<QLabel*, 4> labels{};
+    for (int i = 0; i < 4; ++i)
+        labels[i] =
+            Control<QLabel>(QByteArray("Label_Number" + QByteArray::number(i + 1)).constData());
+    return labels;
+}
+
+std::array<QFrame*, 4> WindowTest::NumberShapes() {
+    std::array<QFrame*, 4> shapes{};
+    for (int i = 0; i < 4; ++i)
+        shapes[i] =
+            Control<QFrame>(QByteArray("Shape_Number" + QByteArray::number(i + 1)).constData());
+    return shapes;
+}
+
 QStringList WindowTest::Lines() {
     QStringList lines;
-    for (int i = 0; i < form->ui.ListMsg->count(); ++i) lines << form->ui.ListMsg->item(i)->text();
+    for (int i = 0; i < Control<QListWidget>("ListMsg")->count(); ++i)
+        lines << Control<QListWidget>("ListMsg")->item(i)->text();
     return lines;
 }
 
@@ -73,7 +90,8 @@ sim::InterfaceState WindowTest::EmulatorState(size_t index) {
 
 uint8_t WindowTest::EmulatorBias(size_t index) {
     uint8_t code = 0;
-    emulator->WithInterface(index, [&](sim::EmulatedInterface& e) { code = e.Analog().BiasCode(); });
+    emulator->WithInterface(index,
+                            [&](sim::EmulatedInterface& e) { code = e.Analog().BiasCode(); });
     return code;
 }
 

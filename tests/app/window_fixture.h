@@ -5,18 +5,27 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QFrame>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QStringList>
+#include <array>
 #include <functional>
 #include <memory>
 #include <string>
 
-#include "app/drop_down_combo.h"
-#include "app/message_log.h"
-#include "app/paint_box.h"
 #include "app/program.h"
 #include "device/link/emulator_driver.h"
+#include "panels/basic_commands/basic_commands.h"
+#include "panels/dac_panel/dac_panel.h"
+#include "panels/device_bar/device_bar.h"
+#include "panels/image/image_panel.h"
+#include "panels/later/later_groups.h"
+#include "panels/messages/message_log.h"
+#include "panels/messages/message_panel.h"
+#include "panels/shared/drop_down_combo.h"
+#include "panels/shared/paint_box.h"
 #include "sim/chip_state.h"
 #include "sim/interface_state.h"
 #include "tests/app/scripted_dialogs.h"
@@ -44,6 +53,9 @@ protected:
         EXPECT_NE(control, nullptr) << name;
         return control;
     }
+    // The chip numbers and outlines over the image quadrants, position 1 first.
+    std::array<QLabel*, 4> NumberLabels();
+    std::array<QFrame*, 4> NumberShapes();
     QStringList Lines();
     QString LastLine();
 

@@ -1,0 +1,344 @@
+#include "panels/image/image_panel.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QEvent>
+#include <QFrame>
+#include <QGroupBox>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
+
+#include "imaging/median.h"
+#include "panels/image/image_tables.h"
+#include "panels/shared/control_table.h"
+#include "panels/shared/paint_box.h"
+#include "panels/shared/up_down.h"
+#include "panels/shared/window_shared.h"
+
+namespace ulvarin {
+namespace {
+
+constexpr RangeButton kRangeButtonKinds[4] = {RangeButton::Wider, RangeButton::Narrower,
+                                              RangeButton::Down, RangeButton::Up};
+constexpr const char* kRangeButtonNames[4] = {"BttnRangeMore", "BttnRangeLess", "BttnRangeLeft",
+                                              "BttnRangeRight"};
+constexpr const char* kNumberLabels[4] = {"Label_Number1", "Label_Number2", "Label_Number3",
+                                          "Label_Number4"};
+constexpr const char* kNumberShapes[4] = {"Shape_Number1", "Shape_Number2", "Shape_Number3",
+                                          "Shape_Number4"};
+// Quadrant of chip position i + 1 in half-images: upper right, upper left, lower left, lower
+// right.
+constexpr int kQuadrantColumn[4] = {1, 0, 0, 1};
+constexpr int kQuadrantRow[4] = {0, 0, 1, 1};
+
+// The number each image quadrant shows: the chip the image layout puts there, from 1.
+constexpr const char* kMedipix2Positions[4] = {"1", "2", "3", "4"};
+constexpr const char* kMxrPositions[4] = {"2", "1", "4", "3"};
+
+const QString kMedianStyle = QStringLiteral("QLabel { color: blue; }");
+
+}  // namespace
+
+ImagePanel::ImagePanel(WindowShared& shared, QWidget* parent) : QWidget(parent), shared_(shared) {
+    setObjectName(QStringLiteral("PanelImage"));
+    BuildControls();
+    ConnectControls();
+}
+
+void ImagePanel::BuildControls() {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(4);
+    PaintBoxBitmap = MakePaintBox(this, "PaintBoxBitmap", "Current image", 256);
+    PaintBoxBitmap->setMinimumWidth(256);
+    PaintBoxBitmap->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    PaintBoxBitmap->setMouseTracking(true);
+    for (int i = 0; i < 4; ++i) {
+        auto* shape = new QFrame(PaintBoxBitmap);
+        shape->setObjectName(QString::fromUtf8(kNumberShapes[i]));
+        shape->setStyleSheet(QStringLiteral("QFrame { border: 2px solid yellow; }"));
+        shape->setAttribute(Qt::WA_TransparentForMouseEvents);
+        shape->hide();
+        numberShapes_[i] = shape;
+        auto* label = new QLabel(QString::number(i + 1), PaintBoxBitmap);
+        label->setObjectName(QString::fromUtf8(kNumberLabels[i]));
+        label->setAlignment(Qt::AlignCenter);
+        label->setAttribute(Qt::WA_TransparentForMouseEvents);
+        label->setStyleSheet(
+            QStringLiteral("QLabel { color: yellow; font-size: 40px; font-weight: bold; }"));
+        label->hide();
+        numberLabels_[i] = label;
+    }
+    layout->addWidget(PaintBoxBitmap, 1);
+    LabelPixelInfo = new QLabel(this);
+    LabelPixelInfo->setObjectName(QStringLiteral("LabelPixelInfo"));
+    LabelPixelInfo->setToolTip(QStringLiteral("The pixel under the mouse"));
+    layout->addWidget(LabelPixelInfo);
+    PaintBoxHistogram = MakePaintBox(this, "PaintBoxHistogram", "Histogram of current image", 64);
+    PaintBoxHistogram->setFixedHeight(64);
+    layout->addWidget(PaintBoxHistogram);
+    layout->addWidget(MakeGridPanel(this, "PanelImageView", ImageViewGrid()));
+    layout->addWidget(MakeGroup(StatisticsGroup(), this));
+
+    ComboResult = FindControl<QComboBox>(this, "ComboResult");
+    ChkbSum = FindControl<QCheckBox>(this, "ChkbSum");
+    EditRangeMin = FindControl<QLineEdit>(this, "EditRangeMin");
+    EditRangeMax = FindControl<QLineEdit>(this, "EditRangeMax");
+    ChkbRangeAuto = FindControl<QCheckBox>(this, "ChkbRangeAuto");
+    for (QLineEdit* edit : {EditRangeMin, EditRangeMax}) edit->setMaximumWidth(90);
+    for (int i = 0; i < 4; ++i)
+        rangeButtons_[i] = FindControl<QPushButton>(this, kRangeButtonNames[i]);
+    LabelRange = FindControl<QLabel>(this, "LabelRange");
+    LabelSum = FindControl<QLabel>(this, "LabelSum");
+    LabelAverage = FindControl<QLabel>(this, "LabelAverage");
+    LabelStdDev = FindControl<QLabel>(this, "LabelStdDev");
+    LabelMedian = FindControl<QLabel>(this, "LabelMedian");
+    LabelTime = FindControl<QLabel>(this, "LabelTime");
+    LabelMedian->setStyleSheet(kMedianStyle);
+    ChkbSum->setChecked(shared_.frames.integrating());
+    // Flat field, masks from the image and interpolation are still to come.
+    for (const char* name :
+         {"BttnUseAsFF", "BttnImgAsMsk", "BttnMaskOuter", "ChkbFF", "ChkbInterpolate"})
+        FindControl<QWidget>(this, name)->setEnabled(false);
+}
+
+void ImagePanel::ConnectControls() {
+    connect(ComboResult, &QComboBox::activated, this, &ImagePanel::ComboResultSelect);
+    connect(ChkbSum, &QCheckBox::clicked, this, &ImagePanel::ChkbSumClick);
+    connect(ChkbRangeAuto, &QCheckBox::clicked, this, &ImagePanel::ChkbRangeAutoClick);
+    for (QLineEdit* edit : {EditRangeMin, EditRangeMax}) {
+        connect(edit, &QLineEdit::returnPressed, this, &ImagePanel::EditRangeEnter);
+        connect(edit, &QLineEdit::editingFinished, this, &ImagePanel::RequestImageRedraw);
+        StepWithKeysAndWheel(edit, [this, edit](int direction) { StepLimit(edit, direction); });
+    }
+    for (int i = 0; i < 4; ++i)
+        connect(rangeButtons_[i], &QPushButton::clicked, this,
+                [this, i] { RangeButtonClick(static_cast<int>(kRangeButtonKinds[i])); });
+    LabelMedian->installEventFilter(this);
+    PaintBoxBitmap->installEventFilter(this);
+    PaintBoxBitmap->SetPainter(
+        [this](QPainter& painter, const QRect& area) { PaintImage(painter, area); });
+    PaintBoxHistogram->SetPainter(
+        [this](QPainter& painter, const QRect& area) { PaintHistogram(painter, area); });
+    connect(&shared_, &WindowShared::frameArrived, this, &ImagePanel::NewFrame);
+    connect(&shared_, &WindowShared::imageChanged, this, &ImagePanel::RequestImageRedraw);
+    connect(&shared_, &WindowShared::interfaceReset, this, &ImagePanel::ResetForInterface);
+}
+
+bool ImagePanel::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == LabelMedian && event->type() == QEvent::MouseButtonRelease) {
+        LabelMedianClick();
+        return true;
+    }
+    if (watched == PaintBoxBitmap) {
+        if (event->type() == QEvent::MouseMove) {
+            const QPoint at = static_cast<QMouseEvent*>(event)->position().toPoint();
+            ShowPointedPixel(at.x(), at.y());
+        } else if (event->type() == QEvent::Leave) {
+            LabelPixelInfo->clear();
+        } else if (event->type() == QEvent::Resize) {
+            PlaceChipMarks();
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// Up and Down keys and the wheel step a limit by a tenth of the range's order of magnitude
+// and apply it, as Enter applies a typed one.
+void ImagePanel::StepLimit(QLineEdit* edit, int direction) {
+    ReadRangeBoxes();
+    ComputeDisplayRange(shared_.frames.result().first(shared_.frames.pixelsInUse()), range_);
+    const double step = LimitStep(range_.range);
+    const double now = edit == EditRangeMin ? range_.range.min : range_.range.max;
+    edit->setText(QString::number(now + direction * step, 'g', 12));
+    EditRangeEnter();
+}
+
+void ImagePanel::NewFrame() {
+    ulvarin::NewFrame(shared_.frames, view_);
+    ComboResult->setCurrentIndex(static_cast<int>(view_.view));
+    RequestImageRedraw();
+}
+
+void ImagePanel::RequestImageRedraw() {
+    recompute_ = true;
+    RecomputeImageIfFlagged();
+    PaintBoxBitmap->update();
+}
+
+void ImagePanel::ResetForInterface() {
+    imagePixels_.clear();
+    const char* const* numbers = shared_.isMxr ? kMxrPositions : kMedipix2Positions;
+    for (int i = 0; i < 4; ++i) numberLabels_[i]->setText(QString::fromUtf8(numbers[i]));
+    PlaceChipMarks();
+    NewFrame();
+}
+
+void ImagePanel::ReadRangeBoxes() {
+    range_.autoRange = ChkbRangeAuto->isChecked();
+    range_.minText = EditRangeMin->text().toStdString();
+    range_.maxText = EditRangeMax->text().toStdString();
+}
+
+void ImagePanel::RecomputeImageIfFlagged() {
+    FrameStore& frames = shared_.frames;
+    if (frames.pixelsInUse() == 0) return;
+    const ImageGeometry g = frames.geometry();
+    if (imagePixels_.size() != g.pixels()) {
+        imagePixels_.assign(g.pixels(), 0xFF000000u);
+        recompute_ = true;
+    }
+    if (!recompute_) return;
+    view_.view = static_cast<ResultView>(std::max(0, ComboResult->currentIndex()));
+    ReadRangeBoxes();
+    shown_ = RecomputeImage(frames, view_, range_, imagePixels_);
+    recompute_ = false;
+    if (shown_.rangeTextsChanged) ShowRangeTexts();
+    ShowStatistics();
+    PaintBoxHistogram->update();
+}
+
+Placement ImagePanel::ImagePlacement() const {
+    const ImageGeometry g = shared_.frames.geometry();
+    return PlaceImage(PaintBoxBitmap->width(), PaintBoxBitmap->height(), g.width(), g.height());
+}
+
+void ImagePanel::PaintImage(QPainter& painter, const QRect& area) {
+    RecomputeImageIfFlagged();
+    painter.fillRect(area, Qt::black);
+    if (shared_.frames.pixelsInUse() == 0 || imagePixels_.empty()) return;
+    const ImageGeometry g = shared_.frames.geometry();
+    const QImage image(reinterpret_cast<const uchar*>(imagePixels_.data()),
+                       static_cast<int>(g.width()), static_cast<int>(g.height()),
+                       QImage::Format_RGB32);
+    const Placement p = ImagePlacement();
+    // Nearest pixel: counts stay sharp blocks when zoomed, and no hot pixel is blurred away.
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    painter.drawImage(QRect(p.left, p.top, p.width, p.height), image);
+}
+
+void ImagePanel::ShowPointedPixel(int x, int y) {
+    const FrameStore& frames = shared_.frames;
+    const std::optional<PointedPixel> pointed =
+        PixelAtPoint(ImagePlacement(), x, y, frames.layout());
+    if (!pointed) {
+        LabelPixelInfo->clear();
+        return;
+    }
+    const double value = frames.result()[pointed->pixel];
+    LabelPixelInfo->setText(QString::fromStdString(DescribePixel(*pointed, value)));
+}
+
+// The marks cover the quadrants of the image as it is drawn now.
+void ImagePanel::PlaceChipMarks() {
+    const Placement p = ImagePlacement();
+    const int halfWidth = p.width / 2;
+    const int halfHeight = p.height / 2;
+    for (int i = 0; i < 4; ++i) {
+        const QRect quadrant(p.left + kQuadrantColumn[i] * halfWidth,
+                             p.top + kQuadrantRow[i] * halfHeight, halfWidth, halfHeight);
+        numberShapes_[i]->setGeometry(quadrant.adjusted(2, 2, -2, -2));
+        numberLabels_[i]->setGeometry(quadrant);
+    }
+}
+
+void ImagePanel::ShowChipMarks(bool numbers, bool outlines) {
+    PlaceChipMarks();
+    for (int i = 0; i < 4; ++i) {
+        numberLabels_[i]->setVisible(numbers);
+        numberShapes_[i]->setVisible(outlines);
+    }
+}
+
+// A quadrant's number label names the chip the image shows there, which is not the
+// quadrant's position on every chip type.
+void ImagePanel::OutlineChip(int item) {
+    PlaceChipMarks();
+    for (size_t i = 0; i < 4; ++i)
+        numberShapes_[i]->setVisible(item <= 0 ||
+                                     numberLabels_[i]->text() == QString::number(item));
+}
+
+void ImagePanel::ShowRangeTexts() {
+    EditRangeMin->setText(QString::fromStdString(range_.minText));
+    EditRangeMax->setText(QString::fromStdString(range_.maxText));
+}
+
+void ImagePanel::ShowStatistics() {
+    const StatisticsLabels labels =
+        FormatStatisticsLabels(shown_.statistics, shared_.frames.integratedTime);
+    LabelRange->setText(QString::fromStdString(labels.range));
+    LabelSum->setText(QString::fromStdString(labels.sum));
+    LabelAverage->setText(QString::fromStdString(labels.average));
+    LabelStdDev->setText(QString::fromStdString(labels.standardDeviation));
+    LabelTime->setText(QString::fromStdString(labels.time));
+    LabelMedian->setText(QString::fromStdString(labels.median));
+    LabelMedian->setStyleSheet(kMedianStyle);
+}
+
+void ImagePanel::LabelMedianClick() {
+    const double median = MedianOf(shared_.frames.result().first(shared_.frames.pixelsInUse()));
+    LabelMedian->setText(QString::fromStdString(FormatMedianLabel(median)));
+    LabelMedian->setStyleSheet(QString());
+}
+
+void ImagePanel::PaintHistogram(QPainter& painter, const QRect& area) {
+    painter.fillRect(area, Qt::black);
+    const Histogram& h = shown_.histogram;
+    if (!h.hasPeak()) return;
+    const QColor green(0, 128, 0);
+    for (int bin = 0; bin < kHistogramBins; ++bin) {
+        const BarRect r = HistogramBar(h, bin, area.width(), area.height());
+        painter.fillRect(QRect(QPoint(r.left, r.top), QPoint(r.right - 1, r.bottom - 1)), green);
+    }
+    painter.setPen(Qt::red);
+    painter.setBackground(Qt::black);
+    painter.setBackgroundMode(Qt::OpaqueMode);
+    const QFontMetrics metrics(painter.font());
+    const QString peak = QString::fromStdString(FormatPeakLabel(h));
+    // 60 pixels from the right edge, moved left where a long number would not fit.
+    const int x = std::min(area.width() - 60, area.width() - metrics.horizontalAdvance(peak) - 2);
+    painter.drawText(x, 5 + metrics.ascent(), peak);
+}
+
+void ImagePanel::ComboResultSelect() {
+    RequestImageRedraw();
+}
+
+void ImagePanel::ChkbSumClick() {
+    shared_.frames.SetIntegrating(ChkbSum->isChecked());
+    RequestImageRedraw();
+}
+
+void ImagePanel::ChkbRangeAutoClick() {
+    RequestImageRedraw();
+}
+
+void ImagePanel::EditRangeEnter() {
+    ChkbRangeAuto->setChecked(false);
+    RequestImageRedraw();
+}
+
+void ImagePanel::SetTypedRange(double minimum, double maximum) {
+    EditRangeMin->setText(QString::number(minimum, 'g', 12));
+    EditRangeMax->setText(QString::number(maximum, 'g', 12));
+    EditRangeEnter();
+}
+
+void ImagePanel::RangeButtonClick(int button) {
+    ReadRangeBoxes();
+    const auto values = shared_.frames.result().first(shared_.frames.pixelsInUse());
+    if (!PressRangeButton(static_cast<RangeButton>(button), values, range_)) return;
+    ShowRangeTexts();
+    ChkbRangeAuto->setChecked(false);
+    RequestImageRedraw();
+}
+
+}  // namespace ulvarin

@@ -1,0 +1,110 @@
+// The image of the selected view with its display range, histogram and statistics. The
+// view is recomputed only when flagged (view, statistics, range, histogram and colours),
+// drawn with square pixels in whatever room the window gives it, and the pixel under the
+// mouse is described in a status line.
+#pragma once
+
+#include <QWidget>
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "imaging/display_range.h"
+#include "imaging/image_pipeline.h"
+#include "imaging/image_placement.h"
+#include "imaging/result_view.h"
+
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPainter;
+class QPushButton;
+
+namespace ulvarin {
+
+class PaintBox;
+class WindowShared;
+
+class ImagePanel : public QWidget {
+    Q_OBJECT
+public:
+    ImagePanel(WindowShared& shared, QWidget* parent);
+
+    // Takes in the frame just written to the raw frame (copied, or added while integrating),
+    // switches the view back to "Result" and redraws the image.
+    void NewFrame();
+    // Marks the image for recomputation, recomputes it and repaints it.
+    void RequestImageRedraw();
+
+    void ComboResultSelect();
+    // "Integrate pics": starts a sum of frames, or shows the last single frame again.
+    void ChkbSumClick();
+    void ChkbRangeAutoClick();
+    // Enter in a range box: the typed limits take over from Auto.
+    void EditRangeEnter();
+    // A range button (RangeButton as int): changes the limits, switches Auto off, redraws.
+    void RangeButtonClick(int button);
+    // Computes the median of the view (masked pixels included) into its label.
+    void LabelMedianClick();
+    // Types `minimum` and `maximum` into the range boxes and applies them as Enter does.
+    void SetTypedRange(double minimum, double maximum);
+
+    // Chip numbers and outlines over the quadrants of a four-chip image.
+    void ShowChipMarks(bool numbers, bool outlines);
+    // Outlines the chips selector item `item` stands for (0: all, k: chip k).
+    void OutlineChip(int item);
+
+    // Statistics and histogram of the last recomputation.
+    const RecomputedImage& shown() const { return shown_; }
+    // Where the image is drawn in its box now.
+    Placement ImagePlacement() const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildControls();
+    void ConnectControls();
+    // A new interface: a fresh image and the chip numbers of its type.
+    void ResetForInterface();
+    void RecomputeImageIfFlagged();
+    void ReadRangeBoxes();
+    void ShowRangeTexts();
+    void ShowStatistics();
+    void StepLimit(QLineEdit* edit, int direction);
+    void ShowPointedPixel(int x, int y);
+    void PlaceChipMarks();
+    void PaintImage(QPainter& painter, const QRect& area);
+    void PaintHistogram(QPainter& painter, const QRect& area);
+
+    WindowShared& shared_;
+    PaintBox* PaintBoxBitmap = nullptr;
+    PaintBox* PaintBoxHistogram = nullptr;
+    QLabel* LabelPixelInfo = nullptr;
+    QComboBox* ComboResult = nullptr;
+    QCheckBox* ChkbSum = nullptr;
+    QLineEdit* EditRangeMin = nullptr;
+    QLineEdit* EditRangeMax = nullptr;
+    QCheckBox* ChkbRangeAuto = nullptr;
+    // "-", "+", "<<", ">>": wider, narrower, down, up.
+    std::array<QPushButton*, 4> rangeButtons_{};
+    QLabel* LabelRange = nullptr;
+    QLabel* LabelSum = nullptr;
+    QLabel* LabelAverage = nullptr;
+    QLabel* LabelStdDev = nullptr;
+    QLabel* LabelMedian = nullptr;
+    QLabel* LabelTime = nullptr;
+    // Over the image quadrants, index 0 = chip position 1 (upper right).
+    std::array<QLabel*, 4> numberLabels_{};
+    std::array<QFrame*, 4> numberShapes_{};
+
+    ViewSettings view_;
+    DisplayRangeControls range_;
+    RecomputedImage shown_;
+    bool recompute_ = false;             // the image must be recomputed at its next paint
+    std::vector<uint32_t> imagePixels_;  // the coloured image, geometry-sized, 0xFFRRGGBB
+};
+
+}  // namespace ulvarin

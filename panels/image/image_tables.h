@@ -1,0 +1,12 @@
+// The image view and statistics controls as control tables: names, captions, hints, items and
+// initial state.
+#pragma once
+
+#include "panels/shared/control_table.h"
+
+namespace ulvarin {
+
+Grid ImageViewGrid();
+GroupTable StatisticsGroup();
+
+}  // namespace ulvarin

@@ -1,0 +1,111 @@
+#include "panels/later/later_groups.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "device/chip_commands.h"
+#include "panels/later/later_tables.h"
+#include "panels/shared/control_table.h"
+#include "panels/shared/drop_down_combo.h"
+#include "panels/shared/paint_box.h"
+#include "panels/shared/window_shared.h"
+
+namespace ulvarin {
+namespace {
+
+constexpr const char* kActionButtons[kActionSources] = {"BttnDo",
+                                                        "BttnDataAction",
+                                                        "BttnPeriodAction",
+                                                        "BttnIntervalAction",
+                                                        "BttnTriggerAction",
+                                                        "BttnCounterAction"};
+
+// The channel colours of ADC inputs 0 to 7, shown on black as in the scope monitor.
+void ColourAdcLabels(QWidget* root) {
+    static constexpr const char* kColours[8] = {"#0000ff", "#ff0000", "#00ff00", "#ffff00",
+                                                "#ff00ff", "#00ffff", "#ffffff", "#ff8040"};
+    for (int c = 0; c < 8; ++c) {
+        const QByteArray name = "LabelADC" + QByteArray::number(c);
+        auto* label = FindControl<QLabel>(root, name.constData());
+        label->setStyleSheet(
+            QStringLiteral("QLabel { background: black; color: %1; padding: 1px 4px; }")
+                .arg(QLatin1String(kColours[c])));
+        label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    }
+}
+
+QWidget* Disabled(QWidget* widget) {
+    widget->setEnabled(false);
+    return widget;
+}
+
+}  // namespace
+
+LaterGroups::LaterGroups(WindowShared& shared, QWidget* parent) : QObject(parent), shared_(shared) {
+    configBar = Disabled(MakeGridPanel(parent, "PanelConfig", ConfigBarGrid()));
+
+    QGroupBox* analogGroup = MakeGroup(InterfaceGroup(), parent);
+    PaintBoxScope = MakePaintBox(analogGroup, "PaintBoxScope", "Monitor of all ADC channels.", 110);
+    analogGroup->layout()->addWidget(PaintBoxScope);
+    ColourAdcLabels(analogGroup);
+    interfaceGroup = Disabled(analogGroup);
+
+    processColumn = new QWidget(parent);
+    auto* column = new QVBoxLayout(processColumn);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(6);
+    for (const GroupTable& table : {ProcessesGroup(), ScanGroup(), TestsGroup()})
+        column->addWidget(Disabled(MakeGroup(table, processColumn)));
+    QGroupBox* pulseGroup = MakeGroup(PulsesGroup(), processColumn);
+    auto* views = new QHBoxLayout;
+    views->setSpacing(4);
+    PaintBoxPulse = MakePaintBox(pulseGroup, "PaintBoxPulse", "Scope screen", 100);
+    views->addWidget(PaintBoxPulse);
+    views->addWidget(MakePaintBox(pulseGroup, "PaintBoxSpectrum", "", 100));
+    static_cast<QVBoxLayout*>(pulseGroup->layout())->insertLayout(0, views);
+    column->addWidget(Disabled(pulseGroup));
+    column->addStretch(1);
+
+    imageFiles = Disabled(MakeGridPanel(parent, "PanelImageFiles", ImageFileGrid()));
+    auto* fileName = FindControl<QWidget>(imageFiles, "EditFileName");
+    fileName->setMinimumWidth(
+        fileName->fontMetrics().horizontalAdvance(QStringLiteral("data_0000.txt")) + 16);
+
+    auto* templates = FindControl<QComboBox>(processColumn, "CombProcessTemplate");
+    for (const std::string& name : ProcessTemplateNames())
+        templates->addItem(QString::fromStdString(name));
+    templates->setCurrentIndex(0);
+    ShowActionSets();
+    connect(&shared_, &WindowShared::interfaceReset, this, &LaterGroups::ResetForInterface);
+}
+
+void LaterGroups::ShowActionSets() {
+    for (int s = 0; s < kActionSources; ++s)
+        FindControl<QPushButton>(processColumn, kActionButtons[s])
+            ->setText(QString::fromStdString(ActionCaption(process.actionSet[s])));
+}
+
+void LaterGroups::ResetForInterface() {
+    autosave.lastFileNumber = 0;
+    auto* scanDac = FindControl<QComboBox>(processColumn, "CombScanDAC");
+    scanDac->clear();
+    for (int i = 0; i < DacCount(shared_.device); ++i)
+        scanDac->addItem(QString::fromUtf8(DacName(shared_.device, i)));
+    scanDac->setCurrentIndex(shared_.isMxr ? 6 : 8);
+}
+
+void LaterGroups::ChipSelected(int item) {
+    if (!pulses.HistoryHoldsScan()) return;
+    pulses.ShowScanCurve(item);
+    PaintBoxPulse->update();
+}
+
+void LaterGroups::RepaintScope() {
+    PaintBoxScope->update();
+}
+
+}  // namespace ulvarin

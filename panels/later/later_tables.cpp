@@ -1,0 +1,410 @@
+#include "panels/later/later_tables.h"
+
+namespace ulvarin {
+namespace {
+
+using K = Kind;
+
+// clang-format off
+const std::vector<std::string> kActionCommands = {
+    "+ TriggerOutHigh", "- TriggerOutLow", "* TriggerOutCpl", "_  GlobalReset",
+    "i  VersionInfo", "?  ListCommands", "r  MPXReset", "R  MPXResetDefault",
+    "E  DefaultMatrix", "e  EraseMatrix", "m  ReadData", "f  FSRtest", "o  OpenShutter",
+    "c  CloseShutter", "C  CloseShutterRead", "0  FSR0", "1  FSR1", "p  Negative",
+    "P  Positive", "n  CMOSstatus", "#  MPXcnt", "x  MPXon", "X  MPXoff", "B  ResetBias",
+    "M  StartMonitor", "a  StartScope", "y  IntervalReset", "Y  IntervalStop",
+    "z  IntervalState", "g  IntervalExposition", "h  IntervalMuptiExposition",
+    "G AbortExposition", "u  PeriodStart", "U  PeriodStop", "v  PeriodState",
+    "&  PeriodicalExposition", "j  CounterStart", "J  CounterStop", "k  CounterState",
+    "l  TriggerStart", "L  TriggerStop", "q  TriggerState", "@  FrameCounterStart",
+    ")  FrameCounterState"};
+// clang-format on
+
+// One row of the process group: a source's value, its state read back, its start button
+// and its action set button.
+Row SourceRow(const char* label, Cell value, const char* state, Cell start, const char* action,
+              const char* actionHint) {
+    return {LabelCell(label),
+            std::move(value),
+            {.kind = K::Label, .name = state, .text = "0"},
+            std::move(start),
+            {.kind = K::Button, .name = action, .text = "", .hint = actionHint}};
+}
+
+Cell StartButton(const char* name, const char* hint) {
+    return {.kind = K::Button, .name = name, .text = "Start", .hint = hint};
+}
+
+// A scope channel's check box and its inversion box, twice, then `tail` at the right.
+Row ScopeRow(int left, const char* leftText, int right, const char* rightText, Row tail) {
+    static const char* const kNames[] = {"ChkbScope0", "ChkbScope1", "ChkbScope2", "ChkbScope3",
+                                         "ChkbScope4", "ChkbScope5", "ChkbScope6", "ChkbScope7"};
+    static const char* const kInv[] = {"ChkbScopeInv0", "ChkbScopeInv1", "ChkbScopeInv2",
+                                       "ChkbScopeInv3", "ChkbScopeInv4", "ChkbScopeInv5",
+                                       "ChkbScopeInv6", "ChkbScopeInv7"};
+    Row row = {{.kind = K::Check, .name = kNames[left], .text = leftText, .selected = left == 1},
+               {.kind = K::Check, .name = kInv[left]},
+               {.kind = K::Check, .name = kNames[right], .text = rightText},
+               {.kind = K::Check, .name = kInv[right]}};
+    row.insert(row.end(), tail.begin(), tail.end());
+    return row;
+}
+
+Cell AdcLabel(const char* name) {
+    return {.kind = K::Label,
+            .name = name,
+            .text = "0.0000 V",
+            .hint = "Click to disable/enable chart"};
+}
+
+}  // namespace
+
+Grid ConfigBarGrid() {
+    return {{
+        LabelCell("Configuration:"),
+        {.kind = K::Button,
+         .name = "BttnSaveCfg",
+         .text = "Save",
+         .hint = "Saves Medipix, interface and software configuration to specified file"},
+        {.kind = K::Button,
+         .name = "BttnLoadConfig",
+         .text = "Load",
+         .hint = "Loads Medipix, interface and software configuration from specified file"},
+        {.kind = K::Button, .name = "BttnTerminal", .text = "Terminal"},
+    }};
+}
+
+GroupTable InterfaceGroup() {
+    const Grid analog = {
+        {LabelCell("Bias:"),
+         {.kind = K::EditList,
+          .name = "CombBias",
+          .text = "OFF",
+          .hint = "Bias Voltage (8bit precission, 40 - 105 V)",
+          .items = {"100 V", "80 V", "60 V", "50 V", "40 V", "5 V", "OFF"}},
+         {.kind = K::UpDown, .name = "UpDownHV", .maximum = 255},
+         {.kind = K::Button, .name = "BttnSetBias", .text = "Set"},
+         AdcLabel("LabelADC0"),
+         AdcLabel("LabelADC1")},
+        {LabelCell("DAC0:"),
+         {.kind = K::EditList,
+          .name = "CombDAC0",
+          .text = "2.4 V",
+          .hint = "Interface DAC0 (12bit)",
+          .items = VoltItems(0, 24)},
+         {.kind = K::UpDown, .name = "UpDownDAC0", .maximum = 4095},
+         {.kind = K::Button, .name = "BttnDAC0Set", .text = "Set"},
+         AdcLabel("LabelADC2"),
+         AdcLabel("LabelADC3")},
+        {LabelCell("DAC1:"),
+         {.kind = K::EditList, .name = "CombDAC1", .text = "1.3 V", .items = VoltItems(5, 15)},
+         {.kind = K::UpDown, .name = "UpDownDAC1", .maximum = 4095},
+         {.kind = K::Button, .name = "BttnDAC1Set", .text = "Set"},
+         AdcLabel("LabelADC4"),
+         AdcLabel("LabelADC5")},
+        {LabelCell("ADCs:"),
+         {.kind = K::Button,
+          .name = "BttnInterfaceADCread",
+          .text = "Read",
+          .hint = "Make single measurement of all ADCs."},
+         {.kind = K::Check,
+          .name = "ChkbInterfaceADCread",
+          .text = "Monitor",
+          .hint = "Turns periodic monitoring ON/OFF.",
+          .selected = 1,
+          .span = 2},
+         AdcLabel("LabelADC6"),
+         AdcLabel("LabelADC7")},
+    };
+    const Grid scope = {
+        {{}, LabelCell("inv."), {}, LabelCell("inv.")},
+        ScopeRow(0, "0 (Sense)", 4, "4 (General)",
+                 {{.kind = K::List,
+                   .name = "CombScopeSampling",
+                   .hint = "Sample rate.",
+                   .items = {"32 us/S", "8 us/S", "4 us/S", "2 us/S"},
+                   .selected = 3,
+                   .span = 2}}),
+        ScopeRow(1, "1 (B.Pulse)", 5, "5 (General)",
+                 {{.kind = K::EditList,
+                   .name = "ComboScopeSamples",
+                   .text = "450",
+                   .hint = "Number of samples in all channels (Size of sample buffer).",
+                   .items = {"50", "75", "100", "150", "200", "250", "300", "450"},
+                   .span = 2}}),
+        ScopeRow(2, "2 (Bias V)", 6, "6 (General)",
+                 {{.kind = K::Check,
+                   .name = "ChkbInternalMonitor",
+                   .text = "Inter. >8",
+                   .hint = "Enabel/disable monitoring of internal ADCs (channels 8-12)",
+                   .span = 2}}),
+        ScopeRow(3, "3 (Bias C)", 7, "7 (General)",
+                 {{.kind = K::Button,
+                   .name = "BttnScopeClear",
+                   .text = "Clear",
+                   .hint = "Clears monitor curves"},
+                  {.kind = K::Button,
+                   .name = "BttnScopeNow",
+                   .text = "Now",
+                   .hint = "Manual scope trigger"}}),
+    };
+    return {"GroupBox5", "Interface DACs/ADCs", {analog, scope}};
+}
+
+GroupTable ProcessesGroup() {
+    const Cell period = {.kind = K::EditList,
+                         .name = "CombPeriod",
+                         .text = "Off",
+                         .hint = "Period timer (auto restarted when expires)",
+                         .items = {"Off", "0.5", "1", "2", "5", "10", "20", "30", "60", "300"}};
+    const Cell interval = {
+        .kind = K::EditList,
+        .name = "CombInterval",
+        .text = "1",
+        .hint =
+            "Interval timer (remains stopped when expires, can control e.g. shutter of Medipix)",
+        .items = {"None", "0.001", "0.01", "0.1", "0.5", "1", "2", "5", "10", "20", "30", "60",
+                  "150", "300"}};
+    const Cell counter = {.kind = K::EditList,
+                          .name = "CombCounter",
+                          .text = "Off",
+                          .hint = "Counter of external events",
+                          .items = {"Off", "1", "10", "100", "1000"}};
+    const Grid sources = {
+        {{}, LabelCell("Value"), LabelCell("State"), {}, LabelCell("Actions")},
+        SourceRow("Frames:",
+                  {.kind = K::EditUpDown,
+                   .name = "EditRepeat",
+                   .text = "1",
+                   .hint = "Number of frames to take",
+                   .upDown = "UpDown4",
+                   .minimum = 1,
+                   .maximum = 10000,
+                   .position = 1},
+                  "LabelRepeat",
+                  {.kind = K::Button,
+                   .name = "BttnFrameInit",
+                   .text = "Init",
+                   .hint = "Initialize frame counter",
+                   .enabled = false},
+                  "BttnDataAction",
+                  "Actions to be taken when frame is read from Medipix => whenever frame counter "
+                  "is decremented"),
+        SourceRow("Period:", period, "LabelPeriod",
+                  StartButton("BttnPeriodStart", "Starts period timer"), "BttnPeriodAction",
+                  "Actions to be taken when period expires"),
+        SourceRow("Interval:", interval, "LabelInterval",
+                  StartButton("BttnIntervalStart", "Starts interval timer"), "BttnIntervalAction",
+                  "Actions to be taken when interval expires"),
+        SourceRow("Trigger:",
+                  {.kind = K::List,
+                   .name = "CombTrigger",
+                   .hint = "External trigger input ON/OFF",
+                   .items = {"Off", "On"},
+                   .selected = 0},
+                  "LabelTrigger", StartButton("BttnTriggerStart", "Start waiting for trigger"),
+                  "BttnTriggerAction", "Actions to be taken when external trigger is detected"),
+        SourceRow("Counter:", counter, "LabelCounter",
+                  StartButton("BttnCounterStart", "Starts counting external events"),
+                  "BttnCounterAction", "Actions to be taken when counter underflows"),
+    };
+    const Grid process = {
+        {LabelCell("Process template:"),
+         {.kind = K::List,
+          .name = "CombProcessTemplate",
+          .hint = "Templates of some typical process configurations",
+          .span = 4}},
+        {LabelCell("On start:"),
+         {.kind = K::Button, .name = "BttnDo", .hint = "Actions to be done after start of process"},
+         {.kind = K::Button,
+          .name = "BttnStartProcess",
+          .text = "Start process",
+          .hint = "Starts/stops process defined by actions below",
+          .span = 3}},
+        {LabelCell("Action command1:"),
+         {.kind = K::List,
+          .name = "ComboBox6",
+          .items = kActionCommands,
+          .selected = 0,
+          .span = 4,
+          .enabled = false}},
+        {LabelCell("Action command2:"),
+         {.kind = K::List,
+          .name = "ComboBox7",
+          .items = kActionCommands,
+          .selected = 1,
+          .span = 4,
+          .enabled = false}},
+    };
+    return {"GroupHWProcesses", "HW Processes", {sources, process}};
+}
+
+GroupTable ScanGroup() {
+    return {"GroupScan",
+            "Scan",
+            {{
+                {LabelCell("DAC:"),
+                 {.kind = K::List,
+                  .name = "CombScanDAC",
+                  .hint = "DAC to be scanned (Interval time is used for exposure)",
+                  .items = DesignDacNames(),
+                  .selected = 8,
+                  .span = 2},
+                 LabelCell("Eq. bits:"),
+                 {.kind = K::List,
+                  .name = "CombScanBits",
+                  .items = {"No change", "Scan", "0", "1", "2", "3", "4", "5", "6", "7"},
+                  .selected = 0,
+                  .span = 2,
+                  .enabled = false}},
+                {LabelCell("From:"),
+                 {.kind = K::EditUpDown,
+                  .name = "EditScanFrom",
+                  .text = "140",
+                  .upDown = "UpDownScanFrom",
+                  .minimum = 0,
+                  .maximum = 1023,
+                  .position = 140},
+                 LabelCell("To:"),
+                 {.kind = K::EditUpDown,
+                  .name = "EditScanTo",
+                  .text = "200",
+                  .upDown = "UpDownScanTo",
+                  .minimum = 0,
+                  .maximum = 1023,
+                  .position = 200},
+                 LabelCell("Step:"),
+                 {.kind = K::EditUpDown,
+                  .name = "EditScanStep",
+                  .text = "1",
+                  .upDown = "UpDownScanStep",
+                  .minimum = 1,
+                  .maximum = 255,
+                  .position = 1}},
+                {{.kind = K::Check,
+                  .name = "ChkbTestPulses",
+                  .text = "Generate test pulses",
+                  .span = 2,
+                  .enabled = false},
+                 {},
+                 {.kind = K::EditUpDown,
+                  .name = "EditTestPulseCount",
+                  .text = "1000",
+                  .upDown = "UpDownTestPulseCount",
+                  .minimum = 1,
+                  .maximum = 10000,
+                  .position = 1000},
+                 {.kind = K::Button,
+                  .name = "BttnMakeTestPulses",
+                  .text = "!",
+                  .hint = "Make just test pulses"},
+                 {.kind = K::Button, .name = "BttnScanStart", .text = "Start"}},
+            }}};
+}
+
+GroupTable TestsGroup() {
+    return {
+        "GroupTests",
+        "Tests",
+        {{
+            {{.kind = K::Button,
+              .name = "BtnGetFirmwareVersion",
+              .text = "Get firmware ver.",
+              .hint = "Gets USB interface firmware version"},
+             {.kind = K::Button,
+              .name = "BttnWatchDogTst",
+              .text = "Watchdog test",
+              .hint = "Causes deadlock in interface. Watchdog action should follow."},
+             {.kind = K::Button,
+              .name = "BttnTestMask",
+              .text = "Test mask && read",
+              .hint = "Sends test patern to Medipix pixel cfg and makes its verification."}},
+            {{.kind = K::Button, .name = "BttnMXRID", .text = "MXR ID test"},
+             {.kind = K::Button, .name = "BttnTestI2C", .text = "Test I2C bus", .enabled = false}},
+        }}};
+}
+
+GroupTable PulsesGroup() {
+    const Grid state = {
+        {{.kind = K::Label, .text = "Pulses:"},
+         {.kind = K::Label, .name = "LabelPulseID", .text = "0"},
+         {.kind = K::Check,
+          .name = "ChkbRestoreBaseLine",
+          .text = "Restore base line",
+          .selected = 1},
+         {.kind = K::Check, .name = "ChkbAutosavePulse", .text = "Autosave pulse"}},
+    };
+    const Grid buttons = {
+        {{.kind = K::Button,
+          .name = "BttnResetSpectrum",
+          .text = "Reset",
+          .hint = "Clears the scope and spectrum screens"},
+         {.kind = K::Button,
+          .name = "BttnGenPulse",
+          .text = "Simul.",
+          .hint = "Simulate back side pulse shape - real data are used (just for debugging)"},
+         {.kind = K::Button,
+          .name = "BtnSaveSpectrum",
+          .text = "Save",
+          .hint = "Saves current spectrum ..."},
+         {.kind = K::Button,
+          .name = "BtnLoadSpectrum",
+          .text = "Load",
+          .hint = "Loads and displays spectrum ..."}},
+    };
+    return {"GroupPulses", "Pulses and spectrum", {state, buttons}};
+}
+
+Grid ImageFileGrid() {
+    return {
+        {{.kind = K::Button,
+          .name = "BttnSaveData",
+          .text = "Save Image Data",
+          .hint = "Saves curently displayed frame data to ASCII file"},
+         {.kind = K::Button,
+          .name = "BttnLoadData",
+          .text = "Load Raw Data ...",
+          .hint = "Loads frame from ASCII file ...",
+          .span = 4}},
+        {{.kind = K::Check,
+          .name = "ChkbAutoSaveFrames",
+          .text = "Autosave",
+          .hint = "All obtained frames are saved automatically to files according to filename "
+                  "template"},
+         {.kind = K::Edit,
+          .name = "EditFileName",
+          .text = "data_0000.txt",
+          .hint = "Filename template for autosaving",
+          .enabled = false},
+         {.kind = K::Button,
+          .name = "BttnBrowse",
+          .text = "...",
+          .hint = "Choose directory for autosaving and filename template (numbers in template are "
+                  "incremented automatically)"},
+         {.kind = K::Button,
+          .name = "BttnLoadPrew",
+          .text = "<<",
+          .hint = "Loads previous autosaved frame"},
+         {.kind = K::Button,
+          .name = "BttnLoadNext",
+          .text = ">>",
+          .hint = "Loads next autosaved frame"}},
+    };
+}
+
+const std::vector<std::string>& ProcessTemplateNames() {
+    static const std::vector<std::string> kNames = {"",
+                                                    "Empty",
+                                                    "Single frame",
+                                                    "Multiple frames",
+                                                    "Fixed frame rate",
+                                                    "Trigger starts exposition",
+                                                    "Trigger stops exposition",
+                                                    "Trigger stops, periodic erase",
+                                                    "Counter stops exposition",
+                                                    "Triggered scope",
+                                                    "Periodic scope"};
+    return kNames;
+}
+
+}  // namespace ulvarin

@@ -1,0 +1,82 @@
+// What the groups of the main window share: the device handle through which the whole
+// window talks to the interface, the chips found on it, the DAC records, the frame store,
+// operation groups of the message list and the dialogs. The window owns one and hands it
+// to every panel; panels talk to each other only through its methods and signals, or
+// through signals the window connects.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <span>
+
+#include "device/dac_tables.h"
+#include "device/device.h"
+#include "device/stream_layout.h"
+#include "imaging/frame_store.h"
+#include "panels/shared/dialogs.h"
+
+namespace ulvarin {
+
+// The four chips' DAC records as the window holds them at start: Medipix2 defaults.
+std::array<ChipDacRecord, kMaxChips> InitialDacRecords();
+
+class WindowShared : public QObject {
+    Q_OBJECT
+public:
+    using Command = std::function<bool(MpxDevice&)>;
+
+    MpxDevice device;
+    std::atomic<uint32_t> chipCount{0};  // read by the background hook on any thread
+    bool isMxr = false;
+    bool isTimepix = false;
+    std::array<ChipDacRecord, kMaxChips> dacRecords = InitialDacRecords();
+    // The frame arrays (raw, counts, result, flat field, pixel configuration), their
+    // geometry and the frame times.
+    FrameStore frames;
+
+    bool IsOpen() const { return device.device != nullptr; }
+    ChipType Type() const;
+    // The DAC records of every chip in use.
+    std::span<ChipDacRecord> ChipRecords();
+
+    // Starts an operation group in the message list (each operator action that talks to
+    // the interface begins with this).
+    void BeginOperation() { emit operationBegun(); }
+    // Adds a line to the message list as it is, not through a report.
+    void AddLogLine(const QString& line) { emit logLine(line); }
+    // Runs `command` on the cleared handle; on success reports "\"name\" executed in ... sec".
+    bool RunTimed(const char* name, const Command& command);
+    // Sends one command as its own operation, on the cleared handle.
+    bool Send(const Command& command);
+    Dialogs& dialogs() const { return CurrentDialogs(); }
+
+    // A frame has been written into the raw frame: it is to be taken in and shown.
+    void FrameArrived() { emit frameArrived(); }
+    // The image's data changed without a new frame (a mask, a flat field, an erase while
+    // summing): it is to be recomputed and repainted.
+    void ImageChanged() { emit imageChanged(); }
+
+    // The configuration of the open interface; until a configuration store is installed
+    // nothing is loaded (false) and nothing is saved.
+    bool LoadConfiguration(bool interactive);
+    void SaveConfiguration(bool interactive);
+    std::function<bool(bool interactive)> configurationLoader;
+    std::function<void(bool interactive)> configurationSaver;
+
+signals:
+    void operationBegun();
+    void logLine(const QString& line);
+    // After a full open: the chip count and type are new and the frame store is laid out
+    // for them; every group resets what depends on the chips.
+    void interfaceReset();
+    // After every open attempt and every close; `IsOpen` tells which.
+    void openStateChanged();
+    void frameArrived();
+    void imageChanged();
+};
+
+}  // namespace ulvarin

@@ -1,0 +1,76 @@
+// The window on laptop and desktop screens: every group is reachable at 1280 x 720 and the
+// image scales with its room; the frequent actions have keys.
+#include <QApplication>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QTest>
+
+#include "tests/app/window_fixture.h"
+
+namespace ulvarin::test {
+namespace {
+
+// Whether `widget` is shown and lies inside the window, at least `share` of its area seen.
+bool SeenInWindow(QWidget* window, QWidget* widget, double share = 1.0) {
+    if (!widget->isVisible()) return false;
+    // The visible region leaves out what a scroll area or a splitter clips away.
+    const QRect visible = widget->visibleRegion().boundingRect();
+    const QRect seen =
+        QRect(widget->mapTo(window, visible.topLeft()), visible.size()).intersected(window->rect());
+    return !seen.isEmpty() &&
+           seen.width() * seen.height() >= share * widget->width() * widget->height();
+}
+
+TEST_F(WindowTest, ALaptopSizedWindowShowsImageStatisticsAndMessages) {
+    Start("timepix:4");
+    form->show();
+    form->resize(1280, 720);
+    QCoreApplication::processEvents();
+    EXPECT_LE(form->minimumSizeHint().width(), 1280);
+    EXPECT_LE(form->minimumSizeHint().height(), 720);
+    ASSERT_EQ(form->size(), QSize(1280, 720));
+    EXPECT_TRUE(SeenInWindow(form.get(), Control<PaintBox>("PaintBoxBitmap")));
+    EXPECT_GT(form->image->ImagePlacement().width, 300) << "the image keeps a useful size";
+    EXPECT_TRUE(SeenInWindow(form.get(), Control<PaintBox>("PaintBoxHistogram")));
+    for (const char* label : {"LabelRange", "LabelSum", "LabelAverage", "LabelMedian"})
+        EXPECT_TRUE(SeenInWindow(form.get(), Control<QLabel>(label))) << label;
+    EXPECT_TRUE(SeenInWindow(form.get(), Control<QListWidget>("ListMsg")));
+    EXPECT_GE(Control<QListWidget>("ListMsg")->height(), 80) << "several lines of messages";
+
+    // Controls below the fold are reached by scrolling their area.
+    auto* scroll = Control<QScrollArea>("ScrollControls");
+    auto* pulses = Control<QWidget>("GroupPulses");
+    scroll->ensureWidgetVisible(pulses);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(SeenInWindow(form.get(), pulses, 0.5));
+}
+
+TEST_F(WindowTest, FrequentActionsHaveKeysNamedInTheirHints) {
+    Start("medipix2:1");
+    form->show();
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    // A key presses its button as a click would, shortly after.
+    const auto press = [&](Qt::Key key, const char* line) {
+        QTest::keyClick(form.get(), key);
+        return WaitFor([&] { return LastLine().contains(QString::fromUtf8(line)); }, 2000);
+    };
+    EXPECT_TRUE(press(Qt::Key_F5, "Open shutter")) << LastLine().toStdString();
+    EXPECT_TRUE(EmulatorState(0).shutterOpen);
+    EXPECT_TRUE(press(Qt::Key_F6, "read matrix")) << LastLine().toStdString();
+    EXPECT_FALSE(EmulatorState(0).shutterOpen);
+    EXPECT_TRUE(press(Qt::Key_F8, "\"Erase Matrix\" executed")) << LastLine().toStdString();
+    EXPECT_TRUE(press(Qt::Key_F7, "\"Read Matrix\" executed")) << LastLine().toStdString();
+    EXPECT_TRUE(press(Qt::Key_F9, "\"Set DACs\" executed")) << LastLine().toStdString();
+    for (auto [button, key] : {std::pair{"BttnStart", "(F5)"},
+                               {"BttnStop", "(F6)"},
+                               {"BttnGetData", "(F7)"},
+                               {"BttnResetMatrix", "(F8)"},
+                               {"BttnSetDACs", "(F9)"}})
+        EXPECT_TRUE(Control<QPushButton>(button)->toolTip().endsWith(key)) << button;
+}
+
+}  // namespace
+}  // namespace ulvarin::test
