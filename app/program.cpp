@@ -14,6 +14,7 @@
 #include "panels/dac_panel/dac_panel.h"
 #include "panels/device_bar/device_bar.h"
 #include "panels/image/image_panel.h"
+#include "panels/interface_analog/analog_panel.h"
 #include "panels/later/later_groups.h"
 #include "panels/messages/message_log.h"
 #include "panels/messages/message_panel.h"
@@ -83,12 +84,13 @@ void TFormUlvarin::BuildPanels() {
     image = new ImagePanel(shared, this);
     dacPanel = new DacPanel(shared, this);
     basics = new BasicCommands(shared, this);
+    analog = new AnalogPanel(shared, this);
     messages = new MessagePanel(shared, this);
     WindowParts parts;
     parts.deviceBar = deviceBar;
     parts.configBar = later->configBar;
     parts.imageSide = {image, later->imageFiles};
-    parts.chipColumn = {dacPanel, basics, later->interfaceGroup};
+    parts.chipColumn = {dacPanel, basics, analog};
     parts.processColumn = {later->processColumn};
     parts.messages = messages;
     PlaceParts(this, parts);
@@ -96,8 +98,8 @@ void TFormUlvarin::BuildPanels() {
     setTabOrder(image, later->imageFiles);
     setTabOrder(later->imageFiles, dacPanel);
     setTabOrder(dacPanel, basics);
-    setTabOrder(basics, later->interfaceGroup);
-    setTabOrder(later->interfaceGroup, later->processColumn);
+    setTabOrder(basics, analog);
+    setTabOrder(analog, later->processColumn);
     setTabOrder(later->processColumn, messages);
 }
 
@@ -107,6 +109,7 @@ void TFormUlvarin::ConnectPanels() {
     connect(dacPanel, &DacPanel::chipOutlineWanted, image, &ImagePanel::OutlineChip);
     connect(dacPanel, &DacPanel::chipSelected, later, &LaterGroups::ChipSelected);
     connect(basics, &BasicCommands::testerRequested, this, &TFormUlvarin::ShowTester);
+    connect(analog, &AnalogPanel::scopeConfigured, this, [this] { later->pulses.ForgetPulses(); });
     connect(&shared, &WindowShared::interfaceReset, this, [this] { hardwareBoxShown = false; });
 }
 
@@ -158,6 +161,7 @@ void TFormUlvarin::TimerTimer() {
     DrainBackgroundMessages();
     // The periodic work below leaves no lines in the message list.
     messages->log()->logEnabled = false;
+    if (analog->Monitoring()) analog->BttnInterfaceADCreadClick();
     PollProcess();
     messages->log()->logEnabled = true;
 }
@@ -198,7 +202,7 @@ void TFormUlvarin::PollProcess() {
 }
 
 void TFormUlvarin::TimerScopeTimer() {
-    later->RepaintScope();
+    analog->RepaintScope();
 }
 
 void TFormUlvarin::ShowTester() {

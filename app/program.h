@@ -12,6 +12,7 @@ class QTimer;
 
 namespace ulvarin {
 
+class AnalogPanel;
 class BasicCommands;
 class DacPanel;
 class DeviceBar;
@@ -54,6 +55,7 @@ public:
     MessagePanel* messages = nullptr;
     DacPanel* dacPanel = nullptr;
     BasicCommands* basics = nullptr;
+    AnalogPanel* analog = nullptr;
     ImagePanel* image = nullptr;
     LaterGroups* later = nullptr;
     QTimer* TimerInit = nullptr;

@@ -1,6 +1,7 @@
 #include "imaging/number_text.h"
 
 #include <charconv>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 
@@ -32,6 +33,48 @@ std::optional<double> ParseNumber(std::string_view text) {
         return std::nullopt;
     }
     return value;
+}
+
+namespace {
+
+// The text from its first non-blank, a '+' before a digit or point dropped (from_chars
+// takes a minus only).
+std::string_view NumberStart(std::string_view text) {
+    const size_t begin = text.find_first_not_of(" \t\r\n\v\f");
+    if (begin == std::string_view::npos) return {};
+    text.remove_prefix(begin);
+    if (text.size() > 1 && text[0] == '+' && text[1] != '-' && text[1] != '+')
+        text.remove_prefix(1);
+    return text;
+}
+
+}  // namespace
+
+std::optional<double> LeadingDouble(std::string_view text) {
+    text = NumberStart(text);
+    double value = 0.0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (end == text.data()) return std::nullopt;
+    if (error == std::errc::result_out_of_range) {
+        // Too large a magnitude reads as infinite, too small as zero, as strtod gives.
+        const bool negative = text[0] == '-';
+        const size_t exponent = text.find_first_of("eE");
+        const bool tiny = exponent != std::string_view::npos && exponent + 1 < text.size() &&
+                          text[exponent + 1] == '-';
+        if (tiny) return negative ? -0.0 : 0.0;
+        return negative ? -HUGE_VAL : HUGE_VAL;
+    }
+    return value;
+}
+
+std::optional<int> LeadingInteger(std::string_view text) {
+    text = NumberStart(text);
+    long long value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (end == text.data()) return std::nullopt;
+    if (error == std::errc::result_out_of_range || value > INT_MAX || value < INT_MIN)
+        return text[0] == '-' ? INT_MIN : INT_MAX;
+    return static_cast<int>(value);
 }
 
 }  // namespace ulvarin

@@ -20,4 +20,11 @@ std::string FormatDouble(const char* format, double value);
 // numbers such as "12abc". Independent of the locale.
 std::optional<double> ParseNumber(std::string_view text);
 
+// The number at the start of `text`, as "%lg" and "%d" read it: optional blanks, a sign,
+// the number; whatever follows is ignored. None when no number starts the text. Locale
+// independent. LeadingInteger holds numbers beyond int at INT_MAX or INT_MIN instead of
+// overflowing; LeadingDouble may return an infinite value for "inf" or a huge exponent.
+std::optional<double> LeadingDouble(std::string_view text);
+std::optional<int> LeadingInteger(std::string_view text);
+
 }  // namespace ulvarin

@@ -8,12 +8,11 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <climits>
-#include <cstdlib>
 #include <functional>
 #include <optional>
 
 #include "device/chip_commands.h"
+#include "imaging/number_text.h"
 #include "panels/dac_panel/dac_table.h"
 #include "panels/shared/drop_down_combo.h"
 #include "panels/shared/up_down.h"
@@ -27,18 +26,6 @@ constexpr int kSenseCodes = 16;
 // The DAC the selector names; with none selected, or an index past the table, the last slot.
 int ShownDacIndex(int item) {
     return item >= 0 && item < kDacSlots ? item : kDacSlots - 1;
-}
-
-// The number at the start of `text` as "%d" reads it (leading white space, a sign, decimal
-// digits; whatever follows is ignored). Numbers beyond int come back as INT_MAX or INT_MIN
-// rather than overflowing.
-std::optional<int> LeadingInteger(const QString& text) {
-    const QByteArray bytes = text.toUtf8();
-    const char* start = bytes.constData();
-    char* end = nullptr;
-    const long value = std::strtol(start, &end, 10);
-    if (end == start) return std::nullopt;
-    return static_cast<int>(std::clamp<long>(value, INT_MIN, INT_MAX));
 }
 
 // Calls back when the mouse enters or leaves the watched widget.
@@ -183,7 +170,7 @@ void DacPanel::ComboDACSelect() {
 void DacPanel::EditDACValueExit() {
     const int d = ComboDAC->currentIndex();
     if (d < 0 || d >= kDacSlots) return;
-    const std::optional<int> value = LeadingInteger(EditDACValue->text());
+    const std::optional<int> value = LeadingInteger(EditDACValue->text().toStdString());
     if (!value || *value < 0 || *value > DacMaxValue(shared_.device, d)) {
         ComboDACSelect();  // puts the stored value back
         return;

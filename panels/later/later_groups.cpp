@@ -3,7 +3,6 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -24,20 +23,6 @@ constexpr const char* kActionButtons[kActionSources] = {"BttnDo",
                                                         "BttnTriggerAction",
                                                         "BttnCounterAction"};
 
-// The channel colours of ADC inputs 0 to 7, shown on black as in the scope monitor.
-void ColourAdcLabels(QWidget* root) {
-    static constexpr const char* kColours[8] = {"#0000ff", "#ff0000", "#00ff00", "#ffff00",
-                                                "#ff00ff", "#00ffff", "#ffffff", "#ff8040"};
-    for (int c = 0; c < 8; ++c) {
-        const QByteArray name = "LabelADC" + QByteArray::number(c);
-        auto* label = FindControl<QLabel>(root, name.constData());
-        label->setStyleSheet(
-            QStringLiteral("QLabel { background: black; color: %1; padding: 1px 4px; }")
-                .arg(QLatin1String(kColours[c])));
-        label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    }
-}
-
 QWidget* Disabled(QWidget* widget) {
     widget->setEnabled(false);
     return widget;
@@ -47,12 +32,6 @@ QWidget* Disabled(QWidget* widget) {
 
 LaterGroups::LaterGroups(WindowShared& shared, QWidget* parent) : QObject(parent), shared_(shared) {
     configBar = Disabled(MakeGridPanel(parent, "PanelConfig", ConfigBarGrid()));
-
-    QGroupBox* analogGroup = MakeGroup(InterfaceGroup(), parent);
-    PaintBoxScope = MakePaintBox(analogGroup, "PaintBoxScope", "Monitor of all ADC channels.", 110);
-    analogGroup->layout()->addWidget(PaintBoxScope);
-    ColourAdcLabels(analogGroup);
-    interfaceGroup = Disabled(analogGroup);
 
     processColumn = new QWidget(parent);
     auto* column = new QVBoxLayout(processColumn);
@@ -102,10 +81,6 @@ void LaterGroups::ChipSelected(int item) {
     if (!pulses.HistoryHoldsScan()) return;
     pulses.ShowScanCurve(item);
     PaintBoxPulse->update();
-}
-
-void LaterGroups::RepaintScope() {
-    PaintBoxScope->update();
 }
 
 }  // namespace ulvarin

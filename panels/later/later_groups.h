@@ -7,7 +7,6 @@
 #include <QObject>
 
 #include "imaging/pulse_store.h"
-#include "imaging/scope_ring.h"
 #include "panels/later/later_state.h"
 
 class QWidget;
@@ -24,16 +23,12 @@ public:
 
     // "Configuration:" with Save, Load and Terminal.
     QWidget* configBar = nullptr;
-    // "Interface DACs/ADCs" with the scope monitor.
-    QWidget* interfaceGroup = nullptr;
     // Processes, scan, tests, and the pulse view and spectrum, one under the other.
     QWidget* processColumn = nullptr;
     // Saving, loading and autosaving frames.
     QWidget* imageFiles = nullptr;
 
-    InterfaceAnalog analog;
     AutosaveTemplate autosave;
-    ScopeMonitor monitor;
     PulseStore pulses;
     uint32_t scopeMessages = 0;
     ProcessSettings process;
@@ -42,15 +37,12 @@ public:
     void TakeScopeShot() { ++scopeMessages; }
     // After a scan, the chip selector chooses the scan curve shown in full colour.
     void ChipSelected(int item);
-    // Repaints the scope monitor (the scope timer's work).
-    void RepaintScope();
 
 private:
     void ShowActionSets();
     void ResetForInterface();
 
     WindowShared& shared_;
-    PaintBox* PaintBoxScope = nullptr;
     PaintBox* PaintBoxPulse = nullptr;
 };
 

@@ -13,14 +13,6 @@
 
 namespace ulvarin {
 
-struct InterfaceAnalog {
-    double biasVolts = 0.0;
-    double dac0Volts = 2.4;
-    double dac1Volts = 1.3;
-    uint8_t scopeChannelMask = 0x02;
-    uint32_t scopeSampleCount = 450;
-};
-
 struct AutosaveTemplate {
     std::string fileName = "data_0000.txt";
     std::string prefix = "data_";

@@ -10,7 +10,6 @@
 namespace ulvarin {
 
 Grid ConfigBarGrid();
-GroupTable InterfaceGroup();
 GroupTable ProcessesGroup();
 GroupTable ScanGroup();
 GroupTable TestsGroup();

@@ -98,6 +98,19 @@ void StepWithKeysAndWheel(QWidget* box, std::function<void(int direction)> step)
     box->installEventFilter(new StepWatch(box, std::move(step)));
 }
 
+void IgnoreWheel(QWidget* box) {
+    class WheelBlock : public QObject {
+    public:
+        using QObject::QObject;
+
+    protected:
+        bool eventFilter(QObject* watched, QEvent* event) override {
+            return event->type() == QEvent::Wheel || QObject::eventFilter(watched, event);
+        }
+    };
+    box->installEventFilter(new WheelBlock(box));
+}
+
 void StepUpDownFromBox(QWidget* box, UpDown* upDown) {
     StepWithKeysAndWheel(box, [upDown](int direction) {
         upDown->Step(direction > 0 ? UpDown::Direction::Up : UpDown::Direction::Down);

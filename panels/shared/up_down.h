@@ -62,6 +62,9 @@ private:
 // instead of their usual effect; the watcher lives as long as the box.
 void StepWithKeysAndWheel(QWidget* box, std::function<void(int direction)> step);
 
+// Lets the mouse wheel over `box` do nothing (for boxes whose every change drives hardware).
+void IgnoreWheel(QWidget* box);
+
 // Steps `upDown` from its buddy box with the keys and the wheel, as its arrows would.
 void StepUpDownFromBox(QWidget* box, UpDown* upDown);
 

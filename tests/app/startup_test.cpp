@@ -62,8 +62,8 @@ TEST_F(WindowTest, WindowCarriesTheInitialStateOfItsStores) {
     EXPECT_EQ(form->shared.dacRecords[3].testPulseWord, 0xFF00FF00u);
     EXPECT_EQ(form->shared.dacRecords[3].dac[8], DacDefaultOf(ChipType::Medipix2, 8));
     EXPECT_FALSE(form->later->pulses.HistoryIndex()) << "no pulse yet";
-    EXPECT_TRUE(form->later->monitor.channelEnabled[7]);
-    EXPECT_FALSE(form->later->monitor.channelEnabled[8]);
+    EXPECT_TRUE(form->analog->monitor.channelEnabled[7]);
+    EXPECT_FALSE(form->analog->monitor.channelEnabled[8]);
     EXPECT_EQ(form->later->autosave.fileName, "data_0000.txt");
     // The action buttons show the sets' letters, not their design-time captions.
     EXPECT_EQ(Control<QPushButton>("BttnDo")->text(), "OI");

@@ -21,6 +21,7 @@
 #include "panels/dac_panel/dac_panel.h"
 #include "panels/device_bar/device_bar.h"
 #include "panels/image/image_panel.h"
+#include "panels/interface_analog/analog_panel.h"
 #include "panels/later/later_groups.h"
 #include "panels/messages/message_log.h"
 #include "panels/messages/message_panel.h"

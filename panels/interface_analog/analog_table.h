@@ -1,0 +1,11 @@
+// The "Interface DACs/ADCs" group as control tables: names, captions, hints, items and
+// initial state.
+#pragma once
+
+#include "panels/shared/control_table.h"
+
+namespace ulvarin {
+
+GroupTable InterfaceGroup();
+
+}  // namespace ulvarin
