@@ -73,7 +73,9 @@ public:
 
     // Channels other than 0 and 1 are ignored, as the interface does.
     void SetInterfaceDac(int channel, uint16_t code);
-    uint16_t InterfaceDac(int channel) const { return interfaceDac_.at(static_cast<size_t>(channel)); }
+    uint16_t InterfaceDac(int channel) const {
+        return interfaceDac_.at(static_cast<size_t>(channel));
+    }
 
     // The 13 ADC readings (12 bits each).
     std::array<uint16_t, kAdcChannels> ReadAdcs(const AnalogInputs& inputs);
@@ -83,6 +85,9 @@ public:
     // "Scope configure": channel mask, samples (16 bits, low byte first), mode byte
     // (bits 0-1 choose 32, 4, 8 or 2 us per sample). Shorter setups are ignored.
     void ConfigureScope(std::span<const uint8_t> setup);
+    uint8_t ScopeMask() const { return scopeMask_; }
+    uint16_t ScopeSamples() const { return scopeSamples_; }
+    uint8_t ScopeMode() const { return scopeMode_; }
     // Starts a shot at `now`; false (nothing changes) while one is running. It lasts its
     // samples (at most kScopeMaxSamples, at least one) times the sampling period.
     bool StartShot(Clock::time_point now);
