@@ -10,7 +10,8 @@
 #include "app/program.h"
 #include "device/protocol.h"
 #include "device/report.h"
-#include "panels/later/later_groups.h"
+#include "panels/interface_analog/analog_panel.h"
+#include "panels/pulses/pulse_panel.h"
 
 namespace ulvarin {
 
@@ -21,7 +22,11 @@ void TFormUlvarin::HandleBackgroundMessage(MpxDevice& handle, MpxCommandResponse
     auto item = std::make_shared<BackgroundItem>(CopyBackgroundItem(record, framePixels));
     if (letter == '$') {
         QMetaObject::invokeMethod(
-            this, [this] { later->TakeScopeShot(); }, Qt::AutoConnection);
+            this,
+            [this, item] {
+                pulses->TakeScopeShot(item->parameters, analog->InvertedScopeChannels());
+            },
+            Qt::AutoConnection);
     } else if (item->frameNumber != 0) {
         ReportError(handle, kMessage, "Frame received: ID=0x%04x, t=%05lg sec",
                     static_cast<unsigned>(item->frameNumber), item->time);

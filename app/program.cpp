@@ -18,6 +18,7 @@
 #include "panels/later/later_groups.h"
 #include "panels/messages/message_log.h"
 #include "panels/messages/message_panel.h"
+#include "panels/pulses/pulse_panel.h"
 
 namespace ulvarin {
 
@@ -85,13 +86,14 @@ void TFormUlvarin::BuildPanels() {
     dacPanel = new DacPanel(shared, this);
     basics = new BasicCommands(shared, this);
     analog = new AnalogPanel(shared, this);
+    pulses = new PulsePanel(shared, this);
     messages = new MessagePanel(shared, this);
     WindowParts parts;
     parts.deviceBar = deviceBar;
     parts.configBar = later->configBar;
     parts.imageSide = {image, later->imageFiles};
     parts.chipColumn = {dacPanel, basics, analog};
-    parts.processColumn = {later->processColumn};
+    parts.processColumn = {later->processColumn, pulses};
     parts.messages = messages;
     PlaceParts(this, parts);
     setTabOrder(deviceBar, image);
@@ -100,16 +102,18 @@ void TFormUlvarin::BuildPanels() {
     setTabOrder(dacPanel, basics);
     setTabOrder(basics, analog);
     setTabOrder(analog, later->processColumn);
-    setTabOrder(later->processColumn, messages);
+    setTabOrder(later->processColumn, pulses);
+    setTabOrder(pulses, messages);
 }
 
 // The calls from one group into another.
 void TFormUlvarin::ConnectPanels() {
     connect(dacPanel, &DacPanel::chipMarksWanted, image, &ImagePanel::ShowChipMarks);
     connect(dacPanel, &DacPanel::chipOutlineWanted, image, &ImagePanel::OutlineChip);
-    connect(dacPanel, &DacPanel::chipSelected, later, &LaterGroups::ChipSelected);
+    connect(dacPanel, &DacPanel::chipSelected, pulses, &PulsePanel::ChipSelected);
     connect(basics, &BasicCommands::testerRequested, this, &TFormUlvarin::ShowTester);
-    connect(analog, &AnalogPanel::scopeConfigured, this, [this] { later->pulses.ForgetPulses(); });
+    connect(analog, &AnalogPanel::scopeConfigured, pulses, &PulsePanel::ForgetPulses);
+    pulses->SetScopeChannelSource([this] { return analog->CheckedScopeChannels(); });
     connect(&shared, &WindowShared::interfaceReset, this, [this] { hardwareBoxShown = false; });
 }
 
@@ -186,8 +190,6 @@ void TFormUlvarin::WatchHardware() {
     log.lastReportKind = 0;
 }
 
-// While the monitoring thread is stopped, the timer hands every message the interface sent
-// on its own to the background hook.
 void TFormUlvarin::DrainBackgroundMessages() {
     if (IsMonitorRunning()) return;
     MpxCommandResponse record;

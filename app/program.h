@@ -19,6 +19,7 @@ class DeviceBar;
 class ImagePanel;
 class LaterGroups;
 class MessagePanel;
+class PulsePanel;
 struct BackgroundItem;
 
 class TFormUlvarin : public QMainWindow {
@@ -49,6 +50,9 @@ public:
     // The background hook's body; runs on the draining thread under the device lock. Copies
     // what it needs out of the record and hands it to the GUI thread in order.
     void HandleBackgroundMessage(MpxDevice& handle, MpxCommandResponse& record);
+    // While the monitoring thread is stopped, hands every message the interface sent on its
+    // own to the background hook (the main timer's work, callable at once).
+    void DrainBackgroundMessages();
 
     WindowShared shared;
     DeviceBar* deviceBar = nullptr;
@@ -56,6 +60,7 @@ public:
     DacPanel* dacPanel = nullptr;
     BasicCommands* basics = nullptr;
     AnalogPanel* analog = nullptr;
+    PulsePanel* pulses = nullptr;
     ImagePanel* image = nullptr;
     LaterGroups* later = nullptr;
     QTimer* TimerInit = nullptr;
@@ -72,7 +77,6 @@ private:
     void InstallHooks();
     void RemoveHooks();
     void WatchHardware();
-    void DrainBackgroundMessages();
     void PollProcess();
     void TakeBackgroundFrame(const BackgroundItem& item);
     void ShowTester();

@@ -1,18 +1,25 @@
 #include "app/screenshot.h"
 
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QPixmap>
 #include <QTimer>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <thread>
 
 #include "app/program.h"
 #include "imaging/frame_file.h"
 #include "panels/basic_commands/basic_commands.h"
 #include "panels/image/image_panel.h"
+#include "panels/interface_analog/analog_panel.h"
+#include "panels/messages/message_log.h"
+#include "panels/messages/message_panel.h"
+#include "panels/pulses/pulse_panel.h"
 
 namespace ulvarin {
 namespace {
@@ -43,6 +50,29 @@ void ShowTypicalRange(TFormUlvarin& form) {
     form.image->SetTypedRange(0, std::max(1.0, top));
 }
 
+// Back-side pulses as an operator collects them: bias up, the scope set up as its boxes
+// show, then one scope shot after the other until the spectrum shows its peak. The shots
+// leave no lines in the message list.
+void CollectPulses(TFormUlvarin& form, int shots) {
+    auto* bias = form.findChild<QComboBox*>(QStringLiteral("CombBias"));
+    bias->setEditText(QStringLiteral("100"));
+    form.analog->BttnSetBiasClick();
+    form.analog->ChkbScope0Click();  // the interface samples only once its scope is set up
+    const int32_t start = form.pulses->pulses().PulseCount();
+    for (int i = 0; i < shots && form.shared.IsOpen(); ++i) {
+        form.messages->log()->logEnabled = false;  // the main timer turns it on again
+        form.analog->BttnScopeNowClick();
+        QElapsedTimer clock;
+        clock.start();
+        while (form.pulses->pulses().PulseCount() < start + i + 1 && clock.elapsed() < 200) {
+            std::this_thread::sleep_for(std::chrono::microseconds(300));
+            form.DrainBackgroundMessages();
+        }
+        QCoreApplication::processEvents();  // the main timer goes on reading the ADCs
+    }
+    form.messages->log()->logEnabled = true;
+}
+
 void SaveFrame(TFormUlvarin& form, const QString& folder, int index) {
     QDir().mkpath(folder);
     const QString name = QDir(folder).filePath(QString::asprintf("frame_%04d.txt", index));
@@ -55,7 +85,7 @@ void SaveFrame(TFormUlvarin& form, const QString& folder, int index) {
 }  // namespace
 
 int TakeScreenshot(TFormUlvarin& form, const QString& path, int frames, const QString& framesFolder,
-                   int width, int height, double startSeconds) {
+                   int width, int height, int pulses, double startSeconds) {
     form.resize(width, height);
     form.show();
     if (!WaitForStart(form, startSeconds))
@@ -71,6 +101,7 @@ int TakeScreenshot(TFormUlvarin& form, const QString& path, int frames, const QS
         form.basics->BttnStopClick();
         if (!framesFolder.isEmpty()) SaveFrame(form, framesFolder, i);
     }
+    if (form.shared.IsOpen()) CollectPulses(form, pulses);
     ShowTypicalRange(form);
     // Numbers over the quadrants tell which chip is where.
     if (form.shared.chipCount == 4) form.image->ShowChipMarks(true, true);

@@ -84,7 +84,7 @@ void AnalogPanel::BuildControls() {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     QGroupBox* group = MakeGroup(InterfaceGroup(), this);
-    PaintBoxScope = MakePaintBox(group, "PaintBoxScope", "Monitor of all ADC channels.", 110);
+    PaintBoxScope = MakePaintBox(group, "PaintBoxScope", "Monitor of all ADC channels.", 150);
     group->layout()->addWidget(PaintBoxScope);
     layout->addWidget(group);
 

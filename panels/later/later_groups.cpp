@@ -2,7 +2,6 @@
 
 #include <QComboBox>
 #include <QGroupBox>
-#include <QHBoxLayout>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -10,7 +9,6 @@
 #include "panels/later/later_tables.h"
 #include "panels/shared/control_table.h"
 #include "panels/shared/drop_down_combo.h"
-#include "panels/shared/paint_box.h"
 #include "panels/shared/window_shared.h"
 
 namespace ulvarin {
@@ -39,14 +37,6 @@ LaterGroups::LaterGroups(WindowShared& shared, QWidget* parent) : QObject(parent
     column->setSpacing(6);
     for (const GroupTable& table : {ProcessesGroup(), ScanGroup(), TestsGroup()})
         column->addWidget(Disabled(MakeGroup(table, processColumn)));
-    QGroupBox* pulseGroup = MakeGroup(PulsesGroup(), processColumn);
-    auto* views = new QHBoxLayout;
-    views->setSpacing(4);
-    PaintBoxPulse = MakePaintBox(pulseGroup, "PaintBoxPulse", "Scope screen", 100);
-    views->addWidget(PaintBoxPulse);
-    views->addWidget(MakePaintBox(pulseGroup, "PaintBoxSpectrum", "", 100));
-    static_cast<QVBoxLayout*>(pulseGroup->layout())->insertLayout(0, views);
-    column->addWidget(Disabled(pulseGroup));
     column->addStretch(1);
 
     imageFiles = Disabled(MakeGridPanel(parent, "PanelImageFiles", ImageFileGrid()));
@@ -75,12 +65,6 @@ void LaterGroups::ResetForInterface() {
     for (int i = 0; i < DacCount(shared_.device); ++i)
         scanDac->addItem(QString::fromUtf8(DacName(shared_.device, i)));
     scanDac->setCurrentIndex(shared_.isMxr ? 6 : 8);
-}
-
-void LaterGroups::ChipSelected(int item) {
-    if (!pulses.HistoryHoldsScan()) return;
-    pulses.ShowScanCurve(item);
-    PaintBoxPulse->update();
 }
 
 }  // namespace ulvarin

@@ -6,14 +6,12 @@
 
 #include <QObject>
 
-#include "imaging/pulse_store.h"
 #include "panels/later/later_state.h"
 
 class QWidget;
 
 namespace ulvarin {
 
-class PaintBox;
 class WindowShared;
 
 class LaterGroups : public QObject {
@@ -23,27 +21,19 @@ public:
 
     // "Configuration:" with Save, Load and Terminal.
     QWidget* configBar = nullptr;
-    // Processes, scan, tests, and the pulse view and spectrum, one under the other.
+    // Processes, scan and tests, one under the other.
     QWidget* processColumn = nullptr;
     // Saving, loading and autosaving frames.
     QWidget* imageFiles = nullptr;
 
     AutosaveTemplate autosave;
-    PulseStore pulses;
-    uint32_t scopeMessages = 0;
     ProcessSettings process;
-
-    // A scope shot arrived; it is counted until the pulse view takes shots in.
-    void TakeScopeShot() { ++scopeMessages; }
-    // After a scan, the chip selector chooses the scan curve shown in full colour.
-    void ChipSelected(int item);
 
 private:
     void ShowActionSets();
     void ResetForInterface();
 
     WindowShared& shared_;
-    PaintBox* PaintBoxPulse = nullptr;
 };
 
 }  // namespace ulvarin

@@ -13,7 +13,6 @@ Grid ConfigBarGrid();
 GroupTable ProcessesGroup();
 GroupTable ScanGroup();
 GroupTable TestsGroup();
-GroupTable PulsesGroup();
 Grid ImageFileGrid();
 
 // Names of the built-in process configurations, in list order (the first is blank).

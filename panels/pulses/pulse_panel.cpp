@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <utility>
@@ -120,8 +121,8 @@ void PulsePanel::BuildControls() {
     QGroupBox* group = MakeGroup(PulseGroupTable(), this);
     auto* views = new QHBoxLayout;
     views->setSpacing(4);
-    PaintBoxPulse = MakePaintBox(group, "PaintBoxPulse", "Scope screen", 100);
-    PaintBoxSpectrum = MakePaintBox(group, "PaintBoxSpectrum", "", 100);
+    PaintBoxPulse = MakePaintBox(group, "PaintBoxPulse", "Scope screen", 140);
+    PaintBoxSpectrum = MakePaintBox(group, "PaintBoxSpectrum", "", 140);
     views->addWidget(PaintBoxPulse);
     views->addWidget(PaintBoxSpectrum);
     static_cast<QVBoxLayout*>(group->layout())->insertLayout(0, views, 1);
@@ -326,7 +327,13 @@ void PulsePanel::PaintSpectrum(QPainter& painter, const QRect& area) {
     painter.setPen(Qt::red);
     painter.setBackground(Qt::black);
     painter.setBackgroundMode(Qt::OpaqueMode);
-    for (const PlotLabel& label : plot.labels) DrawLabel(painter, label);
+    // 70 pixels from the right edge, moved left where a long number would be cut off.
+    const QFontMetrics metrics(painter.font());
+    for (PlotLabel label : plot.labels) {
+        const int width = metrics.horizontalAdvance(QString::fromStdString(label.text));
+        label.x = std::min(label.x, area.width() - width - 2);
+        DrawLabel(painter, label);
+    }
 }
 
 }  // namespace ulvarin

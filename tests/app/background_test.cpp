@@ -68,10 +68,10 @@ TEST_F(BackgroundTest, TextIsShownAsItCameEvenWithPercentSigns) {
     EXPECT_EQ(LastLine(), "Message: \"50% done %s %n");
 }
 
-TEST_F(BackgroundTest, ScopeShotsAreCountedAndErasesIgnored) {
+TEST_F(BackgroundTest, ScopeShotsReachThePulseViewAndErasesAreIgnored) {
     SendLetter('$');
     SendLetter('=');
-    EXPECT_EQ(form->later->scopeMessages, 1u);
+    EXPECT_EQ(form->pulses->pulses().PulseCount(), 1);
     EXPECT_EQ(Control<QListWidget>("ListMsg")->count(), 0);
 }
 

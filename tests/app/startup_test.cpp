@@ -61,7 +61,7 @@ TEST_F(WindowTest, WindowCarriesTheInitialStateOfItsStores) {
     EXPECT_EQ(form->shared.dacRecords[3].senseCode, 11);
     EXPECT_EQ(form->shared.dacRecords[3].testPulseWord, 0xFF00FF00u);
     EXPECT_EQ(form->shared.dacRecords[3].dac[8], DacDefaultOf(ChipType::Medipix2, 8));
-    EXPECT_FALSE(form->later->pulses.HistoryIndex()) << "no pulse yet";
+    EXPECT_FALSE(form->pulses->pulses().HistoryIndex()) << "no pulse yet";
     EXPECT_TRUE(form->analog->monitor.channelEnabled[7]);
     EXPECT_FALSE(form->analog->monitor.channelEnabled[8]);
     EXPECT_EQ(form->later->autosave.fileName, "data_0000.txt");
