@@ -8,6 +8,8 @@
 #include <iterator>
 #include <memory>
 
+#include "imaging/file_names.h"
+
 namespace ulvarin {
 namespace {
 
@@ -49,12 +51,8 @@ MaskReadResult ReadAscii(std::FILE* f, uint16_t* words, size_t count) {
 }  // namespace
 
 MaskFormat MaskFormatFor(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    const size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-        return MaskFormat::Ascii;
-    return path.compare(dot, std::string::npos, ".txt") == 0 ? MaskFormat::Ascii
-                                                             : MaskFormat::Binary;
+    const std::string extension = FileExtension(path);
+    return extension.empty() || extension == ".txt" ? MaskFormat::Ascii : MaskFormat::Binary;
 }
 
 uint16_t MaskByteToWord(uint8_t byte, bool wide) {

@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "device/report.h"
+#include "imaging/file_names.h"
 #include "imaging/ordered_writer.h"
 #include "imaging/spectrum.h"
 #include "panels/pulses/pulse_table.h"
@@ -81,14 +82,6 @@ void SimulatePulse(uint8_t channels, std::mt19937& random, PulseRecord& pulse) {
             pulse.Append(c, SimulatedShape(f, j) + kSimulatedBaseLine + noise);
         }
     }
-}
-
-// A file name (its folders not counted) without '.' gets ".txt".
-std::string WithTextExtension(std::string path) {
-    const size_t slash = path.find_last_of('/');
-    const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-    if (path.find('.', nameStart) == std::string::npos) path += ".txt";
-    return path;
 }
 
 void DrawLines(QPainter& painter, const std::vector<PlotLine>& lines) {
@@ -251,7 +244,7 @@ void PulsePanel::ChipSelected(int item) {
 std::optional<std::string> PulsePanel::AskSaveName(const FileRequest& request) {
     const std::optional<std::string> path = shared_.dialogs().SaveFile(request);
     if (!path) return std::nullopt;
-    return WithTextExtension(*path);
+    return WithDefaultExtension(*path, ".txt");
 }
 
 bool PulsePanel::ShowFileResult(TextFileResult result) {
