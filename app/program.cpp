@@ -19,6 +19,7 @@
 #include "panels/messages/message_log.h"
 #include "panels/messages/message_panel.h"
 #include "panels/pulses/pulse_panel.h"
+#include "panels/tests/tests_panel.h"
 
 namespace ulvarin {
 
@@ -86,6 +87,7 @@ void TFormUlvarin::BuildPanels() {
     dacPanel = new DacPanel(shared, this);
     basics = new BasicCommands(shared, this);
     analog = new AnalogPanel(shared, this);
+    tests = new TestsPanel(shared, this);
     pulses = new PulsePanel(shared, this);
     messages = new MessagePanel(shared, this);
     WindowParts parts;
@@ -93,7 +95,7 @@ void TFormUlvarin::BuildPanels() {
     parts.configBar = later->configBar;
     parts.imageSide = {image, later->imageFiles};
     parts.chipColumn = {dacPanel, basics, analog};
-    parts.processColumn = {later->processColumn, pulses};
+    parts.processColumn = {later->processColumn, tests, pulses};
     parts.messages = messages;
     PlaceParts(this, parts);
     setTabOrder(deviceBar, image);
@@ -102,7 +104,8 @@ void TFormUlvarin::BuildPanels() {
     setTabOrder(dacPanel, basics);
     setTabOrder(basics, analog);
     setTabOrder(analog, later->processColumn);
-    setTabOrder(later->processColumn, pulses);
+    setTabOrder(later->processColumn, tests);
+    setTabOrder(tests, pulses);
     setTabOrder(pulses, messages);
 }
 
@@ -112,6 +115,7 @@ void TFormUlvarin::ConnectPanels() {
     connect(dacPanel, &DacPanel::chipOutlineWanted, image, &ImagePanel::OutlineChip);
     connect(dacPanel, &DacPanel::chipSelected, pulses, &PulsePanel::ChipSelected);
     connect(basics, &BasicCommands::testerRequested, this, &TFormUlvarin::ShowTester);
+    connect(tests, &TestsPanel::fixedRangeWanted, image, &ImagePanel::ShowFixedRange);
     connect(analog, &AnalogPanel::scopeConfigured, pulses, &PulsePanel::ForgetPulses);
     pulses->SetScopeChannelSource([this] { return analog->CheckedScopeChannels(); });
     connect(&shared, &WindowShared::interfaceReset, this, [this] { hardwareBoxShown = false; });

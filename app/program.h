@@ -20,6 +20,7 @@ class ImagePanel;
 class LaterGroups;
 class MessagePanel;
 class PulsePanel;
+class TestsPanel;
 struct BackgroundItem;
 
 class TFormUlvarin : public QMainWindow {
@@ -61,6 +62,7 @@ public:
     BasicCommands* basics = nullptr;
     AnalogPanel* analog = nullptr;
     PulsePanel* pulses = nullptr;
+    TestsPanel* tests = nullptr;
     ImagePanel* image = nullptr;
     LaterGroups* later = nullptr;
     QTimer* TimerInit = nullptr;

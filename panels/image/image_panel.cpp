@@ -332,6 +332,16 @@ void ImagePanel::SetTypedRange(double minimum, double maximum) {
     EditRangeEnter();
 }
 
+void ImagePanel::ShowFixedRange(double minimum, double maximum) {
+    if (ChkbRangeAuto->isChecked()) {
+        ChkbRangeAuto->setChecked(false);
+        ChkbRangeAutoClick();
+    }
+    FindControl<QCheckBox>(this, "ChkbInterpolate")->setChecked(false);
+    EditRangeMin->setText(QString::number(minimum, 'g', 12));
+    EditRangeMax->setText(QString::number(maximum, 'g', 12));
+}
+
 void ImagePanel::RangeButtonClick(int button) {
     ReadRangeBoxes();
     const auto values = shared_.frames.result().first(shared_.frames.pixelsInUse());

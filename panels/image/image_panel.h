@@ -50,6 +50,9 @@ public:
     void LabelMedianClick();
     // Types `minimum` and `maximum` into the range boxes and applies them as Enter does.
     void SetTypedRange(double minimum, double maximum);
+    // Unticks Auto and "Interpolate bad" and types the range, for a pattern to be shown as
+    // it was written.
+    void ShowFixedRange(double minimum, double maximum);
 
     // Chip numbers and outlines over the quadrants of a four-chip image.
     void ShowChipMarks(bool numbers, bool outlines);

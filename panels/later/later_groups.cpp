@@ -35,7 +35,7 @@ LaterGroups::LaterGroups(WindowShared& shared, QWidget* parent) : QObject(parent
     auto* column = new QVBoxLayout(processColumn);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(6);
-    for (const GroupTable& table : {ProcessesGroup(), ScanGroup(), TestsGroup()})
+    for (const GroupTable& table : {ProcessesGroup(), ScanGroup()})
         column->addWidget(Disabled(MakeGroup(table, processColumn)));
     column->addStretch(1);
 

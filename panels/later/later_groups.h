@@ -21,7 +21,7 @@ public:
 
     // "Configuration:" with Save, Load and Terminal.
     QWidget* configBar = nullptr;
-    // Processes, scan and tests, one under the other.
+    // Processes and scan, one under the other.
     QWidget* processColumn = nullptr;
     // Saving, loading and autosaving frames.
     QWidget* imageFiles = nullptr;

@@ -203,28 +203,6 @@ GroupTable ScanGroup() {
             }}};
 }
 
-GroupTable TestsGroup() {
-    return {
-        "GroupTests",
-        "Tests",
-        {{
-            {{.kind = K::Button,
-              .name = "BtnGetFirmwareVersion",
-              .text = "Get firmware ver.",
-              .hint = "Gets USB interface firmware version"},
-             {.kind = K::Button,
-              .name = "BttnWatchDogTst",
-              .text = "Watchdog test",
-              .hint = "Causes deadlock in interface. Watchdog action should follow."},
-             {.kind = K::Button,
-              .name = "BttnTestMask",
-              .text = "Test mask && read",
-              .hint = "Sends test patern to Medipix pixel cfg and makes its verification."}},
-            {{.kind = K::Button, .name = "BttnMXRID", .text = "MXR ID test"},
-             {.kind = K::Button, .name = "BttnTestI2C", .text = "Test I2C bus", .enabled = false}},
-        }}};
-}
-
 Grid ImageFileGrid() {
     return {
         {{.kind = K::Button,

@@ -12,7 +12,6 @@ namespace ulvarin {
 Grid ConfigBarGrid();
 GroupTable ProcessesGroup();
 GroupTable ScanGroup();
-GroupTable TestsGroup();
 Grid ImageFileGrid();
 
 // Names of the built-in process configurations, in list order (the first is blank).
