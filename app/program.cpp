@@ -19,6 +19,7 @@
 #include "panels/messages/message_log.h"
 #include "panels/messages/message_panel.h"
 #include "panels/pulses/pulse_panel.h"
+#include "panels/scan/scan_panel.h"
 #include "panels/tests/tests_panel.h"
 
 namespace ulvarin {
@@ -87,6 +88,7 @@ void TFormUlvarin::BuildPanels() {
     dacPanel = new DacPanel(shared, this);
     basics = new BasicCommands(shared, this);
     analog = new AnalogPanel(shared, this);
+    scan = new ScanPanel(shared, this);
     tests = new TestsPanel(shared, this);
     pulses = new PulsePanel(shared, this);
     messages = new MessagePanel(shared, this);
@@ -95,7 +97,7 @@ void TFormUlvarin::BuildPanels() {
     parts.configBar = later->configBar;
     parts.imageSide = {image, later->imageFiles};
     parts.chipColumn = {dacPanel, basics, analog};
-    parts.processColumn = {later->processColumn, tests, pulses};
+    parts.processColumn = {later->processColumn, scan, tests, pulses};
     parts.messages = messages;
     PlaceParts(this, parts);
     setTabOrder(deviceBar, image);
@@ -104,7 +106,8 @@ void TFormUlvarin::BuildPanels() {
     setTabOrder(dacPanel, basics);
     setTabOrder(basics, analog);
     setTabOrder(analog, later->processColumn);
-    setTabOrder(later->processColumn, tests);
+    setTabOrder(later->processColumn, scan);
+    setTabOrder(scan, tests);
     setTabOrder(tests, pulses);
     setTabOrder(pulses, messages);
 }
@@ -119,6 +122,31 @@ void TFormUlvarin::ConnectPanels() {
     connect(analog, &AnalogPanel::scopeConfigured, pulses, &PulsePanel::ForgetPulses);
     pulses->SetScopeChannelSource([this] { return analog->CheckedScopeChannels(); });
     connect(&shared, &WindowShared::interfaceReset, this, [this] { hardwareBoxShown = false; });
+    ConnectScan();
+}
+
+// A scan steps a DAC through the DAC panel's records, sums each step's frames in the image,
+// runs a process per step and draws its curves in the pulse view; the groups that could
+// disturb it are disabled while it runs.
+void TFormUlvarin::ConnectScan() {
+    scan->SetQueries({
+        .processRunning = [] { return false; },
+        .chipItem = [this] { return dacPanel->ChipItem(); },
+        .integrating = [this] { return image->Integrating(); },
+        .imageMedian = [this] { return image->MedianNow(); },
+        .imageAverage = [this] { return image->CurrentStatistics().average; },
+    });
+    connect(scan, &ScanPanel::dacShown, dacPanel, &DacPanel::ShowDac);
+    connect(scan, &ScanPanel::dacRecordsChanged, dacPanel, &DacPanel::ComboDACSelect);
+    connect(scan, &ScanPanel::curvesBegun, pulses, &PulsePanel::BeginScanCurves);
+    connect(scan, &ScanPanel::pointMeasured, pulses, &PulsePanel::AppendScanPoint);
+    connect(scan, &ScanPanel::integrationWanted, image, &ImagePanel::SetIntegrating);
+    connect(scan, &ScanPanel::freshSumWanted, image, &ImagePanel::StartFreshSum);
+    connect(scan, &ScanPanel::activeChanged, this, [this](bool active) {
+        for (QWidget* group : {static_cast<QWidget*>(basics), static_cast<QWidget*>(dacPanel),
+                               static_cast<QWidget*>(tests)})
+            group->setEnabled(!active);
+    });
 }
 
 void TFormUlvarin::InstallHooks() {

@@ -20,6 +20,7 @@ class ImagePanel;
 class LaterGroups;
 class MessagePanel;
 class PulsePanel;
+class ScanPanel;
 class TestsPanel;
 struct BackgroundItem;
 
@@ -63,6 +64,7 @@ public:
     AnalogPanel* analog = nullptr;
     PulsePanel* pulses = nullptr;
     TestsPanel* tests = nullptr;
+    ScanPanel* scan = nullptr;
     ImagePanel* image = nullptr;
     LaterGroups* later = nullptr;
     QTimer* TimerInit = nullptr;
@@ -76,6 +78,7 @@ protected:
 private:
     void BuildPanels();
     void ConnectPanels();
+    void ConnectScan();
     void InstallHooks();
     void RemoveHooks();
     void WatchHardware();

@@ -155,6 +155,15 @@ std::span<ChipDacRecord> DacPanel::SelectedDacRecords() {
     return shared_.ChipRecords();
 }
 
+void DacPanel::ShowDac(int index) {
+    ComboDAC->setCurrentIndex(index);
+    ComboDACSelect();
+}
+
+int DacPanel::ChipItem() const {
+    return std::max(0, ComboChip->currentIndex());
+}
+
 void DacPanel::ComboDACSelect() {
     const int d = ShownDacIndex(ComboDAC->currentIndex());
     UpDownDACValue->SetMaximum(DacMaxValue(shared_.device, d));

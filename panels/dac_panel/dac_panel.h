@@ -45,6 +45,10 @@ public:
     void BttnSetDACsClick();
     // Shows chip 1's value of the selected DAC (after the records changed as a whole).
     void ShowSelectedDac();
+    // Selects DAC `index` and shows its value (a scan shows the DAC it scans).
+    void ShowDac(int index);
+    // The chip selector's item: 0 for all chips, k for chip k.
+    int ChipItem() const;
 
 signals:
     // Chip numbers and outlines over the image: shown while the chip list is open.

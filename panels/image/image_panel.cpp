@@ -283,10 +283,37 @@ void ImagePanel::ShowStatistics() {
     LabelMedian->setStyleSheet(kMedianStyle);
 }
 
-void ImagePanel::LabelMedianClick() {
+double ImagePanel::LabelMedianClick() {
     const double median = MedianOf(shared_.frames.result().first(shared_.frames.pixelsInUse()));
     LabelMedian->setText(QString::fromStdString(FormatMedianLabel(median)));
     LabelMedian->setStyleSheet(QString());
+    return median;
+}
+
+const ImageStatistics& ImagePanel::CurrentStatistics() {
+    RecomputeImageIfFlagged();
+    return shown_.statistics;
+}
+
+double ImagePanel::MedianNow() {
+    RecomputeImageIfFlagged();
+    return LabelMedianClick();
+}
+
+void ImagePanel::SetIntegrating(bool on) {
+    if (ChkbSum->isChecked() == on) return;
+    ChkbSum->setChecked(on);
+    ChkbSumClick();
+}
+
+bool ImagePanel::Integrating() const {
+    return ChkbSum->isChecked();
+}
+
+void ImagePanel::StartFreshSum() {
+    ChkbSum->setChecked(true);
+    shared_.frames.SetIntegrating(true);
+    RequestImageRedraw();
 }
 
 void ImagePanel::PaintHistogram(QPainter& painter, const QRect& area) {

@@ -46,13 +46,23 @@ public:
     void EditRangeEnter();
     // A range button (RangeButton as int): changes the limits, switches Auto off, redraws.
     void RangeButtonClick(int button);
-    // Computes the median of the view (masked pixels included) into its label.
-    void LabelMedianClick();
+    // Computes the median of the view (masked pixels included) into its label; returns it.
+    double LabelMedianClick();
     // Types `minimum` and `maximum` into the range boxes and applies them as Enter does.
     void SetTypedRange(double minimum, double maximum);
     // Unticks Auto and "Interpolate bad" and types the range, for a pattern to be shown as
     // it was written.
     void ShowFixedRange(double minimum, double maximum);
+
+    // For a scan step: the statistics of the view as it is now (recomputed first when
+    // flagged), and its median as the median label shows it.
+    const ImageStatistics& CurrentStatistics();
+    double MedianNow();
+    // "Integrate pics" set as the operator would set it (its handler runs on a change).
+    void SetIntegrating(bool on);
+    bool Integrating() const;
+    // A fresh sum: "Integrate pics" ticked, the sum and its time at 0, the view redrawn.
+    void StartFreshSum();
 
     // Chip numbers and outlines over the quadrants of a four-chip image.
     void ShowChipMarks(bool numbers, bool outlines);

@@ -5,7 +5,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "device/chip_commands.h"
 #include "panels/later/later_tables.h"
 #include "panels/shared/control_table.h"
 #include "panels/shared/drop_down_combo.h"
@@ -35,8 +34,7 @@ LaterGroups::LaterGroups(WindowShared& shared, QWidget* parent) : QObject(parent
     auto* column = new QVBoxLayout(processColumn);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(6);
-    for (const GroupTable& table : {ProcessesGroup(), ScanGroup()})
-        column->addWidget(Disabled(MakeGroup(table, processColumn)));
+    column->addWidget(Disabled(MakeGroup(ProcessesGroup(), processColumn)));
     column->addStretch(1);
 
     imageFiles = Disabled(MakeGridPanel(parent, "PanelImageFiles", ImageFileGrid()));
@@ -60,11 +58,6 @@ void LaterGroups::ShowActionSets() {
 
 void LaterGroups::ResetForInterface() {
     autosave.lastFileNumber = 0;
-    auto* scanDac = FindControl<QComboBox>(processColumn, "CombScanDAC");
-    scanDac->clear();
-    for (int i = 0; i < DacCount(shared_.device); ++i)
-        scanDac->addItem(QString::fromUtf8(DacName(shared_.device, i)));
-    scanDac->setCurrentIndex(shared_.isMxr ? 6 : 8);
 }
 
 }  // namespace ulvarin

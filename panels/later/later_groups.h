@@ -21,7 +21,7 @@ public:
 
     // "Configuration:" with Save, Load and Terminal.
     QWidget* configBar = nullptr;
-    // Processes and scan, one under the other.
+    // The processes group.
     QWidget* processColumn = nullptr;
     // Saving, loading and autosaving frames.
     QWidget* imageFiles = nullptr;

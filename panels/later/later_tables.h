@@ -11,7 +11,6 @@ namespace ulvarin {
 
 Grid ConfigBarGrid();
 GroupTable ProcessesGroup();
-GroupTable ScanGroup();
 Grid ImageFileGrid();
 
 // Names of the built-in process configurations, in list order (the first is blank).

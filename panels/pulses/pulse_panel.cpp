@@ -166,6 +166,17 @@ void PulsePanel::ConnectControls() {
         [this](QPainter& painter, const QRect& area) { PaintSpectrum(painter, area); });
 }
 
+void PulsePanel::BeginScanCurves(int shownSlot, double start, double step) {
+    pulses_.BeginScan(shownSlot);
+    scanAxis = {start, step};
+    PaintBoxPulse->update();
+}
+
+void PulsePanel::AppendScanPoint(const ScanPoint& point) {
+    RecordScanPoint(pulses_, point);
+    PaintBoxPulse->update();
+}
+
 void PulsePanel::SetScopeChannelSource(std::function<uint8_t()> source) {
     scopeChannels_ = std::move(source);
 }

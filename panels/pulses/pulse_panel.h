@@ -17,6 +17,7 @@
 #include "imaging/pulse_files.h"
 #include "imaging/pulse_plot.h"
 #include "imaging/pulse_store.h"
+#include "process/dac_scan.h"
 
 class QCheckBox;
 class QLabel;
@@ -61,6 +62,11 @@ public:
     void ForgetPulses();
     // While the history holds scan curves: shows and saves slot `item`.
     void ChipSelected(int item);
+    // A DAC scan takes the history over: emptied, record `shownSlot` shown, sample k standing
+    // at DAC value start + k * step.
+    void BeginScanCurves(int shownSlot, double start, double step);
+    // Appends one scan step's results to the curves.
+    void AppendScanPoint(const ScanPoint& point);
     // The scope channels ticked in the interface group (bit i: ChkbScope<i>), asked by
     // "Simul.". Until one is set, only channel 1 (the back-side pulse) counts as ticked.
     void SetScopeChannelSource(std::function<uint8_t()> source);

@@ -26,6 +26,7 @@
 #include "panels/messages/message_log.h"
 #include "panels/messages/message_panel.h"
 #include "panels/pulses/pulse_panel.h"
+#include "panels/scan/scan_panel.h"
 #include "panels/tests/tests_panel.h"
 #include "panels/shared/drop_down_combo.h"
 #include "panels/shared/paint_box.h"

@@ -1,0 +1,10 @@
+// The "Scan" group as control tables: names, captions, hints, items and initial state.
+#pragma once
+
+#include "panels/shared/control_table.h"
+
+namespace ulvarin {
+
+GroupTable ScanGroupTable();
+
+}  // namespace ulvarin
