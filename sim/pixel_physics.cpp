@@ -32,14 +32,6 @@ double Efficiency(const FrontEnd& frontEnd) {
     return 0.3 + 0.7 * std::min(1.0, frontEnd.biasVolts / kDepletionVolts);
 }
 
-// Share of the photon field's hits that a threshold `aboveLine` units below the photon
-// line lets through: most photons in a line, the rest spread evenly below it.
-double SignalFraction(double aboveLine, const PixelPhysics::Scale& scale) {
-    const double line = 0.7 * NormalCdf(aboveLine / scale.lineWidth);
-    const double continuum = 0.3 * std::clamp(aboveLine / scale.photonLine, 0.0, 1.0);
-    return line + continuum;
-}
-
 // Time-over-threshold clock ticks of one test pulse at 10 MHz.
 constexpr double kTestPulseTicks = 100.0;
 // Seconds of time over threshold per threshold unit of deposited charge.
@@ -73,8 +65,12 @@ double ThresholdUnits(ChipFamily family, const ChipDacs& dacs) {
 }
 
 PixelPhysics::Scale PixelPhysics::ScaleOf(ChipFamily family) {
-    if (family == ChipFamily::kMedipix2) return {40, 2, 4, 225, 8};
-    return {150, 4, 10, 600, 25};
+    if (family == ChipFamily::kMedipix2) return {170, 4, 240, 2, 3};
+    return {170, 5, 520, 4, 6};
+}
+
+DacPoint PixelPhysics::ThresholdScanMidpoint(ChipFamily family) {
+    return {ThresholdDacsOf(family).fine, ScaleOf(family).photonLine};
 }
 
 PixelPhysics::PixelPhysics(ChipFamily family, int chipCount, uint64_t seed)
@@ -100,23 +96,30 @@ PixelPhysics::PixelPhysics(ChipFamily family, int chipCount, uint64_t seed)
     }
 }
 
+const PixelPhysics::Pixel& PixelPhysics::PixelAt(int chipIndex, int pixel) const {
+    return pixels_[static_cast<size_t>(chipIndex)][static_cast<size_t>(pixel)];
+}
+
+double PixelPhysics::PixelThreshold(const ChipState& chip, int chipIndex, int pixel) const {
+    return ThresholdUnits(family_, chip.dacs) + PixelAt(chipIndex, pixel).offset;
+}
+
 double PixelPhysics::PixelHitRate(const ChipState& chip, const FrontEnd& frontEnd,
                                   int chipIndex, int pixel) const {
-    const Pixel& px = pixels_[static_cast<size_t>(chipIndex)][static_cast<size_t>(pixel)];
-    const double threshold = ThresholdUnits(family_, chip.dacs) - px.offset;
+    const Pixel& px = PixelAt(chipIndex, pixel);
+    const double threshold = PixelThreshold(chip, chipIndex, pixel);
     const double noise =
-        kNoiseRate * NormalCdf((scale_.noiseEdge - threshold) / scale_.noiseWidth) + px.hotRate;
+        kNoiseRate * NormalCdf((threshold - scale_.noiseEdge) / scale_.noiseWidth) + px.hotRate;
     if (!frontEnd.positivePolarity) return noise;
-    const double photons = light_.Level() * light_.Relative(chipIndex, pixel) * px.gain *
-                           Efficiency(frontEnd);
-    return noise + photons * SignalFraction(scale_.photonLine - threshold, scale_);
+    const double photons =
+        light_.Level() * light_.Relative(chipIndex, pixel) * px.gain * Efficiency(frontEnd);
+    return noise + photons * NormalCdf((threshold - scale_.photonLine) / scale_.lineWidth);
 }
 
 double PixelPhysics::TicksPerHit(const ChipState& chip, const FrontEnd& frontEnd,
                                  int chipIndex, int pixel) const {
-    const Pixel& px = pixels_[static_cast<size_t>(chipIndex)][static_cast<size_t>(pixel)];
-    const double threshold = ThresholdUnits(family_, chip.dacs) - px.offset;
-    const double charge = std::max(1.0, scale_.photonLine - threshold);
+    // Charge left above the threshold by a photon.
+    const double charge = std::max(1.0, PixelThreshold(chip, chipIndex, pixel) - scale_.photonLine);
     return std::max(1.0, ClockHz(frontEnd) * kTotSecondsPerUnit * charge);
 }
 

@@ -1,7 +1,10 @@
-// How the emulated pixels count. Each pixel sees the illumination through its own gain and
-// a fixed threshold offset (Gaussian over the matrix), so a threshold scan gives every pixel
-// an S-curve around the photon energy and, at very low thresholds, a noise edge where it
-// counts its own noise. Counts are worked out lazily for a whole exposure: the emulator
+// How the emulated pixels count. The threshold DACs count down in energy: raising them
+// lowers the charge a hit must leave to be counted. The emulated source is monochromatic,
+// so a threshold scan gives every pixel an S-curve: nothing while the threshold lies above
+// the photon energy, every photon once it lies below, half at the photon line. Each pixel
+// sees the illumination through its own gain and a fixed threshold offset (Gaussian over
+// the matrix), which moves its S-curve; thresholds set far towards the noise make pixels
+// count their own noise. Counts are worked out lazily for a whole exposure: the emulator
 // calls Expose with the time the shutter was open.
 #pragma once
 
@@ -38,20 +41,33 @@ struct FrontEnd {
 };
 
 // Threshold in the family's threshold units: Medipix2 "Thl"; MXR and Timepix
-// "Thl Fine" + 100 per step of "Thl Coarse" away from 7.
+// "Thl Fine" + 100 per step of "Thl Coarse" away from 7. Higher units, lower energy.
 double ThresholdUnits(ChipFamily family, const ChipDacs& dacs);
+
+// A value of the DAC a threshold scan steps.
+struct DacPoint {
+    int dac;  // index in the chip's DAC record
+    double value;
+};
 
 class PixelPhysics {
 public:
     // Where the energy scale sits, in threshold units.
     struct Scale {
-        double noiseEdge;    // thresholds below this make a pixel count its noise
+        double photonLine;  // a pixel without offset counts half the photons here
+        double lineWidth;   // spread of the photons' deposits
+        double noiseEdge;   // thresholds above this make a pixel count its noise
         double noiseWidth;
         double offsetSigma;  // spread of the pixels' threshold offsets
-        double photonLine;   // most photons deposit this much
-        double lineWidth;
     };
     static Scale ScaleOf(ChipFamily family);
+
+    // Where a scan of the family's threshold DAC (Medipix2 "Thl"; MXR and Timepix
+    // "Thl Fine", with "Thl Coarse" at its default 7) under steady light brings the median
+    // pixel of a chip to half the count it reaches with the threshold well below the photon
+    // energy: 170 for every family. Counts fall to nothing some 20 below it and reach the
+    // full count some 20 above it; the defaults of the threshold DACs lie well above it.
+    static DacPoint ThresholdScanMidpoint(ChipFamily family);
 
     // Noise hits per second of a pixel whose threshold is deep in its noise.
     static constexpr double kNoiseRate = 1e5;
@@ -74,9 +90,9 @@ public:
 private:
     // Fixed properties of one pixel.
     struct Pixel {
-        float offset;  // threshold offset, threshold units
-        float gain;    // 0 for a pixel without sensor contact
-        float hotRate; // extra noise hits per second of a few noisy pixels
+        float offset;   // threshold offset, threshold units (higher: lower energy)
+        float gain;     // 0 for a pixel without sensor contact
+        float hotRate;  // extra noise hits per second of a few noisy pixels
     };
     // What one exposure needs per pixel.
     struct Rates {
@@ -86,6 +102,9 @@ private:
     };
 
     void Refresh(std::span<ChipState> chips, const FrontEnd& frontEnd);
+    const Pixel& PixelAt(int chipIndex, int pixel) const;
+    // The pixel's threshold in threshold units, its offset included.
+    double PixelThreshold(const ChipState& chip, int chipIndex, int pixel) const;
     double PixelHitRate(const ChipState& chip, const FrontEnd& frontEnd, int chipIndex,
                         int pixel) const;
     double TicksPerHit(const ChipState& chip, const FrontEnd& frontEnd, int chipIndex,

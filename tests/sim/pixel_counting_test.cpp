@@ -85,8 +85,11 @@ TEST(PixelCounting, MaskedPixelsStaySilentInEveryFamily) {
         SCOPED_TRACE(std::string(FamilyName(family)));
         TimedInterface t(family, 2);
         Uniform(t);
-        // Below the noise edge every unmasked pixel counts, whatever the light.
-        t.SetAllDacs([&](ChipDacRecord& r) { r.dac[ThresholdDacsOf(family).fine] = 0; });
+        // With the threshold deep in the noise every unmasked pixel counts, whatever the light.
+        const int fine = ThresholdDacsOf(family).fine;
+        t.SetAllDacs([&](ChipDacRecord& r) {
+            r.dac[fine] = DacMaxValueOf(TimedInterface::TypeOf(family), fine);
+        });
         const std::vector<int> masked = {0, 255, 300, 65535, 65536 + 12345};
         t.SetMatrix(Words(2, PixelBitsOf(family).mask, masked));
         Expose(t, 0.5);
@@ -131,35 +134,53 @@ TEST(PixelCounting, TestPulseWordEnablesColumnGroupsOnMxrAndTimepix) {
     for (int column : {8, 100, 247}) EXPECT_EQ(frame[static_cast<size_t>(column)], 0);
 }
 
-// Mean count of a 50 ms exposure at each threshold in `thresholds`.
-std::vector<double> ThresholdScan(TimedInterface& t, const std::vector<int>& thresholds) {
-    std::vector<double> means;
-    const int dac = ThresholdDacsOf(t.e.Family()).fine;
-    for (int threshold : thresholds) {
-        t.SetAllDacs([&](ChipDacRecord& r) { r.dac[dac] = static_cast<uint16_t>(threshold); });
-        Expose(t, 0.05);
-        means.push_back(t.MeanCount());
+// Median count of chip 0 after a 0.1 s exposure at each value of DAC `dac`.
+std::vector<double> MedianScan(TimedInterface& t, int dac, const std::vector<int>& values) {
+    std::vector<double> medians;
+    for (int value : values) {
+        t.SetAllDacs([&](ChipDacRecord& r) { r.dac[dac] = static_cast<uint16_t>(value); });
+        Expose(t, 0.1);
+        std::vector<uint16_t> counts = t.e.Chip(0).counts;
+        std::nth_element(counts.begin(), counts.begin() + kChipPixels / 2, counts.end());
+        medians.push_back(counts[kChipPixels / 2]);
     }
-    return means;
+    return medians;
 }
 
+// The scan a user runs by default (140 to 200 on "Thl", or "Thl Fine" with "Thl Coarse" at
+// 7) goes from nothing to every photon, half of them at the documented midpoint; the
+// default threshold counts every photon; the top of the DAC's range counts noise.
 TEST(PixelCounting, ThresholdScanShowsTheNoiseEdgeAndAnSCurve) {
-    for (auto [family, low, thresholds] :
-         {std::tuple{ChipFamily::kMedipix2, 10, std::vector<int>{80, 150, 200, 215, 225, 235, 250}},
-          std::tuple{ChipFamily::kTimepix, 60, std::vector<int>{250, 400, 520, 580, 600, 620, 700}}}) {
+    for (ChipFamily family : {ChipFamily::kMedipix2, ChipFamily::kMxr, ChipFamily::kTimepix}) {
         SCOPED_TRACE(std::string(FamilyName(family)));
         TimedInterface t(family);
         Uniform(t);
         if (family == ChipFamily::kTimepix)
             t.SetMatrix(std::vector<uint16_t>(kChipPixels, 0x3FFF & ~0x0240));  // counting mode
-        const double noise = ThresholdScan(t, {low})[0];
-        const auto means = ThresholdScan(t, thresholds);
-        EXPECT_GT(noise, 20 * means.front()) << "a threshold in the noise counts the noise";
-        for (size_t i = 1; i < means.size(); ++i)
-            EXPECT_LE(means[i], means[i - 1] * 1.01) << "threshold " << thresholds[i];
-        // The steep part of the S-curve around the photon line, then almost nothing.
-        EXPECT_GT(means[2], 1.8 * means[4]);
-        EXPECT_LT(means.back(), 0.02 * means.front());
+        const ChipType type = TimedInterface::TypeOf(family);
+        const DacPoint mid = PixelPhysics::ThresholdScanMidpoint(family);
+        EXPECT_STREQ(DacNameOf(type, mid.dac),
+                     family == ChipFamily::kMedipix2 ? "Thl" : "Thl Fine");
+
+        std::vector<int> values;
+        for (int v = 140; v <= 200; v += 2) values.push_back(v);
+        const auto medians = MedianScan(t, mid.dac, values);
+        const double full = medians.back();
+        EXPECT_GT(full, 30);
+        EXPECT_EQ(medians.front(), 0);
+        double crossing = 0;
+        for (size_t i = 1; i < medians.size(); ++i) {
+            EXPECT_GE(medians[i], medians[i - 1] - 1) << "at " << values[i];
+            if (medians[i - 1] < full / 2 && medians[i] >= full / 2)
+                crossing =
+                    values[i - 1] + 2 * (full / 2 - medians[i - 1]) / (medians[i] - medians[i - 1]);
+        }
+        EXPECT_NEAR(crossing, mid.value, 1.5);
+
+        const double atDefault = MedianScan(t, mid.dac, {DacDefaultOf(type, mid.dac)})[0];
+        EXPECT_NEAR(atDefault / full, 1.0, 0.1);
+        const double noise = MedianScan(t, mid.dac, {DacMaxValueOf(type, mid.dac)})[0];
+        EXPECT_GT(noise, 20 * full);
     }
 }
 
