@@ -59,10 +59,14 @@ struct CommandHandlers::Chips {
         e.physics_.Invalidate();
     }
 
-    // Pulses (16 bits), then a byte passed to the pulse generator; the frame follows.
+    // Pulses (16 bits), then a byte passed to the pulse generator. The run starts on
+    // erased counters, so its frame holds the pulses alone; the counters gate only the
+    // pulses, so light on the sensor adds nothing, and the frame's exposure is 0. The
+    // counters are cleared again after the readout like after every measurement.
     static void TestPulsesRead(Iface& e, const Cmd& c) {
         std::copy_n(c.params.begin(), 3, e.state_.testPulses.begin());
         const int pulses = c.params[0] | c.params[1] << 8;
+        e.ClearCounters(c.now);
         e.physics_.TestPulses(e.chips_, e.CurrentFrontEnd(), pulses);
         e.AnswerFrame(c);
     }
@@ -97,13 +101,13 @@ struct CommandHandlers::Chips {
     // configuration stay. "R" also restores the default CMOS settings.
     static void ResetChips(Iface& e, const Cmd& c) {
         e.CloseShutterAt(c.now);
-        e.ClearCounters();
+        e.ClearCounters(c.now);
         if (c.letter() == 'R') e.state_.cmos = 0;
         Acknowledge(e, c);
     }
 
     static void Erase(Iface& e, const Cmd& c) {
-        e.ClearCounters();
+        e.ClearCounters(c.now);
         Acknowledge(e, c);
     }
 

@@ -58,7 +58,6 @@ struct CommandHandlers::Link {
         e.state_ = InterfaceState{};
         e.analog_.Reset();
         e.engine_.Reset();
-        e.startedAt_ = online;
         std::string line;
         for (int i = 0; i < restarts; ++i) line += "!Unit is on line. ";
         line += ChipReport(e);

@@ -30,8 +30,7 @@ EmulatedInterface::EmulatedInterface(InterfaceConfig config, Clock::time_point n
     : config_(std::move(config)),
       physics_(config_.family, std::clamp(config_.chipCount, 1, kMaxChips), SeedOf(config_)),
       analog_(SeedOf(config_) + 1),
-      engine_(*this),
-      startedAt_(now) {
+      engine_(*this) {
     if (!IsValid(config_)) throw std::invalid_argument("invalid emulated interface configuration");
     for (int i = static_cast<int>(config_.chipIds.size()); i < config_.chipCount; ++i)
         config_.chipIds.push_back(DefaultChipId(config_.family, i));
@@ -156,7 +155,7 @@ std::vector<uint8_t> EmulatedInterface::FrameResponse(uint8_t letter, Clock::tim
     std::vector<uint8_t> bytes;
     bytes.reserve(1 + 6 + FrameStreamBytes(ChipCount(), Wide()) + 3);
     bytes.push_back(letter);
-    const uint64_t ticks = TimeCounter(at);
+    const uint64_t ticks = ToTicks(exposure_);
     for (int i = 0; i < 6; ++i) bytes.push_back(static_cast<uint8_t>(ticks >> (8 * i)));
     std::vector<std::span<const uint16_t>> counts;
     for (const ChipState& chip : chips_) counts.emplace_back(chip.counts);
@@ -167,7 +166,7 @@ std::vector<uint8_t> EmulatedInterface::FrameResponse(uint8_t letter, Clock::tim
 
 void EmulatedInterface::AnswerFrame(const Command& command) {
     Send(FrameResponse(command.letter(), command.now), command.now);
-    if (command.letter() != 'm') ClearCounters();
+    if (command.letter() != 'm') ClearCounters(command.now);
 }
 
 void EmulatedInterface::SendBackground(std::vector<uint8_t> item, Clock::time_point at) {
@@ -181,10 +180,6 @@ void EmulatedInterface::SendError(std::string_view text, Clock::time_point at) {
     bytes.insert(bytes.end(), text.begin(), text.end());
     bytes.push_back('\r');
     Send(std::move(bytes), at);
-}
-
-uint64_t EmulatedInterface::TimeCounter(Clock::time_point now) const {
-    return ToTicks(now - startedAt_);
 }
 
 void EmulatedInterface::GoDeaf(Clock::time_point until) {
@@ -212,6 +207,7 @@ void EmulatedInterface::SettleCounts(Clock::time_point now) {
     if (!state_.shutterOpen || now <= countedUntil_) return;
     const double seconds = std::chrono::duration<double>(now - countedUntil_).count();
     physics_.Expose(chips_, CurrentFrontEnd(), seconds);
+    exposure_ += now - countedUntil_;
     countedUntil_ = now;
 }
 
@@ -229,8 +225,11 @@ void EmulatedInterface::CloseShutterAt(Clock::time_point now) {
     state_.shutterClosedAt = now;
 }
 
-void EmulatedInterface::ClearCounters() {
+// What an open shutter let in before `at` is dropped with the counts.
+void EmulatedInterface::ClearCounters(Clock::time_point at) {
     for (ChipState& chip : chips_) std::fill(chip.counts.begin(), chip.counts.end(), 0);
+    exposure_ = {};
+    if (state_.shutterOpen) countedUntil_ = std::max(countedUntil_, at);
 }
 
 void EmulatedInterface::FinishScopeShot(Clock::time_point at) {
@@ -244,7 +243,14 @@ void EmulatedInterface::FinishScopeShot(Clock::time_point at) {
 void EmulatedInterface::CloseShutterAndSendFrame(Clock::time_point at) {
     CloseShutterAt(at);
     SendBackground(FrameResponse('m', at), at);
-    ClearCounters();
+    ClearCounters(at);
+}
+
+void EmulatedInterface::PeriodicErase(Clock::time_point at) {
+    ClearCounters(at);
+    std::vector<uint8_t> item{'='};
+    AppendOk(item);
+    SendBackground(std::move(item), at);
 }
 
 // Actions 1 and 2 run the interface's stored command letters. Only commands without

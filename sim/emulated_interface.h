@@ -106,9 +106,10 @@ private:
     // The command's letter, `text`, CR, then "OK\r".
     void AnswerText(const Command& command, std::string_view text);
     // The command's letter, the time counter, a frame of the chips' counts, then "OK\r".
-    // A plain read ("m") shifts the counters back in as it reads them; the commands and
-    // actions that end a measurement clear them after the readout, so that every frame of
-    // a process holds its own exposure.
+    // The time counter is the frame's exposure: how long the shutter was open while the
+    // counters counted what the frame holds. A plain read ("m") shifts the counters back in
+    // as it reads them; the commands and actions that end a measurement clear them after
+    // the readout, so that every frame of a process holds its own exposure.
     void AnswerFrame(const Command& command);
     std::vector<uint8_t> FrameResponse(uint8_t letter, Clock::time_point at);
     // A background block holding one item.
@@ -116,8 +117,6 @@ private:
     // An error message: "!", `text`, CR.
     void SendError(std::string_view text, Clock::time_point at);
 
-    // The 48-bit, 20 MHz time counter at `now`, counted from the last start.
-    uint64_t TimeCounter(Clock::time_point now) const;
     // Input is lost until `until` (restart, watchdog test).
     void GoDeaf(Clock::time_point until);
 
@@ -127,12 +126,16 @@ private:
     void SettleCounts(Clock::time_point now);
     void OpenShutterAt(Clock::time_point now);
     void CloseShutterAt(Clock::time_point now);
-    void ClearCounters();
+    // Zeroes the counters and their exposure at `at`.
+    void ClearCounters(Clock::time_point at);
     void FinishScopeShot(Clock::time_point at);
 
     // ProcessActions: what the process engine's actions do here.
     void CloseShutterAndSendFrame(Clock::time_point at) override;
     void OpenShutter(Clock::time_point at) override { OpenShutterAt(at); }
+    void CloseShutter(Clock::time_point at) override { CloseShutterAt(at); }
+    void EraseCounters(Clock::time_point at) override { ClearCounters(at); }
+    void PeriodicErase(Clock::time_point at) override;
     void TriggerScope(Clock::time_point at) override { analog_.StartShot(at); }
     void RunActionCommand(int which, Clock::time_point at) override;
 
@@ -143,9 +146,9 @@ private:
     AnalogSide analog_;
     ProcessEngine engine_;
     OutputQueue output_;
-    Clock::time_point startedAt_;
     Clock::time_point deafUntil_{};
     Clock::time_point countedUntil_{};  // the open shutter's counts are in up to here
+    Clock::duration exposure_{};        // shutter time the counters hold, up to countedUntil_
     bool silent_ = false;               // an action command runs: its answer is not sent
     std::vector<uint8_t> pending_;      // letter and parameters received so far
     const CommandDescr* pendingCommand_ = nullptr;

@@ -1,5 +1,6 @@
 // The process group: setup, start, stop and state of the frame counter, the period and
-// interval timers, the trigger and the event counter; the manual action set; abort.
+// interval timers, the trigger and the event counter; the manual action set; the built-in
+// expositions; abort.
 #include "sim/command_handlers.h"
 
 namespace ulvarin::sim {
@@ -38,9 +39,7 @@ struct CommandHandlers::Process {
         Acknowledge(e, c);
     }
 
-    // "y" restarts the interval timer like "H". The single, multiple and periodical
-    // exposition commands ("g", "h", "&") and the shutter and erase modes ("." and "=")
-    // are only acknowledged: processes are built from the action sets.
+    // "y" restarts the interval timer like "H".
     static void StartStop(Iface& e, const Cmd& c) {
         ProcessEngine& p = e.engine_;
         switch (c.letter()) {
@@ -60,12 +59,30 @@ struct CommandHandlers::Process {
         Acknowledge(e, c);
     }
 
+    // The built-in expositions run on the timers and the frame counter as set up; the
+    // answer comes before anything they send.
+    static void StartExposition(Iface& e, const Cmd& c) {
+        Acknowledge(e, c);
+        e.engine_.StartExposition(ExpositionOf(c.letter()), c.now);
+    }
+    static Exposition ExpositionOf(uint8_t letter) {
+        switch (letter) {
+            case 'g': return Exposition::kSingle;
+            case 'h': return Exposition::kMultiple;
+            case '&': return Exposition::kPeriodic;
+            case '.': return Exposition::kOscillating;
+            case '=': return Exposition::kPeriodicErase;
+            default: return Exposition::kNone;
+        }
+    }
+
     static void MakeToDo(Iface& e, const Cmd& c) {
         Acknowledge(e, c);
         e.engine_.Run(c.params[0], c.now);
     }
 
-    // Stops every source and closes the shutter without reading the chips.
+    // Stops every source and exposition and closes the shutter without reading the chips:
+    // the counters keep what they counted, for a plain read.
     static void Abort(Iface& e, const Cmd& c) {
         e.engine_.Abort(c.now);
         e.CloseShutterAt(c.now);
@@ -104,6 +121,7 @@ void CommandHandlers::AddProcess(Table& t) {
     for (uint8_t letter : {'H', 'y', 'Y', 'u', 'U', 'j', 'J', 'l', 'L', 'Q', '@'})
         t[letter] = &Process::StartStop;
     t['~'] = &Process::MakeToDo;
+    for (uint8_t letter : {'g', 'h', '&', '.', '='}) t[letter] = &Process::StartExposition;
     t['G'] = &Process::Abort;
     t['z'] = t['v'] = t['k'] = &Process::TimerStateReply;
     t['q'] = &Process::TriggerStateReply;

@@ -66,10 +66,7 @@ void ProcessEngine::SetupTrigger(ActionSet actions) {
 
 void ProcessEngine::Run(ActionSet actions, Clock::time_point at) {
     // A C while the chips are still being read out finds nothing new to read.
-    if ((actions & action::kCloseShutter) && !readoutDone_) {
-        actions_.CloseShutterAndSendFrame(at);
-        readoutDone_ = at + kReadoutTime;
-    }
+    if ((actions & action::kCloseShutter) && !readoutDone_) StartReadout(at);
     if (actions & action::kOpenShutter) actions_.OpenShutter(at);
     if (actions & action::kStartInterval) StartInterval(at);
     if (actions & action::kTriggerScope) actions_.TriggerScope(at);
@@ -79,6 +76,11 @@ void ProcessEngine::Run(ActionSet actions, Clock::time_point at) {
     if (actions & action::kCommand2) actions_.RunActionCommand(1, at);
 }
 
+void ProcessEngine::StartReadout(Clock::time_point at) {
+    actions_.CloseShutterAndSendFrame(at);
+    readoutDone_ = at + kReadoutTime;
+}
+
 void ProcessEngine::Abort(Clock::time_point now) {
     StopPeriod();
     StopInterval();
@@ -86,6 +88,100 @@ void ProcessEngine::Abort(Clock::time_point now) {
     StopTriggerWait();
     readoutDone_.reset();
     ReloadFrameCounter();
+    exposition_ = Exposition::kNone;
+}
+
+void ProcessEngine::StartExposition(Exposition kind, Clock::time_point now) {
+    Abort(now);
+    exposition_ = kind;
+    if (kind == Exposition::kNone) return;
+    actions_.EraseCounters(now);
+    if (kind == Exposition::kPeriodic || kind == Exposition::kOscillating ||
+        kind == Exposition::kPeriodicErase)
+        StartPeriod(now);
+    if (kind == Exposition::kPeriodicErase) {
+        actions_.OpenShutter(now);
+        StartTriggerWait();
+        return;
+    }
+    BeginExposure(now);
+}
+
+void ProcessEngine::BeginExposure(Clock::time_point at) {
+    actions_.OpenShutter(at);
+    StartInterval(at);
+}
+
+void ProcessEngine::EndExposition() {
+    exposition_ = Exposition::kNone;
+    ReloadFrameCounter();
+    StopPeriod();
+    StopInterval();
+    StopTriggerWait();
+}
+
+// The end of an exposure: read it out, or (oscillating) close until the next period and
+// read out the sum after the last opening.
+bool ProcessEngine::ExpositionInterval(Clock::time_point at) {
+    switch (exposition_) {
+        case Exposition::kNone:
+            return false;
+        case Exposition::kOscillating:
+            actions_.CloseShutter(at);
+            if (frames_.current == 0) {
+                StartReadout(at);
+            } else {
+                --frames_.current;
+            }
+            return true;
+        case Exposition::kPeriodicErase:
+            return true;  // the interval takes no part
+        case Exposition::kSingle:
+        case Exposition::kMultiple:
+        case Exposition::kPeriodic:
+            StartReadout(at);
+            return true;
+    }
+    return false;
+}
+
+bool ProcessEngine::ExpositionPeriod(Clock::time_point at) {
+    switch (exposition_) {
+        case Exposition::kPeriodic:
+        case Exposition::kOscillating:
+            if (!interval_.running && !readoutDone_) BeginExposure(at);
+            return true;
+        case Exposition::kPeriodicErase:
+            actions_.PeriodicErase(at);
+            return true;
+        case Exposition::kNone:
+        case Exposition::kSingle:
+        case Exposition::kMultiple:
+            break;
+    }
+    return false;
+}
+
+// A frame of an exposition has been read out: count it and go on, or end.
+bool ProcessEngine::ExpositionFrameRead(Clock::time_point at) {
+    switch (exposition_) {
+        case Exposition::kNone:
+            return false;
+        case Exposition::kMultiple:
+        case Exposition::kPeriodic:
+            if (frames_.current > 0) {
+                --frames_.current;
+                if (exposition_ == Exposition::kMultiple) BeginExposure(at);
+                return true;
+            }
+            break;
+        case Exposition::kSingle:
+        case Exposition::kOscillating:
+        case Exposition::kPeriodicErase:
+            break;
+    }
+    EndExposition();
+    return true;
 }
 
 void ProcessEngine::Reset() {
@@ -95,12 +191,14 @@ void ProcessEngine::Reset() {
     counter_ = {};
     trigger_ = {};
     readoutDone_.reset();
+    exposition_ = Exposition::kNone;
 }
 
 // A frame has been read: count it and run the Frames set, or end the process after its
 // last frame by stopping every source (the counter reloads for the next process).
 void ProcessEngine::FrameRead(Clock::time_point at) {
     readoutDone_.reset();
+    if (ExpositionFrameRead(at)) return;
     if (frames_.current > 0) {
         --frames_.current;
         Run(frames_.actions, at);
@@ -117,6 +215,11 @@ void ProcessEngine::Trigger(Clock::time_point now) {
     if (!trigger_.waiting) return;
     trigger_.waiting = false;
     ++trigger_.count;
+    if (exposition_ == Exposition::kPeriodicErase) {
+        StopPeriod();
+        if (!readoutDone_) StartReadout(now);
+        return;
+    }
     Run(trigger_.actions, now);
 }
 
@@ -206,11 +309,11 @@ bool ProcessEngine::FireNext(Clock::time_point now) {
             break;
         case Due::kInterval:
             interval_.running = false;
-            Run(interval_.actions, at);
+            if (!ExpositionInterval(at)) Run(interval_.actions, at);
             break;
         case Due::kPeriod:
             period_.due = at + std::max<Clock::duration>(FromTicks(period_.ticks), kMinPeriod);
-            Run(period_.actions, at);
+            if (!ExpositionPeriod(at)) Run(period_.actions, at);
             break;
         case Due::kCounter:
             SettleEvents(at);

@@ -1,8 +1,9 @@
 // The interface's hardware processes: five event sources (frame counter, period timer,
 // interval timer, trigger input, event counter), each with the set of actions it runs when
-// it fires, and the manual set run once by "Make ToDo mask". Everything runs on the time
-// the caller passes in: the owner asks for the next due time, and fires due events in time
-// order as the clock passes them, each at its own due time.
+// it fires, and the manual set run once by "Make ToDo mask". Besides these, the firmware's
+// built-in expositions drive the shutter from the same timers without the action sets.
+// Everything runs on the time the caller passes in: the owner asks for the next due time,
+// and fires due events in time order as the clock passes them, each at its own due time.
 #pragma once
 
 #include <cstdint>
@@ -29,8 +30,15 @@ constexpr ActionSet kCommand2 = 0x80;
 // What the actions do outside the engine.
 class ProcessActions {
 public:
+    // Closes the shutter, reads the chips, sends their frame and clears their counters.
     virtual void CloseShutterAndSendFrame(Clock::time_point at) = 0;
     virtual void OpenShutter(Clock::time_point at) = 0;
+    // Closes the shutter; the counters keep what they counted.
+    virtual void CloseShutter(Clock::time_point at) = 0;
+    // Clears the counters and what they were exposed to; an open shutter stays open.
+    virtual void EraseCounters(Clock::time_point at) = 0;
+    // As EraseCounters, and tells the host so with a "=" item in a background block.
+    virtual void PeriodicErase(Clock::time_point at) = 0;
     virtual void TriggerScope(Clock::time_point at) = 0;
     // Runs the interface's action command 0 or 1.
     virtual void RunActionCommand(int which, Clock::time_point at) = 0;
@@ -50,6 +58,28 @@ struct TriggerState {
     bool waiting = false;
     ActionSet actions = 0;
     uint32_t count = 0;  // triggers taken since the trigger was set up
+};
+
+// The firmware's built-in expositions. Each starts on erased counters, opens the shutter
+// for the interval timer's time per exposure and sends its frames in the background:
+//  kSingle       one exposure, one frame.
+//  kMultiple     frame counter + 1 exposures back to back: the next opens as soon as the
+//                previous frame is read out.
+//  kPeriodic     frame counter + 1 exposures, one at the start of every period (the first
+//                at once); a period that finds the previous frame still exposing or being
+//                read out is missed.
+//  kOscillating  the shutter opens for the interval at the start of every period, frame
+//                counter + 1 times, summing into the counters; then one frame of them all.
+//  kPeriodicErase the shutter stays open and the counters are erased (and the host told)
+//                every period until a trigger comes; then the frame since the last erase.
+// The action sets of the sources are not run while an exposition drives them.
+enum class Exposition : uint8_t {
+    kNone,
+    kSingle,
+    kMultiple,
+    kPeriodic,
+    kOscillating,
+    kPeriodicErase
 };
 
 struct FrameCounterState {
@@ -90,7 +120,11 @@ public:
 
     // Runs `actions` once at `at`, in bit order.
     void Run(ActionSet actions, Clock::time_point at);
-    // Stops every source and forgets a frame still being read out; reloads the frame counter.
+    // Stops whatever runs (as Abort) and starts `kind` at `now`.
+    void StartExposition(Exposition kind, Clock::time_point now);
+    Exposition ActiveExposition() const { return exposition_; }
+    // Stops every source and any exposition and forgets a frame still being read out;
+    // reloads the frame counter.
     void Abort(Clock::time_point now);
     // Forgets every setup, as at power-up. The generators on the inputs keep running: they
     // are outside the interface.
@@ -139,6 +173,13 @@ private:
     Due NextEvent(Clock::time_point& at) const;
     std::optional<Clock::time_point> CounterUnderflowDue() const;
     void FrameRead(Clock::time_point at);
+    void StartReadout(Clock::time_point at);
+    void BeginExposure(Clock::time_point at);
+    void EndExposition();
+    // What an exposition does when its sources fire; false when none runs.
+    bool ExpositionInterval(Clock::time_point at);
+    bool ExpositionPeriod(Clock::time_point at);
+    bool ExpositionFrameRead(Clock::time_point at);
     void SettleEvents(Clock::time_point now);
     void CountEvents(uint64_t events, Clock::time_point at);
     void Underflow(Clock::time_point at);
@@ -154,6 +195,7 @@ private:
     double triggerRate_ = 0;
     Clock::time_point nextTrigger_{};
     std::optional<Clock::time_point> readoutDone_;
+    Exposition exposition_ = Exposition::kNone;
 };
 
 }  // namespace ulvarin::sim

@@ -195,7 +195,8 @@ std::string ReadFramedAnswer(EmulatorLink& link, const CommandDescr& command, in
 
 // Zero parameters (a leading 0xFF for the two streams) start no process and no scope
 // shot, so nothing but the answers comes back. The scope shot's samples come later in a
-// background block, so "a" is left to the scope tests.
+// background block, so "a" is left to the scope tests. The built-in expositions are
+// aborted in the same write, before their first event comes due.
 TEST(CommandFraming, EveryCommandIsAnsweredInItsResponseKind) {
     for (const auto& [family, chips] :
          {std::pair{ChipFamily::kMedipix2, 3}, std::pair{ChipFamily::kTimepix, 2}}) {
@@ -214,8 +215,14 @@ TEST(CommandFraming, EveryCommandIsAnsweredInItsResponseKind) {
                 params.assign(FrameStreamBytes(chips, wide), '\0');
                 params[0] = '\xFF';
             }
-            link.Send(std::string(1, static_cast<char>(d->letter)) + params);
+            const bool exposition = std::string_view("gh&.=").find(static_cast<char>(d->letter)) !=
+                                    std::string_view::npos;
+            link.Send(std::string(1, static_cast<char>(d->letter)) + params +
+                      (exposition ? "G" : ""));
             ReadFramedAnswer(link, *d, chips, wide);
+            if (exposition) {
+                EXPECT_EQ(link.Receive(4), "GOK\r");
+            }
             ASSERT_EQ(link.Waiting(), 0u) << "bytes left after the answer";
         }
     }

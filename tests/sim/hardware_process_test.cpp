@@ -4,6 +4,8 @@
 // driver, to see a waiting host woken when a frame comes due.
 #include <gtest/gtest.h>
 
+#include <numeric>
+
 #include "emulator_link.h"
 #include "sim/process_engine.h"
 #include "timed_interface.h"
@@ -92,18 +94,21 @@ TEST(HardwareProcess, TenFramesOnAPeriodArriveInOrderThenTheProcessEnds) {
     EXPECT_EQ(Field(frameCounter, 2, 4), 9u) << "loaded";
     EXPECT_EQ(Field(frameCounter, 6, 4), 6u) << "three frames read";
 
+    EXPECT_EQ(TakeFrameTimes(t).size(), 3u);
+    t.Wait(0.010);
+    EXPECT_TRUE(TakeFrameTimes(t).empty()) << "the next opens at 60 ms";
+    t.Wait(0.010);
+    EXPECT_EQ(TakeFrameTimes(t).size(), 1u);
     t.Wait(1.0);
-    const auto times = TakeFrameTimes(t);
-    ASSERT_EQ(times.size(), 10u);
-    for (size_t i = 1; i < times.size(); ++i)
-        EXPECT_NEAR(static_cast<double>(times[i] - times[i - 1]) / kTicksPerSecond, 0.020, 1e-6)
-            << "frame " << i;
+    EXPECT_EQ(TakeFrameTimes(t).size(), 6u);
     EXPECT_FALSE(TimerState(t, 'v').first) << "the last frame stops the period timer";
     t.Wait(1.0);
     EXPECT_TRUE(TakeFrameTimes(t).empty());
 }
 
-TEST(HardwareProcess, FramesOfAProcessCarryIncreasingTimesAndTheirOwnExposure) {
+// The time counter of a frame is its exposure: how long the shutter was open while the
+// counters counted what the frame holds, in 20 MHz ticks.
+TEST(HardwareProcess, FramesCarryTheirOwnExposureAndItsTime) {
     TimedInterface t(ChipFamily::kMxr, 1);
     ConfigureProcess(t, 10, kOpenShutter | kStartInterval, 0.020, kCloseShutter, 0, 0);
     EXPECT_EQ(t.Ask(Manual(kOpenShutter | kStartInterval)), "~OK\r");
@@ -113,7 +118,7 @@ TEST(HardwareProcess, FramesOfAProcessCarryIncreasingTimesAndTheirOwnExposure) {
     t.background = output;
     const auto times = TakeFrameTimes(t);
     ASSERT_EQ(times.size(), 10u);
-    for (size_t i = 1; i < times.size(); ++i) EXPECT_GT(times[i], times[i - 1]);
+    for (uint64_t time : times) EXPECT_NEAR(static_cast<double>(time), 0.020 * kTicksPerSecond, 1);
     // Each frame holds one exposure, not the sum of all before it.
     // (The first also holds what the counters held before the process.)
     const auto first = t.DecodeFrame(output.substr(block + 1, block - 2));
@@ -122,6 +127,80 @@ TEST(HardwareProcess, FramesOfAProcessCarryIncreasingTimesAndTheirOwnExposure) {
     for (size_t p = 0; p < first.size(); ++p) a += first[p], b += last[p];
     EXPECT_GT(a, 0);
     EXPECT_NEAR(b / a, 1.0, 0.1);
+
+    // By hand: "C" reads the opening since "o", and clears it. Two openings add up in the
+    // counters and in their time; a plain read keeps both, "e" drops both.
+    const auto frameTime = [&](std::string_view command) {
+        return static_cast<double>(Field(t.Ask(command), 1, 6)) / kTicksPerSecond;
+    };
+    EXPECT_EQ(t.Ask("o"), "oOK\r");
+    t.Wait(0.25);
+    EXPECT_DOUBLE_EQ(frameTime("C"), 0.25);
+    EXPECT_DOUBLE_EQ(frameTime("m"), 0.0);
+    for (double opening : {0.1, 0.15}) {
+        EXPECT_EQ(t.Ask("o"), "oOK\r");
+        t.Wait(opening);
+        EXPECT_EQ(t.Ask("c"), "cOK\r");
+        t.Wait(1.0);
+    }
+    EXPECT_DOUBLE_EQ(frameTime("m"), 0.25);
+    EXPECT_DOUBLE_EQ(frameTime("m"), 0.25);
+    EXPECT_EQ(t.Ask("e"), "eOK\r");
+    EXPECT_DOUBLE_EQ(frameTime("m"), 0.0);
+}
+
+// The built-in expositions need no action sets: they run the shutter from the interval
+// timer, the period timer and the frame counter as set up, and send their frames.
+TEST(HardwareProcess, ExpositionsSendTheirFramesAndAbortStopsThem) {
+    TimedInterface t(ChipFamily::kMxr, 1);
+    t.e.ChangeIllumination([](Illumination& light) { light.SetUniform(); }, t.now);
+    ConfigureProcess(t, 3, 0, 0.010, 0, 0.050, 0);
+    const uint64_t interval = 200000;  // 10 ms in ticks
+    const auto firstFrameSum = [&] {
+        EXPECT_EQ(t.Answers(), "");
+        const auto frame = t.DecodeFrame(t.background.substr(1, t.MessageLength(t.background, 1)));
+        return std::accumulate(frame.begin(), frame.end(), 0.0);
+    };
+
+    EXPECT_EQ(t.Ask("g"), "gOK\r");
+    EXPECT_TRUE(TimerState(t, 'z').first) << "the interval times the exposure";
+    t.Wait(0.5);
+    const double single = firstFrameSum();
+    EXPECT_EQ(TakeFrameTimes(t), std::vector<uint64_t>{interval});
+    EXPECT_FALSE(t.e.State().shutterOpen);
+
+    for (const char* letter : {"h", "&"}) {
+        EXPECT_EQ(t.Ask(letter), std::string(letter) + "OK\r");
+        t.Wait(1.0);
+        EXPECT_EQ(TakeFrameTimes(t), std::vector<uint64_t>(3, interval)) << letter;
+        EXPECT_FALSE(TimerState(t, 'v').first);
+    }
+
+    // Oscillating shutter: three openings summed into one frame.
+    EXPECT_EQ(t.Ask("."), ".OK\r");
+    t.Wait(1.0);
+    EXPECT_NEAR(firstFrameSum() / single, 3.0, 0.05);
+    EXPECT_EQ(TakeFrameTimes(t), std::vector<uint64_t>{3 * interval});
+
+    // Periodic erase until a trigger: each erase is announced, the frame holds the time
+    // since the last one.
+    EXPECT_EQ(t.Ask("="), "=OK\r");
+    t.Wait(0.120);
+    EXPECT_EQ(t.Answers(), "");
+    EXPECT_EQ(t.background, "[=OK\r][=OK\r]");
+    t.background.clear();
+    t.e.FireTrigger(t.now);
+    EXPECT_EQ(TakeFrameTimes(t), std::vector<uint64_t>{uint64_t{kTicksPerSecond} / 50});
+
+    // An abort 4 ms into the second frame: nothing more is sent, the counters keep the
+    // part exposure for a plain read.
+    EXPECT_EQ(t.Ask("h"), "hOK\r");
+    t.Wait(0.015);
+    EXPECT_EQ(t.Ask("G"), "GOK\r");
+    t.Wait(1.0);
+    EXPECT_EQ(TakeFrameTimes(t).size(), 1u);
+    EXPECT_FALSE(t.e.State().shutterOpen);
+    EXPECT_EQ(Field(t.Ask("m"), 1, 6), uint64_t{kTicksPerSecond} * 4 / 1000);
 }
 
 TEST(HardwareProcess, AbortStopsEverything) {

@@ -112,15 +112,29 @@ TEST(PixelCounting, TestPulsesReachOnlyUnmaskedPixelsWithTheirTestBit) {
         words[10 * 256 + 20] &= static_cast<uint16_t>(~bits.mask);
         t.SetMatrix(words);
         t.SetAllDacs([](ChipDacRecord& r) { r.testPulseWord = 0xFFFFFFFF; });
-        ASSERT_EQ(t.Ask("e"), "eOK\r");
+        // Counters not erased and the shutter open under light: the run still counts the
+        // pulses alone.
+        Uniform(t);
+        ASSERT_EQ(t.Ask("o"), "oOK\r");
+        t.Wait(0.1);
+        ASSERT_GT(t.MeanCount(), 0.0);
 
         t.Send(std::string("O\xE8\x03\x0A", 4));  // 1000 pulses
-        const auto frame = t.DecodeFrame(t.Output());
+        const std::string answer = t.Output();
+        EXPECT_EQ(answer.substr(1, 6), std::string(6, '\0')) << "no exposure";
+        const auto frame = t.DecodeFrame(answer);
         for (int p = 0; p < kChipPixels; ++p) {
             const bool pulsed = p / 256 == 10 && p != 10 * 256 + 20;
             ASSERT_EQ(frame[static_cast<size_t>(p)], pulsed ? 1000 : 0) << "pixel " << p;
         }
         EXPECT_EQ(t.MeanCount(), 0.0) << "the frame of a test pulse run ends the measurement";
+        ASSERT_EQ(t.Ask("c"), "cOK\r");
+
+        // The next run counts its own pulses, up to the counter's last count.
+        t.Send(std::string("O\x07\x00\x0A", 4));
+        EXPECT_EQ(t.DecodeFrame(t.Output())[10 * 256 + 21], 7);
+        t.Send(std::string("O\xFF\xFF\x0A", 4));
+        EXPECT_EQ(t.DecodeFrame(t.Output())[10 * 256 + 21], MaxCount(IsWide(family)));
     }
 }
 

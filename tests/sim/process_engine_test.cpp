@@ -21,6 +21,9 @@ double Since(Clock::time_point at) {
 struct Recorder : ProcessActions {
     void CloseShutterAndSendFrame(Clock::time_point at) override { Note('C', at); }
     void OpenShutter(Clock::time_point at) override { Note('O', at); }
+    void CloseShutter(Clock::time_point at) override { Note('c', at); }
+    void EraseCounters(Clock::time_point at) override { Note('e', at); }
+    void PeriodicErase(Clock::time_point at) override { Note('E', at); }
     void TriggerScope(Clock::time_point at) override { Note('S', at); }
     void RunActionCommand(int which, Clock::time_point at) override { Note("12"[which], at); }
     void Note(char what, Clock::time_point at) {
@@ -63,6 +66,49 @@ TEST_F(Engine, AProcessTakesExactlyItsFramesThenStopsEverySource) {
     EXPECT_FALSE(p.Interval(t0 + 1s).running);
     EXPECT_EQ(p.Frames().current, 2u) << "reloaded for the next process";
     EXPECT_FALSE(p.NextDue().has_value());
+}
+
+// Each built-in exposition on three frames (or openings) of 10 ms, a period of 50 ms and a
+// Frames set that must not run: letters and times of what it did, e = erase, c = close.
+TEST_F(Engine, ExpositionsDriveTheShutterFromTheTimersAndEndByThemselves) {
+    const double r = std::chrono::duration<double>(ProcessEngine::kReadoutTime).count();
+    struct Case {
+        Exposition kind;
+        double period;
+        std::string letters;
+        std::vector<double> times;
+    };
+    const Case cases[] = {
+        {Exposition::kSingle, 0.050, "eOC", {0, 0, 0.010}},
+        {Exposition::kMultiple,
+         0.050,
+         "eOCOCOC",
+         {0, 0, 0.010, 0.010 + r, 0.020 + r, 0.020 + 2 * r, 0.030 + 2 * r}},
+        {Exposition::kPeriodic, 0.050, "eOCOCOC", {0, 0, 0.010, 0.050, 0.060, 0.100, 0.110}},
+        // An exposure and its readout outlast a 10.5 ms period: every other period is missed.
+        {Exposition::kPeriodic, 0.0105, "eOCOCOC", {0, 0, 0.010, 0.021, 0.031, 0.042, 0.052}},
+        {Exposition::kOscillating,
+         0.050,
+         "eOcOcOcC",
+         {0, 0, 0.010, 0.050, 0.060, 0.100, 0.110, 0.110}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.kind));
+        actions = {};
+        p.SetupFrameCounter(2, action::kTriggerScope);
+        p.SetupInterval(Ticks(0.010), action::kTriggerScope);
+        p.SetupPeriod(Ticks(c.period), action::kTriggerScope);
+        p.StartExposition(c.kind, t0);
+        EXPECT_EQ(p.ActiveExposition(), c.kind);
+        RunUntil(p, t0 + 1s);
+        EXPECT_EQ(actions.letters, c.letters);
+        for (size_t i = 0; i < c.times.size() && i < actions.times.size(); ++i)
+            EXPECT_NEAR(actions.times[i], c.times[i], 1e-6) << "action " << i;
+        EXPECT_EQ(p.ActiveExposition(), Exposition::kNone);
+        EXPECT_FALSE(p.Period(t0 + 1s).running);
+        EXPECT_EQ(p.Frames().current, 2u) << "reloaded for the next run";
+        EXPECT_FALSE(p.NextDue().has_value());
+    }
 }
 
 TEST_F(Engine, CounterUnderflowsOnInjectedAndGeneratedEvents) {
