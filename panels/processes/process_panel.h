@@ -1,0 +1,139 @@
+// The "HW Processes" group: the six action sets edited in pop-up menus, the values of the
+// frame counter, the period and interval timers, the trigger and the event counter, their
+// Start buttons and the state read back, "Start process", and the built-in templates. The
+// window's main timer takes the action menus and polls the process through this panel.
+#pragma once
+
+#include <QWidget>
+#include <array>
+
+#include "process/action_sets.h"
+#include "process/process_io.h"
+#include "process/process_settings.h"
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+
+namespace ulvarin {
+
+class UpDown;
+class WindowShared;
+
+class ProcessPanel : public QWidget {
+    Q_OBJECT
+public:
+    // The timer polls the process on every this many ticks (50 ms each).
+    static constexpr int kPollEveryTicks = 5;
+
+    ProcessPanel(WindowShared& shared, QWidget* parent);
+
+    // The action buttons open their source's menu.
+    void BttnDoClick() { PopupActionMenu(process::kManual); }
+    void BttnDataActionClick() { PopupActionMenu(process::kFrames); }
+    void BttnPeriodActionClick() { PopupActionMenu(process::kPeriod); }
+    void BttnIntervalActionClick() { PopupActionMenu(process::kInterval); }
+    void BttnTriggerActionClick() { PopupActionMenu(process::kTrigger); }
+    void BttnCounterActionClick() { PopupActionMenu(process::kCounter); }
+    // Returns the template list to its blank item, shows the sets and pops up the menu of
+    // `source` (0 to 5; others do nothing) under its button. Its check marks are taken by
+    // the next TakeActionMenus after it has closed.
+    void PopupActionMenu(int source);
+
+    // Stops a running process ("Abort exposition"), or configures every source and starts
+    // one with the Manual set (and the period timer when it is on); then reads the state.
+    void BttnStartProcessClick();
+    // Stop the source when it runs, else configure and start it; then read its state.
+    void BttnPeriodStartClick() { StartOrStopSource(process::kPeriod); }
+    void BttnIntervalStartClick() { StartOrStopSource(process::kInterval); }
+    void BttnTriggerStartClick() { StartOrStopSource(process::kTrigger); }
+    void BttnCounterStartClick() { StartOrStopSource(process::kCounter); }
+    // Applies the template chosen in the template list.
+    void CombProcessTemplateSelect();
+
+    // Check marks and button captions from the action sets.
+    void ShowActionSets();
+    // Action sets and captions from the check marks, then every setting is sent.
+    void ActionSetsFromMenus();
+    // Reads the value controls of `selector` (-1 every source, 1 to 5 one) into the
+    // settings and rewrites them normalised; with `send`, as an operation of its own, also
+    // configures those sources on the interface.
+    void ReadProcessSettings(int selector, bool send);
+    // Reads the state of `selector`'s sources (0 every source, -1 the frame counter and the
+    // running ones, 1 to 5 one) and shows what changed.
+    void ReadProcessState(int selector);
+    // Fills in template `item` (1 to 10; 0 and others do nothing): action sets, values and
+    // trigger selector, and sends every setting. The process is not started.
+    void ApplyProcessTemplate(int item);
+
+    // --- the window's main timer ---------------------------------------------------------
+    // Every tick: after an action menu was shown, takes its check marks and sends them.
+    void TakeActionMenus();
+    // Every tick while an interface is open: every fifth tick, while a process or a source
+    // runs, reads the state. When nothing runs any more the process has ended:
+    // processEnded. When no state query is answered the interface is taken as gone: the
+    // process and sources count as stopped, a line says so, and processLost.
+    void PollProcess();
+    bool ProcessRunning() const { return settings_.processRunning; }
+
+    // --- for the configuration file --------------------------------------------------------
+    // The settings as last read or normalised (call ReadProcessSettings(-1, false) first to
+    // take the controls' texts).
+    const process::ProcessSettings& Settings() const { return settings_; }
+    process::ProcessSettings& Settings() { return settings_; }
+    // Shows the settings' values in the value controls (0 or less as "Off") and the
+    // action sets on buttons and menus; sends nothing and leaves the template list alone.
+    void ShowSettings();
+    // The trigger selector's item: 0 "Off", 1 "On" (stored only, no command uses it).
+    int TriggerItem() const;
+    void SetTriggerItem(int item);
+
+signals:
+    // A poll found no timer, trigger wait or counter running any more: a process that was
+    // started has ended (a DAC scan takes its next step).
+    void processEnded();
+    // A poll got no answer from the interface: the process was given up.
+    void processLost();
+
+private:
+    void BuildControls();
+    void BuildMenus();
+    void ConnectControls();
+    void StartOrStopSource(int source);
+    // Normalises the value texts of `selector` and, with `send`, configures the sources on
+    // the handle as it is (no operation of its own).
+    void NormaliseAndSend(int selector, bool send);
+    process::ValueTexts TextsShown() const;
+    void ShowTexts(const process::ValueTexts& texts);
+    void ShowStateChanges(const process::StateChanges& changes);
+    void ShowProcessRunning(bool running);
+    void GiveUpProcess();
+
+    WindowShared& shared_;
+    process::ProcessSettings settings_;
+    int pollTicks_ = 0;
+
+    std::array<QPushButton*, process::kActionSources> actionButtons_{};
+    std::array<QMenu*, process::kActionSources> actionMenus_{};
+    QLineEdit* EditRepeat = nullptr;
+    UpDown* UpDown4 = nullptr;
+    QComboBox* CombPeriod = nullptr;
+    QComboBox* CombInterval = nullptr;
+    QComboBox* CombTrigger = nullptr;
+    QComboBox* CombCounter = nullptr;
+    QComboBox* CombProcessTemplate = nullptr;
+    QLabel* LabelRepeat = nullptr;
+    QLabel* LabelPeriod = nullptr;
+    QLabel* LabelInterval = nullptr;
+    QLabel* LabelTrigger = nullptr;
+    QLabel* LabelCounter = nullptr;
+    QPushButton* BttnPeriodStart = nullptr;
+    QPushButton* BttnIntervalStart = nullptr;
+    QPushButton* BttnTriggerStart = nullptr;
+    QPushButton* BttnCounterStart = nullptr;
+    QPushButton* BttnStartProcess = nullptr;
+};
+
+}  // namespace ulvarin

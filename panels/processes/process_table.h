@@ -1,0 +1,11 @@
+// The "HW Processes" group as control tables: names, captions, hints, items and initial
+// state.
+#pragma once
+
+#include "panels/shared/control_table.h"
+
+namespace ulvarin {
+
+GroupTable HWProcessesGroup();
+
+}  // namespace ulvarin
