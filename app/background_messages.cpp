@@ -47,7 +47,7 @@ void TFormUlvarin::TakeBackgroundFrame(const BackgroundItem& item) {
     const size_t pixels = std::min(item.frame.size(), frames.raw().size());
     std::copy_n(item.frame.begin(), pixels, frames.raw().begin());
     frames.frameTime = item.time;
-    shared.FrameArrived();
+    shared.BackgroundFrameArrived();
 }
 
 }  // namespace ulvarin

@@ -18,6 +18,7 @@
 #include "panels/later/later_groups.h"
 #include "panels/messages/message_log.h"
 #include "panels/messages/message_panel.h"
+#include "panels/processes/process_panel.h"
 #include "panels/pulses/pulse_panel.h"
 #include "panels/scan/scan_panel.h"
 #include "panels/tests/tests_panel.h"
@@ -88,6 +89,7 @@ void TFormUlvarin::BuildPanels() {
     dacPanel = new DacPanel(shared, this);
     basics = new BasicCommands(shared, this);
     analog = new AnalogPanel(shared, this);
+    processes = new ProcessPanel(shared, this);
     scan = new ScanPanel(shared, this);
     tests = new TestsPanel(shared, this);
     pulses = new PulsePanel(shared, this);
@@ -97,7 +99,7 @@ void TFormUlvarin::BuildPanels() {
     parts.configBar = later->configBar;
     parts.imageSide = {image, later->imageFiles};
     parts.chipColumn = {dacPanel, basics, analog};
-    parts.processColumn = {later->processColumn, scan, tests, pulses};
+    parts.processColumn = {processes, scan, tests, pulses};
     parts.messages = messages;
     PlaceParts(this, parts);
     setTabOrder(deviceBar, image);
@@ -105,8 +107,8 @@ void TFormUlvarin::BuildPanels() {
     setTabOrder(later->imageFiles, dacPanel);
     setTabOrder(dacPanel, basics);
     setTabOrder(basics, analog);
-    setTabOrder(analog, later->processColumn);
-    setTabOrder(later->processColumn, scan);
+    setTabOrder(analog, processes);
+    setTabOrder(processes, scan);
     setTabOrder(scan, tests);
     setTabOrder(tests, pulses);
     setTabOrder(pulses, messages);
@@ -130,7 +132,7 @@ void TFormUlvarin::ConnectPanels() {
 // disturb it are disabled while it runs.
 void TFormUlvarin::ConnectScan() {
     scan->SetQueries({
-        .processRunning = [] { return false; },
+        .processRunning = [this] { return processes->ProcessRunning(); },
         .chipItem = [this] { return dacPanel->ChipItem(); },
         .integrating = [this] { return image->Integrating(); },
         .imageMedian = [this] { return image->MedianNow(); },
@@ -142,9 +144,15 @@ void TFormUlvarin::ConnectScan() {
     connect(scan, &ScanPanel::pointMeasured, pulses, &PulsePanel::AppendScanPoint);
     connect(scan, &ScanPanel::integrationWanted, image, &ImagePanel::SetIntegrating);
     connect(scan, &ScanPanel::freshSumWanted, image, &ImagePanel::StartFreshSum);
+    connect(scan, &ScanPanel::processWanted, processes, &ProcessPanel::BttnStartProcessClick);
+    connect(processes, &ProcessPanel::processEnded, scan, &ScanPanel::ScanStep);
+    // A process given up by an interface that stopped answering ends the scan as well.
+    connect(processes, &ProcessPanel::processLost, scan, [this] {
+        if (scan->Active()) scan->BttnScanStartClick();
+    });
     connect(scan, &ScanPanel::activeChanged, this, [this](bool active) {
         for (QWidget* group : {static_cast<QWidget*>(basics), static_cast<QWidget*>(dacPanel),
-                               static_cast<QWidget*>(tests)})
+                               static_cast<QWidget*>(tests), static_cast<QWidget*>(processes)})
             group->setEnabled(!active);
     });
 }
@@ -193,12 +201,13 @@ void TFormUlvarin::TimerInitTimer() {
 
 void TFormUlvarin::TimerTimer() {
     WatchHardware();
+    processes->TakeActionMenus();
     if (!shared.IsOpen()) return;
     DrainBackgroundMessages();
     // The periodic work below leaves no lines in the message list.
     messages->log()->logEnabled = false;
     if (analog->Monitoring()) analog->BttnInterfaceADCreadClick();
-    PollProcess();
+    processes->PollProcess();
     messages->log()->logEnabled = true;
 }
 
@@ -226,13 +235,7 @@ void TFormUlvarin::DrainBackgroundMessages() {
     if (IsMonitorRunning()) return;
     MpxCommandResponse record;
     shared.device.Clear();
-    DrainBackground(shared.device, record);
-}
-
-// Process states are read every fifth tick, once processes are built.
-void TFormUlvarin::PollProcess() {
-    if (++timerTicks_ < kPollEveryTicks) return;
-    timerTicks_ = 0;
+    DrainBackground(shared.device, record, drainSeconds);
 }
 
 void TFormUlvarin::TimerScopeTimer() {

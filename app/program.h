@@ -19,6 +19,7 @@ class DeviceBar;
 class ImagePanel;
 class LaterGroups;
 class MessagePanel;
+class ProcessPanel;
 class PulsePanel;
 class ScanPanel;
 class TestsPanel;
@@ -30,7 +31,10 @@ public:
     static constexpr int kInitDelayMs = 100;
     static constexpr int kTimerMs = 50;
     static constexpr int kScopeTimerMs = 200;
-    static constexpr int kPollEveryTicks = 5;
+    // The share of a tick the timer spends on messages the interface sent on its own, so
+    // that a stream of frames leaves the window time to answer the operator.
+    static constexpr double kDrainSeconds = 0.03;
+    double drainSeconds = kDrainSeconds;
 
     // Builds the window with every store at its initial value, and runs FormCreate. The
     // start timer opens the first interface found 100 ms later.
@@ -65,6 +69,7 @@ public:
     PulsePanel* pulses = nullptr;
     TestsPanel* tests = nullptr;
     ScanPanel* scan = nullptr;
+    ProcessPanel* processes = nullptr;
     ImagePanel* image = nullptr;
     LaterGroups* later = nullptr;
     QTimer* TimerInit = nullptr;
@@ -82,11 +87,9 @@ private:
     void InstallHooks();
     void RemoveHooks();
     void WatchHardware();
-    void PollProcess();
     void TakeBackgroundFrame(const BackgroundItem& item);
     void ShowTester();
 
-    uint32_t timerTicks_ = 0;
     QWidget* testerWindow_ = nullptr;  // made when first asked for
 };
 

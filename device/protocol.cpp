@@ -26,7 +26,6 @@ constexpr char kWatchdogAlert[] = "!Watchdog alert\r";
 constexpr char kUnitOnLine[] = "Unit is on line.";
 constexpr uint32_t kBufferRoom = kReceiveBufferSize - 1;  // bytes a reception may fill
 constexpr double kTimeUnit = 20000000.0;                   // time counter ticks per second
-constexpr double kDrainBudget = 0.25;                      // seconds DrainBackground may take
 
 std::atomic<BackgroundHook> gBackgroundHook{nullptr};
 std::atomic<void*> gBackgroundUser{nullptr};
@@ -394,10 +393,10 @@ bool ParseResponse(MpxDevice& handle, MpxCommandResponse& record) {
     return true;
 }
 
-bool DrainBackground(MpxDevice& handle, MpxCommandResponse& record) {
+bool DrainBackground(MpxDevice& handle, MpxCommandResponse& record, double budget) {
     MpxStatLeveler level(handle);
     if (FindDevice(handle) == nullptr) return false;
-    const double until = Now() + kDrainBudget;
+    const double until = Now() + budget;
     while (QueueDepth(handle) > 0 && Now() < until) {
         if (NextResponseUntil(handle, record, until)) CallBackgroundHook(handle, record);
     }

@@ -56,7 +56,9 @@ bool ParseResponse(MpxDevice& handle, MpxCommandResponse& record);
 // Consumes waiting messages, passing each command response to the background hook. Works
 // for a bounded time so a chattering interface cannot stall the caller. False only when the
 // handle has no open device.
-bool DrainBackground(MpxDevice& handle, MpxCommandResponse& record);
+// `budget` bounds the seconds spent (a message begun is read whole); what is left waits
+// for the next call.
+bool DrainBackground(MpxDevice& handle, MpxCommandResponse& record, double budget = 0.25);
 
 // Brings host and interface back into step by the synchronisation exchange.
 bool Synchronize(MpxDevice& handle);

@@ -128,6 +128,7 @@ void ImagePanel::ConnectControls() {
     PaintBoxHistogram->SetPainter(
         [this](QPainter& painter, const QRect& area) { PaintHistogram(painter, area); });
     connect(&shared_, &WindowShared::frameArrived, this, &ImagePanel::NewFrame);
+    connect(&shared_, &WindowShared::backgroundFrameArrived, this, &ImagePanel::NewFrameDeferred);
     connect(&shared_, &WindowShared::imageChanged, this, &ImagePanel::RequestImageRedraw);
     connect(&shared_, &WindowShared::interfaceReset, this, &ImagePanel::ResetForInterface);
 }
@@ -162,9 +163,15 @@ void ImagePanel::StepLimit(QLineEdit* edit, int direction) {
 }
 
 void ImagePanel::NewFrame() {
+    NewFrameDeferred();
+    RecomputeImageIfFlagged();
+}
+
+void ImagePanel::NewFrameDeferred() {
     ulvarin::NewFrame(shared_.frames, view_);
     ComboResult->setCurrentIndex(static_cast<int>(view_.view));
-    RequestImageRedraw();
+    recompute_ = true;
+    PaintBoxBitmap->update();
 }
 
 void ImagePanel::RequestImageRedraw() {

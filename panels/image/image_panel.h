@@ -35,6 +35,8 @@ public:
     // Takes in the frame just written to the raw frame (copied, or added while integrating),
     // switches the view back to "Result" and redraws the image.
     void NewFrame();
+    // The same, with the recomputation left to the next repaint.
+    void NewFrameDeferred();
     // Marks the image for recomputation, recomputes it and repaints it.
     void RequestImageRedraw();
 

@@ -21,16 +21,12 @@ public:
 
     // "Configuration:" with Save, Load and Terminal.
     QWidget* configBar = nullptr;
-    // The processes group.
-    QWidget* processColumn = nullptr;
     // Saving, loading and autosaving frames.
     QWidget* imageFiles = nullptr;
 
     AutosaveTemplate autosave;
-    ProcessSettings process;
 
 private:
-    void ShowActionSets();
     void ResetForInterface();
 
     WindowShared& shared_;

@@ -56,6 +56,10 @@ public:
 
     // A frame has been written into the raw frame: it is to be taken in and shown.
     void FrameArrived() { emit frameArrived(); }
+    // The same for a frame the interface sent on its own: taken in at once, its image
+    // recomputed at the next repaint, so a stream of frames costs one recomputation per
+    // repaint rather than one per frame.
+    void BackgroundFrameArrived() { emit backgroundFrameArrived(); }
     // The image's data changed without a new frame (a mask, a flat field, an erase while
     // summing): it is to be recomputed and repainted.
     void ImageChanged() { emit imageChanged(); }
@@ -76,6 +80,7 @@ signals:
     // After every open attempt and every close; `IsOpen` tells which.
     void openStateChanged();
     void frameArrived();
+    void backgroundFrameArrived();
     void imageChanged();
 };
 

@@ -25,6 +25,7 @@
 #include "panels/later/later_groups.h"
 #include "panels/messages/message_log.h"
 #include "panels/messages/message_panel.h"
+#include "panels/processes/process_panel.h"
 #include "panels/pulses/pulse_panel.h"
 #include "panels/scan/scan_panel.h"
 #include "panels/tests/tests_panel.h"
