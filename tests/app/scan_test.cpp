@@ -1,0 +1,122 @@
+// A threshold scan through the whole window: the scan panel steps the DAC, the processes
+// panel exposes each step, the image sums its frames, and the curves in the pulse view rise
+// through the emulated threshold; test pulses count the number asked for.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "imaging/pulse_store.h"
+#include "sim/pixel_physics.h"
+#include "tests/app/window_fixture.h"
+
+namespace ulvarin::test {
+namespace {
+
+class ScanTest : public WindowTest {
+protected:
+    // Plain counting from erased counters, a 0.1 s exposure per step, the range typed into
+    // the scan boxes.
+    void Prepare(const char* set, int from, int to, int step) {
+        Start(set);
+        Control<QCheckBox>("ChkbInterfaceADCread")->setChecked(false);
+        if (form->shared.isTimepix) form->basics->ChooseMode(0);
+        form->basics->BttnResetMatrixClick();
+        Control<QComboBox>("CombInterval")->setEditText(QStringLiteral("0.1"));
+        for (auto [box, value] :
+             {std::pair{"EditScanFrom", from}, {"EditScanTo", to}, {"EditScanStep", step}}) {
+            auto* edit = Control<QLineEdit>(box);
+            edit->setText(QString::number(value));
+            emit edit->editingFinished();
+        }
+    }
+    const PulseRecord& Curves(int slot) { return form->pulses->pulses().HistorySlot(slot); }
+};
+
+TEST_F(ScanTest, ThresholdScanOfTheQuadRisesThroughTheEmulatedThreshold) {
+    Prepare("timepix:4", 150, 190, 5);
+    const sim::DacPoint midpoint =
+        sim::PixelPhysics::ThresholdScanMidpoint(sim::ChipFamily::kTimepix);
+    ASSERT_EQ(Control<QComboBox>("CombScanDAC")->currentIndex(), midpoint.dac);
+    const uint16_t before = form->shared.dacRecords[2].dac[static_cast<size_t>(midpoint.dac)];
+
+    Control<QPushButton>("BttnScanStart")->click();
+    EXPECT_EQ(Control<QPushButton>("BttnScanStart")->text(), "Stop");
+    EXPECT_FALSE(form->processes->isEnabled());
+    EXPECT_TRUE(Control<QGroupBox>("GroupScan")->title().startsWith("Scanning ("));
+    ASSERT_TRUE(WaitFor([&] { return !form->scan->Active(); }, 60000));
+
+    // Nine steps: 150, 155, ... 190, each a point of every curve.
+    const PulseRecord& all = Curves(0);
+    ASSERT_EQ(all.Count(0), 9);
+    ASSERT_EQ(all.Count(1), 9);
+    for (int chip = 1; chip <= 4; ++chip) EXPECT_EQ(Curves(chip).Count(0), 9) << chip;
+    const auto median = all.Samples(0);
+    const double full = median[8];
+    ASSERT_GT(full, 0.0);
+    EXPECT_LT(median[0], 0.1 * full);
+    int crossing = -1;  // the first step at or above half the full count
+    for (int k = 0; k < 9 && crossing < 0; ++k)
+        if (median[static_cast<size_t>(k)] >= full / 2) crossing = 150 + 5 * k;
+    EXPECT_GE(crossing, midpoint.value - 5);
+    EXPECT_LE(crossing, midpoint.value + 5);
+    EXPECT_TRUE(form->pulses->pulses().HistoryHoldsScan());
+
+    // The scan is over: DACs and "Integrate pics" as before, the controls back.
+    EXPECT_EQ(form->shared.dacRecords[2].dac[static_cast<size_t>(midpoint.dac)], before);
+    EXPECT_EQ(EmulatorChip(0, 2).dacs.dac[static_cast<size_t>(midpoint.dac)], before);
+    EXPECT_FALSE(Control<QCheckBox>("ChkbSum")->isChecked());
+    EXPECT_EQ(Control<QGroupBox>("GroupScan")->title(), "Scan");
+    EXPECT_EQ(Control<QPushButton>("BttnScanStart")->text(), "Start");
+    EXPECT_TRUE(form->processes->isEnabled());
+}
+
+TEST_F(ScanTest, StoppingByHandRestoresAtOnceAndARunningProcessRefusesAStart) {
+    Prepare("mxr:2", 100, 200, 1);
+    Control<QPushButton>("BttnScanStart")->click();
+    ASSERT_TRUE(form->scan->Active());
+    ASSERT_TRUE(WaitFor([&] { return Curves(0).Count(0) >= 2; }, 10000));
+    Control<QPushButton>("BttnScanStart")->click();
+    EXPECT_FALSE(form->scan->Active());
+    EXPECT_EQ(form->shared.dacRecords[1].dac[6], form->scan->settings().savedValue[1]);
+    EXPECT_EQ(Curves(1).Count(0), Curves(0).Count(0)) << "two chips: records 1 and 2 too";
+
+    // The step's process goes on to its end. Then a long process running: the scan is
+    // refused with a box, nothing is stepped.
+    ASSERT_TRUE(WaitFor([&] { return !form->processes->ProcessRunning(); }, 5000));
+    Control<QComboBox>("CombInterval")->setEditText(QStringLiteral("5"));
+    form->processes->BttnStartProcessClick();
+    ASSERT_TRUE(form->processes->ProcessRunning());
+    const size_t boxes = dialogs->messages.size();
+    Control<QPushButton>("BttnScanStart")->click();
+    EXPECT_FALSE(form->scan->Active());
+    ASSERT_EQ(dialogs->messages.size(), boxes + 1);
+    EXPECT_EQ(dialogs->messages.back().caption, "Scan Failed");
+    form->processes->BttnStartProcessClick();  // stop it
+}
+
+TEST_F(ScanTest, TestPulsesCountTheNumberAskedForInEveryPixel) {
+    Prepare("timepix:2", 0, 1, 1);
+    auto* count = Control<QLineEdit>("EditTestPulseCount");
+    count->setText(QStringLiteral("37"));
+    emit count->editingFinished();
+    dialogs->answers.push_back(DialogAnswer::Yes);
+    Control<QPushButton>("BttnMakeTestPulses")->click();
+    ASSERT_FALSE(dialogs->messages.empty());
+    EXPECT_EQ(dialogs->messages.back().text, "Ready for test pulses?");
+    const auto counts = form->shared.frames.counts();
+    EXPECT_EQ(counts[0], 37);
+    EXPECT_EQ(counts[2 * 65536 - 1], 37);
+    EXPECT_EQ(form->shared.frames.config()[65536 + 5] & 0x2000, 0x2000);
+    EXPECT_EQ(form->shared.dacRecords[1].testPulseWord, 0xFFFFFFFFu);
+
+    // "No" ends before anything is generated.
+    form->shared.frames.raw()[0] = 0;
+    dialogs->answers.push_back(DialogAnswer::No);
+    Control<QPushButton>("BttnMakeTestPulses")->click();
+    EXPECT_EQ(form->shared.frames.raw()[0], 0);
+}
+
+}  // namespace
+}  // namespace ulvarin::test
