@@ -20,6 +20,7 @@ struct CommandHandlers::Chips {
             for (ChipState& chip : e.chips_) words.emplace_back(chip.pixelConfig);
             DecodeConfigStream(c.params, e.Wide(), words);
             e.physics_.Invalidate();
+            e.configInCounters_ = true;
         }
         Acknowledge(e, c);
     }
@@ -48,7 +49,8 @@ struct CommandHandlers::Chips {
         Acknowledge(e, c);
     }
 
-    static void ApplyDacs(Iface& e, std::span<const uint8_t> stream, std::span<const ChipDacs> dacs) {
+    static void ApplyDacs(Iface& e, std::span<const uint8_t> stream,
+                          std::span<const ChipDacs> dacs) {
         e.state_.dacStream.assign(stream.begin(), stream.end());
         for (size_t k = 0; k < e.chips_.size(); ++k) {
             ChipState& chip = e.chips_[k];
@@ -115,14 +117,29 @@ struct CommandHandlers::Chips {
     static void Setting(Iface& e, const Cmd& c) {
         InterfaceState& s = e.state_;
         switch (c.letter()) {
-            case 'x': s.chipPower = true; break;
-            case 'X': s.chipPower = false; break;
-            case 'P': s.positivePolarity = true; break;
-            case 'p': s.positivePolarity = false; break;
-            case '3': s.timepixClock = c.params[0] & 3; break;
-            case '0': s.fsr = 0; break;
-            case '1': s.fsr = 1; break;
-            default: break;
+            case 'x':
+                s.chipPower = true;
+                break;
+            case 'X':
+                s.chipPower = false;
+                break;
+            case 'P':
+                s.positivePolarity = true;
+                break;
+            case 'p':
+                s.positivePolarity = false;
+                break;
+            case '3':
+                s.timepixClock = c.params[0] & 3;
+                break;
+            case '0':
+                s.fsr = 0;
+                break;
+            case '1':
+                s.fsr = 1;
+                break;
+            default:
+                break;
         }
         Acknowledge(e, c);
     }

@@ -21,7 +21,8 @@ constexpr int kMaxEventsPerAdvance = 10000;
 
 // Every interface gets its own fixed pixel properties and noise, the same on every run.
 uint64_t SeedOf(const InterfaceConfig& config) {
-    return Mix64(static_cast<uint64_t>(config.family) * 131 + static_cast<uint64_t>(config.chipCount));
+    return Mix64(static_cast<uint64_t>(config.family) * 131 +
+                 static_cast<uint64_t>(config.chipCount));
 }
 
 }  // namespace
@@ -158,8 +159,9 @@ std::vector<uint8_t> EmulatedInterface::FrameResponse(uint8_t letter, Clock::tim
     const uint64_t ticks = ToTicks(exposure_);
     for (int i = 0; i < 6; ++i) bytes.push_back(static_cast<uint8_t>(ticks >> (8 * i)));
     std::vector<std::span<const uint16_t>> counts;
-    for (const ChipState& chip : chips_) counts.emplace_back(chip.counts);
-    AppendFrameStream(bytes, counts, Wide());
+    for (const ChipState& chip : chips_)
+        counts.emplace_back(configInCounters_ ? chip.pixelConfig : chip.counts);
+    AppendFrameStream(bytes, counts, Wide(), configInCounters_);
     AppendOk(bytes);
     return bytes;
 }
@@ -213,6 +215,7 @@ void EmulatedInterface::SettleCounts(Clock::time_point now) {
 
 void EmulatedInterface::OpenShutterAt(Clock::time_point now) {
     if (state_.shutterOpen) return;
+    configInCounters_ = false;
     state_.shutterOpen = true;
     state_.shutterOpenedAt = now;
     countedUntil_ = now;
@@ -227,6 +230,7 @@ void EmulatedInterface::CloseShutterAt(Clock::time_point now) {
 
 // What an open shutter let in before `at` is dropped with the counts.
 void EmulatedInterface::ClearCounters(Clock::time_point at) {
+    configInCounters_ = false;
     for (ChipState& chip : chips_) std::fill(chip.counts.begin(), chip.counts.end(), 0);
     exposure_ = {};
     if (state_.shutterOpen) countedUntil_ = std::max(countedUntil_, at);

@@ -150,7 +150,10 @@ private:
     Clock::time_point countedUntil_{};  // the open shutter's counts are in up to here
     Clock::duration exposure_{};        // shutter time the counters hold, up to countedUntil_
     bool silent_ = false;               // an action command runs: its answer is not sent
-    std::vector<uint8_t> pending_;      // letter and parameters received so far
+    // The pixel configuration was just shifted in through the counters, which then hold it
+    // until they count or are cleared: a read shows the configuration words.
+    bool configInCounters_ = false;
+    std::vector<uint8_t> pending_;  // letter and parameters received so far
     const CommandDescr* pendingCommand_ = nullptr;
 };
 

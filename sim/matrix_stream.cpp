@@ -51,7 +51,8 @@ size_t ConfigChipOrigin(const Format& f, bool wide, int chip) {
 }  // namespace
 
 void AppendFrameStream(std::vector<uint8_t>& out,
-                       std::span<const std::span<const uint16_t>> chipCounts, bool wide) {
+                       std::span<const std::span<const uint16_t>> chipCounts, bool wide,
+                       bool registerStates) {
     const Format f = FormatOf(wide);
     const int chipCount = static_cast<int>(chipCounts.size());
     const size_t start = out.size();
@@ -63,7 +64,8 @@ void AppendFrameStream(std::vector<uint8_t>& out,
         assert(counts.size() >= static_cast<size_t>(kChipPixels));
         for (int row = 0; row < 256; ++row) {
             for (int column = 0; column < 256; ++column) {
-                const uint16_t code = CountToCode(counts[row * 256 + column], wide);
+                const uint16_t value = counts[row * 256 + column];
+                const uint16_t code = registerStates ? value : CountToCode(value, wide);
                 for (int bit = 0; bit < f.planes; ++bit)
                     if (code & (1u << bit)) SetBit(stream, origin + PixelBit(f, row, column, bit));
             }

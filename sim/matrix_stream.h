@@ -19,8 +19,10 @@ namespace ulvarin::sim {
 // later than its block start, as the daisy chain delivers them (the receiver shifts each
 // block back by 1 - i bits). The one bit that falls before chip 0's block lands in the last
 // leading byte.
+// With `registerStates` the values are sent as the register states they are, not as counts.
 void AppendFrameStream(std::vector<uint8_t>& out,
-                       std::span<const std::span<const uint16_t>> chipCounts, bool wide);
+                       std::span<const std::span<const uint16_t>> chipCounts, bool wide,
+                       bool registerStates = false);
 
 // Decodes the parameter bytes of "Set matrix" (FrameStreamBytes(n, wide) bytes for
 // n = chipWords.size()) into each chip's 65,536 configuration words: the host's first byte

@@ -52,6 +52,7 @@ TEST_F(TestsPanelTest, ThePatternIsWrittenToEveryChipAndReadBackIntoTheImage) {
     Start("mxr:4");
     Press("BttnTestMask");
     const auto config = form->shared.frames.config();
+    const auto raw = form->shared.frames.raw();
     int mismatches = 0;
     for (int chip = 0; chip < 4; ++chip)
         for (int r = 0; r < 256; ++r)
@@ -59,6 +60,7 @@ TEST_F(TestsPanelTest, ThePatternIsWrittenToEveryChipAndReadBackIntoTheImage) {
                 const size_t i = static_cast<size_t>(chip * 65536 + r * 256 + c);
                 const uint16_t expected = OnPattern(r, c) ? 1 : 0;
                 mismatches += config[i] != expected;
+                mismatches += raw[i] != expected;
             }
     EXPECT_EQ(mismatches, 0);
     EXPECT_EQ(EmulatorChip(0, 3).pixelConfig[128 * 256 + 127], 1);  // the chips hold it too
@@ -66,6 +68,7 @@ TEST_F(TestsPanelTest, ThePatternIsWrittenToEveryChipAndReadBackIntoTheImage) {
     EXPECT_FALSE(Control<QCheckBox>("ChkbInterpolate")->isChecked());
     EXPECT_EQ(Control<QLineEdit>("EditRangeMin")->text(), "0");
     EXPECT_EQ(Control<QLineEdit>("EditRangeMax")->text(), "2");
+    EXPECT_EQ(form->image->shown().statistics.maximum, 1.0);
 }
 
 TEST_F(TestsPanelTest, Medipix2ChipsTakeTheirOwnMaskBit) {
