@@ -36,6 +36,7 @@ struct Options {
     QString framesFolder;  // where the exposed frames are written, if anywhere
     int width = 1280;      // of the picture
     int height = 720;
+    ulvarin::Scene scene = ulvarin::Scene::Pulses;
     bool valid = true;
 };
 
@@ -49,6 +50,19 @@ bool ReadSize(const QString& text, Options& options) {
     return wide && high && options.width >= 200 && options.height >= 200;
 }
 
+// "pulses", "scan" or "testmask".
+bool ReadScene(const QString& text, Options& options) {
+    if (text == QLatin1String("pulses"))
+        options.scene = ulvarin::Scene::Pulses;
+    else if (text == QLatin1String("scan"))
+        options.scene = ulvarin::Scene::Scan;
+    else if (text == QLatin1String("testmask"))
+        options.scene = ulvarin::Scene::TestMask;
+    else
+        return false;
+    return true;
+}
+
 Options ReadOptions(const QStringList& arguments) {
     Options options;
     for (int i = 1; i < arguments.size(); ++i) {
@@ -60,6 +74,8 @@ Options ReadOptions(const QStringList& arguments) {
             options.frames = arguments[++i].toInt(&options.valid);
         else if (argument == QLatin1String("--save-frames") && hasValue)
             options.framesFolder = arguments[++i];
+        else if (argument == QLatin1String("--scene") && hasValue)
+            options.valid = ReadScene(arguments[++i], options);
         else if (argument == QLatin1String("--size") && hasValue)
             options.valid = ReadSize(arguments[++i], options);
         else
@@ -76,14 +92,16 @@ int main(int argc, char** argv) {
     const Options options = ReadOptions(QApplication::arguments());
     if (!options.valid) {
         std::fprintf(stderr,
-                     "usage: ulvarin [--screenshot FILE [--size WxH] [--frames N] [--save-frames "
+                     "usage: ulvarin [--screenshot FILE [--size WxH] [--scene "
+                     "pulses|scan|testmask] [--frames N] [--save-frames "
                      "FOLDER]]\n");
         return 2;
     }
     ulvarin::TFormUlvarin form;
     if (!options.screenshot.isEmpty())
         return ulvarin::TakeScreenshot(form, options.screenshot, options.frames,
-                                       options.framesFolder, options.width, options.height);
+                                       options.framesFolder, options.width, options.height,
+                                       options.scene);
     form.show();
     return QApplication::exec();
 }

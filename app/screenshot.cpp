@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QPixmap>
 #include <QTimer>
 #include <algorithm>
@@ -20,6 +21,8 @@
 #include "panels/messages/message_log.h"
 #include "panels/messages/message_panel.h"
 #include "panels/pulses/pulse_panel.h"
+#include "panels/scan/scan_panel.h"
+#include "panels/tests/tests_panel.h"
 
 namespace ulvarin {
 namespace {
@@ -73,6 +76,22 @@ void CollectPulses(TFormUlvarin& form, int shots) {
     form.messages->log()->logEnabled = true;
 }
 
+// A threshold scan as an operator runs it, waited for to its end.
+void RunThresholdScan(TFormUlvarin& form) {
+    form.findChild<QComboBox*>(QStringLiteral("CombInterval"))->setEditText(QStringLiteral("0.1"));
+    for (auto [name, value] :
+         {std::pair{"EditScanFrom", 150}, {"EditScanTo", 190}, {"EditScanStep", 5}}) {
+        auto* box = form.findChild<QLineEdit*>(QString::fromUtf8(name));
+        box->setText(QString::number(value));
+        emit box->editingFinished();
+    }
+    form.scan->BttnScanStartClick();
+    QElapsedTimer clock;
+    clock.start();
+    while (form.scan->Active() && clock.elapsed() < 60000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
 void SaveFrame(TFormUlvarin& form, const QString& folder, int index) {
     QDir().mkpath(folder);
     const QString name = QDir(folder).filePath(QString::asprintf("frame_%04d.txt", index));
@@ -85,7 +104,7 @@ void SaveFrame(TFormUlvarin& form, const QString& folder, int index) {
 }  // namespace
 
 int TakeScreenshot(TFormUlvarin& form, const QString& path, int frames, const QString& framesFolder,
-                   int width, int height, int pulses, double startSeconds) {
+                   int width, int height, Scene scene, int pulses, double startSeconds) {
     form.resize(width, height);
     form.show();
     if (!WaitForStart(form, startSeconds))
@@ -101,8 +120,12 @@ int TakeScreenshot(TFormUlvarin& form, const QString& path, int frames, const QS
         form.basics->BttnStopClick();
         if (!framesFolder.isEmpty()) SaveFrame(form, framesFolder, i);
     }
-    if (form.shared.IsOpen()) CollectPulses(form, pulses);
-    ShowTypicalRange(form);
+    if (form.shared.IsOpen() && scene == Scene::Pulses) CollectPulses(form, pulses);
+    if (form.shared.IsOpen() && scene == Scene::Scan) RunThresholdScan(form);
+    if (scene == Scene::TestMask)
+        form.tests->BttnTestMaskClick();
+    else
+        ShowTypicalRange(form);
     // Numbers over the quadrants tell which chip is where.
     if (form.shared.chipCount == 4) form.image->ShowChipMarks(true, true);
     ProcessEventsFor(100);  // lets the timer drain and the list and image repaint

@@ -10,13 +10,17 @@ namespace ulvarin {
 
 class TFormUlvarin;
 
+// What the picture shows after the frames: the pulses and spectrum of `pulses` scope shots
+// at 100 V, the curves of a threshold scan (150 to 190 in steps of 5, 0.1 s per step), or
+// the test pattern read back from the chips.
+enum class Scene { Pulses, Scan, TestMask };
+
 // Waits for the start-up open (at most `startSeconds`), exposes and reads `frames` frames
 // when an interface is open (writing each as a count frame file into `framesFolder` unless
-// it is empty), sets the bias to 100 V and takes `pulses` scope shots into the pulse view
-// and the spectrum, renders the window at `width` x `height` and writes it to `path`.
-// Returns 0 when the file was written, 1 otherwise; says on stderr what went wrong.
+// it is empty), sets the scene up, renders the window at `width` x `height` and writes it to
+// `path`. Returns 0 when the file was written, 1 otherwise; says on stderr what went wrong.
 int TakeScreenshot(TFormUlvarin& form, const QString& path, int frames,
                    const QString& framesFolder = QString(), int width = 1280, int height = 720,
-                   int pulses = 400, double startSeconds = 10.0);
+                   Scene scene = Scene::Pulses, int pulses = 400, double startSeconds = 10.0);
 
 }  // namespace ulvarin

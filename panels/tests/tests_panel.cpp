@@ -10,6 +10,7 @@
 #include "device/identify.h"
 #include "device/link.h"
 #include "device/matrix_stream.h"
+#include "device/pixel_config.h"
 #include "device/protocol.h"
 #include "imaging/test_pattern.h"
 #include "panels/shared/control_table.h"
@@ -21,8 +22,6 @@ namespace {
 using K = Kind;
 
 constexpr int kTextBytes = 256;
-constexpr uint16_t kMxrMaskBit = 1;
-constexpr uint16_t kMedipix2MaskBit = 0x0800;
 
 GroupTable TestsGroup() {
     return {
@@ -99,13 +98,15 @@ void TestsPanel::BttnMXRIDClick() {
 
 void TestsPanel::BttnTestMaskClick() {
     FrameStore& frames = shared_.frames;
-    const uint16_t value = shared_.isMxr ? kMxrMaskBit : kMedipix2MaskBit;
+    // The mask bit of the chip type, so the pattern shows as good pixels in the image (on
+    // Timepix chips that is 0x80, not the MXR's 1).
+    const uint16_t value = MaskBit(shared_.Type());
     const int chips = static_cast<int>(shared_.chipCount.load());
     WriteTestPattern(frames.config(), chips, value);
     shared_.BeginOperation();
     shared_.device.Clear();
     SetMatrix(shared_.device, frames.config().data(), frames.pixelsInUse());
-    emit fixedRangeWanted(0, shared_.isMxr ? 2 : 4096);
+    emit fixedRangeWanted(0, 2.0 * value);
     // The stream is decoded here, without the counter-code conversion, so the words come
     // back as they were written.
     shared_.device.Clear();

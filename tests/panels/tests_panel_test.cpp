@@ -81,5 +81,16 @@ TEST_F(TestsPanelTest, Medipix2ChipsTakeTheirOwnMaskBit) {
     EXPECT_EQ(Control<QLineEdit>("EditRangeMax")->text(), "4096");
 }
 
+// The pattern is written with the chip type's own mask bit, so on Timepix chips too it
+// shows as good pixels in the image.
+TEST_F(TestsPanelTest, TimepixChipsShowThePatternWithTheirMaskBit) {
+    Start("timepix:1");
+    Press("BttnTestMask");
+    EXPECT_EQ(form->shared.frames.config()[127 * 256 + 127], 0x0080);
+    EXPECT_EQ(form->shared.frames.raw()[127 * 256 + 127], 0x0080);
+    EXPECT_EQ(Control<QLineEdit>("EditRangeMax")->text(), "256");
+    EXPECT_EQ(form->image->shown().statistics.maximum, 128.0);
+}
+
 }  // namespace
 }  // namespace ulvarin::test
