@@ -31,7 +31,7 @@ class EmulatedInterface : private ProcessActions {
 public:
     // The firmware stops making output by itself while the host has this much unread: a
     // full USB FIFO stalls it.
-    static constexpr size_t kMaxBacklogBytes = 8u << 20;
+    static constexpr size_t kMaxBacklogBytes = 1u << 20;
 
     // Powers the interface up at `now`. Throws std::invalid_argument unless IsValid(config).
     EmulatedInterface(InterfaceConfig config, Clock::time_point now);

@@ -1,0 +1,66 @@
+// Processes through the whole window: the frames an interface reads out by itself arrive
+// in order into the image and its sum, and a process stopped half-way leaves the window
+// consistent.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
+
+#include "tests/app/window_fixture.h"
+
+namespace ulvarin::test {
+namespace {
+
+class ProcessFramesTest : public WindowTest {
+protected:
+    // "Multiple frames" (ten frames, one after the other) with exposures of `interval` s.
+    void Prepare(const char* interval) {
+        Start("timepix:1");
+        Control<QCheckBox>("ChkbInterfaceADCread")->setChecked(false);
+        form->basics->ChooseMode(0);
+        Choose(Control<QComboBox>("CombProcessTemplate"), 3);
+        Control<QComboBox>("CombInterval")->setEditText(QString::fromUtf8(interval));
+    }
+    // The frame numbers the message list reported, in order.
+    std::vector<int> FrameIds() {
+        std::vector<int> ids;
+        const QRegularExpression pattern(QStringLiteral("Frame received: ID=0x([0-9a-f]{4})"));
+        for (const QString& line : Lines()) {
+            const auto match = pattern.match(line);
+            if (match.hasMatch()) ids.push_back(match.captured(1).toInt(nullptr, 16));
+        }
+        return ids;
+    }
+};
+
+TEST_F(ProcessFramesTest, TenFramesArriveInOrderIntoTheSum) {
+    Prepare("0.02");
+    Control<QCheckBox>("ChkbSum")->click();
+    Control<QPushButton>("BttnStartProcess")->click();
+    ASSERT_TRUE(form->processes->ProcessRunning());
+    ASSERT_TRUE(WaitFor([&] { return !form->processes->ProcessRunning(); }, 10000));
+    QCoreApplication::processEvents();
+    const std::vector<int> ids = FrameIds();
+    ASSERT_EQ(ids.size(), 10u);
+    for (size_t i = 1; i < ids.size(); ++i) EXPECT_EQ(ids[i], ids[i - 1] + 1) << i;
+    EXPECT_NEAR(form->shared.frames.integratedTime, 10 * 0.02, 10 * 1e-5);
+    EXPECT_EQ(Control<QPushButton>("BttnStartProcess")->text(), "Start Process");
+    EXPECT_GT(form->image->CurrentStatistics().sum, 0.0);
+}
+
+TEST_F(ProcessFramesTest, StoppingHalfWayEndsTheFramesAndTheProcess) {
+    Prepare("0.2");
+    Control<QPushButton>("BttnStartProcess")->click();
+    ASSERT_TRUE(WaitFor([&] { return FrameIds().size() >= 2; }, 5000));
+    Control<QPushButton>("BttnStartProcess")->click();  // "Stop Process"
+    EXPECT_FALSE(form->processes->ProcessRunning());
+    EXPECT_EQ(Control<QPushButton>("BttnStartProcess")->text(), "Start Process");
+    const size_t frames = FrameIds().size();
+    QTest::qWait(600);
+    EXPECT_EQ(FrameIds().size(), frames) << "no frame after the stop";
+    EXPECT_FALSE(EmulatorState(0).shutterOpen);
+}
+
+}  // namespace
+}  // namespace ulvarin::test
