@@ -124,6 +124,12 @@ void TFormUlvarin::ConnectPanels() {
     connect(analog, &AnalogPanel::scopeConfigured, pulses, &PulsePanel::ForgetPulses);
     pulses->SetScopeChannelSource([this] { return analog->CheckedScopeChannels(); });
     connect(&shared, &WindowShared::interfaceReset, this, [this] { hardwareBoxShown = false; });
+    // Nothing on a closed interface can be followed: its process and a scan end there.
+    connect(&shared, &WindowShared::openStateChanged, this, [this] {
+        if (shared.IsOpen()) return;
+        processes->InterfaceClosed();
+        if (scan->Active()) scan->BttnScanStartClick();
+    });
     ConnectScan();
 }
 

@@ -312,13 +312,25 @@ void ProcessPanel::PollProcess() {
 
 // No state query was answered: the interface is gone or dead, and polling it on would only
 // repeat the failure every quarter second. The process and the sources count as stopped.
-void ProcessPanel::GiveUpProcess() {
-    const bool wasRunning = settings_.processRunning;
+void ProcessPanel::ShowAllStopped() {
     for (const SourceStart& s : kSourceStarts) settings_.*s.running = false;
     for (QPushButton* button :
          {BttnPeriodStart, BttnIntervalStart, BttnTriggerStart, BttnCounterStart})
         button->setText(RunCaption(false));
     ShowProcessRunning(false);
+}
+
+// A closed interface (cable pulled, or closed by the operator) runs nothing the window can
+// follow: the process and the sources show stopped, and whoever waits for the end is told.
+void ProcessPanel::InterfaceClosed() {
+    const bool wasRunning = settings_.processRunning;
+    ShowAllStopped();
+    if (wasRunning) emit processLost();
+}
+
+void ProcessPanel::GiveUpProcess() {
+    const bool wasRunning = settings_.processRunning;
+    ShowAllStopped();
     QString line = QStringLiteral("Process given up: the interface does not answer");
     if (shared_.device.HasPendingReport())
         line += QStringLiteral(" (%1)").arg(QString::fromUtf8(shared_.device.reportText));

@@ -77,6 +77,9 @@ public:
     // process and sources count as stopped, a line says so, and processLost.
     void PollProcess();
     bool ProcessRunning() const { return settings_.processRunning; }
+    // After the interface was closed: the process and the sources show stopped, and
+    // processLost is emitted when a process was running.
+    void InterfaceClosed();
 
     // --- for the configuration file --------------------------------------------------------
     // The settings as last read or normalised (call ReadProcessSettings(-1, false) first to
@@ -110,6 +113,7 @@ private:
     void ShowStateChanges(const process::StateChanges& changes);
     void ShowProcessRunning(bool running);
     void GiveUpProcess();
+    void ShowAllStopped();
 
     WindowShared& shared_;
     process::ProcessSettings settings_;

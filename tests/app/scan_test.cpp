@@ -96,6 +96,18 @@ TEST_F(ScanTest, StoppingByHandRestoresAtOnceAndARunningProcessRefusesAStart) {
     form->processes->BttnStartProcessClick();  // stop it
 }
 
+// A pulled cable gives the step's process up, and the scan with it: nothing waits for a
+// poll that cannot come.
+TEST_F(ScanTest, APulledCableEndsTheScan) {
+    Prepare("mxr:1", 100, 200, 1);
+    Control<QPushButton>("BttnScanStart")->click();
+    ASSERT_TRUE(form->scan->Active());
+    emulator->SetPlugged(0, false);
+    EXPECT_TRUE(WaitFor([&] { return !form->scan->Active(); }, 15000));
+    EXPECT_EQ(Control<QPushButton>("BttnScanStart")->text(), "Start");
+    EXPECT_TRUE(form->processes->isEnabled());
+}
+
 TEST_F(ScanTest, TestPulsesCountTheNumberAskedForInEveryPixel) {
     Prepare("timepix:2", 0, 1, 1);
     auto* count = Control<QLineEdit>("EditTestPulseCount");
