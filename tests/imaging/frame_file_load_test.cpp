@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <filesystem>
 #include <fstream>
@@ -113,6 +114,15 @@ TEST_F(FrameFileLoad, ValuesTruncateClampAndBadValuesStopTheRead) {
         EXPECT_EQ(counts_[512], 5);
         EXPECT_EQ(counts_[513], -7);
     }
+}
+
+TEST_F(FrameFileLoad, LongLinesAreCountedWhole) {
+    // Two chips in image order with 40-character values: lines of about 20000 characters.
+    const auto result = Load(Lines(256, 512, "1.000000000000000000000000000000000000009"));
+    ASSERT_TRUE(result.ok()) << FrameFileMessage(result.status);
+    EXPECT_EQ(result.newChipCount, 2);
+    EXPECT_EQ(result.valuesPerLine, 512u);
+    EXPECT_EQ(std::count(counts_.begin(), counts_.begin() + 2 * kChip, 1), 2 * 65536);
 }
 
 TEST_F(FrameFileLoad, OpenDeviceKeepsItsChipCount) {
