@@ -310,8 +310,6 @@ void ProcessPanel::PollProcess() {
     emit processEnded();
 }
 
-// No state query was answered: the interface is gone or dead, and polling it on would only
-// repeat the failure every quarter second. The process and the sources count as stopped.
 void ProcessPanel::ShowAllStopped() {
     for (const SourceStart& s : kSourceStarts) settings_.*s.running = false;
     for (QPushButton* button :
@@ -328,6 +326,8 @@ void ProcessPanel::InterfaceClosed() {
     if (wasRunning) emit processLost();
 }
 
+// No state query was answered: the interface is gone or dead, and polling it on would only
+// repeat the failure every quarter second. The process and the sources count as stopped.
 void ProcessPanel::GiveUpProcess() {
     const bool wasRunning = settings_.processRunning;
     ShowAllStopped();

@@ -1,5 +1,5 @@
 // Processes through the whole window: the frames an interface reads out by itself arrive
-// in order into the image and its sum, and a process stopped half-way leaves the window
+// into the image and its sum, and a process stopped half-way leaves the window
 // consistent.
 #include <QCheckBox>
 #include <QComboBox>
@@ -34,16 +34,21 @@ protected:
     }
 };
 
-TEST_F(ProcessFramesTest, TenFramesArriveInOrderIntoTheSum) {
+// Frames are counted as the image takes them in: a frame read while the timer's polling
+// runs with the message list off leaves no "Frame received" line, but still arrives.
+TEST_F(ProcessFramesTest, TenFramesArriveIntoTheSum) {
     Prepare("0.02");
+    int taken = 0;
+    QObject::connect(&form->shared, &WindowShared::backgroundFrameArrived, [&] { ++taken; });
     Control<QCheckBox>("ChkbSum")->click();
     Control<QPushButton>("BttnStartProcess")->click();
     ASSERT_TRUE(form->processes->ProcessRunning());
     ASSERT_TRUE(WaitFor([&] { return !form->processes->ProcessRunning(); }, 10000));
-    QCoreApplication::processEvents();
-    const std::vector<int> ids = FrameIds();
-    ASSERT_EQ(ids.size(), 10u);
-    for (size_t i = 1; i < ids.size(); ++i) EXPECT_EQ(ids[i], ids[i - 1] + 1) << i;
+    ASSERT_TRUE(WaitFor([&] { return taken >= 10; }, 2000));
+    QTest::qWait(100);
+    EXPECT_EQ(taken, 10);
+    const std::vector<int> ids = FrameIds();  // the lines shown keep the frames' order
+    for (size_t i = 1; i < ids.size(); ++i) EXPECT_GT(ids[i], ids[i - 1]) << i;
     EXPECT_NEAR(form->shared.frames.integratedTime, 10 * 0.02, 10 * 1e-5);
     EXPECT_EQ(Control<QPushButton>("BttnStartProcess")->text(), "Start Process");
     EXPECT_GT(form->image->CurrentStatistics().sum, 0.0);
@@ -51,14 +56,18 @@ TEST_F(ProcessFramesTest, TenFramesArriveInOrderIntoTheSum) {
 
 TEST_F(ProcessFramesTest, StoppingHalfWayEndsTheFramesAndTheProcess) {
     Prepare("0.2");
+    int taken = 0;
+    QObject::connect(&form->shared, &WindowShared::backgroundFrameArrived, [&] { ++taken; });
     Control<QPushButton>("BttnStartProcess")->click();
-    ASSERT_TRUE(WaitFor([&] { return FrameIds().size() >= 2; }, 5000));
+    ASSERT_TRUE(WaitFor([&] { return taken >= 2; }, 5000));
     Control<QPushButton>("BttnStartProcess")->click();  // "Stop Process"
     EXPECT_FALSE(form->processes->ProcessRunning());
     EXPECT_EQ(Control<QPushButton>("BttnStartProcess")->text(), "Start Process");
-    const size_t frames = FrameIds().size();
+    QTest::qWait(100);  // a frame already on its way may still come
+    const int frames = taken;
     QTest::qWait(600);
-    EXPECT_EQ(FrameIds().size(), frames) << "no frame after the stop";
+    EXPECT_EQ(taken, frames) << "no frame after the stop";
+    EXPECT_LT(taken, 10);
     EXPECT_FALSE(EmulatorState(0).shutterOpen);
 }
 

@@ -28,7 +28,8 @@ protected:
         const int32_t before = Pulses();
         form->messages->log()->logEnabled = false;
         form->analog->BttnScopeNowClick();
-        for (int i = 0; i < 200 && Pulses() == before; ++i) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (Pulses() == before && std::chrono::steady_clock::now() < until) {
             std::this_thread::sleep_for(std::chrono::microseconds(200));
             form->DrainBackgroundMessages();
         }

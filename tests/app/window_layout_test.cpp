@@ -55,7 +55,7 @@ TEST_F(WindowTest, FrequentActionsHaveKeysNamedInTheirHints) {
     // A key presses its button as a click would, shortly after.
     const auto press = [&](Qt::Key key, const char* line) {
         QTest::keyClick(form.get(), key);
-        return WaitFor([&] { return LastLine().contains(QString::fromUtf8(line)); }, 2000);
+        return WaitFor([&] { return LastLine().contains(QString::fromUtf8(line)); }, 5000);
     };
     EXPECT_TRUE(press(Qt::Key_F5, "Open shutter")) << LastLine().toStdString();
     EXPECT_TRUE(EmulatorState(0).shutterOpen);
