@@ -1,12 +1,11 @@
-// The groups of the window whose behaviour is still to come: built from their tables,
-// placed by the window, and disabled. They keep the stores they will work on, at their
-// initial values, and the few start-up steps that already concern them. Each group leaves
-// this class for a panel of its own when it is built.
+// The groups of the window whose behaviour is still to come (configuration and frame
+// files): built from their tables, placed by the window, and disabled, with the autosave
+// template they will work on. Each leaves this class for a panel of its own when built.
 #pragma once
 
 #include <QObject>
 
-#include "panels/later/later_state.h"
+#include "imaging/autosave_template.h"
 
 class QWidget;
 
