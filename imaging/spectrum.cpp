@@ -9,9 +9,9 @@ namespace {
 constexpr int kLastBin = kSpectrumBins - 1;
 constexpr double kMaxPixelsPerCount = 5.0;
 
-// The half-maximum crossing walking from the peak in direction `dir` (+1 or -1): at the
-// first bin k whose neighbour k + dir falls below value / 2, interpolated between them.
-// Counts are taken as doubles so that no difference of two bins can overflow.
+// Walks from the peak towards `dir` (+1 or -1) to where the counts first drop below half the
+// peak and places the edge between that bin and the one before it. Differences are taken in
+// double so that large counts cannot overflow.
 bool FindEdge(const Spectrum& s, const SpectrumPeak& peak, int dir, double& edge) {
     const int32_t half = peak.value / 2;
     const double halfValue = 0.5 * peak.value;

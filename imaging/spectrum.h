@@ -26,16 +26,16 @@ struct SpectrumPeak {
     double fwhm = 0.0;  // rightEdge - leftEdge when found, else 0 (a found width is above 0)
 };
 
-// One bin holding 10 at 1000 and nothing else: peak 1000, value 10, edges 999.5 and 1000.5,
-// FWHM 1. A peak whose counts do not fall below half on one side has no FWHM.
+// The peak and its width at half height. Each edge lies between the last bin at or above
+// half the peak count and the first one below it, interpolated linearly; a lone filled bin
+// is thus one bin wide. Without a fall below half on both sides there is no width.
 SpectrumPeak FindSpectrumPeak(const Spectrum& spectrum);
 
 struct SpectrumPlot {
     bool drawn = false;  // false while no bin is above 0: the box stays empty
     SpectrumPeak peak;
     std::vector<BarRect> bars;  // bar j for bin j, filled green, standing on height - 1
-    // Red on black, 70 pixels left of the right edge: "Sum=%d" with the pulse count,
-    // "Peak=%d", "Val=%d", "FWHM=%.6g", one below the other.
+    // Pulse count, peak bin, peak count and width, one per line near the right edge.
     std::array<PlotLabel, 4> labels;
 };
 
