@@ -8,13 +8,13 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <functional>
 #include <optional>
 
 #include "device/chip_commands.h"
 #include "imaging/number_text.h"
 #include "panels/dac_panel/dac_table.h"
 #include "panels/shared/drop_down_combo.h"
+#include "panels/shared/event_watch.h"
 #include "panels/shared/up_down.h"
 #include "panels/shared/window_shared.h"
 
@@ -27,24 +27,6 @@ constexpr int kSenseCodes = 16;
 int ShownDacIndex(int item) {
     return item >= 0 && item < kDacSlots ? item : kDacSlots - 1;
 }
-
-// Calls back when the mouse enters or leaves the watched widget.
-class HoverWatch : public QObject {
-public:
-    HoverWatch(QObject* parent, std::function<void()> onEnter, std::function<void()> onLeave)
-        : QObject(parent), onEnter_(std::move(onEnter)), onLeave_(std::move(onLeave)) {}
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Enter) onEnter_();
-        if (event->type() == QEvent::Leave) onLeave_();
-        return QObject::eventFilter(watched, event);
-    }
-
-private:
-    std::function<void()> onEnter_;
-    std::function<void()> onLeave_;
-};
 
 }  // namespace
 
@@ -84,8 +66,8 @@ void DacPanel::ConnectControls() {
     connect(ComboSenseDAC, &QComboBox::activated, this, &DacPanel::ComboSenseDACSelect);
     connect(ComboBypassDAC, &QComboBox::activated, this, &DacPanel::ComboBypassDACSelect);
     connect(BttnSetDACs, &QPushButton::clicked, this, &DacPanel::BttnSetDACsClick);
-    LabelSelChip->installEventFilter(new HoverWatch(
-        this, [this] { LabelSelChipMouseEnter(); }, [this] { LabelSelChipMouseLeave(); }));
+    OnEvent(LabelSelChip, QEvent::Enter, [this] { LabelSelChipMouseEnter(); });
+    OnEvent(LabelSelChip, QEvent::Leave, [this] { LabelSelChipMouseLeave(); });
     connect(&shared_, &WindowShared::interfaceReset, this, &DacPanel::ResetForInterface);
 }
 

@@ -20,6 +20,7 @@
 #include "imaging/number_text.h"
 #include "imaging/scope_plot.h"
 #include "panels/interface_analog/analog_table.h"
+#include "panels/shared/event_watch.h"
 #include "panels/shared/paint_box.h"
 #include "panels/shared/plot_painter.h"
 #include "panels/shared/window_shared.h"
@@ -47,22 +48,6 @@ std::optional<double> TypedVolts(const QComboBox* box) {
     if (!v || !(*v >= 0.0 && *v <= kMaxTypedVolts)) return std::nullopt;
     return v;
 }
-
-// Calls back when the watched label is clicked.
-class ClickWatch : public QObject {
-public:
-    ClickWatch(QObject* parent, std::function<void()> onClick)
-        : QObject(parent), onClick_(std::move(onClick)) {}
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::MouseButtonRelease) onClick_();
-        return QObject::eventFilter(watched, event);
-    }
-
-private:
-    std::function<void()> onClick_;
-};
 
 // The channel colours of ADC inputs 0 to 7 on black, as the scope monitor draws them.
 void ColourAdcLabel(QLabel* label, int channel, bool struckOut) {
@@ -143,7 +128,7 @@ void AnalogPanel::ConnectControls() {
     connect(ComboScopeSamples->lineEdit(), &QLineEdit::editingFinished, this,
             &AnalogPanel::ChkbScope0Click);
     for (int c = 0; c < 8; ++c)
-        LabelADC[c]->installEventFilter(new ClickWatch(this, [this, c] { LabelADCClick(c); }));
+        OnEvent(LabelADC[c], QEvent::MouseButtonRelease, [this, c] { LabelADCClick(c); });
     PaintBoxScope->SetPainter(
         [this](QPainter& painter, const QRect& area) { PaintScope(painter, area); });
 }
