@@ -13,6 +13,7 @@
 #include "panels/basic_commands/basic_commands.h"
 #include "panels/dac_panel/dac_panel.h"
 #include "panels/device_bar/device_bar.h"
+#include "panels/frame_files/frame_file_panel.h"
 #include "panels/image/image_panel.h"
 #include "panels/interface_analog/analog_panel.h"
 #include "panels/later/later_groups.h"
@@ -86,6 +87,7 @@ void TFormUlvarin::BuildPanels() {
     deviceBar = new DeviceBar(shared, this);
     later = new LaterGroups(shared, this);
     image = new ImagePanel(shared, this);
+    frameFiles = new FrameFilePanel(shared, this);
     dacPanel = new DacPanel(shared, this);
     basics = new BasicCommands(shared, this);
     analog = new AnalogPanel(shared, this);
@@ -97,14 +99,14 @@ void TFormUlvarin::BuildPanels() {
     WindowParts parts;
     parts.deviceBar = deviceBar;
     parts.configBar = later->configBar;
-    parts.imageSide = {image, later->imageFiles};
+    parts.imageSide = {image, frameFiles};
     parts.chipColumn = {dacPanel, basics, analog};
     parts.processColumn = {processes, scan, tests, pulses};
     parts.messages = messages;
     PlaceParts(this, parts);
     setTabOrder(deviceBar, image);
-    setTabOrder(image, later->imageFiles);
-    setTabOrder(later->imageFiles, dacPanel);
+    setTabOrder(image, frameFiles);
+    setTabOrder(frameFiles, dacPanel);
     setTabOrder(dacPanel, basics);
     setTabOrder(basics, analog);
     setTabOrder(analog, processes);
@@ -120,6 +122,9 @@ void TFormUlvarin::ConnectPanels() {
     connect(dacPanel, &DacPanel::chipOutlineWanted, image, &ImagePanel::OutlineChip);
     connect(dacPanel, &DacPanel::chipSelected, pulses, &PulsePanel::ChipSelected);
     connect(basics, &BasicCommands::testerRequested, this, &TFormUlvarin::ShowTester);
+    connect(image, &ImagePanel::frameTakenIn, frameFiles, &FrameFilePanel::FrameTakenIn);
+    connect(frameFiles, &FrameFilePanel::chipCountLoaded, deviceBar,
+            &DeviceBar::ShowLoadedChipCount);
     connect(tests, &TestsPanel::fixedRangeWanted, image, &ImagePanel::ShowFixedRange);
     connect(analog, &AnalogPanel::scopeConfigured, pulses, &PulsePanel::ForgetPulses);
     pulses->SetScopeChannelSource([this] { return analog->CheckedScopeChannels(); });

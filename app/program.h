@@ -16,6 +16,7 @@ class AnalogPanel;
 class BasicCommands;
 class DacPanel;
 class DeviceBar;
+class FrameFilePanel;
 class ImagePanel;
 class LaterGroups;
 class MessagePanel;
@@ -72,6 +73,7 @@ public:
     ProcessPanel* processes = nullptr;
     ImagePanel* image = nullptr;
     LaterGroups* later = nullptr;
+    FrameFilePanel* frameFiles = nullptr;
     QTimer* TimerInit = nullptr;
     QTimer* Timer = nullptr;
     QTimer* TimerScope = nullptr;

@@ -167,6 +167,10 @@ void DeviceBar::ShowChipCount(uint8_t n, bool mxr, bool tpx) {
     LabelNumChips->setText(QString::fromUtf8(ChipCountCaption(n, mxr, tpx)));
 }
 
+void DeviceBar::ShowLoadedChipCount() {
+    ShowChipCount(static_cast<uint8_t>(shared_.chipCount), false, false);
+}
+
 void DeviceBar::ResetForNewInterface(uint8_t n, bool mxr, bool tpx) {
     shared_.chipCount = n;
     shared_.isMxr = mxr;

@@ -36,6 +36,8 @@ public:
     void UpdateOpenCloseButtons();
     // Refreshes the list and opens its first entry; false when the list is empty.
     bool OpenFirstListed();
+    // A frame file set the chip count with no interface open: the label names that count.
+    void ShowLoadedChipCount();
 
     // The name last opened or tried, at most 63 characters.
     const std::string& openedDeviceName() const { return openedDeviceName_; }

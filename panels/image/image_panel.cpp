@@ -131,6 +131,7 @@ void ImagePanel::ConnectControls() {
     connect(&shared_, &WindowShared::backgroundFrameArrived, this, &ImagePanel::NewFrameDeferred);
     connect(&shared_, &WindowShared::imageChanged, this, &ImagePanel::RequestImageRedraw);
     connect(&shared_, &WindowShared::interfaceReset, this, &ImagePanel::ResetForInterface);
+    connect(&shared_, &WindowShared::viewNeeded, this, &ImagePanel::RecomputeImageIfFlagged);
 }
 
 bool ImagePanel::eventFilter(QObject* watched, QEvent* event) {
@@ -172,6 +173,7 @@ void ImagePanel::NewFrameDeferred() {
     ComboResult->setCurrentIndex(static_cast<int>(view_.view));
     recompute_ = true;
     PaintBoxBitmap->update();
+    emit frameTakenIn();
 }
 
 void ImagePanel::RequestImageRedraw() {

@@ -76,6 +76,10 @@ public:
     // Where the image is drawn in its box now.
     Placement ImagePlacement() const;
 
+signals:
+    // A frame has been taken in (its view may be recomputed later).
+    void frameTakenIn();
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 

@@ -18,17 +18,6 @@ QWidget* Disabled(QWidget* widget) {
 
 LaterGroups::LaterGroups(WindowShared& shared, QWidget* parent) : QObject(parent), shared_(shared) {
     configBar = Disabled(MakeGridPanel(parent, "PanelConfig", ConfigBarGrid()));
-
-    imageFiles = Disabled(MakeGridPanel(parent, "PanelImageFiles", ImageFileGrid()));
-    auto* fileName = FindControl<QWidget>(imageFiles, "EditFileName");
-    fileName->setMinimumWidth(
-        fileName->fontMetrics().horizontalAdvance(QStringLiteral("data_0000.txt")) + 16);
-
-    connect(&shared_, &WindowShared::interfaceReset, this, &LaterGroups::ResetForInterface);
-}
-
-void LaterGroups::ResetForInterface() {
-    autosave.lastFileNumber = 0;
 }
 
 }  // namespace ulvarin

@@ -1,11 +1,9 @@
-// The groups of the window whose behaviour is still to come (configuration and frame
-// files): built from their tables, placed by the window, and disabled, with the autosave
-// template they will work on. Each leaves this class for a panel of its own when built.
+// The group of the window whose behaviour is still to come (the configuration bar): built
+// from its table, placed by the window, and disabled. It leaves this class for a panel of its
+// own when built.
 #pragma once
 
 #include <QObject>
-
-#include "imaging/autosave_template.h"
 
 class QWidget;
 
@@ -20,14 +18,8 @@ public:
 
     // "Configuration:" with Save, Load and Terminal.
     QWidget* configBar = nullptr;
-    // Saving, loading and autosaving frames.
-    QWidget* imageFiles = nullptr;
-
-    AutosaveTemplate autosave;
 
 private:
-    void ResetForInterface();
-
     WindowShared& shared_;
 };
 

@@ -7,6 +7,5 @@
 namespace ulvarin {
 
 Grid ConfigBarGrid();
-Grid ImageFileGrid();
 
 }  // namespace ulvarin

@@ -63,6 +63,9 @@ public:
     // The image's data changed without a new frame (a mask, a flat field, an erase while
     // summing): it is to be recomputed and repainted.
     void ImageChanged() { emit imageChanged(); }
+    // The result array is to hold the selected view as shown before it is read (the image
+    // recomputes lazily, at its next repaint).
+    void UpdateView() { emit viewNeeded(); }
 
     // The configuration of the open interface; until a configuration store is installed
     // nothing is loaded (false) and nothing is saved.
@@ -82,6 +85,7 @@ signals:
     void frameArrived();
     void backgroundFrameArrived();
     void imageChanged();
+    void viewNeeded();
 };
 
 }  // namespace ulvarin

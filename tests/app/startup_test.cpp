@@ -64,8 +64,8 @@ TEST_F(WindowTest, WindowCarriesTheInitialStateOfItsStores) {
     EXPECT_FALSE(form->pulses->pulses().HistoryIndex()) << "no pulse yet";
     EXPECT_TRUE(form->analog->monitor.channelEnabled[7]);
     EXPECT_FALSE(form->analog->monitor.channelEnabled[8]);
-    EXPECT_EQ(AutosaveFileName(form->later->autosave, form->later->autosave.number),
-              "data_0000.txt");
+    const AutosaveTemplate& autosave = form->frameFiles->autosaveName();
+    EXPECT_EQ(AutosaveFileName(autosave, autosave.number), "data_0000.txt");
     // The action buttons show the sets' letters, not their design-time captions.
     EXPECT_EQ(Control<QPushButton>("BttnDo")->text(), "OI");
     EXPECT_EQ(Control<QPushButton>("BttnIntervalAction")->text(), "C");

@@ -1,0 +1,161 @@
+#include "panels/frame_files/frame_file_panel.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "imaging/file_names.h"
+#include "imaging/frame_file.h"
+#include "panels/frame_files/frame_file_tables.h"
+#include "panels/shared/control_table.h"
+#include "panels/shared/window_shared.h"
+
+namespace ulvarin {
+namespace {
+
+const char* kTextFilter = "Text file|*.txt|All files|*.*";
+
+void ShowFileError(WindowShared& shared, FrameFileStatus status) {
+    shared.dialogs().Error(FrameFileMessage(status), "Error");
+}
+
+}  // namespace
+
+FrameFilePanel::FrameFilePanel(WindowShared& shared, QWidget* parent)
+    : QWidget(parent), shared_(shared) {
+    setObjectName(QStringLiteral("PanelImageFiles"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(MakeGridPanel(this, "GridImageFiles", ImageFileGrid()));
+    ChkbAutoSaveFrames = FindControl<QCheckBox>(this, "ChkbAutoSaveFrames");
+    EditFileName = FindControl<QLineEdit>(this, "EditFileName");
+    EditFileName->setMinimumWidth(
+        EditFileName->fontMetrics().horizontalAdvance(QStringLiteral("data_0000.txt")) + 16);
+    // Failures are found on the writer thread and shown on this one.
+    autosaver_ = std::make_unique<FrameAutosaver>([this] {
+        QMetaObject::invokeMethod(
+            this, [this] { ShowAutosaveFailure(); }, Qt::QueuedConnection);
+    });
+    ConnectControls();
+}
+
+FrameFilePanel::~FrameFilePanel() {
+    // Queued frames are written before the panel goes; their failure news dies with it.
+    autosaver_.reset();
+}
+
+void FrameFilePanel::ConnectControls() {
+    const auto button = [this](const char* name, void (FrameFilePanel::*handler)()) {
+        connect(FindControl<QPushButton>(this, name), &QPushButton::clicked, this, handler);
+    };
+    button("BttnSaveData", &FrameFilePanel::BttnSaveDataClick);
+    button("BttnLoadData", &FrameFilePanel::BttnLoadDataClick);
+    button("BttnBrowse", &FrameFilePanel::BttnBrowseClick);
+    button("BttnLoadPrew", &FrameFilePanel::BttnLoadPrewClick);
+    button("BttnLoadNext", &FrameFilePanel::BttnLoadNextClick);
+    connect(&shared_, &WindowShared::interfaceReset, this,
+            [this] { autosaver_->name().lastFileNumber = 0; });
+}
+
+std::optional<std::string> FrameFilePanel::AskSaveName() {
+    FileRequest request;
+    request.title = "Save data matrix as ...";
+    request.filter = kTextFilter;
+    request.defaultExtension = "txt";
+    request.overwritePrompt = true;
+    const std::optional<std::string> chosen = shared_.dialogs().SaveFile(request);
+    if (!chosen) return std::nullopt;
+    return WithDefaultExtension(*chosen, ".txt");
+}
+
+void FrameFilePanel::BttnSaveDataClick() {
+    const std::optional<std::string> path = AskSaveName();
+    if (!path) return;
+    shared_.UpdateView();
+    FrameStore& frames = shared_.frames;
+    const FrameFileStatus status =
+        WriteResultImage(*path, frames.result().first(frames.pixelsInUse()), frames.layout());
+    if (status != FrameFileStatus::kOk) {
+        ShowFileError(shared_, status);
+        return;
+    }
+    shared_.AddLogLine(QString::fromStdString(ImageWrittenLine(*path)));
+}
+
+void FrameFilePanel::BttnLoadDataClick() {
+    FileRequest request;
+    request.title = "Select data file";
+    request.filter = kTextFilter;
+    request.initialName = "data.txt";
+    request.mustExist = true;
+    const std::optional<std::string> path = shared_.dialogs().OpenFile(request);
+    if (path) LoadFrameFile(*path);
+}
+
+bool FrameFilePanel::LoadFrameFile(const std::string& path) {
+    FrameStore& frames = shared_.frames;
+    // Autosaved files still being written are finished first.
+    autosaver_->WaitUntilIdle();
+    const FrameLoadResult loaded =
+        ulvarin::LoadFrameFile(path, frames.layout(), shared_.IsOpen(), frames.counts());
+    if (loaded.newChipCount) {
+        const int chips = *loaded.newChipCount;
+        shared_.chipCount = static_cast<uint32_t>(chips);
+        frames.SetLayout({static_cast<uint8_t>(chips), frames.layout().family});
+        emit chipCountLoaded();
+    }
+    if (!loaded.ok()) {
+        ShowFileError(shared_, loaded.status);
+        return false;
+    }
+    shared_.ImageChanged();
+    shared_.AddLogLine(QString::fromStdString(ImageLoadedLine(path)));
+    return true;
+}
+
+void FrameFilePanel::BttnBrowseClick() {
+    const std::optional<std::string> path = AskSaveName();
+    if (!path) return;
+    ChkbAutoSaveFrames->setChecked(true);
+    EditFileName->setText(QString::fromStdString(ShownFileName(*path)));
+    autosaver_->WaitUntilIdle();
+    autosaver_->name() = AutosaveTemplateFromName(*path);
+}
+
+void FrameFilePanel::LoadStepped(int delta) {
+    const SteppedFile file = StepAutosave(autosaver_->name(), delta);
+    if (!LoadFrameFile(file.name)) return;
+    EditFileName->setText(QString::fromStdString(ShownFileName(file.name)));
+    autosaver_->name().lastFileNumber = file.number;
+}
+
+void FrameFilePanel::BttnLoadPrewClick() {
+    LoadStepped(-1);
+}
+
+void FrameFilePanel::BttnLoadNextClick() {
+    LoadStepped(+1);
+}
+
+void FrameFilePanel::FrameTakenIn() {
+    if (!ChkbAutoSaveFrames->isChecked()) return;
+    const FrameStore& frames = shared_.frames;
+    const std::string path = autosaver_->Save(frames.counts().first(frames.pixelsInUse()));
+    EditFileName->setText(QString::fromStdString(ShownFileName(path)));
+}
+
+void FrameFilePanel::ShowAutosaveFailure() {
+    const std::optional<FrameAutosaver::Failure> failure = autosaver_->TakeFailure();
+    if (!failure) return;
+    EditFileName->setText(QString::fromStdString(ShownFileName(failure->path)));
+    ShowFileError(shared_, failure->status);
+}
+
+void FrameFilePanel::WaitForAutosaves() {
+    autosaver_->WaitUntilIdle();
+    QCoreApplication::sendPostedEvents(this);
+}
+
+}  // namespace ulvarin

@@ -1,0 +1,60 @@
+// Frame files: saving the view as shown, loading a frame, and autosaving every frame taken
+// in under a numbered file name, with stepping back and forth through the numbered files.
+#pragma once
+
+#include <QWidget>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "imaging/frame_autosaver.h"
+
+class QCheckBox;
+class QLineEdit;
+
+namespace ulvarin {
+
+class WindowShared;
+
+class FrameFilePanel : public QWidget {
+    Q_OBJECT
+public:
+    FrameFilePanel(WindowShared& shared, QWidget* parent);
+    ~FrameFilePanel() override;
+
+    // "Save Image Data": the view as shown, to a file the operator chooses.
+    void BttnSaveDataClick();
+    // "Load Raw Data ...": a frame file the operator chooses.
+    void BttnLoadDataClick();
+    // "...": the autosave template from a chosen name; switches autosave on.
+    void BttnBrowseClick();
+    // "<<" and ">>": the numbered file before or after the last one saved or loaded.
+    void BttnLoadPrewClick();
+    void BttnLoadNextClick();
+
+    // Reads a frame file into the count frame and shows it; errors in a box. True on success.
+    bool LoadFrameFile(const std::string& path);
+    // A frame was taken in: autosaves it when "Autosave" is checked.
+    void FrameTakenIn();
+
+    const AutosaveTemplate& autosaveName() const { return autosaver_->name(); }
+    // Returns when every autosaved frame queued so far is on disk (or has failed).
+    void WaitForAutosaves();
+
+signals:
+    // A file set the chip count, with no interface open to govern it.
+    void chipCountLoaded();
+
+private:
+    void ConnectControls();
+    void LoadStepped(int delta);
+    void ShowAutosaveFailure();
+    std::optional<std::string> AskSaveName();
+
+    WindowShared& shared_;
+    QCheckBox* ChkbAutoSaveFrames = nullptr;
+    QLineEdit* EditFileName = nullptr;
+    std::unique_ptr<FrameAutosaver> autosaver_;
+};
+
+}  // namespace ulvarin
