@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "imaging/corrections.h"
+
 namespace ulvarin {
 
 namespace {
@@ -69,6 +71,7 @@ ImageStatistics ComputeResultView(FrameStore& store, const ViewSettings& setting
         case ResultView::Result:
         default:
             FillResult(store, settings.flatField);
+            if (settings.interpolate) InterpolateBadPixels(store, 1);
             break;
     }
     return ComputeImageStatistics(store.result().first(n), store.config().first(n), family);

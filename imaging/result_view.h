@@ -29,13 +29,15 @@ std::string_view ResultViewName(ResultView view);
 // What the window's view controls hold.
 struct ViewSettings {
     ResultView view = ResultView::Result;
-    bool flatField = false;  // "Result" multiplies by the flat-field factors
+    bool flatField = false;   // "Result" multiplies by the flat-field factors
+    bool interpolate = true;  // "Result" fills masked pixels from good neighbours
 };
 
 // Fills store.result() for every pixel in use with the selected view and returns the
 // statistics of its good pixels. The bit views read the same bits for every chip family;
-// only the mask bit follows the family. A masked pixel is exactly 0 in "Result". An
-// unknown view is computed as "Result".
+// only the mask bit follows the family. A masked pixel is exactly 0 in "Result", or with
+// interpolation on its filled value (InterpolateBadPixels with radius 1), kBadPixelMarker
+// where it cannot be filled. An unknown view is computed as "Result".
 ImageStatistics ComputeResultView(FrameStore& store, const ViewSettings& settings);
 
 // A frame has arrived in store.raw() (and store.frameTime): switches the view back to

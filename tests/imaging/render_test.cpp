@@ -47,7 +47,7 @@ TEST(ImageRender, FrameToColouredImage) {
     store.raw()[65536] = 50;  // chip 1 row 0 column 0: image top left
     store.raw()[1] = 90;      // chip 0 row 0 column 1, masked: 0 in the view
     store.config()[1] = 0x37FF;
-    ViewSettings view{ResultView::MaskBit, false};
+    ViewSettings view{ResultView::MaskBit, false, false};
     NewFrame(store, view);  // back to "Result"
     DisplayRangeControls range;
     std::vector<uint32_t> image(512 * 256);

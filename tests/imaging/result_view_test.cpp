@@ -30,7 +30,7 @@ FrameStore CraftedStore(ChipFamily family) {
 }
 
 std::vector<double> ViewOf(FrameStore& store, ResultView view, bool flatField = false) {
-    ComputeResultView(store, {view, flatField});
+    ComputeResultView(store, {view, flatField, false});
     return {store.result().begin(), store.result().begin() + 3};
 }
 
@@ -70,7 +70,7 @@ TEST(ResultView, MaskedPixelIsPlainZeroWhateverItsCountAndFactor) {
     store.counts()[0] = -5;
     store.flatField()[0] = std::numeric_limits<double>::infinity();
     for (bool flat : {false, true}) {
-        ComputeResultView(store, {ResultView::Result, flat});
+        ComputeResultView(store, {ResultView::Result, flat, false});
         EXPECT_EQ(store.result()[0], 0.0);
         EXPECT_FALSE(std::signbit(store.result()[0]));
     }
