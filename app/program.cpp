@@ -6,17 +6,18 @@
 #include "app/device_boxes.h"
 #include "app/main_layout.h"
 #include "app/tester_placeholder.h"
+#include "app/window_configuration.h"
 #include "device/link.h"
 #include "device/monitor.h"
 #include "device/protocol.h"
 #include "device/report.h"
 #include "panels/basic_commands/basic_commands.h"
+#include "panels/config_bar/config_bar.h"
 #include "panels/dac_panel/dac_panel.h"
 #include "panels/device_bar/device_bar.h"
 #include "panels/frame_files/frame_file_panel.h"
 #include "panels/image/image_panel.h"
 #include "panels/interface_analog/analog_panel.h"
-#include "panels/later/later_groups.h"
 #include "panels/messages/message_log.h"
 #include "panels/messages/message_panel.h"
 #include "panels/processes/process_panel.h"
@@ -63,6 +64,8 @@ TFormUlvarin::TFormUlvarin(QWidget* parent) : QMainWindow(parent) {
     setStyleSheet(QStringLiteral("QPushButton { padding: 3px 5px; }"));
     BuildPanels();
     ConnectPanels();
+    configuration_ = std::make_unique<WindowConfiguration>(*this);
+    configuration_->Install();
     FormUlvarin = this;
 
     TimerInit = MakeTimer(this, kInitDelayMs, true);
@@ -85,7 +88,7 @@ TFormUlvarin::~TFormUlvarin() {
 // Panels are made in the order of the layout, so the keyboard focus follows it.
 void TFormUlvarin::BuildPanels() {
     deviceBar = new DeviceBar(shared, this);
-    later = new LaterGroups(shared, this);
+    configBar = new ConfigBar(shared, this);
     image = new ImagePanel(shared, this);
     frameFiles = new FrameFilePanel(shared, this);
     dacPanel = new DacPanel(shared, this);
@@ -98,7 +101,7 @@ void TFormUlvarin::BuildPanels() {
     messages = new MessagePanel(shared, this);
     WindowParts parts;
     parts.deviceBar = deviceBar;
-    parts.configBar = later->configBar;
+    parts.configBar = configBar;
     parts.imageSide = {image, frameFiles};
     parts.chipColumn = {dacPanel, basics, analog};
     parts.processColumn = {processes, scan, tests, pulses};
@@ -172,9 +175,11 @@ void TFormUlvarin::InstallHooks() {
     SetReportHook(ReportHookFunction, nullptr);
     SetBackgroundHook(BackgroundHookFunction, nullptr);
     InstallDeviceBoxes(this);
+    configuration_->reporting = true;
 }
 
 void TFormUlvarin::RemoveHooks() {
+    configuration_->reporting = false;
     RemoveDeviceBoxes();
     SetBackgroundHook(nullptr, nullptr);
     SetReportHook(nullptr, nullptr);

@@ -5,6 +5,7 @@
 
 #include <QMainWindow>
 #include <cstdint>
+#include <memory>
 
 #include "panels/shared/window_shared.h"
 
@@ -18,7 +19,8 @@ class DacPanel;
 class DeviceBar;
 class FrameFilePanel;
 class ImagePanel;
-class LaterGroups;
+class ConfigBar;
+class WindowConfiguration;
 class MessagePanel;
 class ProcessPanel;
 class PulsePanel;
@@ -72,7 +74,7 @@ public:
     ScanPanel* scan = nullptr;
     ProcessPanel* processes = nullptr;
     ImagePanel* image = nullptr;
-    LaterGroups* later = nullptr;
+    ConfigBar* configBar = nullptr;
     FrameFilePanel* frameFiles = nullptr;
     QTimer* TimerInit = nullptr;
     QTimer* Timer = nullptr;
@@ -93,6 +95,7 @@ private:
     void ShowTester();
 
     QWidget* testerWindow_ = nullptr;  // made when first asked for
+    std::unique_ptr<WindowConfiguration> configuration_;
 };
 
 // The one main window, set by its constructor and cleared by its destructor; the report

@@ -22,7 +22,7 @@ void SplitSix(double n, uint8_t* out) {
 }  // namespace
 
 uint8_t BiasToCode(double volts) {
-    if (volts < kBiasLow) return 0;
+    if (!(volts >= kBiasLow)) return 0;  // not a number switches the bias off
     if (volts >= kBiasHigh) return 1;
     int steps = static_cast<int>(std::trunc((volts - kBiasLow) / kBiasSpan * 254.0));
     return static_cast<uint8_t>((255 - steps) & 0xFF);
@@ -37,9 +37,13 @@ uint16_t DacVoltsToCode(double volts) {
     return static_cast<uint16_t>(static_cast<long>(std::trunc(volts * 4096.5 * 0.4)));
 }
 
-double DacCodeToVolts(uint32_t code) { return code * 2.5 / 4096.0; }
+double DacCodeToVolts(uint32_t code) {
+    return code * 2.5 / 4096.0;
+}
 
-double AdcToVolts(uint32_t value) { return value * 2.5 / 4096.0; }
+double AdcToVolts(uint32_t value) {
+    return value * 2.5 / 4096.0;
+}
 
 std::string FormatAdcVolts(double volts) {
     double whole = std::floor(volts);
@@ -49,7 +53,9 @@ std::string FormatAdcVolts(double volts) {
     return text;
 }
 
-double TimerClock(uint8_t clockCode) { return clockCode == 2 ? 8000000.0 : 20000000.0; }
+double TimerClock(uint8_t clockCode) {
+    return clockCode == 2 ? 8000000.0 : 20000000.0;
+}
 
 void SecondsToBytes(double seconds, uint8_t clockCode, uint8_t* out6) {
     if (seconds < 0) seconds = 1.0;
@@ -58,7 +64,9 @@ void SecondsToBytes(double seconds, uint8_t clockCode, uint8_t* out6) {
     SplitSix(ticks, out6);
 }
 
-void CountToBytes(double count, uint8_t* out6) { SplitSix(count, out6); }
+void CountToBytes(double count, uint8_t* out6) {
+    SplitSix(count, out6);
+}
 
 uint64_t BytesToNumber48(const uint8_t* bytes6) {
     uint64_t n = 0;

@@ -264,8 +264,22 @@ void BasicCommands::BttnTesterClick() {
 }
 
 void BasicCommands::ChooseMode(int mode) {
+    if (mode < -1 || mode >= CombSelectFSRMode->count()) return;
     CombSelectFSRMode->setCurrentIndex(mode);
     CombSelectFSRModeSelect();
+}
+
+int BasicCommands::ModeItem() const {
+    return CombSelectFSRMode->currentIndex();
+}
+
+std::string BasicCommands::PolarityText() const {
+    return CombPolarity->currentText().toStdString();
+}
+
+void BasicCommands::ApplyPolarity(bool negative) {
+    CombPolarity->setCurrentIndex(negative ? 1 : 0);
+    CombPolarityChange();
 }
 
 }  // namespace ulvarin

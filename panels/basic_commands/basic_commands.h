@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QWidget>
+#include <string>
 
 class QLabel;
 class QPushButton;
@@ -42,8 +43,17 @@ public:
     // Asks for the hardware tester window.
     void BttnTesterClick();
 
-    // Chooses item `mode` of the mode selector and applies it as the operator would.
+    // Chooses item `mode` of the mode selector and applies it as the operator would. -1
+    // (nothing chosen) is shown and sends nothing; an item the selector does not have is
+    // ignored.
     void ChooseMode(int mode);
+    int ModeItem() const;
+
+    // --- for the configuration file ----------------------------------------------------
+    // "Positive" or "Negative".
+    std::string PolarityText() const;
+    // Shows the polarity and sends it.
+    void ApplyPolarity(bool negative);
 
 signals:
     void testerRequested();

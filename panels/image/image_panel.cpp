@@ -378,6 +378,19 @@ void ImagePanel::ShowFixedRange(double minimum, double maximum) {
     EditRangeMax->setText(QString::number(maximum, 'g', 12));
 }
 
+bool ImagePanel::RangeAuto() const {
+    return ChkbRangeAuto->isChecked();
+}
+
+void ImagePanel::ApplyViewRange(double minimum, double maximum, bool autoRange) {
+    range_.range = {minimum, maximum};
+    EditRangeMin->setText(QString::number(minimum, 'g', 12));
+    EditRangeMax->setText(QString::number(maximum, 'g', 12));
+    if (ChkbRangeAuto->isChecked() == autoRange) return;
+    ChkbRangeAuto->setChecked(autoRange);
+    ChkbRangeAutoClick();
+}
+
 void ImagePanel::RangeButtonClick(int button) {
     ReadRangeBoxes();
     const auto values = shared_.frames.result().first(shared_.frames.pixelsInUse());

@@ -66,6 +66,13 @@ public:
     // A fresh sum: "Integrate pics" ticked, the sum and its time at 0, the view redrawn.
     void StartFreshSum();
 
+    // --- for the configuration file ----------------------------------------------------
+    // The display range as last computed, and the Auto box.
+    DisplayRange ViewRange() const { return range_.range; }
+    bool RangeAuto() const;
+    // Stores the range, shows its texts and sets Auto (its handler runs on a change).
+    void ApplyViewRange(double minimum, double maximum, bool autoRange);
+
     // Chip numbers and outlines over the quadrants of a four-chip image.
     void ShowChipMarks(bool numbers, bool outlines);
     // Outlines the chips selector item `item` stands for (0: all, k: chip k).

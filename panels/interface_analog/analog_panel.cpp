@@ -198,6 +198,44 @@ void AnalogPanel::SetInterfaceDacFromBox(int channel) {
     CombDAC[channel]->setEditText(VoltsText(DacCodeToVolts(static_cast<uint32_t>(code))));
 }
 
+void AnalogPanel::ApplyBias(double volts) {
+    analog.biasVolts = volts;
+    const uint8_t code = BiasToCode(volts);
+    biasShown_ = VoltsText(CodeToBias(code));
+    CombBias->setEditText(biasShown_);
+    shared_.device.Clear();
+    SetBias(shared_.device, code);
+}
+
+void AnalogPanel::ApplyInterfaceDac(int channel, double volts) {
+    if (channel != 0 && channel != 1) return;
+    (channel == 0 ? analog.dac0Volts : analog.dac1Volts) = volts;
+    const double scaled = std::trunc(volts * 1638.6);
+    // Not a number, negative or beyond 12 bits: the nearest code the DAC has.
+    const uint16_t code = scaled >= kMaxDacCode ? kMaxDacCode
+                          : scaled > 0          ? static_cast<uint16_t>(scaled)
+                                                : 0;
+    CombDAC[channel]->setEditText(VoltsText(DacCodeToVolts(code)));
+    shared_.device.Clear();
+    SetInterfaceDac(shared_.device, static_cast<uint8_t>(channel), code);
+}
+
+void AnalogPanel::SetMonitoring(bool on) {
+    ChkbInterfaceADCread->setChecked(on);
+}
+
+void AnalogPanel::ApplyScope(uint8_t channelMask, int sampleCount) {
+    analog.scopeChannelMask = channelMask;
+    analog.scopeSampleCount = static_cast<uint32_t>(std::max(sampleCount, 0));
+    ComboScopeSamples->setEditText(QString::number(sampleCount));
+    for (int c = 0; c < 8; ++c) {
+        const bool on = (channelMask >> c) & 1;
+        if (ChkbScope[c]->isChecked() == on) continue;
+        ChkbScope[c]->setChecked(on);
+        ChkbScope0Click();
+    }
+}
+
 void AnalogPanel::StepInterfaceDac(int channel, UpDown::Change* change) {
     change->allow = false;
     if (change->direction == UpDown::Direction::None) return;

@@ -68,6 +68,17 @@ public:
     uint8_t CheckedScopeChannels() const;
     uint8_t InvertedScopeChannels() const;
 
+    // --- for the configuration file ----------------------------------------------------
+    // Stores a bias voltage, shows its code's voltage and sends the code.
+    void ApplyBias(double volts);
+    // Stores an interface DAC voltage, shows its 12-bit code's voltage and sends the code
+    // (held within the 12 bits).
+    void ApplyInterfaceDac(int channel, double volts);
+    void SetMonitoring(bool on);
+    // Stores the scope channels and sample count and ticks the channel boxes; a box whose
+    // state changes sends the scope set-up as a click on it does.
+    void ApplyScope(uint8_t channelMask, int sampleCount);
+
     InterfaceAnalog analog;
     ScopeMonitor monitor;
 

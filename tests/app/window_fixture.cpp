@@ -10,6 +10,7 @@
 #include "device/monitor.h"
 #include "device/report.h"
 #include "panels/shared/dialogs.h"
+#include "panels/shared/program_folder.h"
 
 namespace ulvarin::test {
 
@@ -25,6 +26,8 @@ bool WaitFor(const std::function<bool()>& done, int milliseconds) {
 
 void WindowTest::MakeWindow(const std::string& set) {
     InstallDialogs(dialogs);
+    programFolder = std::make_unique<QTemporaryDir>();
+    SetProgramFolder(programFolder->path().toStdString());
     emulator = set.empty() ? std::make_shared<EmulatorDriver>(std::vector<sim::InterfaceConfig>{})
                            : MakeEmulatorDriver(set);
     InstallDriver(emulator);
@@ -52,6 +55,8 @@ void WindowTest::TearDown() {
     while ((leftOpen.device = registry::At(0)) != nullptr) CloseDevice(leftOpen, true);
     InstallDriver(nullptr);
     InstallDialogs(nullptr);
+    SetProgramFolder("");
+    programFolder.reset();
 }
 
 std::array<QLabel*, 4> WindowTest::NumberLabels() {

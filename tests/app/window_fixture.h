@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <array>
 #include <functional>
 #include <memory>
@@ -18,12 +19,12 @@
 #include "app/program.h"
 #include "device/link/emulator_driver.h"
 #include "panels/basic_commands/basic_commands.h"
+#include "panels/config_bar/config_bar.h"
 #include "panels/dac_panel/dac_panel.h"
 #include "panels/device_bar/device_bar.h"
 #include "panels/frame_files/frame_file_panel.h"
 #include "panels/image/image_panel.h"
 #include "panels/interface_analog/analog_panel.h"
-#include "panels/later/later_groups.h"
 #include "panels/messages/message_log.h"
 #include "panels/messages/message_panel.h"
 #include "panels/processes/process_panel.h"
@@ -77,6 +78,8 @@ protected:
     sim::ChipState EmulatorChip(size_t index, int chip);
     std::string Description(size_t index) { return emulator->Description(index); }
 
+    // The program folder of this test, so configuration files never pass between tests.
+    std::unique_ptr<QTemporaryDir> programFolder;
     std::shared_ptr<ScriptedDialogs> dialogs = std::make_shared<ScriptedDialogs>();
     std::shared_ptr<EmulatorDriver> emulator;
     std::unique_ptr<TFormUlvarin> form;

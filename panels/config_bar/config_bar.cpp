@@ -1,0 +1,56 @@
+#include "panels/config_bar/config_bar.h"
+
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "panels/shared/control_table.h"
+#include "panels/shared/window_shared.h"
+
+namespace ulvarin {
+namespace {
+
+Grid ConfigBarGrid() {
+    return {{
+        LabelCell("Configuration:"),
+        {.kind = Kind::Button,
+         .name = "BttnSaveCfg",
+         .text = "Save",
+         .hint = "Saves Medipix, interface and software configuration to specified file"},
+        {.kind = Kind::Button,
+         .name = "BttnLoadConfig",
+         .text = "Load",
+         .hint = "Loads Medipix, interface and software configuration from specified file"},
+        // The terminal window is still to come.
+        {.kind = Kind::Button, .name = "BttnTerminal", .text = "Terminal", .enabled = false},
+    }};
+}
+
+}  // namespace
+
+ConfigBar::ConfigBar(WindowShared& shared, QWidget* parent) : QWidget(parent), shared_(shared) {
+    setObjectName(QStringLiteral("PanelConfig"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(MakeGridPanel(this, "GridConfig", ConfigBarGrid()));
+    BttnSaveCfg = FindControl<QPushButton>(this, "BttnSaveCfg");
+    BttnLoadConfig = FindControl<QPushButton>(this, "BttnLoadConfig");
+    connect(BttnSaveCfg, &QPushButton::clicked, this, &ConfigBar::BttnSaveCfgClick);
+    connect(BttnLoadConfig, &QPushButton::clicked, this, &ConfigBar::BttnLoadConfigClick);
+    connect(&shared_, &WindowShared::openStateChanged, this, &ConfigBar::ShowOpenState);
+    ShowOpenState();
+}
+
+void ConfigBar::ShowOpenState() {
+    BttnSaveCfg->setEnabled(shared_.IsOpen());
+    BttnLoadConfig->setEnabled(shared_.IsOpen());
+}
+
+void ConfigBar::BttnSaveCfgClick() {
+    shared_.SaveConfiguration(true);
+}
+
+void ConfigBar::BttnLoadConfigClick() {
+    shared_.LoadConfiguration(true);
+}
+
+}  // namespace ulvarin
