@@ -5,6 +5,7 @@
 #include <optional>
 #include <utility>
 
+#include "imaging/corrections.h"
 #include "imaging/number_text.h"
 
 namespace ulvarin {
@@ -28,6 +29,7 @@ DisplayRange SeparateEqualLimits(DisplayRange r) {
 DisplayRange DataRange(std::span<const double> values) {
     DisplayRange r{kAutoRangeStartMin, 0.0};
     for (const double v : values) {
+        if (v == kBadPixelMarker) continue;  // a masked pixel left unfilled shows below
         if (v > r.max) r.max = v;
         if (v < r.min) r.min = v;
     }

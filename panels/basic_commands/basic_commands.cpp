@@ -201,16 +201,16 @@ void BasicCommands::CombSelectFSRModeSelect() {
     if (!shared_.isTimepix) return;  // MXR chips have no mode to choose
     // The Timepix counting mode lives in every pixel's configuration word.
     ApplyTimepixMode(shared_.frames.config().data(), shared_.frames.pixelsInUse(), mode);
-    SendPixelConfig(nullptr, false,
-                    "Mask generated but not sent to Medipix device as it is offline.");
+    shared_.SendPixelConfig(nullptr, false,
+                            "Mask generated but not sent to Medipix device as it is offline.");
 }
 
 void BasicCommands::BttnResMaskClick() {
     std::fill_n(shared_.frames.config().begin(), shared_.frames.pixelsInUse(), kDefaultPixelWord);
     // 0xFFFF sets both mode bits: the chips count in Timepix mode.
     if (shared_.isTimepix) CombSelectFSRMode->setCurrentIndex(kTimepixModeItem);
-    SendPixelConfig("Set default matrix", true,
-                    "Mask reseted but not sent to Medipix device as it is offline.");
+    shared_.SendPixelConfig("Set default matrix", true,
+                            "Mask reseted but not sent to Medipix device as it is offline.");
 }
 
 void BasicCommands::BttnSetMaskClick() {
@@ -234,29 +234,8 @@ void BasicCommands::BttnSetMaskClick() {
             break;
     }
     std::copy(words.begin(), words.end(), shared_.frames.config().begin());
-    SendPixelConfig("Set Matrix", false,
-                    "Mask loaded but not sent to Medipix device as it is offline.");
-}
-
-void BasicCommands::SendPixelConfig(const char* timedName, bool defaults, const char* offlineText) {
-    shared_.BeginOperation();
-    if (shared_.IsOpen()) {
-        const auto send = [this, defaults](MpxDevice& handle) {
-            return defaults ? SetDefaultMatrix(handle)
-                            : SetMatrix(handle, shared_.frames.config().data(),
-                                        shared_.frames.pixelsInUse());
-        };
-        if (timedName != nullptr) {
-            shared_.RunTimed(timedName, send);
-        } else {
-            shared_.device.Clear();
-            send(shared_.device);
-        }
-    } else {
-        shared_.device.Clear();
-        ReportError(shared_.device, kMessage, "%s", offlineText);
-    }
-    shared_.ImageChanged();  // the mask views show the words whether or not the chips took them
+    shared_.SendPixelConfig("Set Matrix", false,
+                            "Mask loaded but not sent to Medipix device as it is offline.");
 }
 
 void BasicCommands::BttnTesterClick() {

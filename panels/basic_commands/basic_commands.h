@@ -67,7 +67,6 @@ private:
     // As its own operation, sends the pixel configuration words (the default matrix when
     // `defaults`), timed as `timedName` unless that is nullptr; offline, reports
     // `offlineText` instead. Then redraws the image.
-    void SendPixelConfig(const char* timedName, bool defaults, const char* offlineText);
 
     WindowShared& shared_;
     QLabel* LabelFSRMode = nullptr;

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "imaging/corrections.h"
 #include "imaging/median.h"
 #include "panels/image/image_tables.h"
 #include "panels/shared/control_table.h"
@@ -103,16 +104,22 @@ void ImagePanel::BuildControls() {
     LabelTime = FindControl<QLabel>(this, "LabelTime");
     LabelMedian->setStyleSheet(kMedianStyle);
     ChkbSum->setChecked(shared_.frames.integrating());
-    // Flat field, masks from the image and interpolation are still to come.
-    for (const char* name :
-         {"BttnUseAsFF", "BttnImgAsMsk", "BttnMaskOuter", "ChkbFF", "ChkbInterpolate"})
-        FindControl<QWidget>(this, name)->setEnabled(false);
+    ChkbFF = FindControl<QCheckBox>(this, "ChkbFF");
+    ChkbInterpolate = FindControl<QCheckBox>(this, "ChkbInterpolate");
 }
 
 void ImagePanel::ConnectControls() {
     connect(ComboResult, &QComboBox::activated, this, &ImagePanel::ComboResultSelect);
     connect(ChkbSum, &QCheckBox::clicked, this, &ImagePanel::ChkbSumClick);
     connect(ChkbRangeAuto, &QCheckBox::clicked, this, &ImagePanel::ChkbRangeAutoClick);
+    connect(ChkbFF, &QCheckBox::clicked, this, &ImagePanel::ChkbFFClick);
+    connect(ChkbInterpolate, &QCheckBox::clicked, this, &ImagePanel::ChkbInterpolateClick);
+    const auto button = [this](const char* name, void (ImagePanel::*handler)()) {
+        connect(FindControl<QPushButton>(this, name), &QPushButton::clicked, this, handler);
+    };
+    button("BttnUseAsFF", &ImagePanel::BttnUseAsFFClick);
+    button("BttnImgAsMsk", &ImagePanel::BttnImgAsMskClick);
+    button("BttnMaskOuter", &ImagePanel::BttnMaskOuterClick);
     for (QLineEdit* edit : {EditRangeMin, EditRangeMax}) {
         connect(edit, &QLineEdit::returnPressed, this, &ImagePanel::EditRangeEnter);
         connect(edit, &QLineEdit::editingFinished, this, &ImagePanel::RequestImageRedraw);
@@ -206,6 +213,8 @@ void ImagePanel::RecomputeImageIfFlagged() {
     }
     if (!recompute_) return;
     view_.view = static_cast<ResultView>(std::max(0, ComboResult->currentIndex()));
+    view_.flatField = ChkbFF->isChecked();
+    view_.interpolate = ChkbInterpolate->isChecked();
     ReadRangeBoxes();
     shown_ = RecomputeImage(frames, view_, range_, imagePixels_);
     recompute_ = false;
@@ -348,6 +357,29 @@ void ImagePanel::ComboResultSelect() {
     RequestImageRedraw();
 }
 
+void ImagePanel::BttnUseAsFFClick() {
+    RecomputeImageIfFlagged();
+    CaptureFlatField(shared_.frames);
+    RequestImageRedraw();
+}
+
+void ImagePanel::BttnImgAsMskClick() {
+    MaskFromImage(MaskRule::Nonzero);
+}
+
+void ImagePanel::BttnMaskOuterClick() {
+    MaskFromImage(MaskRule::OutsideRange);
+}
+
+// The view as shown decides, with the range as last computed; masks only accumulate. The
+// image is redrawn online too, so the masked pixels show at once.
+void ImagePanel::MaskFromImage(MaskRule rule) {
+    RecomputeImageIfFlagged();
+    MaskPixels(shared_.frames, rule, range_.range.min, range_.range.max);
+    shared_.SendPixelConfig(nullptr, false,
+                            "Mask generated but not sent to Medipix device as it is offline.");
+}
+
 void ImagePanel::ChkbSumClick() {
     shared_.frames.SetIntegrating(ChkbSum->isChecked());
     RequestImageRedraw();
@@ -373,7 +405,7 @@ void ImagePanel::ShowFixedRange(double minimum, double maximum) {
         ChkbRangeAuto->setChecked(false);
         ChkbRangeAutoClick();
     }
-    FindControl<QCheckBox>(this, "ChkbInterpolate")->setChecked(false);
+    ChkbInterpolate->setChecked(false);
     EditRangeMin->setText(QString::number(minimum, 'g', 12));
     EditRangeMax->setText(QString::number(maximum, 'g', 12));
 }

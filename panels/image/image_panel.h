@@ -24,6 +24,7 @@ class QPushButton;
 
 namespace ulvarin {
 
+enum class MaskRule;
 class PaintBox;
 class WindowShared;
 
@@ -41,6 +42,14 @@ public:
     void RequestImageRedraw();
 
     void ComboResultSelect();
+    // "Use Img. for FF": flat-field factors from the view as shown, normalised by its median.
+    void BttnUseAsFFClick();
+    void ChkbFFClick() { RequestImageRedraw(); }
+    // "Mask nonzero pix" and "Mask outer pixels": masks pixels by their value in the view
+    // as shown (outside the display range for the second) and sends the matrix.
+    void BttnImgAsMskClick();
+    void BttnMaskOuterClick();
+    void ChkbInterpolateClick() { RequestImageRedraw(); }
     // "Integrate pics": starts a sum of frames, or shows the last single frame again.
     void ChkbSumClick();
     void ChkbRangeAutoClick();
@@ -96,6 +105,7 @@ private:
     // A new interface: a fresh image and the chip numbers of its type.
     void ResetForInterface();
     void RecomputeImageIfFlagged();
+    void MaskFromImage(MaskRule rule);
     void ReadRangeBoxes();
     void ShowRangeTexts();
     void ShowStatistics();
@@ -114,6 +124,8 @@ private:
     QLineEdit* EditRangeMin = nullptr;
     QLineEdit* EditRangeMax = nullptr;
     QCheckBox* ChkbRangeAuto = nullptr;
+    QCheckBox* ChkbFF = nullptr;
+    QCheckBox* ChkbInterpolate = nullptr;
     // "-", "+", "<<", ">>": wider, narrower, down, up.
     std::array<QPushButton*, 4> rangeButtons_{};
     QLabel* LabelRange = nullptr;

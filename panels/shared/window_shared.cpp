@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "device/chip_commands.h"
 #include "device/clock.h"
 #include "device/report.h"
 
@@ -44,6 +45,26 @@ bool WindowShared::LoadConfiguration(bool interactive) {
 
 void WindowShared::SaveConfiguration(bool interactive) {
     if (configurationSaver) configurationSaver(interactive);
+}
+
+void WindowShared::SendPixelConfig(const char* timedName, bool defaults, const char* offlineText) {
+    BeginOperation();
+    if (IsOpen()) {
+        const auto send = [this, defaults](MpxDevice& handle) {
+            return defaults ? SetDefaultMatrix(handle)
+                            : SetMatrix(handle, frames.config().data(), frames.pixelsInUse());
+        };
+        if (timedName != nullptr) {
+            RunTimed(timedName, send);
+        } else {
+            device.Clear();
+            send(device);
+        }
+    } else {
+        device.Clear();
+        ReportError(device, kMessage, "%s", offlineText);
+    }
+    ImageChanged();  // the mask views show the words whether or not the chips took them
 }
 
 }  // namespace ulvarin

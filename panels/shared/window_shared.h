@@ -52,6 +52,11 @@ public:
     bool RunTimed(const char* name, const Command& command);
     // Sends one command as its own operation, on the cleared handle.
     bool Send(const Command& command);
+    // Sends the pixel configuration words (or, with `defaults`, the default matrix) as an
+    // operation of its own; with `timedName`, reports its duration under that name. Offline,
+    // reports `offlineText` instead. Either way the image is redrawn, since the mask views
+    // show the words whether or not the chips took them.
+    void SendPixelConfig(const char* timedName, bool defaults, const char* offlineText);
     Dialogs& dialogs() const { return CurrentDialogs(); }
 
     // A frame has been written into the raw frame: it is to be taken in and shown.
