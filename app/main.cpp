@@ -2,12 +2,14 @@
 // the window to a PNG instead of running interactively (see screenshot.h).
 #include <QApplication>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <cstdio>
 #include <exception>
 
 #include "app/program.h"
 #include "app/screenshot.h"
 #include "panels/shared/dialogs.h"
+#include "panels/shared/program_folder.h"
 
 namespace {
 
@@ -97,6 +99,11 @@ int main(int argc, char** argv) {
                      "FOLDER]]\n");
         return 2;
     }
+    // A picture shows the program as it starts, whatever configuration earlier runs left
+    // beside it.
+    QTemporaryDir pictureFolder;
+    if (!options.screenshot.isEmpty())
+        ulvarin::SetProgramFolder(pictureFolder.path().toStdString());
     ulvarin::TFormUlvarin form;
     if (!options.screenshot.isEmpty())
         return ulvarin::TakeScreenshot(form, options.screenshot, options.frames,
