@@ -57,20 +57,20 @@ Frame& TheFrame() {
     return frame;
 }
 
-void BM_WriteCountFrame(benchmark::State& state) {
+void BM_FrameFileWriteCounts(benchmark::State& state) {
     Frame& f = TheFrame();
     for (auto _ : state) benchmark::DoNotOptimize(WriteCountFrameFile(f.outPath, f.counts));
 }
-BENCHMARK(BM_WriteCountFrame)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FrameFileWriteCounts)->Unit(benchmark::kMillisecond);
 
-void BM_WriteResultImage(benchmark::State& state) {
+void BM_FrameFileWriteResult(benchmark::State& state) {
     Frame& f = TheFrame();
     for (auto _ : state) benchmark::DoNotOptimize(WriteResultImage(f.outPath, f.result, kQuad));
 }
-BENCHMARK(BM_WriteResultImage)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FrameFileWriteResult)->Unit(benchmark::kMillisecond);
 
 // The same bytes as the count writer's file, already formatted.
-void BM_RefFwriteSameBytes(benchmark::State& state) {
+void BM_FrameFileWriteFwriteSameBytes(benchmark::State& state) {
     Frame& f = TheFrame();
     for (auto _ : state) {
         std::FILE* file = std::fopen(f.outPath.c_str(), "w");
@@ -78,9 +78,9 @@ void BM_RefFwriteSameBytes(benchmark::State& state) {
         std::fclose(file);
     }
 }
-BENCHMARK(BM_RefFwriteSameBytes)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FrameFileWriteFwriteSameBytes)->Unit(benchmark::kMillisecond);
 
-void BM_RefFprintfCounts(benchmark::State& state) {
+void BM_FrameFileWritePrintf(benchmark::State& state) {
     Frame& f = TheFrame();
     for (auto _ : state) {
         std::FILE* file = std::fopen(f.outPath.c_str(), "w");
@@ -91,26 +91,26 @@ void BM_RefFprintfCounts(benchmark::State& state) {
         std::fclose(file);
     }
 }
-BENCHMARK(BM_RefFprintfCounts)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FrameFileWritePrintf)->Unit(benchmark::kMillisecond);
 
-void BM_LoadChipOrder(benchmark::State& state) {
+void BM_FrameFileReadChipOrder(benchmark::State& state) {
     Frame& f = TheFrame();
     std::vector<int32_t> counts(kQuad.pixelsInUse());
     for (auto _ : state) benchmark::DoNotOptimize(LoadFrameFile(f.chipPath, kQuad, true, counts));
 }
-BENCHMARK(BM_LoadChipOrder)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FrameFileReadChipOrder)->Unit(benchmark::kMillisecond);
 
-void BM_LoadImageOrder(benchmark::State& state) {
+void BM_FrameFileReadImageOrder(benchmark::State& state) {
     Frame& f = TheFrame();
     std::vector<int32_t> counts(kQuad.pixelsInUse());
     for (auto _ : state) {
         benchmark::DoNotOptimize(LoadFrameFile(f.imagePath, kQuad, true, counts));
     }
 }
-BENCHMARK(BM_LoadImageOrder)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FrameFileReadImageOrder)->Unit(benchmark::kMillisecond);
 
 // The chip-order file read in one piece and parsed with strtol, with no checks at all.
-void BM_RefReadStrtol(benchmark::State& state) {
+void BM_FrameFileReadStrtol(benchmark::State& state) {
     Frame& f = TheFrame();
     std::vector<int32_t> counts(kQuad.pixelsInUse());
     std::string text(f.chipText.size(), '\0');
@@ -126,7 +126,7 @@ void BM_RefReadStrtol(benchmark::State& state) {
         benchmark::DoNotOptimize(counts.data());
     }
 }
-BENCHMARK(BM_RefReadStrtol)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FrameFileReadStrtol)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace ulvarin

@@ -163,19 +163,38 @@ std::optional<int32_t> NextCount(CharReader& in) {
     char text[kMaxValueChars];
     size_t length = 0;
     bool tooLong = false;
+    // Most values are plain integers: they are summed up while read, and only other texts
+    // go through the general number reader.
+    bool plain = true;
+    bool negative = false;
+    int digits = 0;
+    int64_t magnitude = 0;
     for (; c != EOF && !IsSeparator(c); c = in.Get()) {
         if (length == kMaxValueChars)
             tooLong = true;
         else
             text[length++] = static_cast<char>(c);
+        if (!plain) continue;
+        if (c >= '0' && c <= '9' && digits < 18) {
+            magnitude = magnitude * 10 + (c - '0');
+            ++digits;
+        } else if ((c == '-' || c == '+') && length == 1) {
+            negative = c == '-';
+        } else {
+            plain = false;
+        }
     }
     if (tooLong) return std::nullopt;
+    constexpr int64_t kHighest = std::numeric_limits<int32_t>::max();
+    constexpr int64_t kLowest = std::numeric_limits<int32_t>::min();
+    if (plain && digits > 0) {
+        return static_cast<int32_t>(
+            std::clamp(negative ? -magnitude : magnitude, kLowest, kHighest));
+    }
     const auto value = ParseNumber(std::string_view(text, length));
     if (!value) return std::nullopt;
-    constexpr double kHigh = std::numeric_limits<int32_t>::max();
-    constexpr double kLow = std::numeric_limits<int32_t>::min();
-    if (*value >= kHigh) return std::numeric_limits<int32_t>::max();
-    if (*value <= kLow) return std::numeric_limits<int32_t>::min();
+    if (*value >= static_cast<double>(kHighest)) return static_cast<int32_t>(kHighest);
+    if (*value <= static_cast<double>(kLowest)) return static_cast<int32_t>(kLowest);
     return static_cast<int32_t>(*value);
 }
 
