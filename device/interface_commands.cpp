@@ -154,4 +154,26 @@ bool StartTriggerWait(MpxDevice& handle) { return Send(handle, {'l'}); }
 bool StopTriggerWait(MpxDevice& handle) { return Send(handle, {'L'}); }
 bool AbortExposition(MpxDevice& handle) { return Send(handle, {'G'}); }
 
+bool CmosTest(MpxDevice& handle, uint8_t pins) { return Send(handle, {'I', pins}); }
+
+bool LvdsTest(MpxDevice& handle, bool polarity, bool phase, bool enableIn, uint8_t data,
+              uint8_t* received, bool* enableOut) {
+    const auto mode = static_cast<uint8_t>((polarity ? 0x08 : 0) | (phase ? 0x04 : 0));
+    MpxCommandResponse record;
+    if (!Send(handle, record, {':', mode, static_cast<uint8_t>(enableIn ? 1 : 0), data}))
+        return false;
+    if (received) *received = record.parameters[0];
+    if (enableOut) *enableOut = record.parameters[1] != 0;
+    return true;
+}
+
+bool I2cTest(MpxDevice& handle, bool sda, bool scl, bool* sdaRead, bool* sclRead) {
+    const auto lines = static_cast<uint8_t>((sda ? 0x02 : 0) | (scl ? 0x01 : 0));
+    MpxCommandResponse record;
+    if (!Send(handle, record, {'\'', lines})) return false;
+    if (sdaRead) *sdaRead = (record.parameters[0] & 0x02) != 0;
+    if (sclRead) *sclRead = (record.parameters[0] & 0x01) != 0;
+    return true;
+}
+
 }  // namespace ulvarin

@@ -48,4 +48,17 @@ bool StartTriggerWait(MpxDevice& handle);
 bool StopTriggerWait(MpxDevice& handle);
 bool AbortExposition(MpxDevice& handle);
 
+// Line tests with a dummy chipboard in place of the detector.
+
+// Drives the eight CMOS control pins: bit i of `pins` sets pin i.
+bool CmosTest(MpxDevice& handle, uint8_t pins);
+// Sends `data` over the LVDS lines with the given polarity, phase and enable-in. On
+// success writes the byte the board sent back and its enable-out flag where places are
+// given.
+bool LvdsTest(MpxDevice& handle, bool polarity, bool phase, bool enableIn, uint8_t data,
+              uint8_t* received, bool* enableOut);
+// Drives the clock synthesizer's two I2C lines. On success writes the levels read back
+// where places are given.
+bool I2cTest(MpxDevice& handle, bool sda, bool scl, bool* sdaRead, bool* sclRead);
+
 }  // namespace ulvarin

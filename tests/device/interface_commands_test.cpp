@@ -123,5 +123,44 @@ TEST_F(InterfaceCommandsTest, StateQueriesWriteOnlyGivenPlacesAndOnlyOnSuccess) 
     EXPECT_EQ(remaining, -5);
 }
 
+TEST_F(InterfaceCommandsTest, LineTestsSendTheirBytesAndReadTheBoardBack) {
+    OpenSoft();
+    peer->ReplyToWrite("IOK\r");
+    peer->ReplyToWrite(std::string(":\xAA\x01OK\r", 6));
+    peer->ReplyToWrite(std::string(":\x00\x00OK\r", 6));
+    peer->ReplyToWrite(std::string("'\x02OK\r", 5));
+    EXPECT_TRUE(CmosTest(handle, 0xA5));
+    uint8_t received = 0;
+    bool enableOut = false;
+    ASSERT_TRUE(LvdsTest(handle, true, false, true, 0xAA, &received, &enableOut));
+    EXPECT_EQ(received, 0xAA);
+    EXPECT_TRUE(enableOut);
+    // Phase alone sets 0x04; no places given for the results.
+    ASSERT_TRUE(LvdsTest(handle, false, true, false, 0x55, nullptr, nullptr));
+    bool sda = false, scl = true;
+    ASSERT_TRUE(I2cTest(handle, true, true, &sda, &scl));
+    EXPECT_TRUE(sda);
+    EXPECT_FALSE(scl);
+    EXPECT_EQ(peer->Written(), std::string("I\xA5"
+                                           ":\x08\x01\xAA"
+                                           ":\x04\x00\x55"
+                                           "'\x03",
+                                           12));
+}
+
+TEST_F(InterfaceCommandsTest, LineTestsWithoutAnInterfaceReportAndLeaveResultsAlone) {
+    RecordReports();
+    MpxDevice none;
+    uint8_t received = 0x77;
+    bool enableOut = true, sda = true, scl = true;
+    EXPECT_FALSE(CmosTest(none, 1));
+    EXPECT_FALSE(LvdsTest(none, true, true, true, 1, &received, &enableOut));
+    EXPECT_FALSE(I2cTest(none, true, true, &sda, &scl));
+    EXPECT_EQ(received, 0x77);
+    EXPECT_TRUE(enableOut && sda && scl);
+    EXPECT_TRUE(HasReport(kBadHandle, "Invalid device handle."));
+    EXPECT_EQ(peer->Written(), "");
+}
+
 }  // namespace
 }  // namespace ulvarin::test
