@@ -113,15 +113,25 @@ struct CommandHandlers::Link {
         Acknowledge(e, c);
     }
 
-    // Sends the data byte back and reports "enable out" as the enable-in byte set it.
+    // The dummy chipboard drives the CMOS pins as told; "n" reads them back.
+    static void CmosTest(Iface& e, const Cmd& c) {
+        e.state_.cmos = c.params[0];
+        Acknowledge(e, c);
+    }
+
+    // The board's LVDS loop: the data byte comes back only while "enable in" is set (the
+    // receiver is off otherwise and reads 0), and enable out follows enable in.
     static void LvdsTest(Iface& e, const Cmd& c) {
-        const uint8_t params[] = {c.params[2], static_cast<uint8_t>(c.params[1] != 0)};
+        const bool enabled = c.params[1] != 0;
+        const uint8_t params[] = {enabled ? c.params[2] : uint8_t{0},
+                                  static_cast<uint8_t>(enabled)};
         e.Answer(c, params);
     }
 
-    // Reads back the SDA and SCL levels just driven.
+    // Reads back the SDA and SCL levels just driven, less any line the board holds low.
     static void I2cTest(Iface& e, const Cmd& c) {
-        const uint8_t params[] = {static_cast<uint8_t>(c.params[0] & 0x03)};
+        const auto levels = static_cast<uint8_t>(c.params[0] & 0x03 & ~e.config_.i2cHeldLow);
+        const uint8_t params[] = {levels};
         e.Answer(c, params);
     }
 };
@@ -134,6 +144,7 @@ void CommandHandlers::AddLink(Table& t) {
     t[' '] = &Link::Synchronisation;
     t[','] = &Link::WatchdogTest;
     t['+'] = t['-'] = t['*'] = &Link::TriggerOut;
+    t['I'] = &Link::CmosTest;
     t[':'] = &Link::LvdsTest;
     t['\''] = &Link::I2cTest;
     t['n'] = [](Iface& e, const Cmd& c) { e.Answer(c, std::array{e.state_.cmos}); };

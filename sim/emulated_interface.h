@@ -84,6 +84,9 @@ public:
     void FireTrigger(Clock::time_point now);
     // `events` pulses on the event counter input.
     void InjectEvents(uint64_t events, Clock::time_point now);
+    // Holds the dummy chipboard's I2C lines in `lines` low (bit 1 SDA, bit 0 SCL; 0 frees
+    // them); kept across resets like any board fault.
+    void HoldI2cLow(uint8_t lines) { config_.i2cHeldLow = lines & 0x03; }
 
 private:
     friend struct CommandHandlers;

@@ -22,6 +22,9 @@ struct InterfaceConfig {
     // (0 = nothing connected).
     double triggerRate = 0;
     double eventRate = 0;
+    // I2C lines a fault on the dummy chipboard holds low, whatever is driven: bit 1 SDA,
+    // bit 0 SCL.
+    uint8_t i2cHeldLow = 0;
 };
 
 // A configuration with the default chip codes and timings.
