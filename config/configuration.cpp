@@ -12,18 +12,6 @@
 
 #include "config/scanf_cursor.h"
 
-namespace ulvarin {
-
-bool operator==(const ChipDacRecord& a, const ChipDacRecord& b) {
-    for (int i = 0; i < kDacSlots; ++i) {
-        if (a.dac[i] != b.dac[i]) return false;
-    }
-    return a.senseCode == b.senseCode && a.senseEnabled == b.senseEnabled &&
-           a.bypassEnabled == b.bypassEnabled && a.testPulseWord == b.testPulseWord;
-}
-
-}  // namespace ulvarin
-
 namespace ulvarin::config {
 
 namespace {

@@ -11,13 +11,6 @@
 #include "device/dac_tables.h"
 #include "process/action_sets.h"
 
-namespace ulvarin {
-
-// Records compare field by field (the configuration's equality needs it).
-bool operator==(const ChipDacRecord& a, const ChipDacRecord& b);
-
-}  // namespace ulvarin
-
 namespace ulvarin::config {
 
 // Everything the file holds, in the order written.

@@ -20,6 +20,8 @@ struct ChipDacRecord {
     uint8_t senseEnabled = 0;
     uint8_t bypassEnabled = 0;
     uint32_t testPulseWord = 0;  // sent for MXR and Timepix only
+
+    bool operator==(const ChipDacRecord&) const = default;
 };
 
 // The type the flags of an open interface name.
