@@ -71,6 +71,23 @@ TEST(DeviceBoxesTest, BoxesFromAnyThreadReachTheDialogsOnTheGuiThread) {
     InstallDialogs(nullptr);
 }
 
+// Hiding a list that never dropped down (as a window being destroyed does) is no close-up.
+TEST(DropDownComboTest, OnlyAShownListClosesUp) {
+    DropDownCombo combo;
+    combo.addItems({QStringLiteral("a"), QStringLiteral("b")});
+    int drops = 0;
+    int closes = 0;
+    QObject::connect(&combo, &DropDownCombo::dropDown, [&] { ++drops; });
+    QObject::connect(&combo, &DropDownCombo::closeUp, [&] { ++closes; });
+    combo.hidePopup();
+    EXPECT_EQ(closes, 0);
+    combo.showPopup();
+    combo.hidePopup();
+    combo.hidePopup();
+    EXPECT_EQ(drops, 1);
+    EXPECT_EQ(closes, 1);
+}
+
 TEST(QtDialogsTest, FiltersAndTextsAreConverted) {
     EXPECT_EQ(QtNameFilters("Text file|*.txt|All files|*.*"), "Text file (*.txt);;All files (*.*)");
     EXPECT_EQ(DisplayText("a\rb\r\nc\nd"), "a\nb\nc\nd");
