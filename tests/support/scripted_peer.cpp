@@ -91,7 +91,7 @@ int ScriptedPeer::DetailCalls() const {
 size_t ScriptedPeer::Pending() const {
     std::lock_guard lock(mutex_);
     size_t n = 0;
-    for (auto& c : chunks_) n += c.bytes.size();
+    for (auto& c : chunks_) n += c.Left();
     return n;
 }
 
@@ -104,14 +104,14 @@ size_t ScriptedPeer::AvailableLocked(Clock::time_point now) const {
     size_t n = 0;
     for (auto& c : chunks_) {
         if (c.at > now) break;
-        n += c.bytes.size();
+        n += c.Left();
     }
     return n;
 }
 
 ScriptedPeer::Clock::time_point ScriptedPeer::NextArrivalLocked() const {
     for (auto& c : chunks_)
-        if (!c.bytes.empty()) return c.at;
+        if (c.Left() != 0) return c.at;
     return Clock::time_point::max();
 }
 
@@ -196,11 +196,11 @@ FtStatus ScriptedPeer::Read(FtHandle handle, void* buffer, uint32_t wanted, uint
         auto now = Clock::now();
         while (got < wanted && !chunks_.empty() && chunks_.front().at <= now) {
             Chunk& c = chunks_.front();
-            size_t take = std::min<size_t>(wanted - got, c.bytes.size());
-            std::memcpy(out + got, c.bytes.data(), take);
+            size_t take = std::min<size_t>(wanted - got, c.Left());
+            std::memcpy(out + got, c.bytes.data() + c.taken, take);
             got += static_cast<uint32_t>(take);
-            c.bytes.erase(0, take);
-            if (c.bytes.empty()) chunks_.pop_front();
+            c.taken += take;
+            if (c.Left() == 0) chunks_.pop_front();
         }
         if (got >= wanted || now >= deadline) break;
         arrived_.wait_until(lock, std::min(deadline, NextArrivalLocked()));

@@ -60,15 +60,18 @@ public:
                            char (&description)[kFtStringSize]) override;
     FtStatus GetStatus(FtHandle handle, uint32_t& rxQueue) override;
     FtStatus Read(FtHandle handle, void* buffer, uint32_t wanted, uint32_t& got) override;
-    FtStatus Write(FtHandle handle, const void* bytes, uint32_t length,
-                   uint32_t& written) override;
+    FtStatus Write(FtHandle handle, const void* bytes, uint32_t length, uint32_t& written) override;
     FtStatus Close(FtHandle handle) override;
     void WaitForData(FtHandle handle, double seconds) override;
 
 private:
+    // Bytes are consumed by moving `taken` forward, never by erasing from the front, so a
+    // large answer read a byte at a time stays linear.
     struct Chunk {
         Clock::time_point at;
         std::string bytes;
+        size_t taken = 0;
+        size_t Left() const { return bytes.size() - taken; }
     };
     struct Reply {
         std::string bytes;
