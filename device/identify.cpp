@@ -32,8 +32,8 @@ bool ParseChipReport(DeviceDescr& d, const char* report) {
     }
     char type[4] = "   ";
     int second = 0;
-    if (std::sscanf(report, "Medipix %c%c%c chips: %d Medipix chips: %d Ready", &type[0],
-                    &type[1], &type[2], &chips, &second) != 5)
+    if (std::sscanf(report, "Medipix %c%c%c chips: %d Medipix chips: %d Ready", &type[0], &type[1],
+                    &type[2], &chips, &second) != 5)
         return false;
     if (chips < 0 || chips > kMaxChips) return false;
     if (std::strcmp(type, "MXR") == 0) d.isMxr = true;
@@ -42,8 +42,15 @@ bool ParseChipReport(DeviceDescr& d, const char* report) {
     return true;
 }
 
-// Appends one chip's entry to `text` and updates the family flags from its code.
-void AppendChipId(DeviceDescr& d, const uint8_t* record, char* text, size_t room) {
+// The chip family the identification codes name: Medipix2 chips answer all zeros, which
+// names no family; any other code is an MXR, or a Timepix when its bit says so.
+struct IdFamily {
+    bool named = false;
+    bool timepix = false;
+};
+
+// Appends one chip's entry to `text` and notes the family its code names.
+void AppendChipId(IdFamily& family, const uint8_t* record, char* text, size_t room) {
     const uint8_t a = ReverseBits(record[1]);
     const uint8_t b = ReverseBits(record[2]);
     const uint8_t c = ReverseBits(record[3]);
@@ -52,8 +59,8 @@ void AppendChipId(DeviceDescr& d, const uint8_t* record, char* text, size_t room
         std::snprintf(text + used, room - used, "000-W000 ");
         return;
     }
-    d.isMxr = true;
-    if (c & 8) d.isTimepix = true;
+    family.named = true;
+    if (c & 8) family.timepix = true;
     std::snprintf(text + used, room - used, "%c%02d-W%04d ", 0x40 + (a & 0x0F), 12 - (a >> 4),
                   ((c & 7) << 8) | b);
 }
@@ -88,7 +95,8 @@ bool ResetInterface(MpxDevice& handle) {
         rest += kOnLineLength;
         ++retries;
     }
-    if (retries > 0) ReportError(handle, kMessage, "%d retries needed to reset the interface.", retries);
+    if (retries > 0)
+        ReportError(handle, kMessage, "%d retries needed to reset the interface.", retries);
     if (!ParseChipReport(*d, rest)) {
         ReportError(handle, kFatalError, "Reset command failed. Bad response format: %s", line);
         return false;
@@ -103,11 +111,24 @@ bool ReadChipIds(MpxDevice& handle, char* buffer, int capacity) {
     MpxCommandResponse record;
     if (!ExecuteCommand(handle, record, "|")) return false;
 
-    d->isMxr = d->isTimepix = false;
     char text[kChipIdCapacity + 1] = {};
-    const int chips = std::min<int>({d->chipCount, kMaxChipIdEntries,
-                                     static_cast<int>(record.count / 4)});
-    for (int i = 0; i < chips; ++i) AppendChipId(*d, record.parameters + 4 * i, text, sizeof text);
+    const int chips =
+        std::min<int>({d->chipCount, kMaxChipIdEntries, static_cast<int>(record.count / 4)});
+    IdFamily family;
+    for (int i = 0; i < chips; ++i)
+        AppendChipId(family, record.parameters + 4 * i, text, sizeof text);
+    // The family was learnt at the reset (or given at a soft open) and every command is laid
+    // out for it; codes naming another one are a spoilt answer, not a new chip.
+    if (family.named && (!d->isMxr || family.timepix != d->isTimepix)) {
+        ReportError(handle, kDeviceError,
+                    "Chip identification names %s chips, the interface has %s chips; "
+                    "identification refused.",
+                    family.timepix ? "Timepix" : "MXR",
+                    !d->isMxr      ? "Medipix2"
+                    : d->isTimepix ? "Timepix"
+                                   : "MXR");
+        return false;
+    }
     const size_t length = std::strlen(text);
     if (length > 0 && text[length - 1] == ' ') text[length - 1] = 0;
     std::memcpy(d->chipIdText, text, sizeof text);

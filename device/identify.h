@@ -9,9 +9,12 @@ namespace ulvarin {
 // chipCount and, for MXR and Timepix chips, isMxr / isTimepix.
 bool ResetInterface(MpxDevice& handle);
 
-// Reads the chips' identification codes into chipIdText (and isMxr / isTimepix anew), then
+// Reads the chips' identification codes into chipIdText, then
 // copies the text into `buffer`: at most `capacity` characters (negative: 64), the rest of
 // the buffer NUL-filled and its last byte always NUL.
+// Codes naming another chip family than the open interface's are refused (reported, false,
+// chipIdText and the family unchanged): every command is laid out for the family found at
+// the reset.
 bool ReadChipIds(MpxDevice& handle, char* buffer, int capacity);
 
 // Reads the firmware's version text into `buffer` (cut to capacity - 1, NUL-terminated).

@@ -67,11 +67,9 @@ void Identify(DeviceDescr& d, bool reset, bool mxr, uint8_t chipCount, bool time
         return;
     }
     MpxDevice handle(&d);
-    if (ResetInterface(handle) && d.isMxr) {
-        ReadChipIds(handle, d.chipIdText, 64);
-    } else {
+    const bool mxrFound = ResetInterface(handle) && d.isMxr;
+    if (!(mxrFound && ReadChipIds(handle, d.chipIdText, 64)))
         std::strncpy(d.chipIdText, d.displayName, sizeof d.chipIdText - 1);
-    }
 }
 
 // Reads the queue depth; false when the driver failed (already reported).
@@ -113,9 +111,13 @@ Wait AwaitByte(MpxDevice& handle, DeviceDescr& d, const Deadlines& limits) {
 }
 
 // Reads one byte; false when the read failed or nothing came.
-bool ReadOne(MpxDevice& handle, uint8_t& byte) { return Receive(handle, &byte, 1, 1) == 1; }
+bool ReadOne(MpxDevice& handle, uint8_t& byte) {
+    return Receive(handle, &byte, 1, 1) == 1;
+}
 
-double EffectiveTimeout(double timeout) { return timeout > 0 ? timeout : kDefaultWait; }
+double EffectiveTimeout(double timeout) {
+    return timeout > 0 ? timeout : kDefaultWait;
+}
 
 // Deadlines of a waiting read that starts now.
 Deadlines StartDeadlines(double timeout, double gap) {
@@ -136,8 +138,8 @@ int EnumerateDevices(uint8_t mode, char* names, int capacity) {
         ReportError(report, kMessage, "No compatible device connected.");
         return 0;
     }
-    ReportError(report, kMessage, "Connected devices (Number of all FTDI devices = %d):",
-                static_cast<int>(n));
+    ReportError(report, kMessage,
+                "Connected devices (Number of all FTDI devices = %d):", static_cast<int>(n));
 
     const bool writing = names != nullptr && capacity > 0;
     long remaining = writing ? capacity : 0;
@@ -150,8 +152,9 @@ int EnumerateDevices(uint8_t mode, char* names, int capacity) {
     for (uint32_t i = 0; i < n; ++i) {
         char description[kFtStringSize] = {};
         if (FtStatus s = Driver().GetDeviceInfoDetail(i, description); s != FT_OK) {
-            ReportError(report, kNotResponding, "No device information details for %d-th device: %s",
-                        static_cast<int>(i), FtStatusText(s));
+            ReportError(report, kNotResponding,
+                        "No device information details for %d-th device: %s", static_cast<int>(i),
+                        FtStatusText(s));
             continue;
         }
         description[kMaxDescription] = 0;
@@ -317,8 +320,8 @@ int WaitForByte(MpxDevice& handle, uint8_t value, double timeout, double gap) {
     }
 }
 
-int ReceiveUntil(MpxDevice& handle, char* buffer, int capacity, uint8_t terminator,
-                 double timeout, double gap) {
+int ReceiveUntil(MpxDevice& handle, char* buffer, int capacity, uint8_t terminator, double timeout,
+                 double gap) {
     MpxStatLeveler level(handle);
     DeviceDescr* d = FindDevice(handle);
     if (d == nullptr) return 0;
@@ -344,8 +347,7 @@ int ReceiveUntil(MpxDevice& handle, char* buffer, int capacity, uint8_t terminat
     return -stored;
 }
 
-int SearchString(MpxDevice& handle, const char* pattern, int length, double timeout,
-                 double gap) {
+int SearchString(MpxDevice& handle, const char* pattern, int length, double timeout, double gap) {
     MpxStatLeveler level(handle);
     DeviceDescr* d = FindDevice(handle);
     if (d == nullptr) return 0;
@@ -411,15 +413,15 @@ const char* ChipIdText(MpxDevice& handle) {
     return Attribute<const char*>(handle, "", [](DeviceDescr& d) { return d.chipIdText; });
 }
 uint32_t FrameStreamLength(MpxDevice& handle) {
-    return Attribute<uint32_t>(handle, 0, [](DeviceDescr& d) {
-        return FrameStreamBytes(d.chipCount, d.isMxr);
-    });
+    return Attribute<uint32_t>(
+        handle, 0, [](DeviceDescr& d) { return FrameStreamBytes(d.chipCount, d.isMxr); });
 }
 double DefaultTimeout(MpxDevice& handle) {
     return Attribute(handle, -1.0, [](DeviceDescr& d) { return d.defaultTimeout; });
 }
 int DefaultAttempts(MpxDevice& handle) {
-    return Attribute(handle, -1, [](DeviceDescr& d) { return static_cast<int>(d.defaultAttempts); });
+    return Attribute(handle, -1,
+                     [](DeviceDescr& d) { return static_cast<int>(d.defaultAttempts); });
 }
 
 void SetTrafficHook(TrafficHook hook, void* user) {

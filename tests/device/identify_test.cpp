@@ -64,7 +64,8 @@ TEST_F(IdentifyTest, BadLinesAreReportedAsFormatErrors) {
 
     ResetAnswer("!Unit is on line. Chips: 2\r");
     EXPECT_FALSE(ResetInterface(handle));
-    EXPECT_TRUE(HasReport(9, "Reset command failed. Bad response format: !Unit is on line. Chips: 2"));
+    EXPECT_TRUE(
+        HasReport(9, "Reset command failed. Bad response format: !Unit is on line. Chips: 2"));
 
     ResetAnswer("!Unit is on line. Medipix chips: 77 Ready\r");  // more chips than exist
     EXPECT_FALSE(ResetInterface(handle));
@@ -85,27 +86,54 @@ std::string ChipRecord(uint8_t b1, uint8_t b2, uint8_t b3) {
     return std::string{'\0', static_cast<char>(b1), static_cast<char>(b2), static_cast<char>(b3)};
 }
 
-TEST_F(IdentifyTest, ChipIdsFormatEntriesAndSetFamilyFlags) {
+TEST_F(IdentifyTest, ChipIdsFormatEntriesOfTheInterfacesFamily) {
     d().chipCount = 2;
+    d().isMxr = true;
     peer->ReplyToWrite("|" + ChipRecord(0x80, 0x00, 0x00) + ChipRecord(0, 0, 0) + "OK\r");
     char text[64];
     EXPECT_TRUE(ReadChipIds(handle, text, sizeof text));
     EXPECT_STREQ(text, "A12-W0000 000-W000");
-    EXPECT_TRUE(d().isMxr);
-    EXPECT_FALSE(d().isTimepix);
 
     // Reversed byte 3 with bit 3 set (0x10 on the wire) marks a Timepix; wafer bits too.
+    d().isTimepix = true;
     peer->ReplyToWrite("|" + ChipRecord(0x80, 0x80, 0x90) + ChipRecord(0, 0, 0) + "OK\r");
     EXPECT_TRUE(ReadChipIds(handle, text, 10));
     EXPECT_STREQ(text, "A12-W0257");  // 9 characters and a NUL fit in 10
     EXPECT_STREQ(d().chipIdText, "A12-W0257 000-W000");
-    EXPECT_TRUE(d().isTimepix);
 
-    d().isMxr = d().isTimepix = true;
+    // All zeros name no family (as Medipix2 chips answer): accepted, the family stays.
     peer->ReplyToWrite("|" + ChipRecord(0, 0, 0) + ChipRecord(0, 0, 0) + "OK\r");
     EXPECT_TRUE(ReadChipIds(handle, text, sizeof text));
-    EXPECT_FALSE(d().isMxr);
-    EXPECT_FALSE(d().isTimepix);
+    EXPECT_TRUE(d().isMxr);
+    EXPECT_TRUE(d().isTimepix);
+}
+
+// One spoilt byte must not turn the open interface into another family: a Medipix2 double
+// taken for MXR, or MXR and Timepix swapped, would lay every later command out wrongly.
+TEST_F(IdentifyTest, CodesOfAnotherFamilyAreRefused) {
+    d().chipCount = 2;
+    std::strcpy(d().chipIdText, "before");
+    char text[64] = "unchanged";
+    struct Case {
+        bool mxr, timepix;
+        uint8_t code3;  // on the wire; 0x10 marks a Timepix
+        const char* report;
+    };
+    for (const Case& c : {Case{false, false, 0x00, "names MXR chips, the interface has Medipix2"},
+                          Case{true, false, 0x10, "names Timepix chips, the interface has MXR"},
+                          Case{true, true, 0x00, "names MXR chips, the interface has Timepix"}}) {
+        d().isMxr = c.mxr;
+        d().isTimepix = c.timepix;
+        peer->ReplyToWrite("|" + ChipRecord(0x80, 0, c.code3) + ChipRecord(0, 0, 0) + "OK\r");
+        EXPECT_FALSE(ReadChipIds(handle, text, sizeof text)) << c.report;
+        EXPECT_EQ(d().isMxr, c.mxr);
+        EXPECT_EQ(d().isTimepix, c.timepix);
+        EXPECT_STREQ(d().chipIdText, "before");
+        EXPECT_STREQ(text, "unchanged");
+        ASSERT_FALSE(reports.empty());
+        EXPECT_NE(reports.back().text.find(c.report), std::string::npos) << reports.back().text;
+        EXPECT_EQ(reports.back().kind, kDeviceError);
+    }
 }
 
 TEST_F(IdentifyTest, ShortChipIdResponseIsAFramingError) {
