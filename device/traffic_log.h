@@ -103,6 +103,8 @@ public:
     void Clear();
 
     size_t Size() const { return lines_.size(); }
+    // Lines the observer has been told of (all of them outside Apply).
+    size_t Shown() const { return shown_; }
     const std::string& At(size_t index) const { return lines_[index]; }
 
 private:
