@@ -13,11 +13,18 @@ namespace ulvarin {
 namespace {
 
 // The handle's record, after checking that chips are known when `needChips`.
-DeviceDescr* Prepare(MpxDevice& handle, bool needChips, const char* noChipText = "No chip connected.") {
+DeviceDescr* Prepare(MpxDevice& handle, bool needChips,
+                     const char* noChipText = "No chip connected.") {
     DeviceDescr* d = FindDevice(handle);
     if (d == nullptr) return nullptr;
     if (needChips && d->chipCount == 0) {
         ReportError(handle, kGeneralError, "%s", noChipText);
+        return nullptr;
+    }
+    // Records, streams and buffers are sized for at most four chips.
+    if (d->chipCount > kMaxChips) {
+        ReportError(handle, kBadParameter, "%d chips are more than an interface carries.",
+                    d->chipCount);
         return nullptr;
     }
     return d;
@@ -83,15 +90,16 @@ bool SetMatrix(MpxDevice& handle, const uint16_t* pixels, uint32_t count) {
         return false;
     }
     MpxCommandResponse record;
-    uint8_t* command = d->receiveBuffer.get();
+    // Built apart from the receive buffer, which any message arriving while the answer is
+    // awaited overwrites: a retry sends the same command again.
     const uint32_t length = FrameStreamLength(handle) + 1;
-    std::memset(command, 0, length);
+    std::vector<uint8_t> command(length, 0);
     command[0] = 'S';
-    if (!MatrixToStream(d->isMxr, pixels, needed, command + 1, kReceiveBufferSize - 1)) {
+    if (!MatrixToStream(d->isMxr, pixels, needed, command.data() + 1, length - 1)) {
         ReportError(handle, kBadParameter, "Matrix to stream conversion failed");
         return false;
     }
-    return ExecuteCommand(handle, record, command, length);
+    return ExecuteCommand(handle, record, command.data(), length);
 }
 
 bool ReadMatrix(MpxDevice& handle, uint16_t* pixels, uint32_t capacity, double* time) {
@@ -123,17 +131,33 @@ bool ReadMatrixRaw(MpxDevice& handle, uint8_t* bytes, uint32_t capacity, double*
     return true;
 }
 
-bool OpenShutter(MpxDevice& handle) { return Simple(handle, 'o', false); }
-bool ResetChips(MpxDevice& handle) { return Simple(handle, 'r', true); }
-bool EraseMatrix(MpxDevice& handle) { return Simple(handle, 'e', true); }
-bool SetDefaultMatrix(MpxDevice& handle) { return Simple(handle, 'E', true); }
-bool FsrTest(MpxDevice& handle) { return Simple(handle, 'f', true); }
-bool SelectFsr(MpxDevice& handle, int fsr) { return Simple(handle, fsr == 1 ? '1' : '0', false); }
+bool OpenShutter(MpxDevice& handle) {
+    return Simple(handle, 'o', false);
+}
+bool ResetChips(MpxDevice& handle) {
+    return Simple(handle, 'r', true);
+}
+bool EraseMatrix(MpxDevice& handle) {
+    return Simple(handle, 'e', true);
+}
+bool SetDefaultMatrix(MpxDevice& handle) {
+    return Simple(handle, 'E', true);
+}
+bool FsrTest(MpxDevice& handle) {
+    return Simple(handle, 'f', true);
+}
+bool SelectFsr(MpxDevice& handle, int fsr) {
+    return Simple(handle, fsr == 1 ? '1' : '0', false);
+}
 bool SetPolarity(MpxDevice& handle, bool positive) {
     return Simple(handle, positive ? 'P' : 'p', false);
 }
-bool PowerOn(MpxDevice& handle) { return Simple(handle, 'x', false); }
-bool PowerOff(MpxDevice& handle) { return Simple(handle, 'X', false); }
+bool PowerOn(MpxDevice& handle) {
+    return Simple(handle, 'x', false);
+}
+bool PowerOff(MpxDevice& handle) {
+    return Simple(handle, 'X', false);
+}
 
 bool SetTimepixClock(MpxDevice& handle, uint8_t index) {
     MpxStatLeveler level(handle);

@@ -16,7 +16,7 @@ constexpr int kDacBlockBytes = 32;
 // The settings of one chip's DACs.
 struct ChipDacRecord {
     uint16_t dac[kDacSlots] = {};
-    uint8_t senseCode = 0;      // DAC sensed by ADC0 or bypassed by the external DAC
+    uint8_t senseCode = 0;  // DAC sensed by ADC0 or bypassed by the external DAC
     uint8_t senseEnabled = 0;
     uint8_t bypassEnabled = 0;
     uint32_t testPulseWord = 0;  // sent for MXR and Timepix only
@@ -44,7 +44,8 @@ const char* DacName(MpxDevice& handle, int index);
 uint16_t DacMaxValue(MpxDevice& handle, int index);
 const char* SenseDacName(MpxDevice& handle, int code);
 
-// Writes chip `position`'s 32-byte DAC word (Medipix2 chips shift with their position).
+// Writes chip `position`'s 32-byte DAC word (Medipix2 chips shift with their position);
+// a position outside 0 to 3 leaves the block all zeros.
 void EncodeDacBlock(ChipType type, const ChipDacRecord& record, int position, uint8_t* block);
 
 // Bytes sent after the letter of "Set Medipix DACs" for `chips` chips of `type`.

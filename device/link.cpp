@@ -7,6 +7,7 @@
 #include "device/clock.h"
 #include "device/identify.h"
 #include "device/report.h"
+#include "device/stream_layout.h"
 
 namespace ulvarin {
 namespace {
@@ -189,6 +190,12 @@ DeviceDescr* OpenDevice(const char* description, bool reset, bool mxr, uint8_t c
         ReportError(report, kBadParameter,
                     "Device description too long (%zu characters, at most %zu).",
                     std::strlen(description), kMaxDescription);
+        return nullptr;
+    }
+    // Every command lays its data out for at most four chips.
+    if (!reset && (chipCount < 1 || chipCount > kMaxChips)) {
+        ReportError(report, kBadParameter, "Soft open needs 1 to %d chips (%d given).", kMaxChips,
+                    chipCount);
         return nullptr;
     }
     FtHandle h = nullptr;

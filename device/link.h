@@ -15,8 +15,8 @@ int EnumerateDevices(uint8_t mode, char* names, int capacity);
 
 // Opens the interface with this description. With `reset`, resets it and learns its chips;
 // without (a soft open), takes `mxr`, `chipCount` and `timepix` (which implies mxr) as given,
-// so a running Timepix interface is reattached as Timepix. Returns the open record (also
-// when the reset failed) or nullptr.
+// so a running Timepix interface is reattached as Timepix; a soft open of other than 1 to 4
+// chips is refused. Returns the open record (also when the reset failed) or nullptr.
 DeviceDescr* OpenDevice(const char* description, bool reset, bool mxr, uint8_t chipCount,
                         bool timepix = false);
 
@@ -42,12 +42,11 @@ uint32_t Transmit(MpxDevice& handle, const void* bytes, uint32_t length);
 int WaitForByte(MpxDevice& handle, uint8_t value, double timeout, double gap);
 // Reads into `buffer` until `terminator` (kept in the buffer): bytes before it, or minus
 // the count stored when the buffer filled or the wait gave up.
-int ReceiveUntil(MpxDevice& handle, char* buffer, int capacity, uint8_t terminator,
-                 double timeout, double gap);
+int ReceiveUntil(MpxDevice& handle, char* buffer, int capacity, uint8_t terminator, double timeout,
+                 double gap);
 // Reads until `pattern` (length 0: up to the NUL) has arrived whole: the count of all bytes
 // consumed, or minus it on giving up.
-int SearchString(MpxDevice& handle, const char* pattern, int length, double timeout,
-                 double gap);
+int SearchString(MpxDevice& handle, const char* pattern, int length, double timeout, double gap);
 
 // The interface's description, or "- None -" when the handle has none open.
 const char* DeviceName(MpxDevice& handle);
@@ -62,8 +61,8 @@ double DefaultTimeout(MpxDevice& handle);       // [-1.0]
 int DefaultAttempts(MpxDevice& handle);         // [-1]
 
 // Sees every block of bytes moved on any interface: direction 0 received, 1 transmitted.
-using TrafficHook = void (*)(MpxDevice& handle, const uint8_t* bytes, uint32_t count,
-                             int direction, void* user);
+using TrafficHook = void (*)(MpxDevice& handle, const uint8_t* bytes, uint32_t count, int direction,
+                             void* user);
 void SetTrafficHook(TrafficHook hook, void* user);
 
 }  // namespace ulvarin

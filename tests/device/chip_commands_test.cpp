@@ -25,10 +25,11 @@ std::vector<int> SetBits(const std::string& bytes, size_t offset) {
 
 class ChipCommandsTest : public DeviceTest {
 protected:
-    // Opens softly and sets the family flags as a reset would.
+    // Opens softly and sets the family flags (and no chips) as a reset would.
     void Open(int chips, bool mxr, bool timepix) {
-        OpenSoft("Medipix2 ver 3.0 : Chips", static_cast<uint8_t>(chips), mxr);
+        OpenSoft("Medipix2 ver 3.0 : Chips", static_cast<uint8_t>(std::max(chips, 1)), mxr);
         handle.device->isTimepix = timepix;
+        handle.device->chipCount = static_cast<uint8_t>(chips);
     }
     std::string SendDacs(const std::vector<ChipDacRecord>& records) {
         peer->ReplyToWrite(std::string("d\0\0OK\r", 6));
@@ -123,7 +124,8 @@ TEST_F(ChipCommandsTest, ChipCommandsRefuseWithoutChipsAndSendNothing) {
     EXPECT_TRUE(HasReport(2, "Set DACs failed: No chip connected."));
     EXPECT_EQ(peer->Written(), "");
 
-    for (const char* answer : {"oOK\r", "0OK\r", "POK\r", "xOK\r", "3OK\r"}) peer->ReplyToWrite(answer);
+    for (const char* answer : {"oOK\r", "0OK\r", "POK\r", "xOK\r", "3OK\r"})
+        peer->ReplyToWrite(answer);
     EXPECT_TRUE(OpenShutter(handle));
     EXPECT_TRUE(SelectFsr(handle, 0));
     EXPECT_TRUE(SetPolarity(handle, true));
@@ -139,6 +141,35 @@ TEST_F(ChipCommandsTest, DacsForFewerChipsThanTheInterfaceHasAreRefused) {
     EXPECT_FALSE(SetChipDacs(handle, &r, 1));
     EXPECT_TRUE(HasReport(6, "Set DACs failed: settings for 1 of 2 chips given."));
     EXPECT_EQ(peer->Written(), "");
+}
+
+// More chips than a board carries never reach the buffers and records sized for four: a soft
+// open refuses such a count, and the commands refuse a record that holds one anyway.
+TEST_F(ChipCommandsTest, ChipCountsBeyondFourAreRefused) {
+    RecordReports();
+    for (uint8_t chips : {0, 5, 255}) {
+        peer->AddDevice("Medipix2 ver 3.0 : Many", "SER5");
+        EXPECT_EQ(OpenDevice("Medipix2 ver 3.0 : Many", false, true, chips), nullptr);
+        EXPECT_TRUE(
+            HasReport(6, "Soft open needs 1 to 4 chips (" + std::to_string(chips) + " given)."));
+    }
+    Open(4, true, false);
+    handle.device->chipCount = 5;
+    std::vector<uint16_t> words(5 * kChipPixels, 0xFFFF);
+    std::vector<ChipDacRecord> records(5);
+    EXPECT_FALSE(SetMatrix(handle, words.data(), words.size()));
+    EXPECT_FALSE(SetChipDacs(handle, records.data(), 5));
+    EXPECT_TRUE(HasReport(6, "5 chips are more than an interface carries."));
+    EXPECT_EQ(peer->Written(), "");
+
+    // A Medipix2 word for a fifth position would spill into the next chip's word.
+    uint8_t blocks[2 * kDacBlockBytes] = {};
+    ChipDacRecord full;
+    for (uint16_t& dac : full.dac) dac = 0xFFFF;
+    EncodeDacBlock(ChipType::Medipix2, full, 4, blocks);
+    for (uint8_t b : blocks) EXPECT_EQ(b, 0);
+    EncodeDacBlock(ChipType::Medipix2, full, 3, blocks);
+    for (int i = kDacBlockBytes; i < 2 * kDacBlockBytes; ++i) EXPECT_EQ(blocks[i], 0) << i;
 }
 
 TEST_F(ChipCommandsTest, SetMatrixNeedsAWholeMatrix) {

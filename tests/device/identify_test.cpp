@@ -16,7 +16,8 @@ protected:
     void SetUp() override {
         DeviceTest::SetUp();
         RecordReports();
-        OpenSoft("Medipix2 ver 3.0 : Ident", 0, false);
+        OpenSoft("Medipix2 ver 3.0 : Ident", 1, false);
+        d().chipCount = 0;  // unknown until the reset reports them
     }
     // Answers the reset command with its acknowledgement and then `line`.
     void ResetAnswer(const std::string& line) { peer->ReplyToWrite("_OK\r" + line); }
