@@ -52,7 +52,7 @@ bool ReadSize(const QString& text, Options& options) {
     return wide && high && options.width >= 200 && options.height >= 200;
 }
 
-// "pulses", "scan" or "testmask".
+// "pulses", "scan", "testmask", "terminal" or "tester".
 bool ReadScene(const QString& text, Options& options) {
     if (text == QLatin1String("pulses"))
         options.scene = ulvarin::Scene::Pulses;
@@ -60,6 +60,10 @@ bool ReadScene(const QString& text, Options& options) {
         options.scene = ulvarin::Scene::Scan;
     else if (text == QLatin1String("testmask"))
         options.scene = ulvarin::Scene::TestMask;
+    else if (text == QLatin1String("terminal"))
+        options.scene = ulvarin::Scene::Terminal;
+    else if (text == QLatin1String("tester"))
+        options.scene = ulvarin::Scene::Tester;
     else
         return false;
     return true;
@@ -95,7 +99,7 @@ int main(int argc, char** argv) {
     if (!options.valid) {
         std::fprintf(stderr,
                      "usage: ulvarin [--screenshot FILE [--size WxH] [--scene "
-                     "pulses|scan|testmask] [--frames N] [--save-frames "
+                     "pulses|scan|testmask|terminal|tester] [--frames N] [--save-frames "
                      "FOLDER]]\n");
         return 2;
     }

@@ -5,7 +5,6 @@
 
 #include "app/device_boxes.h"
 #include "app/main_layout.h"
-#include "app/tester_placeholder.h"
 #include "app/window_configuration.h"
 #include "device/link.h"
 #include "device/monitor.h"
@@ -24,6 +23,8 @@
 #include "panels/pulses/pulse_panel.h"
 #include "panels/scan/scan_panel.h"
 #include "panels/tests/tests_panel.h"
+#include "terminal/terminal_window.h"
+#include "tester/tester_window.h"
 
 namespace ulvarin {
 
@@ -63,6 +64,8 @@ TFormUlvarin::TFormUlvarin(QWidget* parent) : QMainWindow(parent) {
     // Compact buttons: the style's minimum button width would not let the columns fit.
     setStyleSheet(QStringLiteral("QPushButton { padding: 3px 5px; }"));
     BuildPanels();
+    terminal = new TFormTerminal(shared.device, this);
+    tester = new TUlvarinTester(shared.device, this);
     ConnectPanels();
     configuration_ = std::make_unique<WindowConfiguration>(*this);
     configuration_->Install();
@@ -125,6 +128,8 @@ void TFormUlvarin::ConnectPanels() {
     connect(dacPanel, &DacPanel::chipOutlineWanted, image, &ImagePanel::OutlineChip);
     connect(dacPanel, &DacPanel::chipSelected, pulses, &PulsePanel::ChipSelected);
     connect(basics, &BasicCommands::testerRequested, this, &TFormUlvarin::ShowTester);
+    connect(configBar, &ConfigBar::terminalRequested, this, &TFormUlvarin::ShowTerminal);
+    connect(messages, &MessagePanel::lineChosen, terminal, &TFormTerminal::AddMessageLine);
     connect(image, &ImagePanel::frameTakenIn, frameFiles, &FrameFilePanel::FrameTakenIn);
     connect(frameFiles, &FrameFilePanel::chipCountLoaded, deviceBar,
             &DeviceBar::ShowLoadedChipCount);
@@ -196,7 +201,8 @@ void TFormUlvarin::closeEvent(QCloseEvent* event) {
 }
 
 void TFormUlvarin::FormClose() {
-    if (testerWindow_ != nullptr) testerWindow_->close();
+    terminal->close();
+    tester->close();
     basics->BttnStopClick();
 }
 
@@ -222,8 +228,10 @@ void TFormUlvarin::TimerTimer() {
     DrainBackgroundMessages();
     // The periodic work below leaves no lines in the message list.
     messages->log()->logEnabled = false;
+    terminal->SetTimerRunning(true);
     if (analog->Monitoring()) analog->BttnInterfaceADCreadClick();
     processes->PollProcess();
+    terminal->SetTimerRunning(false);
     messages->log()->logEnabled = true;
 }
 
@@ -259,9 +267,14 @@ void TFormUlvarin::TimerScopeTimer() {
 }
 
 void TFormUlvarin::ShowTester() {
-    if (testerWindow_ == nullptr) testerWindow_ = MakeTesterPlaceholder(this);
-    testerWindow_->show();
-    testerWindow_->raise();
+    tester->show();
+    tester->raise();
+}
+
+void TFormUlvarin::ShowTerminal() {
+    terminal->show();
+    terminal->raise();
+    terminal->SwitchOn();
 }
 
 }  // namespace ulvarin

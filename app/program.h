@@ -25,6 +25,8 @@ class MessagePanel;
 class ProcessPanel;
 class PulsePanel;
 class ScanPanel;
+class TFormTerminal;
+class TUlvarinTester;
 class TestsPanel;
 struct BackgroundItem;
 
@@ -76,6 +78,9 @@ public:
     ImagePanel* image = nullptr;
     ConfigBar* configBar = nullptr;
     FrameFilePanel* frameFiles = nullptr;
+    // The two debugging windows, made with this one and sharing its device handle.
+    TFormTerminal* terminal = nullptr;
+    TUlvarinTester* tester = nullptr;
     QTimer* TimerInit = nullptr;
     QTimer* Timer = nullptr;
     QTimer* TimerScope = nullptr;
@@ -93,8 +98,8 @@ private:
     void WatchHardware();
     void TakeBackgroundFrame(const BackgroundItem& item);
     void ShowTester();
+    void ShowTerminal();
 
-    QWidget* testerWindow_ = nullptr;  // made when first asked for
     std::unique_ptr<WindowConfiguration> configuration_;
 };
 

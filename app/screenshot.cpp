@@ -1,5 +1,6 @@
 #include "app/screenshot.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
@@ -23,6 +24,8 @@
 #include "panels/pulses/pulse_panel.h"
 #include "panels/scan/scan_panel.h"
 #include "panels/tests/tests_panel.h"
+#include "terminal/terminal_window.h"
+#include "tester/tester_window.h"
 
 namespace ulvarin {
 namespace {
@@ -101,6 +104,20 @@ void SaveFrame(TFormUlvarin& form, const QString& folder, int index) {
         std::fprintf(stderr, "ulvarin: cannot write %s\n", qPrintable(name));
 }
 
+// The tester with a byte looped back over LVDS, both I2C lines high and a pin pattern set.
+void ShowTester(TFormUlvarin& form) {
+    TUlvarinTester& tester = *form.tester;
+    tester.show();
+    ProcessEventsFor(100);
+    tester.findChild<QCheckBox*>(QStringLiteral("ChkbLVDSenableIn"))->setChecked(true);
+    tester.findChild<QComboBox*>(QStringLiteral("ComboLVDSdata"))->setCurrentIndex(2);
+    tester.BttnLVDSsendClick();
+    tester.findChild<QComboBox*>(QStringLiteral("ComboI2C"))->setCurrentIndex(3);
+    tester.ComboI2CSelect();
+    tester.findChild<QComboBox*>(QStringLiteral("ComboCMOSpins"))->setCurrentIndex(1);
+    tester.ComboCMOSpinsSelect();
+}
+
 }  // namespace
 
 int TakeScreenshot(TFormUlvarin& form, const QString& path, int frames, const QString& framesFolder,
@@ -114,6 +131,11 @@ int TakeScreenshot(TFormUlvarin& form, const QString& path, int frames, const QS
     // Plain counting, so an exposure shows the beam rather than arrival times.
     if (open && form.shared.isTimepix) form.basics->ChooseMode(0);
     if (open) form.basics->BttnResetMatrixClick();  // counters from zero
+    if (scene == Scene::Terminal) {
+        form.terminal->resize(760, 600);
+        form.terminal->show();
+        form.terminal->SwitchOn();
+    }
     for (int i = 0; i < frames && form.shared.IsOpen(); ++i) {
         form.basics->BttnStartClick();
         ProcessEventsFor(kExposureMs);
@@ -128,8 +150,13 @@ int TakeScreenshot(TFormUlvarin& form, const QString& path, int frames, const QS
         ShowTypicalRange(form);
     // Numbers over the quadrants tell which chip is where.
     if (form.shared.chipCount == 4) form.image->ShowChipMarks(true, true);
+    if (scene == Scene::Tester) ShowTester(form);
     ProcessEventsFor(100);  // lets the timer drain and the list and image repaint
-    const QPixmap picture = form.grab();
+    form.terminal->FlushPending();
+    QWidget* pictured = scene == Scene::Terminal ? static_cast<QWidget*>(form.terminal)
+                        : scene == Scene::Tester ? static_cast<QWidget*>(form.tester)
+                                                 : static_cast<QWidget*>(&form);
+    const QPixmap picture = pictured->grab();
     if (!picture.save(path, "PNG")) {
         std::fprintf(stderr, "ulvarin: cannot write %s\n", qPrintable(path));
         return 1;

@@ -451,12 +451,13 @@ void TUlvarinTester::Refresh(bool askOnBadText) {
     SendLvds(askOnBadText);
 }
 
-// The dialogs offer no Yes/No/Cancel box, so with both boxes ticked the question gets
-// Yes/No, the nearest it has.
 void TUlvarinTester::BttnMsgBoxClick() {
-    const DialogButtons buttons = ChkbMsgYesNo->isChecked()      ? DialogButtons::YesNo
-                                  : ChkbMsgOKcancel->isChecked() ? DialogButtons::OkCancel
-                                                                 : DialogButtons::Ok;
+    const bool yesNo = ChkbMsgYesNo->isChecked();
+    const bool okCancel = ChkbMsgOKcancel->isChecked();
+    const DialogButtons buttons = yesNo && okCancel ? DialogButtons::YesNoCancel
+                                  : yesNo           ? DialogButtons::YesNo
+                                  : okCancel        ? DialogButtons::OkCancel
+                                                    : DialogButtons::Ok;
     CurrentDialogs().Message(
         {EditMsgBox->text().toStdString(), "Custom message", DialogIcon::Information, buttons});
 }

@@ -20,8 +20,10 @@ Grid ConfigBarGrid() {
          .name = "BttnLoadConfig",
          .text = "Load",
          .hint = "Loads Medipix, interface and software configuration from specified file"},
-        // The terminal window is still to come.
-        {.kind = Kind::Button, .name = "BttnTerminal", .text = "Terminal", .enabled = false},
+        {.kind = Kind::Button,
+         .name = "BttnTerminal",
+         .text = "Terminal",
+         .hint = "Shows the raw traffic with the interface and sends typed commands"},
     }};
 }
 
@@ -36,6 +38,8 @@ ConfigBar::ConfigBar(WindowShared& shared, QWidget* parent) : QWidget(parent), s
     BttnLoadConfig = FindControl<QPushButton>(this, "BttnLoadConfig");
     connect(BttnSaveCfg, &QPushButton::clicked, this, &ConfigBar::BttnSaveCfgClick);
     connect(BttnLoadConfig, &QPushButton::clicked, this, &ConfigBar::BttnLoadConfigClick);
+    connect(FindControl<QPushButton>(this, "BttnTerminal"), &QPushButton::clicked, this,
+            &ConfigBar::BttnTerminalClick);
     connect(&shared_, &WindowShared::openStateChanged, this, &ConfigBar::ShowOpenState);
     ShowOpenState();
 }

@@ -17,6 +17,11 @@ public:
 
     void BttnSaveCfgClick();
     void BttnLoadConfigClick();
+    // Asks for the terminal window, shown and switched on.
+    void BttnTerminalClick() { emit terminalRequested(); }
+
+signals:
+    void terminalRequested();
 
 private:
     void ShowOpenState();

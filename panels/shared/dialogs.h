@@ -9,7 +9,7 @@
 namespace ulvarin {
 
 enum class DialogIcon { None, Information, Warning, Error, Question };
-enum class DialogButtons { Ok, OkCancel, YesNo };
+enum class DialogButtons { Ok, OkCancel, YesNo, YesNoCancel };
 enum class DialogAnswer { Ok, Cancel, Yes, No };
 
 struct MessageRequest {

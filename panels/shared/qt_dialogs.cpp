@@ -30,6 +30,8 @@ QMessageBox::StandardButtons BoxButtons(DialogButtons buttons) {
             return QMessageBox::Ok | QMessageBox::Cancel;
         case DialogButtons::YesNo:
             return QMessageBox::Yes | QMessageBox::No;
+        case DialogButtons::YesNoCancel:
+            return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
         default:
             return QMessageBox::Ok;
     }

@@ -11,7 +11,9 @@ DialogAnswer ScriptedDialogs::Message(const MessageRequest& request) {
         answers.pop_front();
         return answer;
     }
-    return request.buttons == DialogButtons::YesNo ? DialogAnswer::Yes : DialogAnswer::Ok;
+    const bool yes =
+        request.buttons == DialogButtons::YesNo || request.buttons == DialogButtons::YesNoCancel;
+    return yes ? DialogAnswer::Yes : DialogAnswer::Ok;
 }
 
 std::optional<std::string> ScriptedDialogs::OpenFile(const FileRequest& request) {

@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "app/tester_placeholder.h"
+#include "tester/tester_window.h"
 #include "tests/app/window_fixture.h"
 
 namespace ulvarin::test {
@@ -110,7 +110,7 @@ TEST_F(BasicCommandsTest, SettingsReachTheInterface) {
     auto* tester = form->findChild<QWidget*>(QStringLiteral("UlvarinTester"));
     ASSERT_NE(tester, nullptr);
     EXPECT_TRUE(tester->isVisible());
-    EXPECT_EQ(tester->windowTitle(), kTesterCaption);
+    EXPECT_EQ(tester->windowTitle(), kTesterWindowCaption);
 }
 
 TEST_F(BasicCommandsTest, TimepixModeAndDefaultMatrix) {

@@ -323,9 +323,8 @@ TEST_F(TesterWindowTest, CustomMessageBoxTakesItsButtonsFromTheTwoBoxes) {
         Control<QPushButton>("BttnMsgBox")->click();
     }
     ASSERT_EQ(dialogs->messages.size(), 4u);
-    // Both boxes ticked: Yes/No, the nearest the dialogs offer to Yes/No/Cancel.
     const DialogButtons expected[] = {DialogButtons::Ok, DialogButtons::OkCancel,
-                                      DialogButtons::YesNo, DialogButtons::YesNo};
+                                      DialogButtons::YesNoCancel, DialogButtons::YesNo};
     for (size_t i = 0; i < 4; ++i) EXPECT_EQ(dialogs->messages[i].buttons, expected[i]) << i;
     EXPECT_EQ(dialogs->messages[0].text, "Check the dialog");
     EXPECT_EQ(dialogs->messages[0].caption, "Custom message");
