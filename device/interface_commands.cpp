@@ -22,9 +22,10 @@ bool Send(MpxDevice& handle, std::vector<uint8_t> command) {
     return Send(handle, record, std::move(command));
 }
 
+// The open interface's clock code, else the default; reports nothing, as the command that
+// follows reports a closed handle itself.
 uint8_t ClockCode(MpxDevice& handle) {
-    DeviceDescr* d = FindDevice(handle);
-    return d != nullptr ? d->clockCode : 3;
+    return registry::Contains(handle.device) ? handle.device->clockCode : 3;
 }
 
 // Letter, six bytes of time or count, action set.
@@ -37,8 +38,8 @@ uint32_t Le32(const uint8_t* p) {
 }
 
 // The 14-byte state of a timer or the counter; `asCount` keeps counts as they are.
-bool TimerState(MpxDevice& handle, uint8_t letter, bool asCount, bool* running,
-                  uint8_t* actions, double* value, double* remaining) {
+bool TimerState(MpxDevice& handle, uint8_t letter, bool asCount, bool* running, uint8_t* actions,
+                double* value, double* remaining) {
     MpxCommandResponse record;
     if (!Send(handle, record, {letter})) return false;
     const uint8_t* p = record.parameters;
@@ -55,11 +56,13 @@ bool TimerState(MpxDevice& handle, uint8_t letter, bool asCount, bool* running,
 
 }  // namespace
 
-bool SetBias(MpxDevice& handle, uint8_t code) { return Send(handle, {'b', code}); }
+bool SetBias(MpxDevice& handle, uint8_t code) {
+    return Send(handle, {'b', code});
+}
 
 bool SetInterfaceDac(MpxDevice& handle, uint8_t channel, uint16_t code) {
-    return Send(handle, {'>', channel, static_cast<uint8_t>(code & 0xFF),
-                         static_cast<uint8_t>(code >> 8)});
+    return Send(handle,
+                {'>', channel, static_cast<uint8_t>(code & 0xFF), static_cast<uint8_t>(code >> 8)});
 }
 
 bool ReadAdcs(MpxDevice& handle, uint16_t* values) {
@@ -77,7 +80,9 @@ bool ConfigureScope(MpxDevice& handle, uint8_t channelMask, uint16_t samples, ui
                          static_cast<uint8_t>(samples >> 8), mode});
 }
 
-bool ScopeSingleShot(MpxDevice& handle) { return Send(handle, {'a'}); }
+bool ScopeSingleShot(MpxDevice& handle) {
+    return Send(handle, {'a'});
+}
 
 bool SetupIntervalTimer(MpxDevice& handle, double seconds, uint8_t actions) {
     uint8_t six[6];
@@ -97,15 +102,19 @@ bool SetupCounter(MpxDevice& handle, double count, uint8_t actions) {
     return SetupSix(handle, 'K', six, actions);
 }
 
-bool SetupTrigger(MpxDevice& handle, uint8_t actions) { return Send(handle, {'Q', actions}); }
-
-bool SetupFrameCounter(MpxDevice& handle, uint32_t count, uint8_t actions) {
-    return Send(handle, {'(', static_cast<uint8_t>(count), static_cast<uint8_t>(count >> 8),
-                         static_cast<uint8_t>(count >> 16), static_cast<uint8_t>(count >> 24),
-                         actions});
+bool SetupTrigger(MpxDevice& handle, uint8_t actions) {
+    return Send(handle, {'Q', actions});
 }
 
-bool MakeTodoMask(MpxDevice& handle, uint8_t actions) { return Send(handle, {'~', actions}); }
+bool SetupFrameCounter(MpxDevice& handle, uint32_t count, uint8_t actions) {
+    return Send(handle,
+                {'(', static_cast<uint8_t>(count), static_cast<uint8_t>(count >> 8),
+                 static_cast<uint8_t>(count >> 16), static_cast<uint8_t>(count >> 24), actions});
+}
+
+bool MakeTodoMask(MpxDevice& handle, uint8_t actions) {
+    return Send(handle, {'~', actions});
+}
 
 bool IntervalTimerState(MpxDevice& handle, bool* running, uint8_t* actions, double* value,
                         double* remaining) {
@@ -144,17 +153,37 @@ bool FrameCounterState(MpxDevice& handle, uint8_t* actions, uint32_t* loaded, ui
     return true;
 }
 
-bool ReloadIntervalTimer(MpxDevice& handle) { return Send(handle, {'H'}); }
-bool StopIntervalTimer(MpxDevice& handle) { return Send(handle, {'Y'}); }
-bool ReloadPeriodTimer(MpxDevice& handle) { return Send(handle, {'u'}); }
-bool StopPeriodTimer(MpxDevice& handle) { return Send(handle, {'U'}); }
-bool ReloadCounter(MpxDevice& handle) { return Send(handle, {'j'}); }
-bool StopCounter(MpxDevice& handle) { return Send(handle, {'J'}); }
-bool StartTriggerWait(MpxDevice& handle) { return Send(handle, {'l'}); }
-bool StopTriggerWait(MpxDevice& handle) { return Send(handle, {'L'}); }
-bool AbortExposition(MpxDevice& handle) { return Send(handle, {'G'}); }
+bool ReloadIntervalTimer(MpxDevice& handle) {
+    return Send(handle, {'H'});
+}
+bool StopIntervalTimer(MpxDevice& handle) {
+    return Send(handle, {'Y'});
+}
+bool ReloadPeriodTimer(MpxDevice& handle) {
+    return Send(handle, {'u'});
+}
+bool StopPeriodTimer(MpxDevice& handle) {
+    return Send(handle, {'U'});
+}
+bool ReloadCounter(MpxDevice& handle) {
+    return Send(handle, {'j'});
+}
+bool StopCounter(MpxDevice& handle) {
+    return Send(handle, {'J'});
+}
+bool StartTriggerWait(MpxDevice& handle) {
+    return Send(handle, {'l'});
+}
+bool StopTriggerWait(MpxDevice& handle) {
+    return Send(handle, {'L'});
+}
+bool AbortExposition(MpxDevice& handle) {
+    return Send(handle, {'G'});
+}
 
-bool CmosTest(MpxDevice& handle, uint8_t pins) { return Send(handle, {'I', pins}); }
+bool CmosTest(MpxDevice& handle, uint8_t pins) {
+    return Send(handle, {'I', pins});
+}
 
 bool LvdsTest(MpxDevice& handle, bool polarity, bool phase, bool enableIn, uint8_t data,
               uint8_t* received, bool* enableOut) {

@@ -11,7 +11,9 @@
 namespace ulvarin::test {
 namespace {
 
-std::string Bytes(const uint8_t* p, int n) { return std::string(reinterpret_cast<const char*>(p), n); }
+std::string Bytes(const uint8_t* p, int n) {
+    return std::string(reinterpret_cast<const char*>(p), n);
+}
 
 TEST(Conversions, BiasCodesAtTheirCorners) {
     EXPECT_EQ(BiasToCode(23.0), 255);
@@ -160,6 +162,16 @@ TEST_F(InterfaceCommandsTest, LineTestsWithoutAnInterfaceReportAndLeaveResultsAl
     EXPECT_TRUE(enableOut && sda && scl);
     EXPECT_TRUE(HasReport(kBadHandle, "Invalid device handle."));
     EXPECT_EQ(peer->Written(), "");
+}
+
+// A closed handle is reported once per command, also by those that read the clock first.
+TEST_F(InterfaceCommandsTest, TimerSetupsOnAClosedHandleReportOnce) {
+    RecordReports();
+    MpxDevice none;
+    EXPECT_FALSE(SetupIntervalTimer(none, 1.0, 0x06));
+    EXPECT_FALSE(SetupPeriodTimer(none, 1.0, 0x06));
+    ASSERT_EQ(reports.size(), 2u);
+    for (const auto& r : reports) EXPECT_EQ(r.text, "Invalid device handle.");
 }
 
 }  // namespace
