@@ -304,11 +304,14 @@ uint32_t Transmit(MpxDevice& handle, const void* bytes, uint32_t length) {
     uint32_t written = 0;
     FtStatus s = Driver().Write(d->handle, bytes, length, written);
     handle.reportTime = Now();
-    if (s != FT_OK) {
-        ReportError(handle, kTransmissionFailed, "Can't transmit - %s", FtStatusText(s));
-        return 0;
-    }
+    written = std::min(written, length);
+    // What went out before a failure reached the interface all the same.
     Traffic(handle, bytes, written, 1);
+    if (s != FT_OK)
+        ReportError(handle, kTransmissionFailed, "Can't transmit - %s", FtStatusText(s));
+    else if (written < length)
+        ReportError(handle, kTransmissionFailed, "Can't transmit - only %u of %u bytes sent",
+                    written, length);
     return written;
 }
 

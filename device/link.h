@@ -33,7 +33,10 @@ uint32_t QueueDepth(MpxDevice& handle);
 // Reads up to `wanted` bytes (0: all waiting) into `buffer` of `capacity` bytes (0: room
 // for wanted + 1); stores a NUL after them when there is room. Returns the count read.
 uint32_t Receive(MpxDevice& handle, void* buffer, uint32_t wanted, uint32_t capacity);
-// Writes `length` bytes (0: up to the NUL). Returns the count written (0 on failure).
+// Writes `length` bytes (0: up to the NUL). Returns the count that went out: all of them on
+// success; fewer (0 when none, or when the handle or bytes are invalid) when the driver
+// failed or took only part, after reporting it. A short count is a failed transmit, and the
+// bytes it counts did reach the interface, which then waits for the rest of the command.
 uint32_t Transmit(MpxDevice& handle, const void* bytes, uint32_t length);
 
 // Waiting reads. `timeout` <= 0 means 1.5 s; `gap` <= 0 means no limit on silence.

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include "device/clock.h"
 #include "device/counter_codes.h"
@@ -211,6 +212,28 @@ bool NextResponseUntil(MpxDevice& handle, MpxCommandResponse& record, double dea
     }
 }
 
+// The interface takes a command's parameters by count and waits for them however long
+// they take, so after a transmit that stopped part way it would take the next bytes sent,
+// the synchronisation packet included, as the rest. Filler bytes make up the missing count
+// so that it finishes the command (with spoilt parameters: the caller learns the command
+// failed); the synchronisation then skips its answer. Reports the outcome.
+void CompleteCutCommand(MpxDevice& handle, uint8_t letter, uint32_t written, uint32_t length) {
+    const std::vector<uint8_t> filler(length - written, 0);
+    uint32_t sent = 0;
+    while (sent < filler.size()) {
+        MpxStatPacketer packet(handle);
+        const uint32_t n =
+            Transmit(handle, filler.data() + sent, static_cast<uint32_t>(filler.size()) - sent);
+        if (n == 0) break;  // the link takes nothing more: a synchronisation cannot help
+        sent += n;
+    }
+    const bool ok = sent == filler.size() && Synchronize(handle);
+    ReportError(handle, ok ? kTransmissionFailed : kTimeoutError,
+                "Command \"%s\" cut after %u of %u bytes; completed with filler. "
+                "Resynchronization %s.",
+                CommandName(letter), written, length, Outcome(ok));
+}
+
 void ReportDeviceError(MpxDevice& handle, const MpxCommandResponse& record, uint8_t letter,
                        uint32_t attempt, uint32_t attempts) {
     if (attempt == 1)
@@ -247,6 +270,7 @@ bool ExecuteCommand(MpxDevice& handle, MpxCommandResponse& record, const void* c
     if (timeout < 0) timeout = d->defaultTimeout;
     if (attempts == 0) attempts = d->defaultAttempts;
     const auto letter = *static_cast<const uint8_t*>(command);
+    if (length == 0) length = static_cast<uint32_t>(std::strlen(static_cast<const char*>(command)));
 
     for (uint32_t attempt = 1; attempt <= attempts; ++attempt) {
         record.pendingError[0] = 0;
@@ -255,7 +279,8 @@ bool ExecuteCommand(MpxDevice& handle, MpxCommandResponse& record, const void* c
             MpxStatPacketer packet(handle);
             written = Transmit(handle, command, length);
         }
-        if (written == 0) {
+        if (written == 0 || written < length) {
+            if (written > 0) CompleteCutCommand(handle, letter, written, length);
             ReportError(handle, kTransmissionFailed, "Command \"%s\" failed.", CommandName(letter));
             continue;
         }

@@ -40,7 +40,10 @@ private:
 // Sends `command` (length 0: up to the NUL) and waits for its response into `record`, up to
 // `attempts` times (0: the device's default). `timeout` < 0 means the device's default.
 // Every failure is reported; a response received with an error message from the device in
-// between counts as a failure of the command.
+// between counts as a failure of the command. A transmit that stopped part way leaves the
+// interface waiting for the rest: it is completed with filler bytes (the interface then
+// performs the command with spoilt parameters) and the link synchronised before the next
+// attempt, so the next command is understood.
 bool ExecuteCommand(MpxDevice& handle, MpxCommandResponse& record, const void* command,
                     uint32_t length = 0, double timeout = -1.0, uint32_t attempts = 0);
 

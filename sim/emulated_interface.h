@@ -39,7 +39,10 @@ public:
     EmulatedInterface& operator=(const EmulatedInterface&) = delete;
 
     // Takes bytes the host wrote at `now` (after advancing to `now`). A command may arrive
-    // split over several calls; its bytes wait until the last parameter byte is in. While
+    // split over several calls; its bytes wait until the last parameter byte is in, however
+    // long that takes. As in the firmware, there is no timeout between parameter bytes: after
+    // a write that stopped part way, whatever the host sends next (the synchronisation
+    // packet or another command's letter included) is taken as the missing parameters. While
     // the interface restarts after a global reset or sits in its watchdog test, whatever
     // arrives is lost. `hostBacklog` as for Advance.
     void Receive(std::span<const uint8_t> bytes, Clock::time_point now, size_t hostBacklog = 0);

@@ -1,6 +1,7 @@
 #include "sim/link_model.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace ulvarin::sim {
 namespace {
@@ -32,6 +33,10 @@ void LinkModel::CutNext(size_t keep) {
 
 void LinkModel::StallUntil(Clock::time_point until) {
     stallUntil_ = std::max(stallUntil_, until);
+}
+
+std::optional<LinkModel::WriteFault> LinkModel::TakeWriteFault() {
+    return std::exchange(writeFault_, std::nullopt);
 }
 
 void LinkModel::Spoil(std::vector<uint8_t>& message) {
@@ -85,6 +90,7 @@ void LinkModel::Pump(OutputQueue& from, Clock::time_point now) {
 
 void LinkModel::Reset() {
     faults_.clear();
+    writeFault_.reset();
     received_.Clear();
     stallUntil_ = wireFree_ = Clock::time_point{};
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "sim/output_queue.h"
@@ -31,11 +32,23 @@ public:
     void StallUntil(Clock::time_point until);
     size_t ArmedFaults() const { return faults_.size(); }
 
+    // A fault of the host's next write, on the way to the interface: only its first `accept`
+    // bytes reach the interface, and the write reports an error (`failed`) or, as a write
+    // that timed out does, success with the short count.
+    struct WriteFault {
+        size_t accept = 0;
+        bool failed = true;
+    };
+    void CutNextWrite(size_t accept, bool failed = true) { writeFault_ = {accept, failed}; }
+    // The armed write fault, disarmed by taking it; nullopt when none is armed.
+    std::optional<WriteFault> TakeWriteFault();
+
     // Carries every message `from` holds readable at `now` onto the link.
     void Pump(OutputQueue& from, Clock::time_point now);
     // What has reached, or is on its way to, the host.
     OutputQueue& Received() { return received_; }
-    // Forgets everything on the way and every armed fault (the cable was pulled).
+    // Forgets everything on the way and every armed fault, of either direction (the cable
+    // was pulled).
     void Reset();
 
 private:
@@ -51,6 +64,7 @@ private:
 
     LinkTiming timing_;
     std::vector<Fault> faults_;
+    std::optional<WriteFault> writeFault_;
     Clock::time_point stallUntil_{};
     Clock::time_point wireFree_{};  // when the last byte on the wire arrives
     OutputQueue received_;

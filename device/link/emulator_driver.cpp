@@ -251,12 +251,18 @@ FtStatus EmulatorDriver::Write(FtHandle handle, const void* bytes, uint32_t leng
     if (bytes == nullptr && length > 0) return FT_INVALID_PARAMETER;
     const auto now = Clock::now();
     Sync(*device, now);
-    device->emulator->Receive(std::span(static_cast<const uint8_t*>(bytes), length), now,
+    uint32_t accepted = length;
+    FtStatus status = FT_OK;
+    if (const auto fault = device->link.TakeWriteFault()) {
+        accepted = static_cast<uint32_t>(std::min<size_t>(fault->accept, length));
+        if (fault->failed) status = FT_IO_ERROR;
+    }
+    device->emulator->Receive(std::span(static_cast<const uint8_t*>(bytes), accepted), now,
                               device->link.Received().Size());
     device->link.Pump(device->emulator->Output(), now);
-    written = length;
+    written = accepted;
     changed_.notify_all();
-    return FT_OK;
+    return status;
 }
 
 FtStatus EmulatorDriver::Close(FtHandle handle) {

@@ -48,6 +48,9 @@ public:
     // Waits up to the read timeout (1000 ms until SetTimeouts) for `wanted` bytes and
     // returns what arrived by then (FT_OK even when short).
     FtStatus Read(FtHandle handle, void* buffer, uint32_t wanted, uint32_t& got) override;
+    // Hands the bytes to the interface at once. A write fault armed on the link
+    // (LinkModel::CutNextWrite) lets only its first bytes through: `written` tells how many,
+    // and the status is FT_IO_ERROR or FT_OK as the fault says.
     FtStatus Write(FtHandle handle, const void* bytes, uint32_t length, uint32_t& written) override;
     // Invalidates the handle: every later call with it gets FT_INVALID_HANDLE.
     FtStatus Close(FtHandle handle) override;
@@ -65,7 +68,8 @@ public:
     void WithInterface(size_t index, const std::function<void(sim::EmulatedInterface&)>& action);
     // Runs `action` on the link of interface `index` under the driver's lock, after
     // carrying everything the interface has sent so far onto it: faults armed there hit
-    // the next message the interface sends from now on.
+    // the next message the interface sends from now on, and a write fault the host's next
+    // write.
     void WithLink(size_t index, const std::function<void(sim::LinkModel&)>& action);
     // Unplugging hides the interface from the list and kills its open handle for good.
     // Plugging it back in powers it up afresh, from its configuration, with a fresh link
