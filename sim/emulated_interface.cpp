@@ -122,6 +122,17 @@ void EmulatedInterface::InjectEvents(uint64_t events, Clock::time_point now) {
     engine_.ExternalEvents(events, now);
 }
 
+void EmulatedInterface::LoadCounts(const std::vector<std::vector<uint16_t>>& counts) {
+    if (counts.size() != chips_.size())
+        throw std::invalid_argument("one set of counts per chip expected");
+    for (size_t c = 0; c < chips_.size(); ++c) {
+        if (counts[c].size() != chips_[c].counts.size())
+            throw std::invalid_argument("one count per pixel expected");
+    }
+    for (size_t c = 0; c < chips_.size(); ++c) chips_[c].counts = counts[c];
+    configInCounters_ = false;
+}
+
 void EmulatedInterface::StartCommand(uint8_t letter, Clock::time_point now) {
     pendingCommand_ = FindCommand(letter);
     if (pendingCommand_ == nullptr) {

@@ -90,6 +90,10 @@ public:
     // Holds the dummy chipboard's I2C lines in `lines` low (bit 1 SDA, bit 0 SCL; 0 frees
     // them); kept across resets like any board fault.
     void HoldI2cLow(uint8_t lines) { config_.i2cHeldLow = lines & 0x03; }
+    // Puts `counts` (one vector of kChipPixels values per chip) in the chips' counters, as if
+    // they had counted them: the next read shows them, also after a pixel configuration was
+    // shifted in. Throws std::invalid_argument unless there is one full vector per chip.
+    void LoadCounts(const std::vector<std::vector<uint16_t>>& counts);
 
 private:
     friend struct CommandHandlers;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <stdexcept>
 
 #include "device/stream_layout.h"
 #include "emulator_link.h"
@@ -131,6 +132,32 @@ TEST(MatrixStream, ReadMatrixKeepsTheCountersAndCloseShutterReadClearsThem) {
         ReferenceDecodeFrame(std::vector<uint8_t>(afterStream.begin(), afterStream.end()), 2, true);
     for (uint16_t code : decoded) ASSERT_EQ(code, ReferenceCode(0, true));
     EXPECT_FALSE(link.Emulated().State().shutterOpen);
+}
+
+// Counts loaded by a test replace a pixel configuration shifted in through the counters:
+// the next read shows the counts. Loads of the wrong shape are refused.
+TEST(MatrixStream, LoadedCountsAreWhatTheNextReadShows) {
+    EmulatorLink link({MakeInterfaceConfig(ChipFamily::kMxr, 1)});
+    link.Open();
+    const size_t answerBytes = 1 + 6 + FrameStreamBytes(1, true) + 3;
+    std::vector<uint16_t> words(kChipPixels, 0x1234);
+    link.Send("S" + Bytes(ReferenceConfigStream(words, 1, true)));
+    EXPECT_EQ(link.Receive(4), "SOK\r");
+
+    std::vector<std::vector<uint16_t>> counts(1, std::vector<uint16_t>(kChipPixels));
+    for (int i = 0; i < kChipPixels; ++i) counts[0][static_cast<size_t>(i)] = i % 11000;
+    link.Emulated().LoadCounts(counts);
+    link.Send("m");
+    const std::string answer = link.Receive(answerBytes);
+    ASSERT_EQ(answer.size(), answerBytes);
+    const std::vector<uint16_t> decoded =
+        ReferenceDecodeFrame(std::vector<uint8_t>(answer.begin() + 7, answer.end() - 3), 1, true);
+    for (int i = 0; i < kChipPixels; ++i)
+        ASSERT_EQ(decoded[static_cast<size_t>(i)], ReferenceCode(i % 11000, true)) << i;
+
+    EXPECT_THROW(link.Emulated().LoadCounts({}), std::invalid_argument);
+    EXPECT_THROW(link.Emulated().LoadCounts({std::vector<uint16_t>(10)}), std::invalid_argument);
+    EXPECT_EQ(link.Emulated().Chip(0).counts, counts[0]) << "a refused load changes nothing";
 }
 
 }  // namespace
