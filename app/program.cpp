@@ -2,10 +2,12 @@
 
 #include <QCloseEvent>
 #include <QTimer>
+#include <functional>
 
 #include "app/device_boxes.h"
 #include "app/main_layout.h"
 #include "app/window_configuration.h"
+#include "device/clock.h"
 #include "device/link.h"
 #include "device/monitor.h"
 #include "device/protocol.h"
@@ -137,6 +139,11 @@ void TFormUlvarin::ConnectPanels() {
     connect(analog, &AnalogPanel::scopeConfigured, pulses, &PulsePanel::ForgetPulses);
     pulses->SetScopeChannelSource([this] { return analog->CheckedScopeChannels(); });
     connect(&shared, &WindowShared::interfaceReset, this, [this] { hardwareBoxShown = false; });
+    // Any operator action with the interface, or another interface, wakes the periodic reads.
+    connect(&shared, &WindowShared::operationBegun, this, [this] {
+        if (!inTick_) pollingResting = false;
+    });
+    connect(&shared, &WindowShared::openStateChanged, this, [this] { pollingResting = false; });
     // Nothing on a closed interface can be followed: its process and a scan end there.
     connect(&shared, &WindowShared::openStateChanged, this, [this] {
         if (shared.IsOpen()) return;
@@ -229,8 +236,19 @@ void TFormUlvarin::TimerTimer() {
     // The periodic work below leaves no lines in the message list.
     messages->log()->logEnabled = false;
     terminal->SetTimerRunning(true);
-    if (analog->Monitoring()) analog->BttnInterfaceADCreadClick();
-    processes->PollProcess();
+    inTick_ = true;
+    // A silent interface (alive on the bus, answering nothing) would make every periodic
+    // command wait out its timeout on this thread, tick after tick: once one has, the
+    // periodic reads rest until the operator does something with the interface.
+    const auto waitedOut = [this](const std::function<void()>& work) {
+        const double started = Now();
+        work();
+        if (Now() - started >= 0.8 * DefaultTimeout(shared.device)) pollingResting = true;
+    };
+    if (analog->Monitoring() && !pollingResting)
+        waitedOut([this] { analog->BttnInterfaceADCreadClick(); });
+    if (!pollingResting) waitedOut([this] { processes->PollProcess(); });
+    inTick_ = false;
     terminal->SetTimerRunning(false);
     messages->log()->logEnabled = true;
 }
@@ -250,7 +268,7 @@ void TFormUlvarin::WatchHardware() {
         // Stays set until the next full open: the interface is gone, one box is enough.
         hardwareBoxShown = true;
         shared.dialogs().Error(kDisconnectedText, kHardwareErrorCaption);
-        deviceBar->BttnCloseClick();
+        deviceBar->CloseGoneInterface();
     }
     log.lastReportKind = 0;
 }

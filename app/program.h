@@ -85,6 +85,8 @@ public:
     QTimer* Timer = nullptr;
     QTimer* TimerScope = nullptr;
     bool hardwareBoxShown = false;  // a hardware error box is open, or the interface is gone
+    // A periodic read waited out its timeout: the periodic reads rest (see TimerTimer).
+    bool pollingResting = false;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -101,6 +103,7 @@ private:
     void ShowTerminal();
 
     std::unique_ptr<WindowConfiguration> configuration_;
+    bool inTick_ = false;  // the main timer's periodic work is running
 };
 
 // The one main window, set by its constructor and cleared by its destructor; the report

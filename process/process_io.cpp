@@ -1,6 +1,8 @@
 #include "process/process_io.h"
 
+#include "device/clock.h"
 #include "device/interface_commands.h"
+#include "device/link.h"
 
 namespace ulvarin::process {
 namespace {
@@ -123,8 +125,21 @@ bool ConfigureSources(MpxDevice& device, const ProcessSettings& settings, int se
 
 StateChanges ReadSourceStates(MpxDevice& device, int selector, ProcessSettings& settings) {
     StateChanges changes;
+    // A query left unanswered until its timeout means a silent interface: the others would
+    // only wait out theirs too, on the thread that polls (the window's).
+    const double timeout = DefaultTimeout(device);
+    double started = Now();
+    int answeredBefore = 0;
+    const auto silent = [&] {
+        const bool failed = changes.asked > 0 && changes.answered == answeredBefore;
+        const bool waitedOut = failed && Now() - started >= 0.8 * timeout;
+        started = Now();
+        answeredBefore = changes.answered;
+        return waitedOut;
+    };
     if (selector <= kEverySource || selector == kFrames) ReadFrames(device, settings, changes);
     for (int source = kPeriod; source <= kCounter; ++source) {
+        if (silent()) break;
         const bool running =
             source == kTrigger ? settings.triggerRunning : settings.*ValueSourceOf(source).running;
         if (selector != kEverySource && selector != source && !(selector == kAllSources && running))

@@ -184,13 +184,21 @@ void DeviceBar::ResetForNewInterface(uint8_t n, bool mxr, bool tpx) {
 }
 
 void DeviceBar::BttnCloseClick() {
+    CloseInterface(true);
+}
+
+void DeviceBar::CloseGoneInterface() {
+    CloseInterface(false);
+}
+
+void DeviceBar::CloseInterface(bool answering) {
     shared_.BeginOperation();
     if (!shared_.IsOpen()) {
         shared_.AddLogLine(QStringLiteral("Close not performed. Device is not opened."));
     } else {
         StopMonitor();
         shared_.SaveConfiguration(false);
-        if (!ChkbSoftOpen->isChecked()) {
+        if (answering && !ChkbSoftOpen->isChecked()) {
             // Leaves the detector safe; a soft close keeps it running for a later soft open.
             shared_.device.Clear();
             SetBias(shared_.device, BiasToCode(0.0));

@@ -33,6 +33,9 @@ public:
     // Saves the configuration, switches bias and chip power off unless "Soft open" is
     // checked, and closes the interface.
     void BttnCloseClick();
+    // Closes an interface that no longer answers: its configuration is saved, but nothing
+    // more is sent to it (each command would only wait out its timeout).
+    void CloseGoneInterface();
     void UpdateOpenCloseButtons();
     // Refreshes the list and opens its first entry; false when the list is empty.
     bool OpenFirstListed();
@@ -44,6 +47,8 @@ public:
 
 private:
     void CloseOpenDevice();
+    // `answering`: the interface is switched safe (bias and chip power off) before closing.
+    void CloseInterface(bool answering);
     void RememberOpenedName(const std::string& name);
     void ShowChipCount(uint8_t n, bool mxr, bool tpx);
     bool SoftOpenRefused(const std::string& description);

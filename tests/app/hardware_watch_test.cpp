@@ -28,6 +28,10 @@ TEST_F(WindowTest, UnpluggedInterfaceIsClosedAfterOneBox) {
     EXPECT_EQ(dialogs->messages.back().icon, DialogIcon::Error);
     EXPECT_EQ(form->shared.device.device, nullptr);
     EXPECT_TRUE(Control<QPushButton>("BttnOpen")->isEnabled());
+    // Nothing more was sent to the dead handle: no bias or power command on closing.
+    for (const QString& line : Lines()) {
+        EXPECT_FALSE(line.contains("bias") || line.contains("power")) << line.toStdString();
+    }
 
     // Further failures bring no second box while the window waits for a full open.
     ReportError(form->shared.device, kNotResponding, "Still gone");
@@ -40,6 +44,24 @@ TEST_F(WindowTest, UnpluggedInterfaceIsClosedAfterOneBox) {
     EXPECT_FALSE(form->hardwareBoxShown);
     emulator->SetPlugged(0, false);
     EXPECT_TRUE(WaitFor([&] { return dialogs->CountOf(kDisconnected) == 2; }));
+}
+
+// An interface that is on the bus but answers nothing costs the window one timeout, not one
+// per tick: the periodic reads rest until the operator acts.
+TEST_F(WindowTest, ASilentInterfaceHoldsTheWindowOnce) {
+    Start("medipix2:1");
+    Control<QCheckBox>("ChkbInterfaceADCread")->setChecked(true);
+    QTest::qWait(200);
+    emulator->WithLink(0, [](sim::LinkModel& link) {
+        link.StallUntil(sim::Clock::now() + std::chrono::seconds(60));
+    });
+    ASSERT_TRUE(WaitFor([&] { return form->pollingResting; }, 10000));
+    const int lines = static_cast<int>(Lines().size());
+    QTest::qWait(1500);  // a few dozen ticks
+    EXPECT_EQ(Lines().size(), lines);
+    EXPECT_TRUE(form->pollingResting);
+    form->shared.BeginOperation();  // an operator action wakes the reads
+    EXPECT_FALSE(form->pollingResting);
 }
 
 TEST_F(WindowTest, UnpluggedInterfaceIsFoundByTheMonitoringThreadToo) {

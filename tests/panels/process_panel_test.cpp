@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <thread>
@@ -310,6 +311,26 @@ TEST_F(ProcessPanelTest, TextsAreNormalisedAndTheStateIsReadBack) {
     EXPECT_EQ(Text("CombPeriod"), "2.5");
 
     EXPECT_TRUE(errors.empty()) << errors.front();
+}
+
+// A live but silent interface costs one timeout per poll, not one per source: the poll runs
+// on the window's thread.
+TEST_F(ProcessPanelTest, ASilentInterfaceIsAskedOncePerPoll) {
+    Type("CombPeriod", "20");
+    Type("CombInterval", "30");
+    Type("CombCounter", "1000");
+    Press("BttnStartProcess");
+    ASSERT_TRUE(panel->ProcessRunning());
+    errors.clear();
+    emulator->WithLink(0, [](sim::LinkModel& link) {
+        link.StallUntil(sim::Clock::now() + std::chrono::seconds(30));
+    });
+    for (int i = 0; i < ProcessPanel::kPollEveryTicks; ++i) panel->PollProcess();
+    EXPECT_EQ(lost, 1);
+    const auto timeouts = std::count_if(errors.begin(), errors.end(), [](const std::string& e) {
+        return e.find("Timeout") != std::string::npos;
+    });
+    EXPECT_EQ(timeouts, 1) << errors.size();
 }
 
 TEST_F(ProcessPanelTest, AnInterfaceThatStopsAnsweringEndsTheProcessWithALine) {
