@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "device/chip_commands.h"
@@ -26,15 +27,18 @@ constexpr double kMargin = 2.0;            // scheduling and sanitizer slowness
 constexpr size_t kMaxAnswerBytes = 2u << 20;
 
 // The interface's side: every byte the host reads comes from the input, as fast as it is
-// asked for. Once the input is used up the link is dead (every call but Close fails), as
-// after a pulled cable, so no call waits on a silent but live link.
+// asked for. Once the input is used up the link is either dead (every call but Close fails),
+// as after a pulled cable, or silent: nothing more arrives and writes fail, so waits run to
+// their deadlines while a resynchronisation cannot start one of its own.
 class AnswerDriver : public FtDriver {
 public:
     // `answers` in the input's encoding: 0xFE n v stands for (n + 1) * 1024 bytes v, 0xFD x
     // for the byte x; any other byte stands for itself. Write number `failingWrite` (1 is
     // the first; 0 none) fails, and with `partial` it writes all but its last byte.
-    void Load(const uint8_t* answers, size_t size, uint32_t failingWrite, bool partial) {
+    void Load(const uint8_t* answers, size_t size, uint32_t failingWrite, bool partial,
+              bool silentEnd) {
         answers_.clear();
+        silentEnd_ = silentEnd;
         taken_ = 0;
         writes_ = 0;
         failingWrite_ = failingWrite;
@@ -66,23 +70,23 @@ public:
         handle = &token_;
         return FT_OK;
     }
-    FtStatus Purge(FtHandle, uint32_t) override { return Live(); }
-    FtStatus SetTimeouts(FtHandle, uint32_t, uint32_t) override { return Live(); }
+    FtStatus Purge(FtHandle, uint32_t) override { return Answering(); }
+    FtStatus SetTimeouts(FtHandle, uint32_t, uint32_t) override { return Answering(); }
     FtStatus GetDeviceInfo(FtHandle, uint32_t& type, uint32_t& id, char (&serial)[kFtStringSize],
                            char (&description)[kFtStringSize]) override {
         type = 5;
         id = 0x04036001;
         std::snprintf(serial, kFtStringSize, "FUZZ01");
         std::snprintf(description, kFtStringSize, "%s", kDescription);
-        return Live();
+        return Answering();
     }
     FtStatus GetStatus(FtHandle, uint32_t& rxQueue) override {
         rxQueue = static_cast<uint32_t>(Waiting());
-        return Live();
+        return Answering();
     }
     FtStatus Read(FtHandle, void* buffer, uint32_t wanted, uint32_t& got) override {
         got = 0;
-        if (Live() != FT_OK) return FT_IO_ERROR;
+        if (Answering() != FT_OK) return FT_IO_ERROR;
         got = static_cast<uint32_t>(std::min<size_t>(wanted, Waiting()));
         std::memcpy(buffer, answers_.data() + taken_, got);
         taken_ += got;
@@ -100,10 +104,16 @@ public:
         return FT_OK;
     }
     FtStatus Close(FtHandle) override { return FT_OK; }
-    void WaitForData(FtHandle, double) override {}
+    // Nothing arrives while waiting: a silent link sleeps out the time asked for.
+    void WaitForData(FtHandle, double seconds) override {
+        if (Waiting() == 0 && silentEnd_ && seconds > 0)
+            std::this_thread::sleep_for(std::chrono::duration<double>(std::min(seconds, 60.0)));
+    }
 
 private:
     size_t Waiting() const { return answers_.size() - taken_; }
+    // FT_OK while answers are left, and on a silent link (which reads nothing).
+    FtStatus Answering() const { return Waiting() > 0 || silentEnd_ ? FT_OK : FT_IO_ERROR; }
     FtStatus Live() const { return Waiting() > 0 ? FT_OK : FT_IO_ERROR; }
 
     std::string answers_;
@@ -111,6 +121,7 @@ private:
     uint32_t writes_ = 0;
     uint32_t failingWrite_ = 0;
     bool partial_ = false;
+    bool silentEnd_ = false;
     char token_ = 0;
 };
 
@@ -254,13 +265,15 @@ void DeviceAnswersTarget(const uint8_t* data, size_t size) {
     const uint32_t family = (setup >> 2) % 3;  // Medipix2, MXR, Timepix
     const uint32_t failingWrite = (setup >> 4) & 7;
     const bool partial = (setup & 0x80) != 0;
-    const uint32_t calls = 1 + in.Below(8);
+    const uint8_t plan = in.Byte();
+    const uint32_t calls = 1 + (plan & 7);
+    const bool silentEnd = (plan & 8) != 0;
     std::vector<uint8_t> ops;
     for (uint32_t i = 0; i < calls; ++i) ops.push_back(in.Byte());
     // The call parameters come after the ops; the answers are the input's second half.
     const size_t paramBytes = std::min<size_t>(in.Left(), 4 * calls);
     ByteReader params(in.Rest(), paramBytes);
-    driver->Load(in.Rest() + paramBytes, in.Left() - paramBytes, failingWrite, partial);
+    driver->Load(in.Rest() + paramBytes, in.Left() - paramBytes, failingWrite, partial, silentEnd);
 
     MpxDevice handle(OpenDevice(kDescription, false, family != 0, chips, family == 2));
     Check(handle.device != nullptr, "soft open of the fuzz interface failed");
