@@ -13,7 +13,6 @@ constexpr int kMargin = 5;
 constexpr int kGridDivisions = 8;
 constexpr double kMaxLevel = 1e15;
 constexpr double kMaxExactSteps = 9007199254740992.0;  // 2^53
-constexpr Rgb kGrey{64, 64, 64};
 
 // A sample as the view counts it: truncated toward zero. Scan curves (sums of counts) can
 // exceed 16 bits, so no 16-bit wrap: the value is only held to a range doubles keep exact.

@@ -27,7 +27,7 @@
 
 namespace ulvarin::sim {
 
-class EmulatedInterface : private ProcessActions {
+class EmulatedInterface final : private ProcessActions {
 public:
     // The firmware stops making output by itself while the host has this much unread: a
     // full USB FIFO stalls it.
