@@ -48,7 +48,9 @@ const std::string& ScratchFile(std::string_view bytes, const std::string& extens
     }
     FILE* f = std::fopen(it->second.c_str(), "wb");
     Check(f != nullptr, "cannot create the scratch file");
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    // An empty input may come with no buffer at all; fwrite must not be handed a null one.
+    const bool written =
+        bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     Check(std::fclose(f) == 0 && written, "cannot write the scratch file");
     return it->second;
 }
