@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <string>
 
+#include "imaging/pulse_heights.h"
 #include "imaging/pulse_record.h"
 #include "imaging/pulse_store.h"
-#include "imaging/spectrum.h"
 
 namespace ulvarin {
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "imaging/pulse_heights.h"
 #include "imaging/pulse_record.h"
-#include "imaging/spectrum.h"
 
 namespace ulvarin {
 

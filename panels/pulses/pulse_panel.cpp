@@ -17,7 +17,7 @@
 #include "device/report.h"
 #include "imaging/file_names.h"
 #include "imaging/ordered_writer.h"
-#include "imaging/spectrum.h"
+#include "imaging/pulse_heights.h"
 #include "panels/pulses/pulse_table.h"
 #include "panels/shared/control_table.h"
 #include "panels/shared/dialogs.h"

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "device/monitor.h"
-#include "imaging/spectrum.h"
+#include "imaging/pulse_heights.h"
 #include "tests/app/window_fixture.h"
 
 namespace ulvarin::test {

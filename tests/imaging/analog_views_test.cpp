@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "imaging/plot_geometry.h"
+#include "imaging/pulse_heights.h"
 #include "imaging/pulse_plot.h"
 #include "imaging/scope_plot.h"
-#include "imaging/spectrum.h"
 
 namespace ulvarin {
 namespace {

@@ -1,4 +1,4 @@
-#include "imaging/spectrum.h"
+#include "imaging/pulse_heights.h"
 
 #include <algorithm>
 #include <cstdio>
