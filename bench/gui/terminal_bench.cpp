@@ -4,8 +4,8 @@
 // with one item per line and removal from the front, and memcpy of the same bytes.
 #include <benchmark/benchmark.h>
 
-#include <QApplication>
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QListWidget>
 #include <cstring>
 #include <memory>
@@ -92,12 +92,3 @@ BENCHMARK(BM_MemcpyFrame)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace ulvarin
-
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -60,12 +60,11 @@ void FrameFilePanel::ConnectControls() {
 }
 
 std::optional<std::string> FrameFilePanel::AskSaveName() {
-    FileRequest request;
-    request.title = "Save data matrix as ...";
-    request.filter = kTextFilter;
-    request.defaultExtension = "txt";
-    request.overwritePrompt = true;
-    const std::optional<std::string> chosen = shared_.dialogs().SaveFile(request);
+    const std::optional<std::string> chosen =
+        shared_.dialogs().SaveFile({.title = "Save data matrix as ...",
+                                    .filter = kTextFilter,
+                                    .defaultExtension = "txt",
+                                    .overwritePrompt = true});
     if (!chosen) return std::nullopt;
     return WithDefaultExtension(*chosen, ".txt");
 }
@@ -85,12 +84,10 @@ void FrameFilePanel::BttnSaveDataClick() {
 }
 
 void FrameFilePanel::BttnLoadDataClick() {
-    FileRequest request;
-    request.title = "Select data file";
-    request.filter = kTextFilter;
-    request.initialName = "data.txt";
-    request.mustExist = true;
-    const std::optional<std::string> path = shared_.dialogs().OpenFile(request);
+    const std::optional<std::string> path = shared_.dialogs().OpenFile({.title = "Select data file",
+                                                                        .filter = kTextFilter,
+                                                                        .initialName = "data.txt",
+                                                                        .mustExist = true});
     if (path) LoadFrameFile(*path);
 }
 
