@@ -134,18 +134,20 @@ TEST_F(ProcessIntegration, TenFramesWithAPeriodAllArrive) {
 TEST_F(ProcessIntegration, MonitorThreadTakesFramesWhileCommandsGoOn) {
     ASSERT_TRUE(StartMonitor());
     StartProcess(10, 0.02, 0.05);
-    int commands = 0, failed = 0;
+    // Counted by how many frames had arrived when each command began, so the check holds
+    // however slow a (sanitized) build makes each command.
+    int duringFrames = 0, failed = 0;
     const double until = Now() + 5.0;
-    while (FrameCount() < 10 && Now() < until) {
+    for (size_t count = FrameCount(); count < 10 && Now() < until; count = FrameCount()) {
         bool running = false;
-        ++commands;
         if (!PeriodTimerState(handle, &running, nullptr, nullptr, nullptr)) ++failed;
+        if (count > 0 && FrameCount() < 10) ++duringFrames;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     EXPECT_TRUE(StopMonitor());
     EXPECT_TRUE(StopMonitor());
     ExpectFramesInOrder(10);
-    EXPECT_GT(commands, 10);
+    EXPECT_GE(duringFrames, 2) << "no command went through while frames streamed";
     EXPECT_EQ(failed, 0);
     EXPECT_TRUE(errors.empty()) << errors.front();
 }
