@@ -1,0 +1,81 @@
+// Writers of a run of frames, chosen by the output's extension:
+//   ".h5"  one HDF5 file per run: the frames as one stack with the settings beside them;
+//   ".tif" one 32-bit unsigned TIFF page per frame;
+//   ".txt" the frame text file in chip order, one file per frame (numbered when the run
+//          has more than one).
+// Each frame is on disk when Append returns, so a run cut short leaves a readable file.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "device/dac_tables.h"
+#include "imaging/chip_layout.h"
+
+namespace ulvarin {
+
+// The version of this program, written into every file that has room for it.
+const char* ProgramVersion();
+
+// "Medipix2", "MXR" or "Timepix".
+const char* ChipFamilyName(ChipFamily family);
+
+// What a run was taken with.
+struct RunDescription {
+    ChipLayout layout;
+    std::string deviceName;
+    std::string chipIdText;  // as the chips identified themselves
+    std::string firmware;
+    std::vector<ChipDacRecord> dacs;  // one per chip, chip 0 first
+    double biasVolts = 0, dac0Volts = 0, dac1Volts = 0;
+    std::string scanDac;     // the DAC a scan steps; empty for a plain acquisition
+    int expectedFrames = 0;  // frames the run is to take; 0 when not known
+};
+
+// What is known of one frame.
+struct FrameInfo {
+    double exposure = 0;   // seconds the shutter was open
+    double timestamp = 0;  // seconds from the start of the run to the frame's arrival
+    int32_t dacValue = 0;  // the scanned DAC's value (scans only)
+};
+
+enum class FrameFormat { kText, kTiff, kHdf5 };
+
+// By the file name's extension, ignoring case: ".txt"; ".tif" or ".tiff"; ".h5" or ".hdf5".
+// nullopt for anything else.
+std::optional<FrameFormat> FrameFormatFor(const std::string& path);
+
+class FrameWriter {
+public:
+    virtual ~FrameWriter() = default;
+
+    // Appends one frame given by pixel index (layout.pixelsInUse() values; negative counts
+    // are written as 0). False on a failure, which error() then describes; the frames
+    // appended before stay readable.
+    virtual bool Append(std::span<const int32_t> counts, const FrameInfo& info) = 0;
+    // Finishes the file (the destructor does so too); false when that failed.
+    virtual bool Close() = 0;
+
+    const std::string& error() const { return error_; }
+    int frames() const { return frames_; }
+
+protected:
+    std::string error_;
+    int frames_ = 0;
+};
+
+// Creates the writer for `path`'s format. nullptr with `error` set when the extension is
+// unknown or the file cannot be created.
+std::unique_ptr<FrameWriter> OpenFrameWriter(const std::string& path, const RunDescription& run,
+                                             std::string& error);
+
+// The frame in image order (row-major, top row first) as unsigned counts: `image` must hold
+// GeometryFor(layout.chipCount).pixels() values and `counts` layout.pixelsInUse().
+void ImageOrderCounts(std::span<const int32_t> counts, const ChipLayout& layout,
+                      std::span<uint32_t> image);
+
+}  // namespace ulvarin

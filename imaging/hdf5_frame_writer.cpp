@@ -1,0 +1,236 @@
+#include "imaging/hdf5_frame_writer.h"
+
+#include <hdf5.h>
+
+#include <array>
+#include <utility>
+#include <vector>
+
+namespace ulvarin {
+namespace {
+
+constexpr unsigned kDeflateLevel = 1;  // fast; the shuffle filter does most of the work
+constexpr hsize_t kSeriesChunk = 256;
+
+// An HDF5 identifier closed by its own close function when it goes.
+class Id {
+public:
+    using Closer = herr_t (*)(hid_t);
+    Id() = default;
+    Id(hid_t id, Closer closer) : id_(id), closer_(closer) {}
+    Id(Id&& other) noexcept { *this = std::move(other); }
+    Id& operator=(Id&& other) noexcept {
+        std::swap(id_, other.id_);
+        std::swap(closer_, other.closer_);
+        return *this;
+    }
+    ~Id() {
+        if (id_ >= 0 && closer_ != nullptr) closer_(id_);
+    }
+    hid_t get() const { return id_; }
+    bool ok() const { return id_ >= 0; }
+    // Hands the identifier over to the caller, who closes it.
+    hid_t release() { return std::exchange(id_, H5I_INVALID_HID); }
+
+private:
+    hid_t id_ = H5I_INVALID_HID;
+    Closer closer_ = nullptr;
+};
+
+Id Space(std::span<const hsize_t> dims, std::span<const hsize_t> maxDims = {}) {
+    return {H5Screate_simple(static_cast<int>(dims.size()), dims.data(),
+                             maxDims.empty() ? nullptr : maxDims.data()),
+            H5Sclose};
+}
+
+// Variable-length UTF-8 text, which readers hand out as strings rather than bytes.
+Id TextType() {
+    Id type(H5Tcopy(H5T_C_S1), H5Tclose);
+    H5Tset_size(type.get(), H5T_VARIABLE);
+    H5Tset_cset(type.get(), H5T_CSET_UTF8);
+    return type;
+}
+
+bool WriteAttribute(hid_t at, const char* name, hid_t type, hid_t space, const void* data) {
+    Id attr(H5Acreate2(at, name, type, space, H5P_DEFAULT, H5P_DEFAULT), H5Aclose);
+    return attr.ok() && H5Awrite(attr.get(), type, data) >= 0;
+}
+
+bool TextAttribute(hid_t at, const char* name, const std::string& text) {
+    const char* data = text.c_str();
+    Id space(H5Screate(H5S_SCALAR), H5Sclose);
+    return WriteAttribute(at, name, TextType().get(), space.get(), &data);
+}
+
+bool NumberAttribute(hid_t at, const char* name, hid_t type, const void* value) {
+    Id space(H5Screate(H5S_SCALAR), H5Sclose);
+    return WriteAttribute(at, name, type, space.get(), value);
+}
+
+bool TextListAttribute(hid_t at, const char* name, const std::vector<const char*>& texts) {
+    const std::array<hsize_t, 1> dims{texts.size()};
+    return WriteAttribute(at, name, TextType().get(), Space(dims).get(), texts.data());
+}
+
+bool WriteRunAttributes(hid_t file, const RunDescription& run) {
+    const ChipFamily family = run.layout.family;
+    const int chips = run.layout.chipCount;
+    const int dacCount = DacCountOf(family);
+    std::vector<const char*> names;
+    for (int d = 0; d < dacCount; ++d) names.push_back(DacNameOf(family, d));
+    std::vector<uint16_t> dacs;
+    std::vector<uint8_t> senses;
+    for (const ChipDacRecord& record : run.dacs) {
+        dacs.insert(dacs.end(), record.dac, record.dac + dacCount);
+        senses.push_back(record.senseCode);
+    }
+    const int32_t chipCount = chips;
+    bool ok = TextAttribute(file, "program_version", ProgramVersion()) &&
+              TextAttribute(file, "device", run.deviceName) &&
+              TextAttribute(file, "firmware", run.firmware) &&
+              TextAttribute(file, "chip_type", ChipFamilyName(family)) &&
+              NumberAttribute(file, "chip_count", H5T_NATIVE_INT32, &chipCount) &&
+              TextAttribute(file, "chip_ids", run.chipIdText) &&
+              TextListAttribute(file, "dac_names", names) &&
+              NumberAttribute(file, "bias_volts", H5T_NATIVE_DOUBLE, &run.biasVolts) &&
+              NumberAttribute(file, "dac0_volts", H5T_NATIVE_DOUBLE, &run.dac0Volts) &&
+              NumberAttribute(file, "dac1_volts", H5T_NATIVE_DOUBLE, &run.dac1Volts);
+    if (ok && !run.dacs.empty() && dacCount > 0) {
+        const std::array<hsize_t, 2> dims{run.dacs.size(), static_cast<hsize_t>(dacCount)};
+        ok = WriteAttribute(file, "dacs", H5T_NATIVE_UINT16, Space(dims).get(), dacs.data());
+        const std::array<hsize_t, 1> senseDims{senses.size()};
+        ok = ok && WriteAttribute(file, "sense_codes", H5T_NATIVE_UINT8, Space(senseDims).get(),
+                                  senses.data());
+    }
+    if (ok && !run.scanDac.empty()) ok = TextAttribute(file, "scan_dac", run.scanDac);
+    return ok;
+}
+
+// An extendible dataset of `rank` dimensions whose first grows by one per frame.
+Id GrowingDataset(hid_t file, const char* name, hid_t type, std::span<const hsize_t> frameDims,
+                  bool compress) {
+    std::vector<hsize_t> dims{0}, maxDims{H5S_UNLIMITED};
+    std::vector<hsize_t> chunk{frameDims.empty() ? kSeriesChunk : 1};
+    for (hsize_t d : frameDims) {
+        dims.push_back(d);
+        maxDims.push_back(d);
+        chunk.push_back(d);
+    }
+    Id props(H5Pcreate(H5P_DATASET_CREATE), H5Pclose);
+    H5Pset_chunk(props.get(), static_cast<int>(chunk.size()), chunk.data());
+    if (compress) {
+        H5Pset_shuffle(props.get());
+        H5Pset_deflate(props.get(), kDeflateLevel);
+    }
+    return {H5Dcreate2(file, name, type, Space(dims, maxDims).get(), H5P_DEFAULT, props.get(),
+                       H5P_DEFAULT),
+            H5Dclose};
+}
+
+// Writes one frame's worth (`values` of `frameDims`) at position `index` of the first
+// dimension, growing the dataset to hold it.
+bool WriteAt(hid_t dataset, hid_t memType, hsize_t index, std::span<const hsize_t> frameDims,
+             const void* values) {
+    std::vector<hsize_t> extent{index + 1}, start{index}, count{1};
+    for (hsize_t d : frameDims) {
+        extent.push_back(d);
+        start.push_back(0);
+        count.push_back(d);
+    }
+    if (H5Dset_extent(dataset, extent.data()) < 0) return false;
+    Id fileSpace(H5Dget_space(dataset), H5Sclose);
+    if (H5Sselect_hyperslab(fileSpace.get(), H5S_SELECT_SET, start.data(), nullptr, count.data(),
+                            nullptr) < 0)
+        return false;
+    Id memSpace = Space(std::span<const hsize_t>(count));
+    return H5Dwrite(dataset, memType, memSpace.get(), fileSpace.get(), H5P_DEFAULT, values) >= 0;
+}
+
+class Hdf5FrameWriter final : public FrameWriter {
+public:
+    Hdf5FrameWriter(Id file, const RunDescription& run)
+        : file_(std::move(file)),
+          layout_(run.layout),
+          scan_(!run.scanDac.empty()),
+          frameDims_{GeometryFor(run.layout.chipCount).height(),
+                     GeometryFor(run.layout.chipCount).width()},
+          image_(GeometryFor(run.layout.chipCount).pixels()),
+          frames_set_(GrowingDataset(file_.get(), "frames", H5T_STD_U32LE, frameDims_, true)),
+          exposure_(GrowingDataset(file_.get(), "exposure", H5T_IEEE_F64LE, {}, false)),
+          timestamp_(GrowingDataset(file_.get(), "timestamp", H5T_IEEE_F64LE, {}, false)) {
+        if (scan_) scanValues_ = GrowingDataset(file_.get(), "scan_values", H5T_STD_I32LE, {}, false);
+    }
+    ~Hdf5FrameWriter() override { Close(); }
+
+    // The datasets were made and the empty run is on disk.
+    bool ready() const {
+        return frames_set_.ok() && exposure_.ok() && timestamp_.ok() &&
+               (!scan_ || scanValues_.ok()) &&
+               H5Fflush(file_.get(), H5F_SCOPE_LOCAL) >= 0;
+    }
+
+    bool Append(std::span<const int32_t> counts, const FrameInfo& info) override {
+        if (!file_.ok()) return Fail("The HDF5 file is closed.");
+        if (counts.size() < layout_.pixelsInUse()) return Fail("Too few values for a frame.");
+        ImageOrderCounts(counts, layout_, image_);
+        const auto index = static_cast<hsize_t>(frames_);
+        bool ok = WriteAt(frames_set_.get(), H5T_NATIVE_UINT32, index, frameDims_, image_.data()) &&
+                  WriteAt(exposure_.get(), H5T_NATIVE_DOUBLE, index, {}, &info.exposure) &&
+                  WriteAt(timestamp_.get(), H5T_NATIVE_DOUBLE, index, {}, &info.timestamp);
+        if (ok && scanValues_.ok())
+            ok = WriteAt(scanValues_.get(), H5T_NATIVE_INT32, index, {}, &info.dacValue);
+        if (!ok) return Fail("Writing a frame to the HDF5 file failed.");
+        // Flushed so that a run cut after this frame still leaves a file that opens.
+        if (H5Fflush(file_.get(), H5F_SCOPE_LOCAL) < 0) return Fail("Flushing the HDF5 file failed.");
+        ++frames_;
+        return true;
+    }
+
+    bool Close() override {
+        if (!file_.ok()) return error_.empty();
+        scanValues_ = Id();
+        timestamp_ = Id();
+        exposure_ = Id();
+        frames_set_ = Id();
+        if (H5Fclose(file_.release()) < 0 && error_.empty())
+            error_ = "Closing the HDF5 file failed.";
+        return error_.empty();
+    }
+
+private:
+    bool Fail(const char* text) {
+        error_ = text;
+        return false;
+    }
+
+    Id file_;
+    ChipLayout layout_;
+    bool scan_;
+    std::array<hsize_t, 2> frameDims_;
+    std::vector<uint32_t> image_;
+    Id frames_set_, exposure_, timestamp_, scanValues_;
+};
+
+}  // namespace
+
+std::unique_ptr<FrameWriter> OpenHdf5FrameWriter(const std::string& path,
+                                                 const RunDescription& run, std::string& error) {
+    H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);  // failures are told through `error`
+    Id file(H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT), H5Fclose);
+    if (!file.ok()) {
+        error = "Cannot create the HDF5 file " + path;
+        return nullptr;
+    }
+    if (!WriteRunAttributes(file.get(), run)) {
+        error = "Writing the settings to the HDF5 file failed: " + path;
+        return nullptr;
+    }
+    auto writer = std::make_unique<Hdf5FrameWriter>(std::move(file), run);
+    if (!writer->ready()) {
+        error = "Creating the datasets of the HDF5 file failed: " + path;
+        return nullptr;
+    }
+    return writer;
+}
+
+}  // namespace ulvarin
