@@ -37,6 +37,12 @@ uint16_t DacVoltsToCode(double volts) {
     return static_cast<uint16_t>(static_cast<long>(std::trunc(volts * 4096.5 * 0.4)));
 }
 
+uint16_t ConfiguredDacCode(double volts) {
+    constexpr uint16_t kMaxCode = 4095;
+    const double scaled = std::trunc(volts * 1638.6);
+    return scaled >= kMaxCode ? kMaxCode : scaled > 0 ? static_cast<uint16_t>(scaled) : 0;
+}
+
 double DacCodeToVolts(uint32_t code) {
     return code * 2.5 / 4096.0;
 }

@@ -15,6 +15,9 @@ double CodeToBias(uint8_t code);
 
 // Interface DAC0/DAC1 (12 bits, 2.5 V full scale).
 uint16_t DacVoltsToCode(double volts);
+// The code a configured DAC0/DAC1 voltage is loaded as: trunc(volts * 1638.6), and for a
+// value that is not a number, negative or beyond 12 bits the nearest code the DAC has.
+uint16_t ConfiguredDacCode(double volts);
 double DacCodeToVolts(uint32_t code);
 // ADC monitor reading (12 bits, 2.5 V full scale).
 double AdcToVolts(uint32_t value);

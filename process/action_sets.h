@@ -17,6 +17,8 @@ using ActionSet = uint8_t;
 
 constexpr int kActionCount = 8;
 constexpr ActionSet kCloseShutter = 0x01;
+constexpr ActionSet kOpenShutter = 0x02;
+constexpr ActionSet kStartInterval = 0x04;
 
 // The letters of the set's bits in bit order, without separators: 0x06 gives "OI", an
 // empty set "".

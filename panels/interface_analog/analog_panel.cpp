@@ -210,11 +210,7 @@ void AnalogPanel::ApplyBias(double volts) {
 void AnalogPanel::ApplyInterfaceDac(int channel, double volts) {
     if (channel != 0 && channel != 1) return;
     (channel == 0 ? analog.dac0Volts : analog.dac1Volts) = volts;
-    const double scaled = std::trunc(volts * 1638.6);
-    // Not a number, negative or beyond 12 bits: the nearest code the DAC has.
-    const uint16_t code = scaled >= kMaxDacCode ? kMaxDacCode
-                          : scaled > 0          ? static_cast<uint16_t>(scaled)
-                                                : 0;
+    const uint16_t code = ConfiguredDacCode(volts);
     CombDAC[channel]->setEditText(VoltsText(DacCodeToVolts(code)));
     shared_.device.Clear();
     SetInterfaceDac(shared_.device, static_cast<uint8_t>(channel), code);

@@ -1,0 +1,235 @@
+#include "cli/commands.h"
+
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <memory>
+
+#include "cli/progress.h"
+#include "device/device.h"
+#include "device/report.h"
+#include "imaging/frame_writer.h"
+
+namespace ulvarin::cli {
+namespace {
+
+constexpr const char* kExitCodes =
+    "Exit codes: 0 done, 2 bad arguments, 3 interface not found or not opened,\n"
+    "4 acquisition failed, 5 output not written, 130 interrupted (frames so far kept).\n";
+
+struct Options {
+    std::string device;
+    int frames = 1;
+    double exposure = 1.0;
+    std::string config;
+    std::string mask;
+    std::string out;
+    std::string dac;
+    int from = 0, to = 0, step = 1;
+};
+
+int Fail(int code, const std::string& text) {
+    std::fprintf(stderr, "ulvarin-cli: %s\n", text.c_str());
+    return code;
+}
+
+// Device reports that are errors go to stderr; messages are dropped.
+void PrintReport(MpxDevice& handle, void*) {
+    if (handle.reportKind > kMessage)
+        std::fprintf(stderr, "ulvarin-cli: device: %s\n", handle.reportText);
+    handle.Clear();
+}
+
+std::string ValidOutput(const std::string& path) {
+    return FrameFormatFor(path) ? std::string()
+                                : "the output must end in .h5, .tif or .txt: " + path;
+}
+
+// A number above zero, told in a short message rather than the parser's range.
+const CLI::Validator kAboveZero(
+    [](std::string& text) {
+        try {
+            size_t used = 0;
+            const double value = std::stod(text, &used);
+            if (used == text.size() && value > 0) return std::string();
+        } catch (const std::exception&) {
+        }
+        return "must be a number above 0, not " + text;
+    },
+    "> 0");
+
+int List() {
+    const std::vector<std::string> names = ListInterfaces();
+    if (names.empty()) return Fail(kExitNoDevice, "No interface found.");
+    for (size_t i = 0; i < names.size(); ++i) std::printf("%zu: %s\n", i, names[i].c_str());
+    return kExitOk;
+}
+
+// Opens the interface the options name; 0 or the exit code of the failure.
+int OpenSession(InterfaceSession& session, const Options& o) {
+    std::string error;
+    const std::string description = ChooseInterface(o.device, error);
+    if (description.empty() || !session.Open(description, error))
+        return Fail(kExitNoDevice, error);
+    return 0;
+}
+
+int Info(const Options& o) {
+    InterfaceSession session;
+    if (const int failed = OpenSession(session, o)) return failed;
+    const ChipLayout& layout = session.layout();
+    std::printf("Device:    %s\n", session.description().c_str());
+    std::printf("Chips:     %d\n", layout.chipCount);
+    std::printf("Chip type: %s\n", ChipFamilyName(layout.family));
+    std::printf("Chip IDs:  %s\n", session.ReadChipIdText().c_str());
+    std::printf("Firmware:  %s\n", session.ReadFirmware().c_str());
+    return kExitOk;
+}
+
+// Applies --config and --mask; 0 or the exit code of the failure.
+int Prepare(InterfaceSession& session, const Options& o) {
+    std::string error;
+    if (!o.config.empty() && !session.LoadConfiguration(o.config, error))
+        return Fail(error.find("refused") != std::string::npos ? kExitAcquisition
+                                                               : kExitBadArguments,
+                    "configuration: " + error);
+    if (!o.mask.empty() && !session.LoadMask(o.mask, error))
+        return Fail(error.find("Sending") != std::string::npos ? kExitAcquisition
+                                                               : kExitBadArguments,
+                    "mask: " + error);
+    return 0;
+}
+
+// Writes a run through `run` with progress shown; the exit code of how it ended.
+template <typename Run>
+int WriteRun(const Options& o, const RunDescription& description, int total, const char* unit,
+             Run run) {
+    std::string error;
+    std::unique_ptr<FrameWriter> writer = OpenFrameWriter(o.out, description, error);
+    if (!writer) return Fail(kExitWrite, error);
+    Progress progress(stderr, isatty(fileno(stderr)) != 0, total, unit);
+    const RunOutcome outcome = run(*writer, [&](int done) { progress.Update(done); });
+    progress.Finish();
+    const bool closed = writer->Close();
+    switch (outcome.end) {
+        case RunEnd::kWriteFailed:
+            return Fail(kExitWrite, outcome.error);
+        case RunEnd::kAcquisitionFailed:
+            return Fail(kExitAcquisition, outcome.error + " " + std::to_string(outcome.frames) +
+                                              " frames kept in " + o.out);
+        default:
+            break;
+    }
+    if (!closed) return Fail(kExitWrite, writer->error());
+    if (outcome.end == RunEnd::kStopped)
+        return Fail(kExitInterrupted, "interrupted: " + std::to_string(outcome.frames) +
+                                          " frames written to " + o.out);
+    std::printf("%d frames written to %s\n", outcome.frames, o.out.c_str());
+    return kExitOk;
+}
+
+int Acquire(const Options& o, const StopFlag& stop) {
+    InterfaceSession session;
+    if (const int failed = OpenSession(session, o)) return failed;
+    if (const int failed = Prepare(session, o)) return failed;
+    RunDescription description = session.Describe();
+    description.expectedFrames = o.frames;
+    const AcquireRequest request{o.frames, o.exposure};
+    return WriteRun(o, description, o.frames, "frame",
+                    [&](FrameWriter& writer, const ProgressFunction& progress) {
+                        return RunAcquire(session, writer, request, progress, stop);
+                    });
+}
+
+int Scan(const Options& o, const StopFlag& stop) {
+    InterfaceSession session;
+    if (const int failed = OpenSession(session, o)) return failed;
+    const ChipFamily family = session.layout().family;
+    const int dac = FindDac(family, o.dac);
+    if (dac < 0) {
+        std::string names;
+        for (int i = 0; i < DacCountOf(family); ++i)
+            names += std::string(i ? ", " : "") + DacNameOf(family, i);
+        return Fail(kExitBadArguments, "no DAC \"" + o.dac + "\" on " + ChipFamilyName(family) +
+                                           " chips; they have " + names);
+    }
+    const int maxValue = DacMaxValueOf(family, dac);
+    if (o.from < 0 || o.to < 0 || o.from > maxValue || o.to > maxValue)
+        return Fail(kExitBadArguments,
+                    o.dac + " takes values 0 to " + std::to_string(maxValue));
+    if (const int failed = Prepare(session, o)) return failed;
+    RunDescription description = session.Describe();
+    description.scanDac = DacNameOf(family, dac);
+    const int steps = static_cast<int>(ScanValues(o.from, o.to, o.step).size());
+    description.expectedFrames = steps;
+    const ScanRequest request{dac, o.from, o.to, o.step, o.exposure, o.frames};
+    return WriteRun(o, description, steps, "step",
+                    [&](FrameWriter& writer, const ProgressFunction& progress) {
+                        return RunScan(session, writer, request, progress, stop);
+                    });
+}
+
+void AddDevice(CLI::App& command, Options& o) {
+    command.add_option("DEVICE", o.device,
+                       "Interface: its number in `list`, its description or a unique part of "
+                       "it (default: the first listed)");
+}
+
+void AddRunOptions(CLI::App& command, Options& o) {
+    command.add_option("--exposure", o.exposure, "Exposure of each frame in seconds")
+        ->required()
+        ->check(kAboveZero);
+    command.add_option("--config", o.config, "Configuration file (.ini) to load first")
+        ->check(CLI::ExistingFile);
+    command.add_option("--mask", o.mask, "Pixel mask file to load first")
+        ->check(CLI::ExistingFile);
+    command.add_option("--out", o.out, "Output file: .h5 (HDF5), .tif (TIFF) or .txt")
+        ->required()
+        ->check(CLI::Validator(ValidOutput, "FILE"));
+}
+
+}  // namespace
+
+int RunCommandLine(int argc, char** argv, const StopFlag& stop) {
+    CLI::App app{"Ulvarin interface tester on the command line"};
+    app.footer(kExitCodes);
+    app.require_subcommand(1);
+    Options o;
+
+    CLI::App* list = app.add_subcommand("list", "List the interfaces found, one per line");
+    CLI::App* info = app.add_subcommand("info", "Chip count, type, IDs and firmware version");
+    AddDevice(*info, o);
+    CLI::App* acquire =
+        app.add_subcommand("acquire", "Take frames with the interval timer as exposure");
+    AddDevice(*acquire, o);
+    acquire->add_option("--frames", o.frames, "Number of frames")
+        ->required()
+        ->check(kAboveZero);
+    AddRunOptions(*acquire, o);
+    CLI::App* scan = app.add_subcommand(
+        "scan", "Step one DAC of every chip through a range, one summed frame per value");
+    AddDevice(*scan, o);
+    scan->add_option("--dac", o.dac, "DAC name, e.g. THL")->required();
+    scan->add_option("--from", o.from, "First value")->required();
+    scan->add_option("--to", o.to, "Last value")->required();
+    scan->add_option("--step", o.step, "Step between values")->check(kAboveZero);
+    scan->add_option("--frames", o.frames, "Frames summed per value")
+        ->check(kAboveZero);
+    AddRunOptions(*scan, o);
+    for (CLI::App* command : {list, info, acquire, scan}) command->footer(kExitCodes);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e);
+        return code == 0 ? kExitOk : kExitBadArguments;
+    }
+    SetReportHook(PrintReport, nullptr);
+    if (*list) return List();
+    if (*info) return Info(o);
+    if (*acquire) return Acquire(o, stop);
+    return Scan(o, stop);
+}
+
+}  // namespace ulvarin::cli

@@ -1,0 +1,203 @@
+#include "cli/frame_runs.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <strings.h>
+
+#include "device/chip_commands.h"
+#include "device/clock.h"
+#include "device/interface_commands.h"
+#include "device/link.h"
+#include "device/protocol.h"
+#include "process/action_sets.h"
+
+namespace ulvarin::cli {
+namespace {
+
+constexpr uint8_t kOpenAndTime = process::kOpenShutter | process::kStartInterval;
+// Beyond the exposure: what a four-chip readout over a slow link may take.
+constexpr double kReadoutAllowance = 10.0;
+constexpr double kDrainSlice = 0.05;
+
+class RunClock {
+public:
+    double Seconds() const {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    }
+
+private:
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
+// Writes one frame; the outcome records a failure.
+bool WriteFrame(FrameWriter& writer, std::span<const int32_t> counts, const FrameInfo& info,
+                RunOutcome& outcome) {
+    if (!writer.Append(counts, info)) {
+        outcome.end = RunEnd::kWriteFailed;
+        outcome.error = writer.error();
+        return false;
+    }
+    outcome.frames = writer.frames();
+    return true;
+}
+
+// Takes `count` frames summed into `sum`; false (outcome set) when the run is to end.
+bool TakeSummed(FrameTaker& taker, double exposure, int count, std::span<int32_t> sum,
+                double& time, const StopFlag& stop, RunOutcome& outcome) {
+    std::fill(sum.begin(), sum.end(), 0);
+    time = 0;
+    for (int i = 0; i < count; ++i) {
+        double frameTime = 0;
+        switch (taker.Take(exposure, sum, frameTime, outcome.error, stop)) {
+            case FrameTaker::Result::kStopped:
+                outcome.end = RunEnd::kStopped;
+                return false;
+            case FrameTaker::Result::kFailed:
+                outcome.end = RunEnd::kAcquisitionFailed;
+                return false;
+            default:
+                time += frameTime;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+FrameTaker::FrameTaker(InterfaceSession& session)
+    : session_(session), frame_(session.layout().pixelsInUse()) {
+    SetBackgroundHook(&FrameTaker::OnBackground, this);
+}
+
+FrameTaker::~FrameTaker() {
+    SetBackgroundHook(nullptr, nullptr);
+}
+
+// Copies the frame out of the record before the record is reused.
+void FrameTaker::OnBackground(MpxDevice&, MpxCommandResponse& record, void* self) {
+    auto* taker = static_cast<FrameTaker*>(self);
+    if (record.frameNumber == 0 || record.destination == nullptr) return;
+    const size_t n = std::min<size_t>(taker->frame_.size(), record.capacity);
+    std::copy_n(record.destination, n, taker->frame_.begin());
+    taker->frameTime_ = record.time;
+    taker->arrived_ = true;
+}
+
+// One frame: no frame counter, no period, the interval closes the shutter, and the manual
+// set opens it and starts the interval at once. The counters are cleared first, as after
+// opening they still hold what the chips counted before.
+bool FrameTaker::Start(double exposure) {
+    MpxDevice& h = session_.handle();
+    h.Clear();
+    return EraseMatrix(h) && SetupFrameCounter(h, 0, 0) &&
+           SetupIntervalTimer(h, exposure, process::kCloseShutter) &&
+           SetupPeriodTimer(h, 0, kOpenAndTime) && MakeTodoMask(h, kOpenAndTime);
+}
+
+void FrameTaker::Abort() {
+    MpxDevice& h = session_.handle();
+    h.Clear();
+    StopIntervalTimer(h);
+    AbortExposition(h);
+}
+
+FrameTaker::Result FrameTaker::Take(double exposure, std::span<int32_t> sum, double& time,
+                                    std::string& error, const StopFlag& stop) {
+    arrived_ = false;
+    if (stop) return Result::kStopped;
+    if (!Start(exposure)) {
+        error = "Starting the exposure failed.";
+        return Result::kFailed;
+    }
+    const double until = Now() + exposure + kReadoutAllowance;
+    MpxCommandResponse record;
+    while (!arrived_) {
+        if (stop) {
+            Abort();
+            return Result::kStopped;
+        }
+        if (Now() > until) {
+            error = "No frame arrived within " + std::to_string(exposure + kReadoutAllowance) +
+                    " s.";
+            Abort();
+            return Result::kFailed;
+        }
+        if (!IsAlive(session_.handle())) {
+            error = "The interface stopped answering.";
+            return Result::kFailed;
+        }
+        DrainBackground(session_.handle(), record, kDrainSlice);
+    }
+    const size_t n = std::min(sum.size(), frame_.size());
+    for (size_t i = 0; i < n; ++i) sum[i] += frame_[i];
+    time = frameTime_ > 0 ? frameTime_ : exposure;
+    return Result::kTaken;
+}
+
+RunOutcome RunAcquire(InterfaceSession& session, FrameWriter& writer,
+                      const AcquireRequest& request, const ProgressFunction& progress,
+                      const StopFlag& stop) {
+    RunOutcome outcome;
+    FrameTaker taker(session);
+    std::vector<int32_t> counts(session.layout().pixelsInUse());
+    const RunClock clock;
+    for (int i = 0; i < request.frames; ++i) {
+        FrameInfo info;
+        if (!TakeSummed(taker, request.exposure, 1, counts, info.exposure, stop, outcome)) break;
+        info.timestamp = clock.Seconds();
+        if (!WriteFrame(writer, counts, info, outcome)) break;
+        if (progress) progress(outcome.frames);
+    }
+    return outcome;
+}
+
+std::vector<int> ScanValues(int from, int to, int step) {
+    std::vector<int> values;
+    if (step == 0) return values;
+    const long stride = std::labs(step);
+    const long direction = to >= from ? 1 : -1;
+    for (long v = from; direction > 0 ? v <= to : v >= to; v += direction * stride)
+        values.push_back(static_cast<int>(v));
+    return values;
+}
+
+RunOutcome RunScan(InterfaceSession& session, FrameWriter& writer, const ScanRequest& request,
+                   const ProgressFunction& progress, const StopFlag& stop) {
+    RunOutcome outcome;
+    std::vector<ChipDacRecord>& records = session.records();
+    const std::vector<ChipDacRecord> saved = records;
+    FrameTaker taker(session);
+    std::vector<int32_t> counts(session.layout().pixelsInUse());
+    const RunClock clock;
+    for (int value : ScanValues(request.from, request.to, request.step)) {
+        for (ChipDacRecord& record : records)
+            record.dac[request.dacIndex] = static_cast<uint16_t>(value);
+        if (!session.SendDacs()) {
+            outcome.end = RunEnd::kAcquisitionFailed;
+            outcome.error = "Setting the DAC to " + std::to_string(value) + " failed.";
+            break;
+        }
+        FrameInfo info;
+        info.dacValue = value;
+        if (!TakeSummed(taker, request.exposure, request.framesPerStep, counts, info.exposure,
+                        stop, outcome))
+            break;
+        info.timestamp = clock.Seconds();
+        if (!WriteFrame(writer, counts, info, outcome)) break;
+        if (progress) progress(outcome.frames);
+    }
+    records = saved;
+    session.SendDacs();
+    return outcome;
+}
+
+int FindDac(ChipFamily family, const std::string& name) {
+    for (int i = 0; i < DacCountOf(family); ++i) {
+        const char* dac = DacNameOf(family, i);
+        if (dac != nullptr && strcasecmp(dac, name.c_str()) == 0) return i;
+    }
+    return -1;
+}
+
+}  // namespace ulvarin::cli

@@ -1,0 +1,84 @@
+// Runs of frames on an open interface: each frame is one hardware process whose interval
+// timer is the exposure (the manual action opens the shutter and starts the timer, which
+// closes it), read out by the interface by itself and handed over as a background frame.
+// A run ends after its last frame, when asked to stop (the frames so far stay written), or
+// on the first failure.
+#pragma once
+
+#include <csignal>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "cli/interface_session.h"
+#include "imaging/frame_writer.h"
+
+namespace ulvarin::cli {
+
+// Set (from a signal handler) to end a run after the frame under way.
+using StopFlag = volatile std::sig_atomic_t;
+
+// Takes single frames; installs the background hook for its lifetime.
+class FrameTaker {
+public:
+    explicit FrameTaker(InterfaceSession& session);
+    ~FrameTaker();
+    FrameTaker(const FrameTaker&) = delete;
+    FrameTaker& operator=(const FrameTaker&) = delete;
+
+    enum class Result { kTaken, kFailed, kStopped };
+    // Exposes one frame for `exposure` seconds and adds its counts to `sum` (pixel index
+    // order, the layout's pixels in use); `time` gets the exposure the interface reports.
+    // kStopped when `stop` was set before the frame arrived (the exposure is aborted).
+    Result Take(double exposure, std::span<int32_t> sum, double& time, std::string& error,
+                const StopFlag& stop);
+
+private:
+    static void OnBackground(MpxDevice& handle, MpxCommandResponse& record, void* self);
+    bool Start(double exposure);
+    void Abort();
+
+    InterfaceSession& session_;
+    std::vector<uint16_t> frame_;  // copied out of the hook's record
+    double frameTime_ = 0;
+    bool arrived_ = false;
+};
+
+enum class RunEnd { kDone, kStopped, kAcquisitionFailed, kWriteFailed };
+
+struct RunOutcome {
+    RunEnd end = RunEnd::kDone;
+    int frames = 0;  // frames written
+    std::string error;
+};
+
+// Called after each frame written with the count written so far.
+using ProgressFunction = std::function<void(int written)>;
+
+struct AcquireRequest {
+    int frames = 1;
+    double exposure = 1.0;
+};
+RunOutcome RunAcquire(InterfaceSession& session, FrameWriter& writer,
+                      const AcquireRequest& request, const ProgressFunction& progress,
+                      const StopFlag& stop);
+
+struct ScanRequest {
+    int dacIndex = 0;
+    int from = 0, to = 0, step = 1;
+    double exposure = 1.0;
+    int framesPerStep = 1;  // summed into the step's frame
+};
+// The DAC values a scan visits, from `from` towards `to` in steps of |step| (both ends
+// included when the step lands on them). Empty for a step of 0.
+std::vector<int> ScanValues(int from, int to, int step);
+// Sets the DAC of every chip to each value in turn and writes one summed frame per value;
+// the chips get their DAC values back at the end.
+RunOutcome RunScan(InterfaceSession& session, FrameWriter& writer, const ScanRequest& request,
+                   const ProgressFunction& progress, const StopFlag& stop);
+
+// Index of the DAC called `name` (case ignored) for `family`, or -1.
+int FindDac(ChipFamily family, const std::string& name);
+
+}  // namespace ulvarin::cli

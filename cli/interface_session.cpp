@@ -1,0 +1,163 @@
+#include "cli/interface_session.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+
+#include "config/device_settings.h"
+#include "device/chip_commands.h"
+#include "device/identify.h"
+#include "device/link.h"
+#include "device/pixel_config.h"
+#include "imaging/mask_file.h"
+
+namespace ulvarin::cli {
+namespace {
+
+constexpr int kListBytes = 64 * 1024;
+constexpr uint8_t kEveryCompatible = 3;
+
+std::string Trimmed(const char* text) {
+    std::string s(text);
+    while (!s.empty() && (s.back() == '\r' || s.back() == '\n' || s.back() == ' ')) s.pop_back();
+    return s;
+}
+
+}  // namespace
+
+std::vector<std::string> ListInterfaces() {
+    std::vector<char> names(kListBytes, 0);
+    EnumerateDevices(kEveryCompatible, names.data(), kListBytes);
+    std::vector<std::string> list;
+    const char* end = names.data() + names.size();
+    for (const char* name = names.data(); name < end && *name != 0;) {
+        list.emplace_back(name, strnlen(name, static_cast<size_t>(end - name)));
+        name += list.back().size() + 1;
+    }
+    return list;
+}
+
+std::string ChooseInterface(const std::string& wanted, std::string& error) {
+    const std::vector<std::string> list = ListInterfaces();
+    if (list.empty()) {
+        error = "No interface found.";
+        return {};
+    }
+    if (wanted.empty()) return list.front();
+    size_t index = 0;
+    const auto [end, ec] = std::from_chars(wanted.data(), wanted.data() + wanted.size(), index);
+    if (ec == std::errc() && end == wanted.data() + wanted.size()) {
+        if (index < list.size()) return list[index];
+        error = "No interface number " + wanted + " (" + std::to_string(list.size()) + " found).";
+        return {};
+    }
+    if (std::find(list.begin(), list.end(), wanted) != list.end()) return wanted;
+    std::vector<std::string> matches;
+    std::copy_if(list.begin(), list.end(), std::back_inserter(matches),
+                 [&](const std::string& name) { return name.find(wanted) != std::string::npos; });
+    if (matches.size() == 1) return matches.front();
+    error = matches.empty() ? "No interface matches \"" + wanted + "\"."
+                            : "More than one interface matches \"" + wanted + "\".";
+    return {};
+}
+
+InterfaceSession::~InterfaceSession() {
+    if (handle_.device == nullptr) return;
+    handle_.Clear();
+    CloseDevice(handle_, true);
+}
+
+bool InterfaceSession::Open(const std::string& description, std::string& error) {
+    handle_.Clear();
+    handle_.device = OpenDevice(description.c_str(), true, false, 0);
+    if (handle_.device == nullptr) {
+        error = "Cannot open " + description + ".";
+        return false;
+    }
+    description_ = description;
+    const int chips = ChipCount(handle_);
+    if (chips < 1 || chips > kMaxChips) {
+        error = "The interface " + description + " reports no chips.";
+        return false;
+    }
+    layout_ = {chips, FamilyFromFlags(IsMxr(handle_), IsTimepix(handle_))};
+    records_.assign(static_cast<size_t>(chips), DefaultDacRecord(layout_.family));
+    pixelConfig_.assign(layout_.pixelsInUse(), kInitialPixelWord);
+    if (!SendDacs()) {
+        error = "Loading the chips' DACs failed.";
+        return false;
+    }
+    return true;
+}
+
+bool InterfaceSession::SendDacs() {
+    handle_.Clear();
+    return SetChipDacs(handle_, records_.data(), static_cast<int>(records_.size()));
+}
+
+bool InterfaceSession::LoadConfiguration(const std::string& path, std::string& error) {
+    config::Configuration c = config::StartConfiguration(layout_.chipCount, records_);
+    config::DeviceSettings target(handle_, pixelConfig_);
+    const config::LoadOutcome outcome = config::ReadConfiguration(path, c, target);
+    if (!outcome.ok()) {
+        error = outcome.boxText.empty() ? outcome.reportText : outcome.boxText;
+        return false;
+    }
+    std::copy_n(c.records.begin(), records_.size(), records_.begin());
+    biasVolts_ = c.biasVolts;
+    dac0Volts_ = c.dac0Volts;
+    dac1Volts_ = c.dac1Volts;
+    if (!target.allSent()) {
+        error = "The interface refused a setting of " + path + ".";
+        return false;
+    }
+    return true;
+}
+
+bool InterfaceSession::LoadMask(const std::string& path, std::string& error) {
+    const bool wide = layout_.family != ChipFamily::Medipix2;
+    switch (ReadMaskFile(path, wide, pixelConfig_.data(), pixelConfig_.size())) {
+        case MaskReadResult::CannotOpen:
+            error = "Cannot open the mask file " + path + ".";
+            return false;
+        case MaskReadResult::CannotRead:
+            error = "The mask file " + path + " holds too few values for " +
+                    std::to_string(layout_.chipCount) + " chips.";
+            return false;
+        default:
+            break;
+    }
+    handle_.Clear();
+    if (!SetMatrix(handle_, pixelConfig_.data(), static_cast<uint32_t>(pixelConfig_.size()))) {
+        error = "Sending the mask to the interface failed.";
+        return false;
+    }
+    return true;
+}
+
+std::string InterfaceSession::ReadChipIdText() {
+    char text[65] = {};
+    handle_.Clear();
+    return ReadChipIds(handle_, text, 64) ? Trimmed(text) : std::string();
+}
+
+std::string InterfaceSession::ReadFirmware() {
+    char text[256] = {};
+    handle_.Clear();
+    return ReadVersionInfo(handle_, text, sizeof text) ? Trimmed(text) : std::string();
+}
+
+RunDescription InterfaceSession::Describe() {
+    RunDescription run;
+    run.layout = layout_;
+    run.deviceName = description_;
+    run.chipIdText = ReadChipIdText();
+    run.firmware = ReadFirmware();
+    run.dacs = records_;
+    run.biasVolts = biasVolts_;
+    run.dac0Volts = dac0Volts_;
+    run.dac1Volts = dac1Volts_;
+    return run;
+}
+
+}  // namespace ulvarin::cli

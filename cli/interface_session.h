@@ -1,0 +1,61 @@
+// An interface opened for the command line: found by name, index or default, reset and
+// identified, its chips' DACs loaded, and what a run file records about it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "device/device.h"
+#include "imaging/frame_writer.h"
+
+namespace ulvarin::cli {
+
+// The descriptions of every compatible interface, real ones first, then emulated ones.
+std::vector<std::string> ListInterfaces();
+
+// The description `wanted` names: empty for the first listed interface, a number for that
+// entry of ListInterfaces (counted from 0), else an exact description or the only one that
+// contains the text. Empty with `error` set when none (or more than one) matches.
+std::string ChooseInterface(const std::string& wanted, std::string& error);
+
+class InterfaceSession {
+public:
+    InterfaceSession() = default;
+    // Closes the interface.
+    ~InterfaceSession();
+    InterfaceSession(const InterfaceSession&) = delete;
+    InterfaceSession& operator=(const InterfaceSession&) = delete;
+
+    // Opens `description` with a reset, learns its chips and loads every chip with its
+    // family's default DACs. False with `error` set when that fails.
+    bool Open(const std::string& description, std::string& error);
+
+    // Reads a configuration file of the window's format and sends what it sets. False with
+    // `error` set when the file cannot be read whole or a command failed.
+    bool LoadConfiguration(const std::string& path, std::string& error);
+    // Reads a pixel mask file and sends it as the pixel configuration.
+    bool LoadMask(const std::string& path, std::string& error);
+    // Sends the DAC records as they stand now.
+    bool SendDacs();
+
+    // Chip IDs and firmware version as the interface reports them ("" when unread).
+    std::string ReadChipIdText();
+    std::string ReadFirmware();
+    // What the run file records: layout, names, DACs, voltages.
+    RunDescription Describe();
+
+    MpxDevice& handle() { return handle_; }
+    const ChipLayout& layout() const { return layout_; }
+    const std::string& description() const { return description_; }
+    std::vector<ChipDacRecord>& records() { return records_; }
+
+private:
+    MpxDevice handle_;
+    std::string description_;
+    ChipLayout layout_;
+    std::vector<ChipDacRecord> records_;
+    std::vector<uint16_t> pixelConfig_;
+    double biasVolts_ = 0, dac0Volts_ = 0, dac1Volts_ = 0;
+};
+
+}  // namespace ulvarin::cli
