@@ -20,12 +20,16 @@
 //   ftdi_set_latency_timer       other (request refused)              ignored (FT_OK)
 //   ftdi_tciflush/tcoflush/      "USB device unavailable"             FT_DEVICE_NOT_FOUND
 //   ftdi_tcioflush               other                                FT_IO_ERROR
-//   ftdi_read_data_set_chunksize -1 out of memory                     FT_INSUFFICIENT_RESOURCES
-//   ftdi_read_data               LIBUSB_ERROR_TIMEOUT, _INTERRUPTED   no data yet (not an error)
-//                                LIBUSB_ERROR_NO_DEVICE, -666         FT_DEVICE_NOT_FOUND
-//                                other negative                       FT_IO_ERROR
-//   ftdi_write_data              -666                                 FT_DEVICE_NOT_FOUND
-//                                -1 bulk transfer failed or timed out FT_IO_ERROR
+//   ring of bulk reads (libusb)  transfer completed, timed out,       data kept, read sent again
+//                                cancelled
+//                                stall (endpoint cleared), overflow,  data kept, read sent again;
+//                                other transfer error, failed submit  FT_IO_ERROR after many in
+//                                                                     a row with no success
+//                                no device (transfer or event loop)   FT_DEVICE_NOT_FOUND
+//   bulk write (libusb)          timeout (the one deadline passed)    FT_IO_ERROR, exact count
+//                                pipe (endpoint cleared), interrupted tried again until deadline
+//                                no device                            FT_DEVICE_NOT_FOUND
+//                                other                                FT_IO_ERROR
 //   ftdi_usb_close               -1 interface not released            FT_IO_ERROR, or FT_OK when
 //                                                                     the device is already gone
 // A read failure ends the device's reader thread and sticks to the handle; a write failure
@@ -36,6 +40,8 @@
 #include <libusb.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <chrono>
 #include <climits>
 #include <condition_variable>
@@ -115,6 +121,7 @@ public:
             closing_ = true;
         }
         changed_.notify_all();
+        link_->Wake();
         if (reader_.joinable()) reader_.join();
         std::lock_guard sendLock(sendMutex_);
         if (linkClosed_) return FT_OK;
@@ -137,6 +144,7 @@ public:
         purgeMask_ = mask;
         const uint64_t ticket = purgesDone_ + 1;
         changed_.notify_all();
+        link_->Wake();
         changed_.wait(lock, [&] { return purgesDone_ >= ticket || Usable() != FT_OK; });
         return purgesDone_ >= ticket ? purgeResult_ : Usable();
     }
@@ -452,12 +460,19 @@ private:
 
 // ---- libftdi1 ------------------------------------------------------------------------
 
-constexpr unsigned char kLatencyMs = 2;    // the chip's 16 ms default throttles small replies
-constexpr int kChipReadChunk = 64 * 1024;  // libftdi may cap this at 16 KiB on Linux
-constexpr int kChipWriteChunk = 16 * 1024;
-// How long one bulk read may wait. With the latency timer at 2 ms the chip answers far
-// sooner; this only bounds how long closing waits for a chip that has stopped answering.
+constexpr unsigned char kLatencyMs = 2;  // the chip's 16 ms default throttles small replies
+// Bulk reads kept in flight: while one is being emptied the others still take what the chip
+// sends, so its small buffer never fills between reads. Their size is a multiple of every
+// packet size (64 or 512).
+constexpr int kRingTransfers = 8;
+constexpr int kTransferBytes = 32 * 1024;
+constexpr uint32_t kWritePiece = 64 * 1024;
+// How long the reader waits for a read to end before it looks at its own state again.
 constexpr int kPollTimeoutMs = 100;
+// Transfer errors in a row after which the device counts as broken. A halt ends every read
+// in flight, so this allows several rounds of the whole ring.
+constexpr int kMaxTransferErrors = 4 * kRingTransfers;
+constexpr int kModemStatusBytes = 2;  // at the start of every packet from the chip
 
 using FtdiContext = std::unique_ptr<ftdi_context, decltype(&ftdi_free)>;
 
@@ -562,45 +577,240 @@ FtStatus Configure(ftdi_context* ctx) {
     // fails the open here.
     if (ftdi_set_bitmode(ctx, 0, BITMODE_RESET) == -2) return FT_DEVICE_NOT_FOUND;
     if (ftdi_set_latency_timer(ctx, kLatencyMs) == -3) return FT_DEVICE_NOT_FOUND;
-    if (ftdi_read_data_set_chunksize(ctx, kChipReadChunk) < 0) return FT_INSUFFICIENT_RESOURCES;
-    ftdi_write_data_set_chunksize(ctx, kChipWriteChunk);
     if (int rc = ftdi_tcioflush(ctx); rc < 0) return rc == -3 ? FT_DEVICE_NOT_FOUND : FT_IO_ERROR;
     return FT_OK;
 }
 
-// Receive and Flush run on the reader thread, Send on the caller's: they use disjoint
-// parts of the context (read buffer vs. write settings) and libusb allows transfers on
-// different endpoints from different threads. (Both may store libftdi's last error text
-// pointer on failure; nothing here reads it.)
+// Receiving through a ring of bulk reads kept in flight on the chip's IN endpoint, through
+// libusb on libftdi's device handle. Runs on the device's reader thread only; libusb may
+// run a completion callback on another thread that happens to handle events, so the
+// callback only raises a flag.
+class ReceiveRing {
+public:
+    ReceiveRing(libusb_context* usb, libusb_device_handle* device, unsigned char endpoint,
+                unsigned packetSize)
+        : usb_(usb), device_(device), endpoint_(endpoint), packetSize_(packetSize) {}
+
+    ~ReceiveRing() { Stop(); }
+
+    ReceiveRing(const ReceiveRing&) = delete;
+    ReceiveRing& operator=(const ReceiveRing&) = delete;
+
+    // Allocates the transfers; false when memory runs out.
+    bool Start() {
+        for (auto& slot : slots_) {
+            slot.transfer = libusb_alloc_transfer(0);
+            slot.buffer.resize(kTransferBytes);
+            if (slot.transfer == nullptr) return false;
+            libusb_fill_bulk_transfer(slot.transfer, device_, endpoint_, slot.buffer.data(),
+                                      kTransferBytes, &ReceiveRing::Completed, &slot, 0);
+        }
+        return true;
+    }
+
+    // Copies the data of the reads that ended, in order, into `buffer` and sends each
+    // emptied read out again; waits up to kPollTimeoutMs for the oldest read when none has
+    // ended. Any status but FT_OK is final.
+    FtStatus Receive(uint8_t* buffer, uint32_t capacity, uint32_t& got) {
+        got = 0;
+        if (failure_ != FT_OK) return failure_;
+        SubmitIdle();
+        Slot& head = slots_[head_];
+        if (failure_ == FT_OK && head.inFlight && !head.ended.load(std::memory_order_acquire))
+            HandleEvents(kPollTimeoutMs);
+        while (got < capacity && failure_ == FT_OK) {
+            Slot& slot = slots_[head_];
+            if (!slot.inFlight || !slot.ended.load(std::memory_order_acquire)) break;
+            got += TakeData(slot, buffer + got, capacity - got);
+            if (slot.offset < slot.transfer->actual_length) break;  // the caller's buffer is full
+            Finish(slot);
+            head_ = (head_ + 1) % slots_.size();
+            SubmitIdle();
+        }
+        // Bytes taken before a failure still go to the caller; the failure comes next call.
+        return got > 0 ? FT_OK : failure_;
+    }
+
+    // Drops everything received so far, including reads in flight (they are cancelled and
+    // sent out afresh by the next Receive).
+    void Drop() {
+        CancelAll();
+        for (const auto& slot : slots_)
+            if (slot.inFlight && failure_ == FT_OK) failure_ = FT_IO_ERROR;  // never came back
+        head_ = 0;
+    }
+
+    // Cancels the reads in flight and frees them once libusb has given them back.
+    void Stop() {
+        CancelAll();
+        for (auto& slot : slots_) {
+            if (slot.inFlight) continue;  // still owned by libusb: leaked rather than freed early
+            libusb_free_transfer(slot.transfer);
+            slot.transfer = nullptr;
+        }
+    }
+
+private:
+    struct Slot {
+        libusb_transfer* transfer = nullptr;
+        std::vector<uint8_t> buffer;
+        std::atomic<bool> ended{false};
+        bool inFlight = false;  // submitted and not yet emptied
+        int offset = 0;         // bytes of the ended read already taken
+    };
+
+    static void LIBUSB_CALL Completed(libusb_transfer* transfer) {
+        static_cast<Slot*>(transfer->user_data)->ended.store(true, std::memory_order_release);
+    }
+
+    void HandleEvents(int ms) {
+        timeval tv{ms / 1000, (ms % 1000) * 1000};
+        const int rc = libusb_handle_events_timeout_completed(usb_, &tv, nullptr);
+        if (rc == LIBUSB_ERROR_NO_DEVICE) failure_ = FT_DEVICE_NOT_FOUND;
+    }
+
+    void SubmitIdle() {
+        for (size_t i = 0; i < slots_.size() && failure_ == FT_OK; ++i) {
+            Slot& slot = slots_[(head_ + i) % slots_.size()];
+            if (slot.inFlight) continue;
+            slot.ended.store(false, std::memory_order_relaxed);
+            slot.offset = 0;
+            const int rc = libusb_submit_transfer(slot.transfer);
+            if (rc == 0) {
+                slot.inFlight = true;
+            } else if (rc == LIBUSB_ERROR_NO_DEVICE) {
+                failure_ = FT_DEVICE_NOT_FOUND;
+            } else {
+                if (rc == LIBUSB_ERROR_PIPE) libusb_clear_halt(device_, endpoint_);
+                CountError();
+                return;  // tried again on the next call
+            }
+        }
+    }
+
+    // What an ended read means for the device, once, before its data is taken.
+    void Judge(Slot& slot) {
+        switch (slot.transfer->status) {
+            case LIBUSB_TRANSFER_COMPLETED:
+                errors_ = 0;
+                break;
+            case LIBUSB_TRANSFER_TIMED_OUT:  // its data is still good
+            case LIBUSB_TRANSFER_CANCELLED:
+                break;
+            case LIBUSB_TRANSFER_STALL:
+                libusb_clear_halt(device_, endpoint_);
+                CountError();
+                break;
+            case LIBUSB_TRANSFER_NO_DEVICE:
+                failure_ = FT_DEVICE_NOT_FOUND;
+                break;
+            default:  // overflow, transfer error: tried again
+                CountError();
+                break;
+        }
+    }
+
+    void CountError() {
+        if (++errors_ >= kMaxTransferErrors && failure_ == FT_OK) failure_ = FT_IO_ERROR;
+    }
+
+    // Copies the data bytes of an ended read from its current offset, skipping the modem
+    // status at the start of each packet.
+    uint32_t TakeData(Slot& slot, uint8_t* out, uint32_t room) {
+        if (slot.offset == 0) Judge(slot);
+        const int length = slot.transfer->actual_length;
+        const int packet = static_cast<int>(packetSize_);
+        uint32_t copied = 0;
+        while (slot.offset < length && copied < room) {
+            const int inPacket = slot.offset % packet;
+            if (inPacket < kModemStatusBytes) {
+                slot.offset = std::min(length, slot.offset + kModemStatusBytes - inPacket);
+                continue;
+            }
+            const int packetEnd = std::min(slot.offset - inPacket + packet, length);
+            const auto n = std::min<uint32_t>(static_cast<uint32_t>(packetEnd - slot.offset),
+                                              room - copied);
+            std::memcpy(out + copied, slot.buffer.data() + slot.offset, n);
+            copied += n;
+            slot.offset += static_cast<int>(n);
+        }
+        return copied;
+    }
+
+    void Finish(Slot& slot) {
+        slot.inFlight = false;
+        slot.offset = 0;
+    }
+
+    // Cancels every read in flight and waits (boundedly) until libusb gives them back.
+    void CancelAll() {
+        bool waiting = false;
+        for (auto& slot : slots_) {
+            if (!slot.inFlight || slot.ended.load(std::memory_order_acquire)) continue;
+            if (libusb_cancel_transfer(slot.transfer) == 0) waiting = true;
+        }
+        for (int round = 0; waiting && round < 20; ++round) {
+            waiting = false;
+            for (auto& slot : slots_)
+                waiting |= slot.inFlight && !slot.ended.load(std::memory_order_acquire);
+            if (waiting) HandleEvents(kPollTimeoutMs);
+        }
+        for (auto& slot : slots_)
+            if (slot.ended.load(std::memory_order_acquire)) slot.inFlight = false;
+    }
+
+    libusb_context* const usb_;
+    libusb_device_handle* const device_;
+    const unsigned char endpoint_;
+    const unsigned packetSize_;
+    std::array<Slot, kRingTransfers> slots_;
+    size_t head_ = 0;  // the oldest read: reads end in the order they were sent
+    FtStatus failure_ = FT_OK;
+    int errors_ = 0;
+};
+
+// Receive and Flush run on the reader thread, Send on the caller's: reads go through the
+// ring on the IN endpoint, writes are synchronous bulk transfers on the OUT endpoint, which
+// libusb allows from different threads.
 class LibftdiLink final : public UsbLink {
 public:
     LibftdiLink(FtdiContext ctx, UsbIdentity identity)
-        : ctx_(std::move(ctx)), identity_(std::move(identity)) {}
+        : ctx_(std::move(ctx)),
+          identity_(std::move(identity)),
+          ring_(ctx_->usb_ctx, ctx_->usb_dev, static_cast<unsigned char>(ctx_->out_ep),
+                std::max(ctx_->max_packet_size, 64u)) {}
 
     ~LibftdiLink() override { Close(); }
 
+    bool Start() { return ring_.Start(); }
+
     FtStatus Receive(uint8_t* buffer, uint32_t capacity, uint32_t& got) override {
-        got = 0;
-        const int rc = ftdi_read_data(ctx_.get(), buffer,
-                                      static_cast<int>(std::min<uint32_t>(capacity, INT_MAX)));
-        if (rc >= 0) {
-            got = static_cast<uint32_t>(rc);
-            return FT_OK;
-        }
-        if (rc == LIBUSB_ERROR_TIMEOUT || rc == LIBUSB_ERROR_INTERRUPTED) return FT_OK;
-        if (rc == LIBUSB_ERROR_NO_DEVICE || rc == -666) return FT_DEVICE_NOT_FOUND;
-        return FT_IO_ERROR;
+        return ring_.Receive(buffer, capacity, got);
     }
 
     FtStatus Send(const uint8_t* bytes, uint32_t length, uint32_t& sent) override {
-        // One chunk per call, so `sent` stays exact up to the chunk that failed.
+        // One deadline for the whole buffer; each piece may wait only for what is left.
         sent = 0;
+        const auto deadline = Clock::now() + writeTimeout_;
         while (sent < length) {
-            const int piece = static_cast<int>(std::min<uint32_t>(length - sent, kChipWriteChunk));
-            const int rc = ftdi_write_data(ctx_.get(), bytes + sent, piece);
-            if (rc < 0) return rc == -666 ? FT_DEVICE_NOT_FOUND : FT_IO_ERROR;
-            if (rc == 0) return FT_IO_ERROR;
-            sent += static_cast<uint32_t>(rc);
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+            if (left.count() <= 0) return FT_IO_ERROR;
+            const auto piece = static_cast<int>(std::min(length - sent, kWritePiece));
+            int actual = 0;
+            const int rc = libusb_bulk_transfer(
+                ctx_->usb_dev, static_cast<unsigned char>(ctx_->in_ep),
+                const_cast<uint8_t*>(bytes + sent), piece, &actual,
+                static_cast<unsigned>(std::min<int64_t>(left.count(), INT_MAX)));
+            sent += static_cast<uint32_t>(std::clamp(actual, 0, piece));
+            if (rc == 0 || rc == LIBUSB_ERROR_INTERRUPTED) continue;
+            if (rc == LIBUSB_ERROR_NO_DEVICE) return FT_DEVICE_NOT_FOUND;
+            if (rc == LIBUSB_ERROR_PIPE) {  // a halted endpoint: clear it and go on
+                if (libusb_clear_halt(ctx_->usb_dev, static_cast<unsigned char>(ctx_->in_ep)) ==
+                    LIBUSB_ERROR_NO_DEVICE)
+                    return FT_DEVICE_NOT_FOUND;
+                continue;
+            }
+            return FT_IO_ERROR;  // timed out: the deadline has passed
         }
         return FT_OK;
     }
@@ -608,6 +818,7 @@ public:
     FtStatus Flush(uint32_t mask) override {
         const bool rx = mask & FT_PURGE_RX;
         const bool tx = mask & FT_PURGE_TX;
+        if (rx) ring_.Drop();
         if (rx && tx) {
             const int rc = ftdi_tcioflush(ctx_.get());
             return rc == 0 ? FT_OK : rc == -3 ? FT_DEVICE_NOT_FOUND : FT_IO_ERROR;
@@ -619,12 +830,16 @@ public:
 
     void SetWriteTimeout(uint32_t ms) override {
         if (ms == 0) ms = kUsbDefaultTimeoutMs;
+        writeTimeout_ = std::chrono::milliseconds(ms);
         ctx_->usb_write_timeout = static_cast<int>(std::min<uint32_t>(ms, INT_MAX));
     }
+
+    void Wake() override { libusb_interrupt_event_handler(ctx_->usb_ctx); }
 
     FtStatus Close() override {
         if (!open_) return FT_OK;
         open_ = false;
+        ring_.Stop();
         return ftdi_usb_close(ctx_.get()) == 0 ? FT_OK : FT_IO_ERROR;
     }
 
@@ -633,8 +848,30 @@ public:
 private:
     FtdiContext ctx_;
     const UsbIdentity identity_;
+    ReceiveRing ring_;
+    std::chrono::milliseconds writeTimeout_{kUsbDefaultTimeoutMs};
     bool open_ = true;
 };
+
+// Channels of a chip: multi-channel chips list each as "<description> A", "... B" and so
+// on; single-channel chips keep their plain description.
+int ChannelCount(uint32_t deviceId) {
+    switch (deviceId & 0xFFFF) {
+        case 0x6010:
+            return 2;
+        case 0x6011:
+            return 4;
+        default:
+            return 1;
+    }
+}
+
+// `text` with the channel's letter after `separator`, for chips of more than one channel.
+std::string ChannelName(const std::string& text, int channel, int channels,
+                        const char* separator = " ") {
+    if (channels == 1) return text;
+    return text + (text.empty() ? "" : separator) + static_cast<char>('A' + channel);
+}
 
 class LibftdiBus final : public UsbBus {
 public:
@@ -645,8 +882,10 @@ public:
         DeviceList list;
         if (FtStatus s = FindDevices(ctx.get(), list); s != FT_OK) return s;
         for (auto* node = list.head; node != nullptr; node = node->next) {
-            DeviceStrings strings = ReadStrings(ctx.get(), node->dev, false);
-            devices.push_back({std::move(strings.description), strings.status});
+            const DeviceStrings strings = ReadStrings(ctx.get(), node->dev, false);
+            const int channels = ChannelCount(DeviceId(node->dev));
+            for (int c = 0; c < channels; ++c)
+                devices.push_back({ChannelName(strings.description, c, channels), strings.status});
         }
         return FT_OK;
     }
@@ -661,18 +900,34 @@ public:
             // Strings are read before opening: libftdi's string reader closes the device
             // it used, and with it an open one.
             DeviceStrings strings = ReadStrings(ctx.get(), node->dev, true);
-            if (strings.status != FT_OK || strings.description != description) continue;
-            if (int rc = ftdi_usb_open_dev(ctx.get(), node->dev); rc < 0) return OpenStatus(rc);
-            if (FtStatus s = Configure(ctx.get()); s != FT_OK) {
-                ftdi_usb_close(ctx.get());
-                return s;
+            if (strings.status != FT_OK) continue;
+            const uint32_t id = DeviceId(node->dev);
+            const int channels = ChannelCount(id);
+            for (int c = 0; c < channels; ++c) {
+                if (ChannelName(strings.description, c, channels) != description) continue;
+                UsbIdentity identity{0, id, ChannelName(strings.serial, c, channels, ""),
+                                     description};
+                return OpenChannel(std::move(ctx), node->dev, c, std::move(identity), link);
             }
-            UsbIdentity identity{TypeCode(ctx->type), DeviceId(node->dev),
-                                 std::move(strings.serial), std::move(strings.description)};
-            link = std::make_unique<LibftdiLink>(std::move(ctx), std::move(identity));
-            return FT_OK;
         }
         return FT_DEVICE_NOT_FOUND;
+    }
+
+private:
+    static FtStatus OpenChannel(FtdiContext ctx, libusb_device* device, int channel,
+                                UsbIdentity identity, std::unique_ptr<UsbLink>& link) {
+        const auto which = static_cast<ftdi_interface>(INTERFACE_A + channel);
+        if (ftdi_set_interface(ctx.get(), which) < 0) return FT_DEVICE_NOT_OPENED;
+        if (int rc = ftdi_usb_open_dev(ctx.get(), device); rc < 0) return OpenStatus(rc);
+        if (FtStatus s = Configure(ctx.get()); s != FT_OK) {
+            ftdi_usb_close(ctx.get());
+            return s;
+        }
+        identity.type = TypeCode(ctx->type);
+        auto opened = std::make_unique<LibftdiLink>(std::move(ctx), std::move(identity));
+        if (!opened->Start()) return FT_INSUFFICIENT_RESOURCES;  // closes on release
+        link = std::move(opened);
+        return FT_OK;
     }
 };
 

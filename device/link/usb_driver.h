@@ -50,7 +50,7 @@ struct UsbIdentity {
 // Raw access to one opened device, without host-side queueing. The driver calls Receive
 // and Flush from the device's reader thread only; Send, SetWriteTimeout and Close come
 // from callers' threads, never concurrently with each other, and Close only after the
-// reader thread has ended.
+// reader thread has ended. Send has one deadline, the write timeout, for all its bytes.
 class UsbLink {
 public:
     virtual ~UsbLink() = default;
@@ -64,6 +64,8 @@ public:
     virtual FtStatus Flush(uint32_t mask) = 0;
     // 0 selects kUsbDefaultTimeoutMs (a USB transfer cannot be told "do not wait").
     virtual void SetWriteTimeout(uint32_t ms) = 0;
+    // Makes a Receive that is waiting return soon; callable from any thread.
+    virtual void Wake() {}
     // Releases the device; nothing else is called afterwards.
     virtual FtStatus Close() = 0;
     virtual UsbIdentity Identity() const = 0;
