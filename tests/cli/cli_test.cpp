@@ -1,0 +1,179 @@
+// ulvarin-cli against emulated interfaces: what it lists and reports, the runs it writes in
+// every format, a run ended by Ctrl-C, and the exit codes and messages of bad requests.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+
+#include "cli/commands.h"
+#include "config/configuration.h"
+#include "tests/cli/cli_runner.h"
+#include "tests/cli/file_readers.h"
+
+namespace ulvarin {
+namespace {
+
+using cli::kExitBadArguments;
+using cli::kExitInterrupted;
+using cli::kExitNoDevice;
+using cli::kExitOk;
+using cli::kExitWrite;
+using test::CliResult;
+using test::Hdf5Reader;
+using test::RunCli;
+using test::TestFolder;
+
+TEST(Cli, ListsAndDescribesTheEmulatedInterfaces) {
+    CliResult r = RunCli({"list"});
+    ASSERT_EQ(r.exitCode, kExitOk) << r.err;
+    EXPECT_EQ(r.out,
+              "0: Medipix2 ver 3.0 : Emulator Medipix2 x1\n"
+              "1: Medipix2 ver 3.0 : Emulator Timepix x4\n");
+
+    r = RunCli({"info", "1"});
+    ASSERT_EQ(r.exitCode, kExitOk) << r.err;
+    EXPECT_NE(r.out.find("Device:    Medipix2 ver 3.0 : Emulator Timepix x4\n"), std::string::npos);
+    EXPECT_NE(r.out.find("Chips:     4\nChip type: Timepix\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Chip IDs:  A05-W1234 B05-W1234 C05-W1234 D05-W1234"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("Firmware:  Emulated interface ver 3.0"), std::string::npos) << r.out;
+
+    // A part of the description names the interface too; the default is the first.
+    r = RunCli({"info", "Medipix2 x1"});
+    EXPECT_NE(r.out.find("Chips:     1\nChip type: Medipix2"), std::string::npos) << r.out;
+    r = RunCli({"info"}, "mxr:2");
+    EXPECT_NE(r.out.find("Chips:     2\nChip type: MXR"), std::string::npos) << r.out;
+}
+
+TEST(Cli, AcquiresFiveFramesToEveryFormat) {
+    const std::string folder = TestFolder("acquire");
+    for (const char* name : {"run.h5", "run.tif", "run.txt"}) {
+        const std::string out = folder + "/" + name;
+        const CliResult r =
+            RunCli({"acquire", "0", "--frames", "5", "--exposure", "0.05", "--out", out});
+        ASSERT_EQ(r.exitCode, kExitOk) << name << ": " << r.err;
+        EXPECT_EQ(r.out, "5 frames written to " + out + "\n");
+        // Not a terminal: one plain progress line per frame.
+        EXPECT_NE(r.err.find("5/5 frames"), std::string::npos) << r.err;
+    }
+    Hdf5Reader h5(folder + "/run.h5");
+    EXPECT_EQ(h5.Dims("frames"), (std::vector<uint64_t>{5, 256, 256}));
+    const std::vector<double> exposure = h5.Doubles("exposure");
+    ASSERT_EQ(exposure.size(), 5u);
+    for (double e : exposure) EXPECT_NEAR(e, 0.05, 1e-4);
+    const std::vector<double> times = h5.Doubles("timestamp");
+    ASSERT_EQ(times.size(), 5u);
+    EXPECT_TRUE(std::is_sorted(times.begin(), times.end()));
+    EXPECT_EQ(h5.Text("device"), "Medipix2 ver 3.0 : Emulator Medipix2 x1");
+
+    const std::vector<test::TiffPage> pages = test::ReadTiffPages(folder + "/run.tif");
+    ASSERT_EQ(pages.size(), 5u);
+    for (const test::TiffPage& page : pages) {
+        EXPECT_EQ(page.width * page.height, static_cast<uint32_t>(kChipPixels));
+        uint64_t sum = 0;
+        for (uint32_t v : page.values) sum += v;
+        EXPECT_GT(sum, 0u) << "an exposed frame counts something";
+    }
+    for (int f = 0; f < 5; ++f)
+        EXPECT_TRUE(std::filesystem::exists(folder + "/run000" + std::to_string(f) + ".txt"));
+}
+
+TEST(Cli, ConfigurationFileSetsTheDacsTheRunRecords) {
+    const std::string folder = TestFolder("config");
+    config::Configuration c;
+    c.chips = 1;
+    c.records[0] = DefaultDacRecord(ChipType::Medipix2);
+    c.records[0].dac[8] = 123;  // Thl
+    c.biasVolts = 50;
+    ASSERT_EQ(config::WriteConfiguration(folder + "/setup.ini", c), config::SaveStatus::kOk);
+    const CliResult r = RunCli({"acquire", "0", "--frames", "1", "--exposure", "0.02", "--config",
+                                folder + "/setup.ini", "--out", folder + "/run.h5"});
+    ASSERT_EQ(r.exitCode, kExitOk) << r.err;
+    Hdf5Reader h5(folder + "/run.h5");
+    const std::vector<int32_t> dacs = h5.IntAttribute("dacs");
+    ASSERT_GT(dacs.size(), 8u);
+    EXPECT_EQ(dacs[8], 123);
+    EXPECT_EQ(h5.IntAttribute("bias_volts"), std::vector<int32_t>{50});
+}
+
+TEST(Cli, ScanWritesOneFramePerStepWithItsValue) {
+    const std::string out = TestFolder("scan") + "/scan.h5";
+    const CliResult r = RunCli({"scan", "0", "--dac", "THL", "--from", "190", "--to", "150",
+                                "--step", "20", "--exposure", "0.05", "--out", out});
+    ASSERT_EQ(r.exitCode, kExitOk) << r.err;
+    EXPECT_EQ(r.out, "3 frames written to " + out + "\n");
+    Hdf5Reader h5(out);
+    EXPECT_EQ(h5.Dims("frames"), (std::vector<uint64_t>{3, 256, 256}));
+    EXPECT_EQ(h5.Ints("scan_values"), (std::vector<int32_t>{190, 170, 150}));
+    EXPECT_EQ(h5.Text("scan_dac"), "Thl");
+}
+
+TEST(Cli, CtrlCEndsTheRunWithEveryFrameSoFarInAValidFile) {
+    const std::string out = TestFolder("interrupt") + "/cut.h5";
+    test::CliProcess run({"acquire", "--frames", "1000", "--exposure", "0.05", "--out", out},
+                         "medipix2:1");
+    ASSERT_TRUE(run.WaitForError("2/1000 frames", 30.0));
+    run.Signal(SIGINT);
+    const CliResult r = run.Wait();
+    EXPECT_EQ(r.exitCode, kExitInterrupted) << r.err;
+    EXPECT_NE(r.err.find("interrupted: "), std::string::npos) << r.err;
+    Hdf5Reader h5(out);
+    ASSERT_TRUE(h5.ok());
+    const std::vector<uint64_t> dims = h5.Dims("frames");
+    ASSERT_EQ(dims.size(), 3u);
+    EXPECT_GE(dims[0], 2u);
+    EXPECT_LT(dims[0], 1000u);
+    EXPECT_EQ(h5.Doubles("exposure").size(), dims[0]) << "every frame kept has its exposure";
+    EXPECT_NE(r.err.find(std::to_string(dims[0]) + " frames written"), std::string::npos)
+        << r.err;
+}
+
+TEST(Cli, BadRequestsEndWithTheirExitCodeAndSayWhy) {
+    const std::string folder = TestFolder("bad");
+    const std::string h5 = folder + "/x.h5";
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {{}, kExitBadArguments, "A subcommand is required"},
+        {{"acquire", "--frames", "2", "--exposure", "1"}, kExitBadArguments, "--out is required"},
+        {{"acquire", "--frames", "0", "--exposure", "1", "--out", h5}, kExitBadArguments,
+         "must be a number above 0, not 0"},
+        {{"acquire", "--frames", "1", "--exposure", "-1", "--out", h5}, kExitBadArguments,
+         "must be a number above 0"},
+        {{"acquire", "--frames", "1", "--exposure", "1", "--out", folder + "/x.png"},
+         kExitBadArguments, "must end in .h5, .tif or .txt"},
+        {{"acquire", "--frames", "1", "--exposure", "1", "--config", folder + "/none.ini",
+          "--out", h5},
+         kExitBadArguments, "File does not exist"},
+        {{"scan", "--dac", "Nope", "--from", "1", "--to", "2", "--exposure", "1", "--out", h5},
+         kExitBadArguments, "no DAC \"Nope\" on Medipix2 chips; they have DelayN, Disc"},
+        {{"scan", "--dac", "Thl", "--from", "1", "--to", "5000", "--exposure", "1", "--out", h5},
+         kExitBadArguments, "Thl takes values 0 to 255"},
+        {{"acquire", "7", "--frames", "1", "--exposure", "1", "--out", h5}, kExitNoDevice,
+         "No interface number 7 (2 found)"},
+        {{"info", "Nothing like it"}, kExitNoDevice, "No interface matches \"Nothing like it\""},
+        {{"info", "Emulator"}, kExitNoDevice, "More than one interface matches"},
+        {{"acquire", "--frames", "1", "--exposure", "0.01", "--out", folder + "/no/x.h5"},
+         kExitWrite, "Cannot create the HDF5 file"},
+    };
+    for (const Case& c : cases) {
+        const CliResult r = RunCli(c.args);
+        std::string shown;
+        for (const std::string& a : c.args) shown += a + " ";
+        EXPECT_EQ(r.exitCode, c.code) << shown << "\n" << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << shown << "\n" << r.err;
+        EXPECT_FALSE(std::filesystem::exists(h5)) << shown << "left a file behind";
+    }
+    EXPECT_EQ(RunCli({"info"}, "off").exitCode, kExitNoDevice);
+    // Help for each subcommand, with the exit codes, is not a failure.
+    const CliResult help = RunCli({"scan", "--help"});
+    EXPECT_EQ(help.exitCode, kExitOk);
+    EXPECT_NE(help.out.find("--dac"), std::string::npos);
+    EXPECT_NE(help.out.find("130 interrupted"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace ulvarin

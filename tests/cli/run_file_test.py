@@ -1,0 +1,98 @@
+#!/usr/bin/python3
+"""Opens the HDF5 run files ulvarin-cli writes, as an analysis script would (h5py, numpy),
+and checks their shape, their attributes and that the counts are what the emulated
+interface was set up to produce: masked pixels silent, the others counting at the rate of
+the exposure, and a threshold scan rising from nothing to full counts around its middle.
+
+Usage: run_file_test.py PATH_TO_ULVARIN_CLI
+"""
+import os
+import subprocess
+import sys
+import tempfile
+
+import h5py
+import numpy as np
+
+CLI = sys.argv[1]
+ENV = dict(os.environ, ULVARIN_EMULATOR="medipix2:1,mxr:2")
+MASK_BIT = 0x0800  # a Medipix2 pixel counts while this bit of its configuration is set
+FAILURES = []
+
+
+def check(condition, text):
+    if not condition:
+        FAILURES.append(text)
+        print("FAIL:", text)
+
+
+def run(*args):
+    result = subprocess.run([CLI, *args], env=ENV, capture_output=True, text=True, timeout=120)
+    if result.returncode != 0:
+        sys.exit(f"ulvarin-cli {' '.join(args)} failed ({result.returncode}): {result.stderr}")
+
+
+def masked_acquisition(folder):
+    # Column 100 onwards of every row masked: an ASCII mask of one word per pixel.
+    words = np.full((256, 256), 0x1FFF, dtype=np.int64)
+    words[:, 100:] &= ~MASK_BIT
+    mask = os.path.join(folder, "mask.txt")
+    np.savetxt(mask, words, fmt="%d")
+    out = os.path.join(folder, "masked.h5")
+    run("acquire", "0", "--frames", "4", "--exposure", "0.2", "--mask", mask, "--out", out)
+
+    with h5py.File(out, "r") as f:
+        frames = f["frames"]
+        check(frames.shape == (4, 256, 256), f"shape {frames.shape}")
+        check(frames.dtype == np.uint32, f"type {frames.dtype}")
+        check(frames.compression == "gzip", "frames are compressed")
+        check(f.attrs["chip_type"] == "Medipix2", f"chip_type {f.attrs['chip_type']}")
+        check(f.attrs["chip_count"] == 1, "chip_count")
+        check(f.attrs["device"].endswith("Emulator Medipix2 x1"), "device")
+        check(f.attrs["dacs"].shape == (1, len(f.attrs["dac_names"])), "one DAC row per chip")
+        check("Thl" in list(f.attrs["dac_names"]), "DAC names")
+        check(len(f.attrs["program_version"]) > 0, "program version")
+        check(np.allclose(f["exposure"][:], 0.2, atol=1e-4), f"exposures {f['exposure'][:]}")
+        data = frames[:]
+        # A one-chip Medipix2 image is the chip as it is: column x of the image is column x.
+        check(data[:, :, 100:].max() == 0, "masked pixels count nothing")
+        live = data[:, :, :100]
+        check((live > 0).mean() > 0.9, f"live pixels count ({(live > 0).mean():.2f})")
+        # No pixel sees more than the 2000 photons per second of a fully lit one.
+        brightest = np.percentile(live, 99.9)
+        check(0 < brightest < 480, f"99.9th percentile {brightest} of at most about 400")
+        short_mean = live.mean()
+
+    # Twice the exposure, twice the counts (Poisson noise of a 100 x 256 area is tiny).
+    out = os.path.join(folder, "longer.h5")
+    run("acquire", "0", "--frames", "2", "--exposure", "0.4", "--mask", mask, "--out", out)
+    with h5py.File(out, "r") as f:
+        ratio = f["frames"][:, :, :100].mean() / short_mean
+        check(1.8 < ratio < 2.2, f"counts over 0.4 s / over 0.2 s = {ratio:.3f}")
+
+
+def threshold_scan(folder):
+    out = os.path.join(folder, "scan.h5")
+    run("scan", "0", "--dac", "Thl", "--from", "130", "--to", "210", "--step", "20",
+        "--exposure", "0.1", "--out", out)
+    with h5py.File(out, "r") as f:
+        check(f["frames"].shape == (5, 256, 256), f"scan shape {f['frames'].shape}")
+        check(f.attrs["scan_dac"] == "Thl", "scan_dac")
+        values = list(f["scan_values"][:])
+        check(values == [130, 150, 170, 190, 210], f"scan values {values}")
+        medians = [float(np.median(frame)) for frame in f["frames"]]
+    # Below the photon line nothing counts, above it every photon does, and at 170 (the
+    # midpoint of the emulated S-curve) about half of them.
+    full = medians[-1]
+    check(medians[0] == 0, f"nothing counted at 130: {medians}")
+    check(full > 20, f"full counts at 210: {medians}")
+    check(0.25 * full < medians[2] < 0.75 * full, f"about half at 170: {medians}")
+    check(medians == sorted(medians), f"counts rise with the threshold: {medians}")
+
+
+with tempfile.TemporaryDirectory() as folder:
+    masked_acquisition(folder)
+    threshold_scan(folder)
+if FAILURES:
+    sys.exit(f"{len(FAILURES)} checks failed")
+print("run files OK")
