@@ -728,8 +728,8 @@ private:
                 continue;
             }
             const int packetEnd = std::min(slot.offset - inPacket + packet, length);
-            const auto n = std::min<uint32_t>(static_cast<uint32_t>(packetEnd - slot.offset),
-                                              room - copied);
+            const auto n =
+                std::min<uint32_t>(static_cast<uint32_t>(packetEnd - slot.offset), room - copied);
             std::memcpy(out + copied, slot.buffer.data() + slot.offset, n);
             copied += n;
             slot.offset += static_cast<int>(n);

@@ -14,8 +14,8 @@
 #include "device/chip_commands.h"
 #include "device/clock.h"
 #include "device/dac_tables.h"
-#include "device/interface_commands.h"
 #include "device/identify.h"
+#include "device/interface_commands.h"
 #include "device/link.h"
 #include "device/link/usb_driver.h"
 #include "device/protocol.h"
@@ -78,7 +78,6 @@ TEST_F(UsbLibftdi, LibftdiItselfTalksToTheFakeDevice) {
     EXPECT_EQ(fake::Calls("libusb_exit"), 1u);
 }
 
-
 // The device layer on a Timepix quad behind a high-speed chip, through MakeUsbDriver().
 class UsbDeviceLayer : public UsbLibftdi {
 protected:
@@ -88,7 +87,8 @@ protected:
         InstallDriver(MakeUsbDriver());
         SetReportHook(
             [](MpxDevice& h, void* self) {
-                if (h.reportKind > 1) static_cast<UsbDeviceLayer*>(self)->errors.push_back(h.reportText);
+                if (h.reportKind > 1)
+                    static_cast<UsbDeviceLayer*>(self)->errors.push_back(h.reportText);
                 h.Clear();
             },
             this);
@@ -271,7 +271,7 @@ TEST_F(UsbDriverOverLibftdi, SlowWriteKeepsOneDeadlineAndCountsExactly) {
     ASSERT_EQ(driver->OpenEx(kQuad, h), FT_OK);
     ASSERT_EQ(driver->SetTimeouts(h, 1000, 100), FT_OK);
     const size_t before = fake::BytesWritten(id, 0);
-    fake::SetWriteRate(id, 0, 200e3);  // 16 KiB pieces would each finish within 100 ms
+    fake::SetWriteRate(id, 0, 200e3);        // 16 KiB pieces would each finish within 100 ms
     std::vector<uint8_t> matrix(458752, 0);  // "Set matrix" of four chips
     uint32_t written = 0;
     const auto start = std::chrono::steady_clock::now();

@@ -187,7 +187,8 @@ Clock::duration LatencyTimer(const Channel& channel) {
 size_t ReadRoom(const Channel& channel, size_t packetSize) {
     size_t room = 0;
     for (const Read* read : channel.reads) {
-        const auto left = static_cast<size_t>(read->transfer->length - read->transfer->actual_length);
+        const auto left =
+            static_cast<size_t>(read->transfer->length - read->transfer->actual_length);
         room += left / packetSize * (packetSize - 2);
     }
     return room;
@@ -311,8 +312,8 @@ Clock::time_point NextChange(const Chip& chip, Channel& channel, Clock::time_poi
     next = std::min(next, channel.lastPacket + LatencyTimer(channel));
     const libusb_transfer& head = *channel.reads.front()->transfer;
     if (head.timeout != 0)
-        next = std::min(next, channel.reads.front()->submitted +
-                                  std::chrono::milliseconds(head.timeout));
+        next = std::min(next,
+                        channel.reads.front()->submitted + std::chrono::milliseconds(head.timeout));
     if (!channel.emulator) return next;
     sim::OutputQueue& out = channel.emulator->Output();
     const auto readableAt = now - Latency(channel);
@@ -325,7 +326,8 @@ Clock::time_point NextChange(const Chip& chip, Channel& channel, Clock::time_poi
         next = std::min(next, now + std::chrono::duration_cast<Clock::duration>(
                                         std::chrono::duration<double>(need / rate)));
     }
-    if (auto arrival = out.NextArrival(readableAt)) next = std::min(next, *arrival + Latency(channel));
+    if (auto arrival = out.NextArrival(readableAt))
+        next = std::min(next, *arrival + Latency(channel));
     if (auto event = channel.emulator->NextEventTime(now, out.Size() + channel.chip.Size()))
         next = std::min(next, *event);
     return std::max(next, now + std::chrono::microseconds(20));
@@ -378,9 +380,11 @@ int Write(Lock& lock, Chip& chip, Channel& channel, const uint8_t* bytes, int le
         const auto needed = std::chrono::duration_cast<Clock::duration>(
             std::chrono::duration<double>(static_cast<double>(length) / channel.writeRate));
         const auto limit = timeoutMs == 0 ? needed : std::chrono::milliseconds(timeoutMs);
-        S().changed.wait_until(lock, start + std::min(needed, limit), [&] { return !chip.plugged; });
+        S().changed.wait_until(lock, start + std::min(needed, limit),
+                               [&] { return !chip.plugged; });
         if (!chip.plugged) return LIBUSB_ERROR_NO_DEVICE;
-        const double taken = std::chrono::duration<double>(Clock::now() - start).count() * channel.writeRate;
+        const double taken =
+            std::chrono::duration<double>(Clock::now() - start).count() * channel.writeRate;
         accept = std::min(accept, static_cast<size_t>(taken));
     }
     const auto now = Clock::now();
@@ -388,6 +392,8 @@ int Write(Lock& lock, Chip& chip, Channel& channel, const uint8_t* bytes, int le
     if (accept > 0 && channel.emulator) {
         channel.emulator->Receive(std::span(bytes, accept), now,
                                   channel.emulator->Output().Size() + channel.chip.Size());
+        // The emulator's own computing is no time on the wire.
+        channel.lastAdvance = Clock::now();
     }
     channel.bytesWritten += accept;
     if (transferred) *transferred = static_cast<int>(accept);
@@ -396,8 +402,8 @@ int Write(Lock& lock, Chip& chip, Channel& channel, const uint8_t* bytes, int le
 }
 
 // A synchronous read: waits until it ends.
-int ReadSync(Lock& lock, Channel& channel, libusb_context* context, uint8_t* data,
-             int length, int* transferred, unsigned timeoutMs) {
+int ReadSync(Lock& lock, Channel& channel, libusb_context* context, uint8_t* data, int length,
+             int* transferred, unsigned timeoutMs) {
     libusb_transfer transfer{};
     transfer.buffer = data;
     transfer.length = length;
@@ -549,7 +555,8 @@ ssize_t LIBUSB_CALL libusb_get_device_list(libusb_context* context, libusb_devic
     std::vector<libusb_device*> devices;
     for (auto& chip : S().chips)
         if (chip->plugged) devices.push_back(new libusb_device{1, chip, context});
-    auto* out = static_cast<libusb_device**>(std::calloc(devices.size() + 1, sizeof(libusb_device*)));
+    auto* out =
+        static_cast<libusb_device**>(std::calloc(devices.size() + 1, sizeof(libusb_device*)));
     if (!out) return LIBUSB_ERROR_NO_MEM;
     std::copy(devices.begin(), devices.end(), out);
     *list = out;
@@ -716,9 +723,8 @@ int LIBUSB_CALL libusb_set_auto_detach_kernel_driver(libusb_device_handle*, int)
     return 0;
 }
 
-int LIBUSB_CALL libusb_get_string_descriptor_ascii(libusb_device_handle* handle,
-                                                   uint8_t index, unsigned char* data,
-                                                   int length) {
+int LIBUSB_CALL libusb_get_string_descriptor_ascii(libusb_device_handle* handle, uint8_t index,
+                                                   unsigned char* data, int length) {
     auto lock = Enter(__func__);
     const Chip& chip = *ChipOf(handle);
     if (!chip.plugged) return LIBUSB_ERROR_NO_DEVICE;
@@ -756,8 +762,7 @@ int LIBUSB_CALL libusb_bulk_transfer(libusb_device_handle* handle, unsigned char
     if (!channel) return LIBUSB_ERROR_NOT_FOUND;
     if (!(endpoint & LIBUSB_ENDPOINT_IN))
         return Write(lock, chip, *channel, data, length, transferred, timeout);
-    return ReadSync(lock, *channel, handle->device->context, data, length, transferred,
-                    timeout);
+    return ReadSync(lock, *channel, handle->device->context, data, length, transferred, timeout);
 }
 
 int LIBUSB_CALL libusb_clear_halt(libusb_device_handle* handle, unsigned char endpoint) {
@@ -797,8 +802,8 @@ int LIBUSB_CALL libusb_submit_transfer(libusb_transfer* transfer) {
     const auto now = Clock::now();
     AdvanceAll(now);  // the time before this read was waiting passes without it
     transfer->actual_length = 0;
-    auto read = std::make_unique<Read>(
-        Read{transfer, transfer->dev_handle->device->context, now, false});
+    auto read =
+        std::make_unique<Read>(Read{transfer, transfer->dev_handle->device->context, now, false});
     Read* r = read.get();
     S().inFlight[transfer] = std::move(read);
     if (transfer->endpoint & LIBUSB_ENDPOINT_IN) {
@@ -839,9 +844,9 @@ int LIBUSB_CALL libusb_handle_events_timeout_completed(libusb_context* context, 
                                                        int* completed) {
     auto lock = Enter(__func__);
     libusb_context& events = context ? *context : S().defaultContext;
-    const auto deadline =
-        tv ? Clock::now() + std::chrono::seconds(tv->tv_sec) + std::chrono::microseconds(tv->tv_usec)
-           : Clock::now() + std::chrono::seconds(60);
+    const auto deadline = tv ? Clock::now() + std::chrono::seconds(tv->tv_sec) +
+                                   std::chrono::microseconds(tv->tv_usec)
+                             : Clock::now() + std::chrono::seconds(60);
     std::vector<std::unique_ptr<Read>> ended;
     for (;;) {
         const auto now = Clock::now();
