@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, only those that are missing.
 set -euo pipefail
-packages=(cmake ninja-build g++ pkg-config libftdi1-dev libgtest-dev libgmock-dev
-          libbenchmark-dev qt6-base-dev fonts-dejavu-core libcli11-dev libhdf5-dev libtiff-dev
+packages=(cmake ninja-build g++ pkg-config libftdi1-dev libusb-1.0-0-dev libgtest-dev
+          libgmock-dev libbenchmark-dev qt6-base-dev fonts-dejavu-core libcli11-dev libhdf5-dev libtiff-dev
           python3-h5py python3-numpy)
 missing=()
 for p in "${packages[@]}"; do
