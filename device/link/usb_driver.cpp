@@ -742,19 +742,19 @@ private:
         slot.offset = 0;
     }
 
-    // Cancels every read in flight and waits (boundedly) until libusb gives them back.
+    // Cancels every read in flight and handles events (for a bounded time) until libusb has
+    // given every one back: a read that ended but was not yet reaped cannot be cancelled,
+    // and must still come back before its memory is reused or freed.
     void CancelAll() {
-        bool waiting = false;
-        for (auto& slot : slots_) {
-            if (!slot.inFlight || slot.ended.load(std::memory_order_acquire)) continue;
-            if (libusb_cancel_transfer(slot.transfer) == 0) waiting = true;
-        }
-        for (int round = 0; waiting && round < 20; ++round) {
-            waiting = false;
-            for (auto& slot : slots_)
-                waiting |= slot.inFlight && !slot.ended.load(std::memory_order_acquire);
-            if (waiting) HandleEvents(kPollTimeoutMs);
-        }
+        auto outstanding = [&] {
+            return std::any_of(slots_.begin(), slots_.end(), [](const Slot& slot) {
+                return slot.inFlight && !slot.ended.load(std::memory_order_acquire);
+            });
+        };
+        for (auto& slot : slots_)
+            if (slot.inFlight && !slot.ended.load(std::memory_order_acquire))
+                libusb_cancel_transfer(slot.transfer);
+        for (int round = 0; round < 20 && outstanding(); ++round) HandleEvents(kPollTimeoutMs);
         for (auto& slot : slots_)
             if (slot.ended.load(std::memory_order_acquire)) slot.inFlight = false;
     }

@@ -263,6 +263,35 @@ TEST_F(UsbDriverOverLibftdi, EveryChannelOfAMultiChannelChipListsAndOpens) {
     EXPECT_EQ(driver->Close(b), FT_OK);
 }
 
+// The queue depth counts every byte that arrived, exactly; a purge drops them together with
+// whatever the reads in flight hold, and the next answer arrives whole.
+TEST_F(UsbDriverOverLibftdi, QueueDepthIsExactAndPurgeDropsWhatArrived) {
+    const auto id = fake::Plug(QuadSpec());
+    FtHandle h = nullptr;
+    ASSERT_EQ(driver->OpenEx(kQuad, h), FT_OK);
+    uint32_t n = 0, depth = 0;
+    ASSERT_EQ(driver->Write(h, "i", 1, n), FT_OK);
+    std::this_thread::sleep_for(100ms);  // the whole answer is in
+    ASSERT_EQ(driver->GetStatus(h, depth), FT_OK);
+    EXPECT_EQ(depth, fake::BytesRead(id, 0));
+    std::string answer(depth, '\0');
+    ASSERT_EQ(driver->Read(h, answer.data(), depth, n), FT_OK);
+    ASSERT_EQ(n, depth);
+    ASSERT_GE(answer.size(), 5u);
+    EXPECT_EQ(answer.substr(answer.size() - 4), "\rOK\r");
+
+    fake::SetTiming(id, 0, {20e3, 0});  // the next answer trickles in
+    ASSERT_EQ(driver->Write(h, "i", 1, n), FT_OK);
+    driver->WaitForData(h, 1.0);
+    ASSERT_EQ(driver->Purge(h, FT_PURGE_RX), FT_OK);
+    std::this_thread::sleep_for(50ms);
+    ASSERT_EQ(driver->GetStatus(h, depth), FT_OK);
+    EXPECT_EQ(depth, 0u) << "bytes from before the purge came back";
+    fake::SetTiming(id, 0, {});
+    EXPECT_EQ(Ask(h), 'i');
+    EXPECT_EQ(driver->Close(h), FT_OK);
+}
+
 // A chip that takes a long write slowly: the write ends at its one deadline for the whole
 // buffer (not one per piece), and the count says exactly what went out.
 TEST_F(UsbDriverOverLibftdi, SlowWriteKeepsOneDeadlineAndCountsExactly) {

@@ -547,6 +547,12 @@ int LIBUSB_CALL libusb_init(libusb_context** context) {
 
 void LIBUSB_CALL libusb_exit(libusb_context* context) {
     auto lock = Enter(__func__);
+    // Reads that ended without being reaped go with their context.
+    std::erase_if(S().finished, [&](Read* read) {
+        if (read->context != context) return false;
+        S().inFlight.erase(read->transfer);
+        return true;
+    });
     if (context != &S().defaultContext) delete context;
 }
 
