@@ -567,7 +567,7 @@ uint32_t DeviceId(libusb_device* device) {
     return (uint32_t{descriptor.idVendor} << 16) | descriptor.idProduct;
 }
 
-// Plain FIFO/serial mode, a short latency timer, large chunks, empty buffers.
+// Plain FIFO/serial mode, a short latency timer, empty buffers.
 FtStatus Configure(ftdi_context* ctx) {
     // Timeouts first: the control requests below use the write timeout.
     ctx->usb_read_timeout = kPollTimeoutMs;
@@ -896,26 +896,37 @@ public:
         if (!ctx) return FT_OTHER_ERROR;
         DeviceList list;
         if (FtStatus s = FindDevices(ctx.get(), list); s != FT_OK) return s;
+        // A multi-channel chip named without a channel letter (as listed before channels
+        // were told apart) still opens, as its first channel.
+        ftdi_device_list* unlettered = nullptr;
+        DeviceStrings unletteredStrings;
         for (auto* node = list.head; node != nullptr; node = node->next) {
             // Strings are read before opening: libftdi's string reader closes the device
             // it used, and with it an open one.
             DeviceStrings strings = ReadStrings(ctx.get(), node->dev, true);
             if (strings.status != FT_OK) continue;
-            const uint32_t id = DeviceId(node->dev);
-            const int channels = ChannelCount(id);
-            for (int c = 0; c < channels; ++c) {
-                if (ChannelName(strings.description, c, channels) != description) continue;
-                UsbIdentity identity{0, id, ChannelName(strings.serial, c, channels, ""),
-                                     description};
-                return OpenChannel(std::move(ctx), node->dev, c, std::move(identity), link);
+            const int channels = ChannelCount(DeviceId(node->dev));
+            for (int c = 0; c < channels; ++c)
+                if (ChannelName(strings.description, c, channels) == description)
+                    return OpenChannel(std::move(ctx), node->dev, c, strings, link);
+            if (channels > 1 && !unlettered && strings.description == description) {
+                unlettered = node;
+                unletteredStrings = std::move(strings);
             }
         }
+        if (unlettered)
+            return OpenChannel(std::move(ctx), unlettered->dev, 0, unletteredStrings, link);
         return FT_DEVICE_NOT_FOUND;
     }
 
 private:
+    // Opens channel `channel` (0 = A) of `device`, whose strings are `strings`.
     static FtStatus OpenChannel(FtdiContext ctx, libusb_device* device, int channel,
-                                UsbIdentity identity, std::unique_ptr<UsbLink>& link) {
+                                const DeviceStrings& strings, std::unique_ptr<UsbLink>& link) {
+        const uint32_t id = DeviceId(device);
+        const int channels = ChannelCount(id);
+        UsbIdentity identity{0, id, ChannelName(strings.serial, channel, channels, ""),
+                             ChannelName(strings.description, channel, channels)};
         const auto which = static_cast<ftdi_interface>(INTERFACE_A + channel);
         if (ftdi_set_interface(ctx.get(), which) < 0) return FT_DEVICE_NOT_OPENED;
         if (int rc = ftdi_usb_open_dev(ctx.get(), device); rc < 0) return OpenStatus(rc);

@@ -242,8 +242,11 @@ TEST_F(UsbDriverOverLibftdi, EveryChannelOfAMultiChannelChipListsAndOpens) {
     EXPECT_EQ(List(), (std::vector<std::string>{"Dual A", "Dual B", kQuad}));
 
     FtHandle a = nullptr, b = nullptr, plain = nullptr;
-    EXPECT_EQ(driver->OpenEx("Dual", plain), FT_DEVICE_NOT_FOUND);
     ASSERT_EQ(driver->OpenEx("Dual B", b), FT_OK);
+    // The name without a letter, as stored before channels were listed apart, is channel A.
+    ASSERT_EQ(driver->OpenEx("Dual", plain), FT_OK);
+    EXPECT_EQ(driver->OpenEx("Dual A", a), FT_DEVICE_NOT_OPENED) << "channel A opened twice";
+    ASSERT_EQ(driver->Close(plain), FT_OK);
     ASSERT_EQ(driver->OpenEx("Dual A", a), FT_OK);
     uint32_t type = 0, devId = 0;
     char serial[kFtStringSize], description[kFtStringSize];
