@@ -55,7 +55,8 @@ private:
     ChipLayout layout_;
     std::vector<ChipDacRecord> records_;
     std::vector<uint16_t> pixelConfig_;
-    double biasVolts_ = 0, dac0Volts_ = 0, dac1Volts_ = 0;
+    double biasVolts_ = RunDescription::kUnknown, dac0Volts_ = RunDescription::kUnknown,
+           dac1Volts_ = RunDescription::kUnknown;
 };
 
 }  // namespace ulvarin::cli

@@ -15,35 +15,73 @@ FrameAutosaver::~FrameAutosaver() {
     writer_.reset();
 }
 
-std::string FrameAutosaver::Save(std::span<const int32_t> counts) {
-    Failure job;
-    job.number = name_.number;
-    job.lastFileNumberBefore = name_.lastFileNumber;
-    job.path = AutosaveFileName(name_, name_.number);
+std::string FrameAutosaver::Save(std::span<const int32_t> counts, const RunDescription& run,
+                                 double exposure) {
+    auto job = std::make_shared<Job>();
+    job->target.number = name_.number;
+    job->target.lastFileNumberBefore = name_.lastFileNumber;
+    job->target.path = AutosaveFileName(name_, name_.number);
+    job->runFile = FrameFormatFor(job->target.path) == FrameFormat::kHdf5;
+    job->counts.assign(counts.begin(), counts.end());
+    job->run = run;
+    job->run.expectedFrames = job->runFile ? 0 : 1;
+    job->info.exposure = exposure;
+    if (job->runFile) {
+        const auto now = std::chrono::steady_clock::now();
+        if (runPathShown_ != job->target.path) {
+            runPathShown_ = job->target.path;
+            runStart_ = now;
+        }
+        job->info.timestamp = std::chrono::duration<double>(now - runStart_).count();
+    }
     name_.lastFileNumber = name_.number;
-    name_.number = SteppedNumber(name_.number, 1);
+    if (!job->runFile) name_.number = SteppedNumber(name_.number, 1);
     uint64_t generation = 0;
     {
         std::lock_guard lock(mutex_);
         generation = generation_;
     }
-    auto copy = std::make_shared<std::vector<int32_t>>(counts.begin(), counts.end());
-    writer_->Post([this, generation, job, copy] { Write(generation, job, *copy); });
-    return job.path;
+    writer_->Post([this, generation, job] { Write(generation, *job); });
+    return job->target.path;
 }
 
-void FrameAutosaver::Write(uint64_t generation, const Failure& job,
-                           const std::vector<int32_t>& counts) {
+FrameFileStatus FrameAutosaver::AppendToRun(const Job& job) {
+    if (!runFile_ || runPath_ != job.target.path) {
+        runFile_.reset();
+        runPath_.clear();
+        std::string error;
+        runFile_ = OpenFrameWriter(job.target.path, job.run, error);
+        if (!runFile_) return FrameFileStatus::kOutputOpenFailed;
+        runPath_ = job.target.path;
+    }
+    if (runFile_->Append(job.counts, job.info)) return FrameFileStatus::kOk;
+    runFile_.reset();  // a failed run file is not appended to again
+    runPath_.clear();
+    return FrameFileStatus::kOutputWriteFailed;
+}
+
+FrameFileStatus FrameAutosaver::WriteFrame(const Job& job) {
+    if (job.runFile) return AppendToRun(job);
+    if (FrameFormatFor(job.target.path) != FrameFormat::kTiff)
+        return WriteCountFrameFile(job.target.path, job.counts);
+    std::string error;
+    std::unique_ptr<FrameWriter> file = OpenFrameWriter(job.target.path, job.run, error);
+    if (!file) return FrameFileStatus::kOutputOpenFailed;
+    return file->Append(job.counts, job.info) && file->Close() ? FrameFileStatus::kOk
+                                                         : FrameFileStatus::kOutputWriteFailed;
+}
+
+void FrameAutosaver::Write(uint64_t generation, const Job& job) {
     {
         std::lock_guard lock(mutex_);
         if (generation != generation_) return;
     }
-    const FrameFileStatus status = WriteCountFrameFile(job.path, counts);
+    const FrameFileStatus status = WriteFrame(job);
     if (status == FrameFileStatus::kOk) return;
     {
         std::lock_guard lock(mutex_);
         if (generation != generation_) return;
-        failure_ = job;
+        failure_ = job.target;
         failure_->status = status;
         ++generation_;  // frames queued behind this one are not written
     }
@@ -60,6 +98,14 @@ std::optional<FrameAutosaver::Failure> FrameAutosaver::TakeFailure() {
     name_.number = failure.number;
     name_.lastFileNumber = failure.lastFileNumberBefore;
     return failure;
+}
+
+void FrameAutosaver::EndRun() {
+    runPathShown_.clear();
+    writer_->Post([this] {
+        runFile_.reset();
+        runPath_.clear();
+    });
 }
 
 void FrameAutosaver::WaitUntilIdle() {

@@ -1,8 +1,11 @@
 // Autosaving every frame taken in, under the numbered template, without making the thread
 // that takes frames in wait for the disk: each frame is copied and written in order on a
-// writer thread of its own.
+// writer thread of its own. A ".txt" or ".tif" template makes one numbered file per frame;
+// ".h5" appends every frame to one run file, named by the template's number when the run
+// began, until the template names another file.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -12,6 +15,7 @@
 #include <string>
 
 #include "imaging/autosave_template.h"
+#include "imaging/frame_writer.h"
 
 namespace ulvarin {
 
@@ -42,25 +46,48 @@ public:
 
     // Queues a copy of `counts` (chip order) for the file of name().number and advances the
     // template as a successful save does (lastFileNumber = that number, number + 1). Returns
-    // the path the frame goes to.
-    std::string Save(std::span<const int32_t> counts);
+    // the path the frame goes to. A run file (".h5") takes the frame instead, and the
+    // template stays at its number. `run` (whose layout must match the counts) and
+    // `exposure` describe the frame for the formats that keep settings; a run file's
+    // timestamps count from its first frame.
+    std::string Save(std::span<const int32_t> counts, const RunDescription& run = {},
+                     double exposure = 0);
 
     // The failure reported since the last call, if any. The template goes back to the failed
     // number and its lastFileNumber before it; frames queued after the failed one are dropped
     // rather than written under numbers that would then be reused.
     std::optional<Failure> TakeFailure();
 
+    // Closes the run file after the frames queued so far; the next frame to a run file
+    // starts it afresh.
+    void EndRun();
+
     // Returns when every frame queued so far has been written (or dropped).
     void WaitUntilIdle();
 
 private:
-    void Write(uint64_t generation, const Failure& job, const std::vector<int32_t>& counts);
+    struct Job {
+        Failure target;
+        std::vector<int32_t> counts;
+        RunDescription run;
+        FrameInfo info;
+        bool runFile = false;
+    };
+    void Write(uint64_t generation, const Job& job);
+    FrameFileStatus WriteFrame(const Job& job);
+    // Appends to the open run file, opening `path` first when another (or none) is open.
+    FrameFileStatus AppendToRun(const Job& job);
 
     AutosaveTemplate name_;
+    std::string runPathShown_;  // the run file the owner's frames go to, for timestamps
+    std::chrono::steady_clock::time_point runStart_;
     std::function<void()> onFailure_;
     std::mutex mutex_;                // guards generation_ and failure_
     uint64_t generation_ = 0;         // jobs of an older generation are dropped
     std::optional<Failure> failure_;  // reported by the writer, not yet taken
+    // Used on the writer thread only.
+    std::unique_ptr<FrameWriter> runFile_;
+    std::string runPath_;
     std::unique_ptr<OrderedWriter> writer_;
 };
 

@@ -92,6 +92,10 @@ std::unique_ptr<FrameWriter> OpenFrameWriter(const std::string& path, const RunD
         error = "Unknown file type (use .h5, .tif or .txt): " + path;
         return nullptr;
     }
+    if (run.layout.chipCount < 1 || run.layout.chipCount > kMaxChips) {
+        error = "No frame layout of " + std::to_string(run.layout.chipCount) + " chips: " + path;
+        return nullptr;
+    }
     switch (*format) {
         case FrameFormat::kHdf5:
             return OpenHdf5FrameWriter(path, run, error);

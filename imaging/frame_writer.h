@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <span>
@@ -26,12 +27,15 @@ const char* ChipFamilyName(ChipFamily family);
 
 // What a run was taken with.
 struct RunDescription {
+    static constexpr double kUnknown = std::numeric_limits<double>::quiet_NaN();
+
     ChipLayout layout;
     std::string deviceName;
     std::string chipIdText;  // as the chips identified themselves
     std::string firmware;
     std::vector<ChipDacRecord> dacs;  // one per chip, chip 0 first
-    double biasVolts = 0, dac0Volts = 0, dac1Volts = 0;
+    // Interface voltages; NaN when not known (nothing set them since the interface opened).
+    double biasVolts = kUnknown, dac0Volts = kUnknown, dac1Volts = kUnknown;
     std::string scanDac;     // the DAC a scan steps; empty for a plain acquisition
     int expectedFrames = 0;  // frames the run is to take; 0 when not known
 };

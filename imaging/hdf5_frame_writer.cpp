@@ -3,6 +3,7 @@
 #include <hdf5.h>
 
 #include <array>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -11,6 +12,10 @@ namespace {
 
 constexpr unsigned kDeflateLevel = 1;  // fast; the shuffle filter does most of the work
 constexpr hsize_t kSeriesChunk = 256;
+
+// The library is built without its own locking: one thread at a time may call it (the
+// window's autosave thread and its Save button may both write).
+std::recursive_mutex gLibraryMutex;  // a writer failing to open closes under the lock
 
 // An HDF5 identifier closed by its own close function when it goes.
 class Id {
@@ -170,6 +175,7 @@ public:
     }
 
     bool Append(std::span<const int32_t> counts, const FrameInfo& info) override {
+        std::lock_guard lock(gLibraryMutex);
         if (!file_.ok()) return Fail("The HDF5 file is closed.");
         if (counts.size() < layout_.pixelsInUse()) return Fail("Too few values for a frame.");
         ImageOrderCounts(counts, layout_, image_);
@@ -187,6 +193,7 @@ public:
     }
 
     bool Close() override {
+        std::lock_guard lock(gLibraryMutex);
         if (!file_.ok()) return error_.empty();
         scanValues_ = Id();
         timestamp_ = Id();
@@ -215,6 +222,7 @@ private:
 
 std::unique_ptr<FrameWriter> OpenHdf5FrameWriter(const std::string& path,
                                                  const RunDescription& run, std::string& error) {
+    std::lock_guard lock(gLibraryMutex);
     H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);  // failures are told through `error`
     Id file(H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT), H5Fclose);
     if (!file.ok()) {

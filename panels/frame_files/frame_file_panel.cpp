@@ -7,7 +7,9 @@
 #include <QVBoxLayout>
 
 #include "imaging/file_names.h"
+#include "device/link.h"
 #include "imaging/frame_file.h"
+#include "imaging/frame_writer.h"
 #include "panels/frame_files/frame_file_tables.h"
 #include "panels/shared/control_table.h"
 #include "panels/shared/window_shared.h"
@@ -16,9 +18,38 @@ namespace ulvarin {
 namespace {
 
 const char* kTextFilter = "Text file|*.txt|All files|*.*";
+const char* kSaveFilter =
+    "Text file|*.txt|TIFF image (32-bit)|*.tif|HDF5 file|*.h5|All files|*.*";
 
 void ShowFileError(WindowShared& shared, FrameFileStatus status) {
     shared.dialogs().Error(FrameFileMessage(status), "Error");
+}
+
+// What a saved frame records of the window's state. The interface voltages are the analog
+// group's and stay unknown here.
+RunDescription WindowRun(WindowShared& shared) {
+    RunDescription run;
+    run.layout = shared.frames.layout();
+    if (shared.IsOpen()) {
+        run.deviceName = DeviceName(shared.device);
+        run.chipIdText = ChipIdText(shared.device);
+    }
+    const std::span<ChipDacRecord> records = shared.ChipRecords();
+    run.dacs.assign(records.begin(), records.end());
+    return run;
+}
+
+// The count frame as one frame of a TIFF or HDF5 file.
+FrameFileStatus WriteCountsAsRun(WindowShared& shared, const std::string& path) {
+    RunDescription run = WindowRun(shared);
+    run.expectedFrames = 1;
+    std::string error;
+    std::unique_ptr<FrameWriter> writer = OpenFrameWriter(path, run, error);
+    if (!writer) return FrameFileStatus::kOutputOpenFailed;
+    const FrameStore& frames = shared.frames;
+    const bool written = writer->Append(frames.counts().first(frames.pixelsInUse()),
+                                        {frames.integratedTime, 0.0, 0});
+    return written && writer->Close() ? FrameFileStatus::kOk : FrameFileStatus::kOutputWriteFailed;
 }
 
 }  // namespace
@@ -55,6 +86,10 @@ void FrameFilePanel::ConnectControls() {
     button("BttnBrowse", &FrameFilePanel::BttnBrowseClick);
     button("BttnLoadPrew", &FrameFilePanel::BttnLoadPrewClick);
     button("BttnLoadNext", &FrameFilePanel::BttnLoadNextClick);
+    // Switching autosave off completes the run file, so others may open it.
+    connect(ChkbAutoSaveFrames, &QCheckBox::toggled, this, [this](bool on) {
+        if (!on) autosaver_->EndRun();
+    });
     connect(&shared_, &WindowShared::interfaceReset, this,
             [this] { autosaver_->name().lastFileNumber = 0; });
 }
@@ -62,7 +97,7 @@ void FrameFilePanel::ConnectControls() {
 std::optional<std::string> FrameFilePanel::AskSaveName() {
     const std::optional<std::string> chosen =
         shared_.dialogs().SaveFile({.title = "Save data matrix as ...",
-                                    .filter = kTextFilter,
+                                    .filter = kSaveFilter,
                                     .defaultExtension = "txt",
                                     .overwritePrompt = true});
     if (!chosen) return std::nullopt;
@@ -72,10 +107,17 @@ std::optional<std::string> FrameFilePanel::AskSaveName() {
 void FrameFilePanel::BttnSaveDataClick() {
     const std::optional<std::string> path = AskSaveName();
     if (!path) return;
-    shared_.UpdateView();
-    FrameStore& frames = shared_.frames;
-    const FrameFileStatus status =
-        WriteResultImage(*path, frames.result().first(frames.pixelsInUse()), frames.layout());
+    // TIFF and HDF5 hold counts: they take the count frame; text files the view as shown.
+    const std::optional<FrameFormat> format = FrameFormatFor(*path);
+    FrameFileStatus status = FrameFileStatus::kOk;
+    if (format == FrameFormat::kTiff || format == FrameFormat::kHdf5) {
+        status = WriteCountsAsRun(shared_, *path);
+    } else {
+        shared_.UpdateView();
+        FrameStore& frames = shared_.frames;
+        status =
+            WriteResultImage(*path, frames.result().first(frames.pixelsInUse()), frames.layout());
+    }
     if (status != FrameFileStatus::kOk) {
         ShowFileError(shared_, status);
         return;
@@ -139,7 +181,8 @@ void FrameFilePanel::BttnLoadNextClick() {
 void FrameFilePanel::FrameTakenIn() {
     if (!ChkbAutoSaveFrames->isChecked()) return;
     const FrameStore& frames = shared_.frames;
-    const std::string path = autosaver_->Save(frames.counts().first(frames.pixelsInUse()));
+    const std::string path = autosaver_->Save(frames.counts().first(frames.pixelsInUse()),
+                                              WindowRun(shared_), frames.integratedTime);
     EditFileName->setText(QString::fromStdString(ShownFileName(path)));
 }
 

@@ -10,8 +10,11 @@
 #include <fstream>
 #include <string>
 
+#include "device/link.h"
 #include "imaging/frame_file.h"
+#include "imaging/frame_writer.h"
 #include "tests/app/window_fixture.h"
+#include "tests/cli/file_readers.h"
 
 namespace ulvarin::test {
 namespace {
@@ -125,6 +128,39 @@ TEST_F(FrameFilePanelTest, AFailedAutosaveKeepsItsNumber) {
     form->frameFiles->WaitForAutosaves();
     EXPECT_EQ(LinesOf(Path("missing/run_0003.txt")), 256);
     EXPECT_EQ(form->frameFiles->autosaveName().number, 4);
+}
+
+// "Save Image Data" writes the count frame to TIFF and HDF5 in the image layout; autosave
+// to ".tif" numbers single pages, to ".h5" appends every frame to one run file.
+TEST_F(FrameFilePanelTest, TiffAndHdfFilesHoldTheCountFrame) {
+    Start("timepix:4");
+    TakeFrame(Pattern);
+    const ChipLayout layout = form->shared.frames.layout();
+    std::vector<uint32_t> image(GeometryFor(4).pixels());
+    ImageOrderCounts(Counts(), layout, image);
+    dialogs->paths.push_back(Path("view.tif"));
+    Click("BttnSaveData");
+    EXPECT_EQ(LastLine(), QString::fromStdString("Image written to: " + Path("view.tif")));
+    const std::vector<TiffPage> pages = ReadTiffPages(Path("view.tif"));
+    ASSERT_EQ(pages.size(), 1u);
+    EXPECT_EQ(pages[0].values, image);
+    dialogs->paths.push_back(Path("view.h5"));
+    Click("BttnSaveData");
+    EXPECT_EQ(Hdf5Reader(Path("view.h5")).Counts("frames"), image);
+    EXPECT_EQ(Hdf5Reader(Path("view.h5")).Text("chip_ids"), ChipIdText(form->shared.device));
+
+    for (const char* name : {"page_0002.tif", "run_0002.h5"}) {
+        dialogs->paths.push_back(Path(name));
+        Click("BttnBrowse");
+        for (int i = 0; i < 3; ++i) TakeFrame([i](int c, int p) { return i * 100 + c * 10 + p % 5; });
+    }
+    Control<QCheckBox>("ChkbAutoSaveFrames")->setChecked(false);  // ends the run file
+    form->frameFiles->WaitForAutosaves();
+    EXPECT_EQ(ReadTiffPages(Path("page_0004.tif")).size(), 1u);
+    EXPECT_EQ(Control<QLineEdit>("EditFileName")->text(), "run_0002.h5");
+    EXPECT_EQ(form->frameFiles->autosaveName().number, 2);
+    EXPECT_EQ(Hdf5Reader(Path("run_0002.h5")).Dims("frames"), (std::vector<uint64_t>{3, 512, 512}));
+    EXPECT_TRUE(dialogs->messages.empty());
 }
 
 // With no interface open the file decides the chip count; a refused file changes nothing.
