@@ -30,13 +30,27 @@ namespace fake = usbfake;
 
 constexpr const char* kQuad = "Medipix2 ver 3.0 : USB Timepix x4";
 
-fake::DeviceSpec QuadSpec() {
+struct Family {
+    sim::ChipFamily family;
+    int chips;
+    bool mxr;
+    bool timepix;
+    const char* description;
+};
+constexpr Family kTimepixQuad{sim::ChipFamily::kTimepix, 4, true, true, kQuad};
+
+// A single-channel high-speed chip with the interface `f` behind it.
+fake::DeviceSpec InterfaceSpec(const Family& f) {
     fake::DeviceSpec spec;
     spec.product = 0x6014;
-    spec.description = kQuad;
+    spec.description = f.description;
     spec.serial = "ULV0001";
-    spec.interfaces = {sim::MakeInterfaceConfig(sim::ChipFamily::kTimepix, 4)};
+    spec.interfaces = {sim::MakeInterfaceConfig(f.family, f.chips)};
     return spec;
+}
+
+fake::DeviceSpec QuadSpec() {
+    return InterfaceSpec(kTimepixQuad);
 }
 
 class UsbLibftdi : public ::testing::Test {
@@ -78,12 +92,13 @@ TEST_F(UsbLibftdi, LibftdiItselfTalksToTheFakeDevice) {
     EXPECT_EQ(fake::Calls("libusb_exit"), 1u);
 }
 
-// The device layer on a Timepix quad behind a high-speed chip, through MakeUsbDriver().
-class UsbDeviceLayer : public UsbLibftdi {
+// The device layer on an interface of each family behind a high-speed chip, through
+// MakeUsbDriver().
+class UsbDeviceLayer : public ::testing::TestWithParam<Family> {
 protected:
     void SetUp() override {
-        UsbLibftdi::SetUp();
-        id = fake::Plug(QuadSpec());
+        fake::Reset();
+        id = fake::Plug(InterfaceSpec(GetParam()));
         InstallDriver(MakeUsbDriver());
         SetReportHook(
             [](MpxDevice& h, void* self) {
@@ -98,7 +113,7 @@ protected:
                     static_cast<UsbDeviceLayer*>(self)->frames.push_back(r.frameNumber);
             },
             this);
-        handle.device = OpenDevice(kQuad, true, false, 0);
+        handle.device = OpenDevice(GetParam().description, true, false, 0);
         ASSERT_NE(handle.device, nullptr);
     }
     void TearDown() override {
@@ -106,13 +121,14 @@ protected:
         SetBackgroundHook(nullptr, nullptr);
         SetReportHook(nullptr, nullptr);
         InstallDriver(nullptr);
-        UsbLibftdi::TearDown();
+        fake::Reset();
     }
     // Random counts in every chip; returns them.
     std::vector<uint16_t> LoadRandomCounts(unsigned seed) {
         std::mt19937 random(seed);
-        std::uniform_int_distribution<int> count(0, 11810);
-        std::vector<std::vector<uint16_t>> counts(4, std::vector<uint16_t>(kChipPixels));
+        std::uniform_int_distribution<int> count(0, GetParam().mxr ? 11810 : 8000);
+        std::vector<std::vector<uint16_t>> counts(static_cast<size_t>(GetParam().chips),
+                                                  std::vector<uint16_t>(kChipPixels));
         std::vector<uint16_t> all;
         for (auto& chip : counts) {
             for (auto& v : chip) v = static_cast<uint16_t>(count(random));
@@ -134,20 +150,23 @@ protected:
     std::vector<int32_t> frames;
 };
 
-TEST_F(UsbDeviceLayer, ResetIdentifyDacsAndFramesGoThroughLibftdi) {
-    EXPECT_EQ(ChipCount(handle), 4);
-    EXPECT_TRUE(IsTimepix(handle));
+TEST_P(UsbDeviceLayer, ResetIdentifyDacsAndFramesGoThroughLibftdi) {
+    const Family& f = GetParam();
+    EXPECT_EQ(ChipCount(handle), f.chips);
+    EXPECT_EQ(IsMxr(handle), f.mxr);
+    EXPECT_EQ(IsTimepix(handle), f.timepix);
     char version[256] = {};
     EXPECT_TRUE(ReadVersionInfo(handle, version, sizeof version));
     EXPECT_GT(std::string(version).size(), 0u);
 
-    std::vector<ChipDacRecord> records(4, DefaultDacRecord(ChipType::Timepix));
-    for (int c = 0; c < 4; ++c) records[c].dac[1] = static_cast<uint16_t>(20 + c);
+    const ChipType type = ChipTypeOf(f.mxr, f.timepix);
+    std::vector<ChipDacRecord> records(static_cast<size_t>(f.chips), DefaultDacRecord(type));
+    for (int c = 0; c < f.chips; ++c) records[c].dac[1] = static_cast<uint16_t>(20 + c);
     ASSERT_TRUE(SetChipDacs(handle, records.data()));
     fake::WithInterface(id, 0, [&](sim::EmulatedInterface& e) {
-        for (int c = 0; c < 4; ++c) {
+        for (int c = 0; c < f.chips; ++c) {
             uint8_t block[kDacBlockBytes];
-            EncodeDacBlock(ChipType::Timepix, records[c], c, block);
+            EncodeDacBlock(type, records[c], c, block);
             EXPECT_EQ(0, std::memcmp(e.Chip(c).dacBlock.data(), block, kDacBlockBytes)) << c;
         }
     });
@@ -157,7 +176,7 @@ TEST_F(UsbDeviceLayer, ResetIdentifyDacsAndFramesGoThroughLibftdi) {
 
 // A stall and a read that timed out half-filled each end a transfer holding frame bytes:
 // the backend keeps them, clears the halt and goes on, so the frame arrives whole.
-TEST_F(UsbDeviceLayer, StallAndHalfFilledTimeoutLoseNoByte) {
+TEST_P(UsbDeviceLayer, StallAndHalfFilledTimeoutLoseNoByte) {
     fake::TimeOutNextRead(id, 0, 3000);
     ExpectFrame(LoadRandomCounts(7));
     fake::StallNextRead(id, 0, 20000);
@@ -169,7 +188,7 @@ TEST_F(UsbDeviceLayer, StallAndHalfFilledTimeoutLoseNoByte) {
 
 // The cable goes while a frame is on its way: the read fails promptly (no hang) and the
 // handle reports the device gone from then on.
-TEST_F(UsbDeviceLayer, PulledCableMidFrameFailsCleanly) {
+TEST_P(UsbDeviceLayer, PulledCableMidFrameFailsCleanly) {
     LoadRandomCounts(9);
     fake::UnplugAfterRead(id, 0, 100000);
     std::vector<uint16_t> pixels(kMaxPixels);
@@ -184,7 +203,7 @@ TEST_F(UsbDeviceLayer, PulledCableMidFrameFailsCleanly) {
 }
 
 // A hardware process streams frames by itself; every one of them arrives, in order.
-TEST_F(UsbDeviceLayer, ProcessStreamsFrames) {
+TEST_P(UsbDeviceLayer, ProcessStreamsFrames) {
     constexpr uint8_t kClose = 0x01, kOpen = 0x02, kInterval = 0x04;
     ASSERT_TRUE(SetupFrameCounter(handle, 5 - 1, 0));
     ASSERT_TRUE(SetupIntervalTimer(handle, 0.01, kClose));
@@ -200,6 +219,16 @@ TEST_F(UsbDeviceLayer, ProcessStreamsFrames) {
     for (int i = 0; i < 5; ++i) EXPECT_EQ(frames[static_cast<size_t>(i)], i + 1);
     EXPECT_TRUE(errors.empty()) << errors.front();
 }
+
+INSTANTIATE_TEST_SUITE_P(UsbFamilies, UsbDeviceLayer,
+                         ::testing::Values(Family{sim::ChipFamily::kMedipix2, 1, false, false,
+                                                  "Medipix2 ver 3.0 : USB Medipix2 x1"},
+                                           Family{sim::ChipFamily::kMxr, 2, true, false,
+                                                  "Medipix2 ver 3.0 : USB MXR x2"},
+                                           kTimepixQuad),
+                         [](const auto& param) {
+                             return std::to_string(param.param.chips) + "chips";
+                         });
 
 // The driver seam itself: channels of multi-channel chips, writes against one deadline.
 class UsbDriverOverLibftdi : public UsbLibftdi {
