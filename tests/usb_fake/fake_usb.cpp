@@ -58,6 +58,7 @@ public:
         data_.insert(data_.end(), bytes, bytes + count);
     }
     void Take(uint8_t* out, size_t count) {
+        if (count == 0) return;  // a status-only packet; the storage may be null
         std::memcpy(out, data_.data() + head_, count);
         head_ += count;
     }
