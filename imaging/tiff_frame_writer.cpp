@@ -2,11 +2,16 @@
 
 #include <tiffio.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <vector>
 
 namespace ulvarin {
 namespace {
+
+// Room left below 4 GiB for the page directories.
+constexpr uint64_t kClassicLimit = (uint64_t{1} << 32) - (uint64_t{64} << 20);
 
 // What ImageJ-style readers show as the stack's description: the settings in one text.
 std::string DescriptionText(const RunDescription& run) {
@@ -89,7 +94,11 @@ std::unique_ptr<FrameWriter> OpenTiffFrameWriter(const std::string& path,
                                                  const RunDescription& run, std::string& error) {
     TIFFSetWarningHandler(nullptr);
     TIFFSetErrorHandler(nullptr);
-    TIFF* tiff = TIFFOpen(path.c_str(), "w");
+    // Classic TIFF ends at 4 GiB (some 4000 four-chip frames); longer runs are written as
+    // BigTIFF, which fewer readers open, so only when needed.
+    const uint64_t bytes = uint64_t{GeometryFor(run.layout.chipCount).pixels()} *
+                           sizeof(uint32_t) * static_cast<uint64_t>(std::max(run.expectedFrames, 0));
+    TIFF* tiff = TIFFOpen(path.c_str(), bytes > kClassicLimit ? "w8" : "w");
     if (tiff == nullptr) {
         error = "Cannot create the TIFF file " + path;
         return nullptr;

@@ -1,5 +1,6 @@
 // The TIFF frame writer: one uncompressed 32-bit unsigned greyscale page per frame in the
-// image layout, each page's directory written as the frame is appended.
+// image layout, each page's directory written as the frame is appended. A run expected to
+// pass 4 GiB is written as BigTIFF.
 #pragma once
 
 #include <memory>

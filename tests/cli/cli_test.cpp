@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "cli/commands.h"
+#include "cli/progress.h"
 #include "config/configuration.h"
 #include "tests/cli/cli_runner.h"
 #include "tests/cli/file_readers.h"
@@ -173,6 +174,17 @@ TEST(Cli, BadRequestsEndWithTheirExitCodeAndSayWhy) {
     EXPECT_EQ(help.exitCode, kExitOk);
     EXPECT_NE(help.out.find("--dac"), std::string::npos);
     EXPECT_NE(help.out.find("130 interrupted"), std::string::npos);
+}
+
+// The progress line: bar, counts, rate and time left, also before any time has passed and
+// past the end.
+TEST(CliProgress, LineShowsRateAndTimeLeft) {
+    using cli::Progress;
+    EXPECT_EQ(Progress::Line(3, 10, 2.0, 10, "frame"),
+              "[###.......] 3/10 frames  1.50 frames/s  0:05 left");
+    EXPECT_EQ(Progress::Line(120, 200, 60.0, 0, "step"), "120/200 steps  2.00 steps/s  0:40 left");
+    EXPECT_EQ(Progress::Line(0, 5, 0.0, 4, "frame"), "[....] 0/5 frames  0.00 frames/s  ? left");
+    EXPECT_EQ(Progress::Line(7, 5, 1.0, 4, "frame"), "[####] 7/5 frames  7.00 frames/s  0:00 left");
 }
 
 }  // namespace

@@ -89,6 +89,7 @@ std::vector<TiffPage> ReadTiffPages(const std::string& path) {
         TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &format);
         page.bits = bits;
         page.sampleFormat = format;
+        page.bigTiff = TIFFIsBigTIFF(tiff) != 0;
         if (bits == 32) {
             page.values.resize(static_cast<size_t>(page.width) * page.height);
             for (uint32_t y = 0; y < page.height; ++y)

@@ -35,6 +35,7 @@ private:
 // The pages of a TIFF file as 32-bit values, with their sizes; empty when unreadable.
 struct TiffPage {
     uint32_t width = 0, height = 0, bits = 0, sampleFormat = 0;
+    bool bigTiff = false;
     std::vector<uint32_t> values;
 };
 std::vector<TiffPage> ReadTiffPages(const std::string& path);

@@ -95,11 +95,22 @@ TEST(FrameWriter, EveryFormatHoldsTheSameFramesInTheImageLayout) {
     EXPECT_TRUE(h5.Dims("scan_values").empty()) << "a plain run has no scan values";
 }
 
-TEST(FrameWriter, SingleTextFrameKeepsTheGivenName) {
+// One text frame keeps the name given; a TIFF run too long for classic TIFF is BigTIFF.
+TEST(FrameWriter, NamesAndTiffKindFollowTheRunLength) {
     const std::string folder = TestFolder("single");
     WriteFrames(folder + "/one.txt", QuadRun(1), 1);
     EXPECT_TRUE(std::filesystem::exists(folder + "/one.txt"));
     EXPECT_FALSE(std::filesystem::exists(folder + "/one0000.txt"));
+
+    WriteFrames(folder + "/short.tif", QuadRun(4000), 1);
+    WriteFrames(folder + "/long.tif", QuadRun(4200), 1);
+    const std::vector<test::TiffPage> shortRun = test::ReadTiffPages(folder + "/short.tif");
+    const std::vector<test::TiffPage> longRun = test::ReadTiffPages(folder + "/long.tif");
+    ASSERT_EQ(shortRun.size(), 1u);
+    ASSERT_EQ(longRun.size(), 1u);
+    EXPECT_FALSE(shortRun[0].bigTiff);
+    EXPECT_TRUE(longRun[0].bigTiff);
+    EXPECT_EQ(longRun[0].values, shortRun[0].values);
 }
 
 // A child writes three frames and ends without closing the file, as a killed run would.
