@@ -303,8 +303,12 @@ TEST_F(UsbDriverOverLibftdi, QueueDepthIsExactAndPurgeDropsWhatArrived) {
     ASSERT_EQ(driver->OpenEx(kQuad, h), FT_OK);
     uint32_t n = 0, depth = 0;
     ASSERT_EQ(driver->Write(h, "i", 1, n), FT_OK);
-    std::this_thread::sleep_for(100ms);  // the whole answer is in
-    ASSERT_EQ(driver->GetStatus(h, depth), FT_OK);
+    // Once nothing more comes, the depth is every byte the chip sent.
+    for (uint32_t last = 1, tries = 0; (depth == 0 || depth != last) && tries < 200; ++tries) {
+        last = depth;
+        std::this_thread::sleep_for(30ms);
+        ASSERT_EQ(driver->GetStatus(h, depth), FT_OK);
+    }
     EXPECT_EQ(depth, fake::BytesRead(id, 0));
     std::string answer(depth, '\0');
     ASSERT_EQ(driver->Read(h, answer.data(), depth, n), FT_OK);
@@ -330,15 +334,15 @@ TEST_F(UsbDriverOverLibftdi, SlowWriteKeepsOneDeadlineAndCountsExactly) {
     const auto id = fake::Plug(QuadSpec());
     FtHandle h = nullptr;
     ASSERT_EQ(driver->OpenEx(kQuad, h), FT_OK);
-    ASSERT_EQ(driver->SetTimeouts(h, 1000, 100), FT_OK);
+    ASSERT_EQ(driver->SetTimeouts(h, 1000, 300), FT_OK);
     const size_t before = fake::BytesWritten(id, 0);
-    fake::SetWriteRate(id, 0, 200e3);        // 16 KiB pieces would each finish within 100 ms
+    fake::SetWriteRate(id, 0, 100e3);        // 16 KiB pieces would each finish within 300 ms
     std::vector<uint8_t> matrix(458752, 0);  // "Set matrix" of four chips
     uint32_t written = 0;
     const auto start = std::chrono::steady_clock::now();
     EXPECT_NE(driver->Write(h, matrix.data(), static_cast<uint32_t>(matrix.size()), written),
               FT_OK);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s) << "took all the pieces' time";
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s) << "took all the pieces' time";
     EXPECT_GT(written, 0u);
     EXPECT_EQ(written, fake::BytesWritten(id, 0) - before);
     EXPECT_EQ(driver->Close(h), FT_OK);
