@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <ctime>
+#include <thread>
 
 namespace ulvarin {
 namespace {
@@ -30,13 +31,19 @@ const ClockBase& Base() {
 }
 
 std::atomic<double> gLastReading{0.0};
+std::atomic<ClockSource*> gSource{nullptr};
 
 }  // namespace
 
 double MpxClock::Now() {
-    const ClockBase& base = Base();
-    std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - base.steadyStart;
-    double now = base.wallStart + elapsed.count();
+    double now = 0;
+    if (ClockSource* source = gSource.load(std::memory_order_acquire)) {
+        now = source->Now();
+    } else {
+        const ClockBase& base = Base();
+        std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - base.steadyStart;
+        now = base.wallStart + elapsed.count();
+    }
     gLastReading.store(now, std::memory_order_relaxed);
     return now;
 }
@@ -45,5 +52,14 @@ double MpxClock::LastReading() {
     double last = gLastReading.load(std::memory_order_relaxed);
     return last != 0.0 ? last : Now();
 }
+
+void MpxClock::Sleep(double seconds) {
+    if (ClockSource* source = gSource.load(std::memory_order_acquire))
+        source->Sleep(seconds);
+    else if (seconds > 0)
+        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+}
+
+void MpxClock::Install(ClockSource* source) { gSource.store(source, std::memory_order_release); }
 
 }  // namespace ulvarin

@@ -319,7 +319,7 @@ bool WaitResponse(MpxDevice& handle, MpxCommandResponse& record, uint8_t letter,
         uint32_t depth = 0;
         if (Driver().GetStatus(d->handle, depth) != FT_OK) {
             // A dead link: wait out the deadline without hammering the driver.
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            MpxClock::Sleep(0.010);
         } else if (depth == 0) {
             Driver().WaitForData(d->handle, deadline - now);
         }
@@ -465,7 +465,7 @@ bool WatchdogTest(MpxDevice& handle) {
             return false;
         }
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(2000));
+    MpxClock::Sleep(2.0);
     MpxStatPacketer packet(handle);
     if (SearchString(handle, kWatchdogAlert, 0, 0, 0) > 0) {
         ReportError(handle, kMessage, "Watchdog test passed OK.");

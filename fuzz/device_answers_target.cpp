@@ -3,10 +3,10 @@
 #include <cstring>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "device/chip_commands.h"
+#include "device/clock.h"
 #include "device/identify.h"
 #include "device/interface_commands.h"
 #include "device/link.h"
@@ -23,8 +23,32 @@ constexpr char kDescription[] = "Medipix2 ver 3.0 : Fuzz";
 constexpr double kCommandTimeout = 0.005;  // the handle's default, kept short
 constexpr double kSyncWait = 1.5;          // how long a resynchronisation searches at most
 constexpr double kResetLineWait = 10.0;    // how long a reset waits for the restart line
-constexpr double kMargin = 2.0;            // scheduling and sanitizer slowness
-constexpr size_t kMaxAnswerBytes = 2u << 20;
+constexpr double kMargin = 0.5;            // the clock's ticks and rounding
+constexpr double kRealLimit = 5.0;         // real seconds a call may spin at most
+constexpr double kTick = 1e-8;             // each reading moves the clock on this far
+constexpr size_t kMaxAnswerBytes = 1u << 20;  // room for two four-chip frames
+
+// Time as the device layer sees it: each reading moves it on 10 ns, and waits move
+// it on by what they wait, so deadlines of seconds pass in no time at all.
+class FuzzClock : public ClockSource {
+public:
+    double Now() override { return now_ += kTick; }
+    void Sleep(double seconds) override {
+        if (seconds > 0) now_ += seconds;
+    }
+
+private:
+    double now_ = 1.0e9;
+};
+
+// Installs the fuzz clock for one input's run.
+class ClockInstallation {
+public:
+    explicit ClockInstallation(ClockSource& clock) { MpxClock::Install(&clock); }
+    ~ClockInstallation() { MpxClock::Install(nullptr); }
+    ClockInstallation(const ClockInstallation&) = delete;
+    ClockInstallation& operator=(const ClockInstallation&) = delete;
+};
 
 // The interface's side: every byte the host reads comes from the input, as fast as it is
 // asked for. Once the input is used up the link is either dead (every call but Close fails),
@@ -106,8 +130,7 @@ public:
     FtStatus Close(FtHandle) override { return FT_OK; }
     // Nothing arrives while waiting: a silent link sleeps out the time asked for.
     void WaitForData(FtHandle, double seconds) override {
-        if (Waiting() == 0 && silentEnd_ && seconds > 0)
-            std::this_thread::sleep_for(std::chrono::duration<double>(std::min(seconds, 60.0)));
+        if (Waiting() == 0 && silentEnd_ && seconds > 0) MpxClock::Sleep(std::min(seconds, 60.0));
     }
 
 private:
@@ -259,6 +282,8 @@ void DeviceAnswersTarget(const uint8_t* data, size_t size) {
         return d;
     }();
 
+    FuzzClock clock;
+    const ClockInstallation installed(clock);
     ByteReader in(data, size);
     const uint8_t setup = in.Byte();
     const uint8_t chips = static_cast<uint8_t>(1 + (setup & 3));
@@ -279,14 +304,16 @@ void DeviceAnswersTarget(const uint8_t* data, size_t size) {
     Check(handle.device != nullptr, "soft open of the fuzz interface failed");
     handle.device->defaultTimeout = kCommandTimeout;
 
-    using Clock = std::chrono::steady_clock;
+    using RealClock = std::chrono::steady_clock;
     for (uint8_t op : ops) {
-        const auto start = Clock::now();
+        const double start = Now();
+        const auto realStart = RealClock::now();
         const double budget = RunCall(op, params, handle);
-        const std::chrono::duration<double> took = Clock::now() - start;
-        if (took.count() > budget + kMargin) {
-            std::fprintf(stderr, "call %u took %.3f s, more than %.3f s\n", op % 16u, took.count(),
-                         budget + kMargin);
+        const double took = Now() - start;
+        const std::chrono::duration<double> realTook = RealClock::now() - realStart;
+        if (took > budget + kMargin || realTook.count() > kRealLimit) {
+            std::fprintf(stderr, "call %u took %.3f s (%.3f s real), more than %.3f s\n",
+                         op % 16u, took, realTook.count(), budget + kMargin);
             Check(false, "a device call ran past its deadline");
         }
         Check(handle.level == 0, "a device call left the handle's nesting level raised");

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -243,6 +244,36 @@ TEST_F(ProtocolTest, WatchdogAlertArrivesAfterSilence) {
     peer->ReplyToWrite("!Watchdog alert\r", 1.0);
     EXPECT_TRUE(WatchdogTest(handle));
     EXPECT_TRUE(HasReport(1, "Watchdog test passed OK."));
+}
+
+// A clock that only moves when read or slept on, as tests and fuzzing install it.
+class SteppingClock : public ClockSource {
+public:
+    double Now() override { return now += 0.001; }
+    void Sleep(double seconds) override {
+        slept += seconds;
+        now += seconds;
+    }
+    double now = 100.0;
+    double slept = 0;
+};
+
+TEST_F(ProtocolTest, PausesFollowAnInstalledClock) {
+    OpenSoft();
+    SteppingClock clock;
+    MpxClock::Install(&clock);
+    const auto realStart = std::chrono::steady_clock::now();
+    peer->ReplyToWrite("!Watchdog alert\r");
+    const bool passed = WatchdogTest(handle);
+    const double fakeNow = Now();
+    MpxClock::Install(nullptr);
+    const std::chrono::duration<double> realTook = std::chrono::steady_clock::now() - realStart;
+    EXPECT_TRUE(passed);
+    EXPECT_DOUBLE_EQ(clock.slept, 2.0);  // the watchdog's pause, not spent for real
+    EXPECT_GT(fakeNow, 102.0);
+    EXPECT_LT(fakeNow, 103.0);
+    EXPECT_LT(realTook.count(), 1.5);
+    EXPECT_GT(Now(), 1.0e6) << "the real clock is back";
 }
 
 TEST_F(ProtocolTest, EndlessTextWithoutTerminatorEndsWithinItsDeadlines) {
