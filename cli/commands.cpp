@@ -87,17 +87,28 @@ int Info(const Options& o) {
     return kExitOk;
 }
 
+// The exit code of a settings file that did not load; 0 when it did.
+int LoadFailure(InterfaceSession::Load result, const std::string& what, const std::string& error) {
+    switch (result) {
+        case InterfaceSession::Load::kUnreadable:
+            return Fail(kExitBadArguments, what + ": " + error);
+        case InterfaceSession::Load::kRefused:
+            return Fail(kExitAcquisition, what + ": " + error);
+        default:
+            return 0;
+    }
+}
+
 // Applies --config and --mask; 0 or the exit code of the failure.
 int Prepare(InterfaceSession& session, const Options& o) {
     std::string error;
-    if (!o.config.empty() && !session.LoadConfiguration(o.config, error))
-        return Fail(error.find("refused") != std::string::npos ? kExitAcquisition
-                                                               : kExitBadArguments,
-                    "configuration: " + error);
-    if (!o.mask.empty() && !session.LoadMask(o.mask, error))
-        return Fail(error.find("Sending") != std::string::npos ? kExitAcquisition
-                                                               : kExitBadArguments,
-                    "mask: " + error);
+    if (!o.config.empty()) {
+        if (const int failed =
+                LoadFailure(session.LoadConfiguration(o.config, error), "configuration", error))
+            return failed;
+    }
+    if (!o.mask.empty())
+        return LoadFailure(session.LoadMask(o.mask, error), "mask", error);
     return 0;
 }
 

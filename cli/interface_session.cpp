@@ -95,13 +95,14 @@ bool InterfaceSession::SendDacs() {
     return SetChipDacs(handle_, records_.data(), static_cast<int>(records_.size()));
 }
 
-bool InterfaceSession::LoadConfiguration(const std::string& path, std::string& error) {
+InterfaceSession::Load InterfaceSession::LoadConfiguration(const std::string& path,
+                                                           std::string& error) {
     config::Configuration c = config::StartConfiguration(layout_.chipCount, records_);
     config::DeviceSettings target(handle_, pixelConfig_);
     const config::LoadOutcome outcome = config::ReadConfiguration(path, c, target);
     if (!outcome.ok()) {
         error = outcome.boxText.empty() ? outcome.reportText : outcome.boxText;
-        return false;
+        return Load::kUnreadable;
     }
     std::copy_n(c.records.begin(), records_.size(), records_.begin());
     biasVolts_ = c.biasVolts;
@@ -109,30 +110,30 @@ bool InterfaceSession::LoadConfiguration(const std::string& path, std::string& e
     dac1Volts_ = c.dac1Volts;
     if (!target.allSent()) {
         error = "The interface refused a setting of " + path + ".";
-        return false;
+        return Load::kRefused;
     }
-    return true;
+    return Load::kOk;
 }
 
-bool InterfaceSession::LoadMask(const std::string& path, std::string& error) {
+InterfaceSession::Load InterfaceSession::LoadMask(const std::string& path, std::string& error) {
     const bool wide = layout_.family != ChipFamily::Medipix2;
     switch (ReadMaskFile(path, wide, pixelConfig_.data(), pixelConfig_.size())) {
         case MaskReadResult::CannotOpen:
             error = "Cannot open the mask file " + path + ".";
-            return false;
+            return Load::kUnreadable;
         case MaskReadResult::CannotRead:
             error = "The mask file " + path + " holds too few values for " +
                     std::to_string(layout_.chipCount) + " chips.";
-            return false;
+            return Load::kUnreadable;
         default:
             break;
     }
     handle_.Clear();
     if (!SetMatrix(handle_, pixelConfig_.data(), static_cast<uint32_t>(pixelConfig_.size()))) {
         error = "Sending the mask to the interface failed.";
-        return false;
+        return Load::kRefused;
     }
-    return true;
+    return Load::kOk;
 }
 
 std::string InterfaceSession::ReadChipIdText() {

@@ -30,11 +30,13 @@ public:
     // family's default DACs. False with `error` set when that fails.
     bool Open(const std::string& description, std::string& error);
 
-    // Reads a configuration file of the window's format and sends what it sets. False with
-    // `error` set when the file cannot be read whole or a command failed.
-    bool LoadConfiguration(const std::string& path, std::string& error);
+    // How loading a settings file went; `error` says why when it failed.
+    enum class Load { kOk, kUnreadable, kRefused };
+    // Reads a configuration file of the window's format and sends what it sets: kUnreadable
+    // when the file cannot be read whole, kRefused when the interface refused a setting.
+    Load LoadConfiguration(const std::string& path, std::string& error);
     // Reads a pixel mask file and sends it as the pixel configuration.
-    bool LoadMask(const std::string& path, std::string& error);
+    Load LoadMask(const std::string& path, std::string& error);
     // Sends the DAC records as they stand now.
     bool SendDacs();
 

@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 
 #include "cli/commands.h"
 #include "cli/progress.h"
@@ -132,6 +133,8 @@ TEST(Cli, CtrlCEndsTheRunWithEveryFrameSoFarInAValidFile) {
 TEST(Cli, BadRequestsEndWithTheirExitCodeAndSayWhy) {
     const std::string folder = TestFolder("bad");
     const std::string h5 = folder + "/x.h5";
+    std::ofstream(folder + "/broken.ini") << "[Medipix]\nPolarity=Positive\nnot a line of it\n";
+    std::ofstream(folder + "/short.txt") << "1 2 3\n";
     struct Case {
         std::vector<std::string> args;
         int code;
@@ -149,6 +152,12 @@ TEST(Cli, BadRequestsEndWithTheirExitCodeAndSayWhy) {
         {{"acquire", "--frames", "1", "--exposure", "1", "--config", folder + "/none.ini",
           "--out", h5},
          kExitBadArguments, "File does not exist"},
+        {{"acquire", "--frames", "1", "--exposure", "1", "--config", folder + "/broken.ini",
+          "--out", h5},
+         kExitBadArguments, "configuration: "},
+        {{"acquire", "--frames", "1", "--exposure", "1", "--mask", folder + "/short.txt", "--out",
+          h5},
+         kExitBadArguments, "holds too few values for 1 chips"},
         {{"scan", "--dac", "Nope", "--from", "1", "--to", "2", "--exposure", "1", "--out", h5},
          kExitBadArguments, "no DAC \"Nope\" on Medipix2 chips; they have DelayN, Disc"},
         {{"scan", "--dac", "Thl", "--from", "1", "--to", "5000", "--exposure", "1", "--out", h5},
