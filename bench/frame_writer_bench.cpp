@@ -41,7 +41,8 @@ std::vector<std::vector<int32_t>> EmulatedFrames() {
         for (sim::ChipState& chip : chips) std::fill(chip.counts.begin(), chip.counts.end(), 0);
         physics.Expose(chips, sim::FrontEnd{.biasVolts = 100}, kExposureSeconds);
         std::vector<int32_t> counts;
-        for (const sim::ChipState& chip : chips) counts.insert(counts.end(), chip.counts.begin(), chip.counts.end());
+        for (const sim::ChipState& chip : chips)
+            counts.insert(counts.end(), chip.counts.begin(), chip.counts.end());
         frames.push_back(std::move(counts));
     }
     return frames;
@@ -62,8 +63,8 @@ RunDescription QuadRun() {
 
 // `name` in an empty folder of its own.
 std::string TempPath(const std::string& name) {
-    const std::filesystem::path folder = std::filesystem::temp_directory_path() /
-                                         ("ulvarin_bench_" + std::to_string(::getpid()));
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("ulvarin_bench_" + std::to_string(::getpid()));
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder);
     return (folder / name).string();
@@ -80,8 +81,8 @@ double BytesOnDisk(const std::string& path) {
 }
 
 void Report(benchmark::State& state, double bytes, int64_t frames) {
-    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(frames),
-                                                    benchmark::Counter::kIsRate);
+    state.counters["frames/s"] =
+        benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
     state.counters["bytes/frame"] = frames > 0 ? bytes / static_cast<double>(frames) : 0;
     double sum = 0;
     for (int32_t v : Frames()[0]) sum += v;

@@ -70,8 +70,7 @@ int List() {
 int OpenSession(InterfaceSession& session, const Options& o) {
     std::string error;
     const std::string description = ChooseInterface(o.device, error);
-    if (description.empty() || !session.Open(description, error))
-        return Fail(kExitNoDevice, error);
+    if (description.empty() || !session.Open(description, error)) return Fail(kExitNoDevice, error);
     return 0;
 }
 
@@ -107,8 +106,7 @@ int Prepare(InterfaceSession& session, const Options& o) {
                 LoadFailure(session.LoadConfiguration(o.config, error), "configuration", error))
             return failed;
     }
-    if (!o.mask.empty())
-        return LoadFailure(session.LoadMask(o.mask, error), "mask", error);
+    if (!o.mask.empty()) return LoadFailure(session.LoadMask(o.mask, error), "mask", error);
     return 0;
 }
 
@@ -167,8 +165,7 @@ int Scan(const Options& o, const StopFlag& stop) {
     }
     const int maxValue = DacMaxValueOf(family, dac);
     if (o.from < 0 || o.to < 0 || o.from > maxValue || o.to > maxValue)
-        return Fail(kExitBadArguments,
-                    o.dac + " takes values 0 to " + std::to_string(maxValue));
+        return Fail(kExitBadArguments, o.dac + " takes values 0 to " + std::to_string(maxValue));
     if (const int failed = Prepare(session, o)) return failed;
     RunDescription description = session.Describe();
     description.scanDac = DacNameOf(family, dac);
@@ -193,8 +190,7 @@ void AddRunOptions(CLI::App& command, Options& o) {
         ->check(kAboveZero);
     command.add_option("--config", o.config, "Configuration file (.ini) to load first")
         ->check(CLI::ExistingFile);
-    command.add_option("--mask", o.mask, "Pixel mask file to load first")
-        ->check(CLI::ExistingFile);
+    command.add_option("--mask", o.mask, "Pixel mask file to load first")->check(CLI::ExistingFile);
     command.add_option("--out", o.out, "Output file: .h5 (HDF5), .tif (TIFF) or .txt")
         ->required()
         ->check(CLI::Validator(ValidOutput, "FILE"));
@@ -214,9 +210,7 @@ int RunCommandLine(int argc, char** argv, const StopFlag& stop) {
     CLI::App* acquire =
         app.add_subcommand("acquire", "Take frames with the interval timer as exposure");
     AddDevice(*acquire, o);
-    acquire->add_option("--frames", o.frames, "Number of frames")
-        ->required()
-        ->check(kAboveZero);
+    acquire->add_option("--frames", o.frames, "Number of frames")->required()->check(kAboveZero);
     AddRunOptions(*acquire, o);
     CLI::App* scan = app.add_subcommand(
         "scan", "Step one DAC of every chip through a range, one summed frame per value");
@@ -225,8 +219,7 @@ int RunCommandLine(int argc, char** argv, const StopFlag& stop) {
     scan->add_option("--from", o.from, "First value")->required();
     scan->add_option("--to", o.to, "Last value")->required();
     scan->add_option("--step", o.step, "Step between values")->check(kAboveZero);
-    scan->add_option("--frames", o.frames, "Frames summed per value")
-        ->check(kAboveZero);
+    scan->add_option("--frames", o.frames, "Frames summed per value")->check(kAboveZero);
     AddRunOptions(*scan, o);
     for (CLI::App* command : {list, info, acquire, scan}) command->footer(kExitCodes);
 

@@ -1,9 +1,10 @@
 #include "cli/frame_runs.h"
 
+#include <strings.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <strings.h>
 
 #include "device/chip_commands.h"
 #include "device/clock.h"
@@ -43,8 +44,8 @@ bool WriteFrame(FrameWriter& writer, std::span<const int32_t> counts, const Fram
 }
 
 // Takes `count` frames summed into `sum`; false (outcome set) when the run is to end.
-bool TakeSummed(FrameTaker& taker, double exposure, int count, std::span<int32_t> sum,
-                double& time, const StopFlag& stop, RunOutcome& outcome) {
+bool TakeSummed(FrameTaker& taker, double exposure, int count, std::span<int32_t> sum, double& time,
+                const StopFlag& stop, RunOutcome& outcome) {
     std::fill(sum.begin(), sum.end(), 0);
     time = 0;
     for (int i = 0; i < count; ++i) {
@@ -118,8 +119,8 @@ FrameTaker::Result FrameTaker::Take(double exposure, std::span<int32_t> sum, dou
             return Result::kStopped;
         }
         if (Now() > until) {
-            error = "No frame arrived within " + std::to_string(exposure + kReadoutAllowance) +
-                    " s.";
+            error =
+                "No frame arrived within " + std::to_string(exposure + kReadoutAllowance) + " s.";
             Abort();
             return Result::kFailed;
         }
@@ -135,9 +136,8 @@ FrameTaker::Result FrameTaker::Take(double exposure, std::span<int32_t> sum, dou
     return Result::kTaken;
 }
 
-RunOutcome RunAcquire(InterfaceSession& session, FrameWriter& writer,
-                      const AcquireRequest& request, const ProgressFunction& progress,
-                      const StopFlag& stop) {
+RunOutcome RunAcquire(InterfaceSession& session, FrameWriter& writer, const AcquireRequest& request,
+                      const ProgressFunction& progress, const StopFlag& stop) {
     RunOutcome outcome;
     FrameTaker taker(session);
     std::vector<int32_t> counts(session.layout().pixelsInUse());
@@ -180,8 +180,8 @@ RunOutcome RunScan(InterfaceSession& session, FrameWriter& writer, const ScanReq
         }
         FrameInfo info;
         info.dacValue = value;
-        if (!TakeSummed(taker, request.exposure, request.framesPerStep, counts, info.exposure,
-                        stop, outcome))
+        if (!TakeSummed(taker, request.exposure, request.framesPerStep, counts, info.exposure, stop,
+                        outcome))
             break;
         info.timestamp = clock.Seconds();
         if (!WriteFrame(writer, counts, info, outcome)) break;

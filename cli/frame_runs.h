@@ -60,9 +60,8 @@ struct AcquireRequest {
     int frames = 1;
     double exposure = 1.0;
 };
-RunOutcome RunAcquire(InterfaceSession& session, FrameWriter& writer,
-                      const AcquireRequest& request, const ProgressFunction& progress,
-                      const StopFlag& stop);
+RunOutcome RunAcquire(InterfaceSession& session, FrameWriter& writer, const AcquireRequest& request,
+                      const ProgressFunction& progress, const StopFlag& stop);
 
 struct ScanRequest {
     int dacIndex = 0;

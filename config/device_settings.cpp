@@ -27,8 +27,8 @@ void DeviceSettings::ApplyMode(int item) {
         return;
     }
     if (!IsTimepix(handle_)) return;
-    const size_t count = std::min(pixelConfig_.size(),
-                                  static_cast<size_t>(ChipCount(handle_)) * kChipPixels);
+    const size_t count =
+        std::min(pixelConfig_.size(), static_cast<size_t>(ChipCount(handle_)) * kChipPixels);
     ApplyTimepixMode(pixelConfig_.data(), count, item);
     allSent_ &= SetMatrix(handle_, pixelConfig_.data(), static_cast<uint32_t>(count));
 }

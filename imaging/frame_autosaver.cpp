@@ -67,8 +67,9 @@ FrameFileStatus FrameAutosaver::WriteFrame(const Job& job) {
     std::string error;
     std::unique_ptr<FrameWriter> file = OpenFrameWriter(job.target.path, job.run, error);
     if (!file) return FrameFileStatus::kOutputOpenFailed;
-    return file->Append(job.counts, job.info) && file->Close() ? FrameFileStatus::kOk
-                                                         : FrameFileStatus::kOutputWriteFailed;
+    return file->Append(job.counts, job.info) && file->Close()
+               ? FrameFileStatus::kOk
+               : FrameFileStatus::kOutputWriteFailed;
 }
 
 void FrameAutosaver::Write(uint64_t generation, const Job& job) {

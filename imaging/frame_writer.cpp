@@ -29,8 +29,9 @@ std::string LowerExtension(const std::string& path) {
 
 bool FolderWritable(const std::string& path) {
     const size_t slash = path.rfind('/');
-    const std::string folder =
-        slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const std::string folder = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : path.substr(0, slash);
     return access(folder.c_str(), W_OK | X_OK) == 0;
 }
 

@@ -199,15 +199,15 @@ public:
           frames_set_(GrowingDataset(file_.get(), "frames", H5T_STD_U32LE, frameDims_, true)),
           exposure_(GrowingDataset(file_.get(), "exposure", H5T_IEEE_F64LE, {}, false)),
           timestamp_(GrowingDataset(file_.get(), "timestamp", H5T_IEEE_F64LE, {}, false)) {
-        if (scan_) scanValues_ = GrowingDataset(file_.get(), "scan_values", H5T_STD_I32LE, {}, false);
+        if (scan_)
+            scanValues_ = GrowingDataset(file_.get(), "scan_values", H5T_STD_I32LE, {}, false);
     }
     ~Hdf5FrameWriter() override { Close(); }
 
     // The datasets were made and the empty run is on disk.
     bool ready() const {
         return frames_set_.ok() && exposure_.ok() && timestamp_.ok() &&
-               (!scan_ || scanValues_.ok()) &&
-               H5Fflush(file_.get(), H5F_SCOPE_LOCAL) >= 0;
+               (!scan_ || scanValues_.ok()) && H5Fflush(file_.get(), H5F_SCOPE_LOCAL) >= 0;
     }
 
     bool Append(std::span<const int32_t> counts, const FrameInfo& info) override {
@@ -223,7 +223,8 @@ public:
             ok = WriteAt(scanValues_.get(), H5T_NATIVE_INT32, index, {}, &info.dacValue);
         if (!ok) return Fail("Writing a frame to the HDF5 file failed.");
         // Flushed so that a run cut after this frame still leaves a file that opens.
-        if (H5Fflush(file_.get(), H5F_SCOPE_LOCAL) < 0) return Fail("Flushing the HDF5 file failed.");
+        if (H5Fflush(file_.get(), H5F_SCOPE_LOCAL) < 0)
+            return Fail("Flushing the HDF5 file failed.");
         ++frames_;
         return true;
     }
@@ -268,8 +269,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<FrameWriter> OpenHdf5FrameWriter(const std::string& path,
-                                                 const RunDescription& run, std::string& error) {
+std::unique_ptr<FrameWriter> OpenHdf5FrameWriter(const std::string& path, const RunDescription& run,
+                                                 std::string& error) {
     std::lock_guard lock(gLibraryMutex);
     H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);  // failures are told through `error`
     Id file(H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT), H5Fclose);

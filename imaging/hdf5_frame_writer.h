@@ -18,7 +18,7 @@ namespace ulvarin {
 
 // Creates (or truncates) `path` and writes the attributes; nullptr with `error` set when
 // that fails.
-std::unique_ptr<FrameWriter> OpenHdf5FrameWriter(const std::string& path,
-                                                 const RunDescription& run, std::string& error);
+std::unique_ptr<FrameWriter> OpenHdf5FrameWriter(const std::string& path, const RunDescription& run,
+                                                 std::string& error);
 
 }  // namespace ulvarin

@@ -90,14 +90,14 @@ private:
 
 }  // namespace
 
-std::unique_ptr<FrameWriter> OpenTiffFrameWriter(const std::string& path,
-                                                 const RunDescription& run, std::string& error) {
+std::unique_ptr<FrameWriter> OpenTiffFrameWriter(const std::string& path, const RunDescription& run,
+                                                 std::string& error) {
     TIFFSetWarningHandler(nullptr);
     TIFFSetErrorHandler(nullptr);
     // Classic TIFF ends at 4 GiB (some 4000 four-chip frames); longer runs are written as
     // BigTIFF, which fewer readers open, so only when needed.
-    const uint64_t bytes = uint64_t{GeometryFor(run.layout.chipCount).pixels()} *
-                           sizeof(uint32_t) * static_cast<uint64_t>(std::max(run.expectedFrames, 0));
+    const uint64_t bytes = uint64_t{GeometryFor(run.layout.chipCount).pixels()} * sizeof(uint32_t) *
+                           static_cast<uint64_t>(std::max(run.expectedFrames, 0));
     TIFF* tiff = TIFFOpen(path.c_str(), bytes > kClassicLimit ? "w8" : "w");
     if (tiff == nullptr) {
         error = "Cannot create the TIFF file " + path;

@@ -11,7 +11,7 @@
 namespace ulvarin {
 
 // Creates (or truncates) `path`; nullptr with `error` set when it cannot be created.
-std::unique_ptr<FrameWriter> OpenTiffFrameWriter(const std::string& path,
-                                                 const RunDescription& run, std::string& error);
+std::unique_ptr<FrameWriter> OpenTiffFrameWriter(const std::string& path, const RunDescription& run,
+                                                 std::string& error);
 
 }  // namespace ulvarin

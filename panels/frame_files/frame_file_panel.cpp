@@ -6,8 +6,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "imaging/file_names.h"
 #include "device/link.h"
+#include "imaging/file_names.h"
 #include "imaging/frame_file.h"
 #include "imaging/frame_writer.h"
 #include "panels/frame_files/frame_file_tables.h"
@@ -18,8 +18,7 @@ namespace ulvarin {
 namespace {
 
 const char* kTextFilter = "Text file|*.txt|All files|*.*";
-const char* kSaveFilter =
-    "Text file|*.txt|TIFF image (32-bit)|*.tif|HDF5 file|*.h5|All files|*.*";
+const char* kSaveFilter = "Text file|*.txt|TIFF image (32-bit)|*.tif|HDF5 file|*.h5|All files|*.*";
 
 void ShowFileError(WindowShared& shared, FrameFileStatus status) {
     shared.dialogs().Error(FrameFileMessage(status), "Error");

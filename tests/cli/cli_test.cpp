@@ -126,8 +126,7 @@ TEST(Cli, CtrlCEndsTheRunWithEveryFrameSoFarInAValidFile) {
     EXPECT_GE(dims[0], 2u);
     EXPECT_LT(dims[0], 1000u);
     EXPECT_EQ(h5.Doubles("exposure").size(), dims[0]) << "every frame kept has its exposure";
-    EXPECT_NE(r.err.find(std::to_string(dims[0]) + " frames written"), std::string::npos)
-        << r.err;
+    EXPECT_NE(r.err.find(std::to_string(dims[0]) + " frames written"), std::string::npos) << r.err;
 }
 
 TEST(Cli, BadRequestsEndWithTheirExitCodeAndSayWhy) {
@@ -143,31 +142,41 @@ TEST(Cli, BadRequestsEndWithTheirExitCodeAndSayWhy) {
     const std::vector<Case> cases = {
         {{}, kExitBadArguments, "A subcommand is required"},
         {{"acquire", "--frames", "2", "--exposure", "1"}, kExitBadArguments, "--out is required"},
-        {{"acquire", "--frames", "0", "--exposure", "1", "--out", h5}, kExitBadArguments,
+        {{"acquire", "--frames", "0", "--exposure", "1", "--out", h5},
+         kExitBadArguments,
          "must be a number above 0, not 0"},
-        {{"acquire", "--frames", "1", "--exposure", "-1", "--out", h5}, kExitBadArguments,
+        {{"acquire", "--frames", "1", "--exposure", "-1", "--out", h5},
+         kExitBadArguments,
          "must be a number above 0"},
         {{"acquire", "--frames", "1", "--exposure", "1", "--out", folder + "/x.png"},
-         kExitBadArguments, "must end in .h5, .tif or .txt"},
-        {{"acquire", "--frames", "1", "--exposure", "1", "--config", folder + "/none.ini",
-          "--out", h5},
-         kExitBadArguments, "File does not exist"},
+         kExitBadArguments,
+         "must end in .h5, .tif or .txt"},
+        {{"acquire", "--frames", "1", "--exposure", "1", "--config", folder + "/none.ini", "--out",
+          h5},
+         kExitBadArguments,
+         "File does not exist"},
         {{"acquire", "--frames", "1", "--exposure", "1", "--config", folder + "/broken.ini",
           "--out", h5},
-         kExitBadArguments, "configuration: "},
+         kExitBadArguments,
+         "configuration: "},
         {{"acquire", "--frames", "1", "--exposure", "1", "--mask", folder + "/short.txt", "--out",
           h5},
-         kExitBadArguments, "holds too few values for 1 chips"},
+         kExitBadArguments,
+         "holds too few values for 1 chips"},
         {{"scan", "--dac", "Nope", "--from", "1", "--to", "2", "--exposure", "1", "--out", h5},
-         kExitBadArguments, "no DAC \"Nope\" on Medipix2 chips; they have DelayN, Disc"},
+         kExitBadArguments,
+         "no DAC \"Nope\" on Medipix2 chips; they have DelayN, Disc"},
         {{"scan", "--dac", "Thl", "--from", "1", "--to", "5000", "--exposure", "1", "--out", h5},
-         kExitBadArguments, "Thl takes values 0 to 255"},
-        {{"acquire", "7", "--frames", "1", "--exposure", "1", "--out", h5}, kExitNoDevice,
+         kExitBadArguments,
+         "Thl takes values 0 to 255"},
+        {{"acquire", "7", "--frames", "1", "--exposure", "1", "--out", h5},
+         kExitNoDevice,
          "No interface number 7 (2 found)"},
         {{"info", "Nothing like it"}, kExitNoDevice, "No interface matches \"Nothing like it\""},
         {{"info", "Emulator"}, kExitNoDevice, "More than one interface matches"},
         {{"acquire", "--frames", "1", "--exposure", "0.01", "--out", folder + "/no/x.h5"},
-         kExitWrite, "Cannot create the HDF5 file"},
+         kExitWrite,
+         "Cannot create the HDF5 file"},
     };
     for (const Case& c : cases) {
         const CliResult r = RunCli(c.args);

@@ -32,8 +32,8 @@ std::vector<T> Hdf5Reader::Read(const std::string& dataset, int64_t memType) con
     const hid_t set = H5Dopen2(file_, dataset.c_str(), H5P_DEFAULT);
     if (set < 0) return {};
     std::vector<T> values(count);
-    const bool ok = count == 0 || H5Dread(set, memType, H5S_ALL, H5S_ALL, H5P_DEFAULT,
-                                          values.data()) >= 0;
+    const bool ok =
+        count == 0 || H5Dread(set, memType, H5S_ALL, H5S_ALL, H5P_DEFAULT, values.data()) >= 0;
     H5Dclose(set);
     return ok ? values : std::vector<T>{};
 }

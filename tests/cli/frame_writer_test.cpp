@@ -1,5 +1,7 @@
 // The frame writers: the same frames read back alike from every format, in the image layout;
 // an HDF5 run cut without closing still opens; failures are told, not hidden.
+#include "imaging/frame_writer.h"
+
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -7,7 +9,6 @@
 #include <filesystem>
 
 #include "imaging/frame_file.h"
-#include "imaging/frame_writer.h"
 #include "tests/cli/cli_runner.h"
 #include "tests/cli/file_readers.h"
 

@@ -152,7 +152,8 @@ TEST_F(FrameFilePanelTest, TiffAndHdfFilesHoldTheCountFrame) {
     for (const char* name : {"page_0002.tif", "run_0002.h5"}) {
         dialogs->paths.push_back(Path(name));
         Click("BttnBrowse");
-        for (int i = 0; i < 3; ++i) TakeFrame([i](int c, int p) { return i * 100 + c * 10 + p % 5; });
+        for (int i = 0; i < 3; ++i)
+            TakeFrame([i](int c, int p) { return i * 100 + c * 10 + p % 5; });
     }
     Control<QCheckBox>("ChkbAutoSaveFrames")->setChecked(false);  // ends the run file
     form->frameFiles->WaitForAutosaves();
