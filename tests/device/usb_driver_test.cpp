@@ -1,6 +1,6 @@
 // The USB driver over a bus of simulated chips (receive FIFO, read deadlines, purge,
-// failures, handle lifetime), and over the real libftdi bus of this machine, which is
-// expected to have no interface attached.
+// failures, handle lifetime), and over the libftdi bus with no interface attached (in this
+// executable libftdi reaches the fake libusb of tests/usb_fake, with nothing plugged in).
 #include "device/link/usb_driver.h"
 
 #include <gtest/gtest.h>
@@ -327,7 +327,7 @@ TEST_F(UsbDriverTest, NullForeignAndClosedHandlesAreRejected) {
     EXPECT_EQ(driver_->Close(reopened), FT_OK);
 }
 
-// The real bus: without an interface attached (or without USB access at all) everything
+// The libftdi bus: without an interface attached (or without USB access at all) everything
 // fails cleanly.
 TEST(UsbDriverLibftdi, WithoutInterfaceEnumerationAndOpenFailCleanly) {
     auto driver = MakeUsbDriver();
