@@ -9,7 +9,7 @@ skip=""
 kind="${1:?usage: scripts/sanitize.sh asan|tsan}"
 case "$kind" in
   asan) flags="-fsanitize=address,undefined -fno-sanitize-recover=undefined"
-        targets=(test_device test_sim test_core test_app test_fuzz_replay) ;;
+        targets=(test_device test_sim test_core test_app test_fuzz_replay test_cli) ;;
   tsan) flags="-fsanitize=thread"
         targets=(test_device test_sim test_core)
         # The soak test measures every call against its deadline; slowed several times over,
