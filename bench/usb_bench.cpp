@@ -86,10 +86,10 @@ public:
 
 void RunFrames(benchmark::State& state, std::shared_ptr<FtDriver> driver) {
     usbfake::Reset();
-    usbfake::DeviceSpec spec;
-    spec.description = kDescription;
-    spec.interfaces = {sim::MakeInterfaceConfig(sim::ChipFamily::kTimepix, 4)};
-    const auto id = usbfake::Plug(spec);
+    usbfake::DeviceModel model;
+    model.description = kDescription;
+    model.interfaces = {sim::MakeInterfaceConfig(sim::ChipFamily::kTimepix, 4)};
+    const auto id = usbfake::Plug(model);
     usbfake::SetTiming(id, 0, {kLinkBytesPerSecond, kLinkLatencySeconds});
     FtHandle handle = nullptr;
     if (driver->OpenEx(kDescription, handle) != FT_OK) {

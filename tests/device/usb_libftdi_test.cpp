@@ -40,17 +40,17 @@ struct Family {
 constexpr Family kTimepixQuad{sim::ChipFamily::kTimepix, 4, true, true, kQuad};
 
 // A single-channel high-speed chip with the interface `f` behind it.
-fake::DeviceSpec InterfaceSpec(const Family& f) {
-    fake::DeviceSpec spec;
-    spec.product = 0x6014;
-    spec.description = f.description;
-    spec.serial = "ULV0001";
-    spec.interfaces = {sim::MakeInterfaceConfig(f.family, f.chips)};
-    return spec;
+fake::DeviceModel InterfaceModel(const Family& f) {
+    fake::DeviceModel model;
+    model.product = 0x6014;
+    model.description = f.description;
+    model.serial = "ULV0001";
+    model.interfaces = {sim::MakeInterfaceConfig(f.family, f.chips)};
+    return model;
 }
 
-fake::DeviceSpec QuadSpec() {
-    return InterfaceSpec(kTimepixQuad);
+fake::DeviceModel QuadModel() {
+    return InterfaceModel(kTimepixQuad);
 }
 
 class UsbLibftdi : public ::testing::Test {
@@ -62,7 +62,7 @@ protected:
 // libftdi's own calls land in the fake: it lists the device, opens it with its usual vendor
 // requests, and the bytes it reads arrive without their modem-status bytes.
 TEST_F(UsbLibftdi, LibftdiItselfTalksToTheFakeDevice) {
-    const auto id = fake::Plug(QuadSpec());
+    const auto id = fake::Plug(QuadModel());
     ftdi_context* ctx = ftdi_new();
     ASSERT_NE(ctx, nullptr);
     EXPECT_EQ(fake::Calls("libusb_init"), 1u);
@@ -98,7 +98,7 @@ class UsbDeviceLayer : public ::testing::TestWithParam<Family> {
 protected:
     void SetUp() override {
         fake::Reset();
-        id = fake::Plug(InterfaceSpec(GetParam()));
+        id = fake::Plug(InterfaceModel(GetParam()));
         InstallDriver(MakeUsbDriver());
         SetReportHook(
             [](MpxDevice& h, void* self) {
@@ -260,14 +260,14 @@ protected:
 };
 
 TEST_F(UsbDriverOverLibftdi, EveryChannelOfAMultiChannelChipListsAndOpens) {
-    fake::DeviceSpec dual;
+    fake::DeviceModel dual;
     dual.product = 0x6010;
     dual.description = "Dual";
     dual.serial = "D1";
     dual.interfaces = {sim::MakeInterfaceConfig(sim::ChipFamily::kMxr, 1),
                        sim::MakeInterfaceConfig(sim::ChipFamily::kMedipix2, 1)};
     const auto dualId = fake::Plug(dual);
-    fake::Plug(QuadSpec());
+    fake::Plug(QuadModel());
     EXPECT_EQ(List(), (std::vector<std::string>{"Dual A", "Dual B", kQuad}));
 
     FtHandle a = nullptr, b = nullptr, plain = nullptr;
@@ -298,7 +298,7 @@ TEST_F(UsbDriverOverLibftdi, EveryChannelOfAMultiChannelChipListsAndOpens) {
 // The queue depth counts every byte that arrived, exactly; a purge drops them together with
 // whatever the reads in flight hold, and the next answer arrives whole.
 TEST_F(UsbDriverOverLibftdi, QueueDepthIsExactAndPurgeDropsWhatArrived) {
-    const auto id = fake::Plug(QuadSpec());
+    const auto id = fake::Plug(QuadModel());
     FtHandle h = nullptr;
     ASSERT_EQ(driver->OpenEx(kQuad, h), FT_OK);
     uint32_t n = 0, depth = 0;
@@ -331,7 +331,7 @@ TEST_F(UsbDriverOverLibftdi, QueueDepthIsExactAndPurgeDropsWhatArrived) {
 // A chip that takes a long write slowly: the write ends at its one deadline for the whole
 // buffer (not one per piece), and the count says exactly what went out.
 TEST_F(UsbDriverOverLibftdi, SlowWriteKeepsOneDeadlineAndCountsExactly) {
-    const auto id = fake::Plug(QuadSpec());
+    const auto id = fake::Plug(QuadModel());
     FtHandle h = nullptr;
     ASSERT_EQ(driver->OpenEx(kQuad, h), FT_OK);
     ASSERT_EQ(driver->SetTimeouts(h, 1000, 300), FT_OK);

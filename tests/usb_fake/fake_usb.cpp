@@ -104,7 +104,7 @@ struct Channel {
 
 struct Chip {
     DeviceId id = 0;
-    DeviceSpec spec;
+    DeviceModel model;
     std::vector<Channel> channels;
     std::vector<const libusb_device_handle*> claimedBy;
     std::vector<ControlRequest> log;
@@ -241,7 +241,7 @@ std::optional<libusb_transfer_status> FaultAfterPacket(Channel& channel, const R
 // Moves the chip buffer into the waiting reads, in order, and ends those that are full,
 // got a short packet, timed out or hit a fault.
 void FillReads(Chip& chip, Channel& channel, Clock::time_point now) {
-    const size_t packet = chip.spec.maxPacketSize, data = packet - 2;
+    const size_t packet = chip.model.maxPacketSize, data = packet - 2;
     while (chip.plugged && !channel.reads.empty()) {
         Read& read = *channel.reads.front();
         libusb_transfer& t = *read.transfer;
@@ -282,7 +282,7 @@ void Advance(Chip& chip, Channel& channel, Clock::time_point now) {
         sim::OutputQueue& out = channel.emulator->Output();
         channel.emulator->Advance(now, out.Size() + channel.chip.Size());
         const size_t room = kChipBufferBytes - std::min(kChipBufferBytes, channel.chip.Size()) +
-                            ReadRoom(channel, chip.spec.maxPacketSize);
+                            ReadRoom(channel, chip.model.maxPacketSize);
         const double rate = channel.timing.bytesPerSecond;
         const double allowance = rate > 0 ? channel.credit + rate * std::max(elapsed, 0.0)
                                           : std::numeric_limits<double>::max();
@@ -320,7 +320,7 @@ Clock::time_point NextChange(const Chip& chip, Channel& channel, Clock::time_poi
     const auto readableAt = now - Latency(channel);
     const double rate = channel.timing.bytesPerSecond;
     if (out.Available(readableAt) > 0 && rate > 0) {
-        const size_t packet = chip.spec.maxPacketSize;
+        const size_t packet = chip.model.maxPacketSize;
         const size_t headRoom =
             static_cast<size_t>(head.length - head.actual_length) / packet * (packet - 2);
         const size_t need = headRoom - std::min(headRoom, channel.chip.Size());
@@ -448,20 +448,20 @@ int VendorRequest(Chip& chip, uint8_t type, uint8_t request, uint16_t value, uin
 
 // --- control of the fake -------------------------------------------------------------------
 
-DeviceId Plug(DeviceSpec spec) {
+DeviceId Plug(DeviceModel model) {
     Lock lock(S().mutex);
     auto chip = std::make_shared<Chip>();
     chip->id = S().nextId++;
     const auto now = Clock::now();
-    chip->channels.resize(static_cast<size_t>(ChannelCount(spec.product)));
+    chip->channels.resize(static_cast<size_t>(ChannelCount(model.product)));
     chip->claimedBy.resize(chip->channels.size(), nullptr);
     for (size_t i = 0; i < chip->channels.size(); ++i) {
         Channel& channel = chip->channels[i];
         channel.lastAdvance = channel.lastPacket = now;
-        if (i < spec.interfaces.size())
-            channel.emulator = std::make_unique<sim::EmulatedInterface>(spec.interfaces[i], now);
+        if (i < model.interfaces.size())
+            channel.emulator = std::make_unique<sim::EmulatedInterface>(model.interfaces[i], now);
     }
-    chip->spec = std::move(spec);
+    chip->model = std::move(model);
     S().chips.push_back(chip);
     return chip->id;
 }
@@ -596,18 +596,18 @@ void LIBUSB_CALL libusb_free_device_list(libusb_device** list, int unrefDevices)
 int LIBUSB_CALL libusb_get_device_descriptor(libusb_device* device,
                                              libusb_device_descriptor* descriptor) {
     auto lock = Enter(__func__);
-    const DeviceSpec& spec = device->chip->spec;
+    const DeviceModel& model = device->chip->model;
     *descriptor = {};
     descriptor->bLength = LIBUSB_DT_DEVICE_SIZE;
     descriptor->bDescriptorType = LIBUSB_DT_DEVICE;
     descriptor->bcdUSB = 0x0200;
     descriptor->bMaxPacketSize0 = 64;
     descriptor->idVendor = kFtdiVendor;
-    descriptor->idProduct = spec.product;
-    descriptor->bcdDevice = DeviceRelease(spec.product);
-    descriptor->iManufacturer = spec.manufacturer.empty() ? 0 : 1;
-    descriptor->iProduct = spec.description.empty() ? 0 : 2;
-    descriptor->iSerialNumber = spec.serial.empty() ? 0 : 3;
+    descriptor->idProduct = model.product;
+    descriptor->bcdDevice = DeviceRelease(model.product);
+    descriptor->iManufacturer = model.manufacturer.empty() ? 0 : 1;
+    descriptor->iProduct = model.description.empty() ? 0 : 2;
+    descriptor->iSerialNumber = model.serial.empty() ? 0 : 3;
     descriptor->bNumConfigurations = 1;
     return 0;
 }
@@ -630,7 +630,7 @@ int LIBUSB_CALL libusb_get_config_descriptor(libusb_device* device, uint8_t inde
             endpoints[e].bLength = LIBUSB_DT_ENDPOINT_SIZE;
             endpoints[e].bDescriptorType = LIBUSB_DT_ENDPOINT;
             endpoints[e].bmAttributes = LIBUSB_TRANSFER_TYPE_BULK;
-            endpoints[e].wMaxPacketSize = chip.spec.maxPacketSize;
+            endpoints[e].wMaxPacketSize = chip.model.maxPacketSize;
         }
         libusb_interface_descriptor& setting = block->settings[i];
         setting.bLength = LIBUSB_DT_INTERFACE_SIZE;
@@ -735,9 +735,9 @@ int LIBUSB_CALL libusb_get_string_descriptor_ascii(libusb_device_handle* handle,
     auto lock = Enter(__func__);
     const Chip& chip = *ChipOf(handle);
     if (!chip.plugged) return LIBUSB_ERROR_NO_DEVICE;
-    const std::string* text = index == 1   ? &chip.spec.manufacturer
-                              : index == 2 ? &chip.spec.description
-                              : index == 3 ? &chip.spec.serial
+    const std::string* text = index == 1   ? &chip.model.manufacturer
+                              : index == 2 ? &chip.model.description
+                              : index == 3 ? &chip.model.serial
                                            : nullptr;
     if (!text || text->empty() || length <= 0) return LIBUSB_ERROR_INVALID_PARAM;
     const size_t n = std::min(text->size(), static_cast<size_t>(length - 1));

@@ -27,7 +27,7 @@
 
 namespace ulvarin::usbfake {
 
-struct DeviceSpec {
+struct DeviceModel {
     // 0x6010 has two channels, 0x6011 four, the others one.
     uint16_t product = 0x6014;
     std::string manufacturer = "FTDI";
@@ -49,7 +49,7 @@ struct ControlRequest {
 using DeviceId = int;
 
 // Plugs a device in; it is listed from now on.
-DeviceId Plug(DeviceSpec spec);
+DeviceId Plug(DeviceModel model);
 // Pulls the cable: transfers in flight end with "no device", later calls fail likewise.
 void Unplug(DeviceId device);
 // Unplugs and forgets every device, forgets counters and faults (between tests).
