@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <array>
+#include <ctime>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -78,6 +79,16 @@ bool TextListAttribute(hid_t at, const char* name, const std::vector<const char*
     return WriteAttribute(at, name, TextType().get(), Space(dims).get(), texts.data());
 }
 
+// Now as UTC in ISO 8601, the moment timestamps count from.
+std::string StartTime() {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
+
 bool WriteRunAttributes(hid_t file, const RunDescription& run) {
     const ChipFamily family = run.layout.family;
     const int chips = run.layout.chipCount;
@@ -92,6 +103,7 @@ bool WriteRunAttributes(hid_t file, const RunDescription& run) {
     }
     const int32_t chipCount = chips;
     bool ok = TextAttribute(file, "program_version", ProgramVersion()) &&
+              TextAttribute(file, "start_time", StartTime()) &&
               TextAttribute(file, "device", run.deviceName) &&
               TextAttribute(file, "firmware", run.firmware) &&
               TextAttribute(file, "chip_type", ChipFamilyName(family)) &&

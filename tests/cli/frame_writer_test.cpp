@@ -89,6 +89,7 @@ TEST(FrameWriter, EveryFormatHoldsTheSameFramesInTheImageLayout) {
     EXPECT_EQ(h5.Text("chip_type"), "Timepix");
     EXPECT_EQ(h5.Text("chip_ids"), run.chipIdText);
     EXPECT_EQ(h5.Text("program_version"), ProgramVersion());
+    EXPECT_EQ(h5.Text("start_time").size(), 20u) << h5.Text("start_time");
     EXPECT_EQ(h5.IntAttribute("chip_count"), std::vector<int32_t>{4});
     const std::vector<int32_t> dacs = h5.IntAttribute("dacs");
     ASSERT_EQ(dacs.size(), 4u * DacCountOf(ChipType::Timepix));
