@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "imaging/frame_file.h"
+#include "imaging/hdf5_frame_writer.h"
 #include "imaging/ordered_writer.h"
 
 namespace ulvarin {
@@ -46,16 +47,24 @@ std::string FrameAutosaver::Save(std::span<const int32_t> counts, const RunDescr
 }
 
 FrameFileStatus FrameAutosaver::AppendToRun(const Job& job) {
-    if (!runFile_ || runPath_ != job.target.path) {
+    const ChipLayout& layout = job.run.layout;
+    const bool sameLayout =
+        layout.chipCount == runLayout_.chipCount && layout.family == runLayout_.family;
+    if (!runFile_ || runPath_ != job.target.path || !sameLayout) {
         runFile_.reset();
         runPath_.clear();
+        // A run file this autosaver wrote before is continued, never overwritten.
         std::string error;
-        runFile_ = OpenFrameWriter(job.target.path, job.run, error);
+        runFile_ = runFilesWritten_.contains(job.target.path)
+                       ? ReopenHdf5RunFile(job.target.path, layout, error)
+                       : OpenFrameWriter(job.target.path, job.run, error);
         if (!runFile_) return FrameFileStatus::kOutputOpenFailed;
         runPath_ = job.target.path;
+        runLayout_ = layout;
+        runFilesWritten_.insert(runPath_);
     }
     if (runFile_->Append(job.counts, job.info)) return FrameFileStatus::kOk;
-    runFile_.reset();  // a failed run file is not appended to again
+    runFile_.reset();  // the next frame reopens it and appends after what it holds
     runPath_.clear();
     return FrameFileStatus::kOutputWriteFailed;
 }
@@ -102,7 +111,6 @@ std::optional<FrameAutosaver::Failure> FrameAutosaver::TakeFailure() {
 }
 
 void FrameAutosaver::EndRun() {
-    runPathShown_.clear();
     writer_->Post([this] {
         runFile_.reset();
         runPath_.clear();

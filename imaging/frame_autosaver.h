@@ -2,7 +2,8 @@
 // that takes frames in wait for the disk: each frame is copied and written in order on a
 // writer thread of its own. A ".txt" or ".tif" template makes one numbered file per frame;
 // ".h5" appends every frame to one run file, named by the template's number when the run
-// began, until the template names another file.
+// began, until the template names another file. A run file is overwritten only when first
+// named: one closed (EndRun, a failed write) and named again is continued.
 #pragma once
 
 #include <chrono>
@@ -11,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 
@@ -58,8 +60,8 @@ public:
     // rather than written under numbers that would then be reused.
     std::optional<Failure> TakeFailure();
 
-    // Closes the run file after the frames queued so far; the next frame to a run file
-    // starts it afresh.
+    // Closes the run file after the frames queued so far, so other programs may open it; the
+    // next frame to it reopens it and appends.
     void EndRun();
 
     // Returns when every frame queued so far has been written (or dropped).
@@ -88,6 +90,8 @@ private:
     // Used on the writer thread only.
     std::unique_ptr<FrameWriter> runFile_;
     std::string runPath_;
+    ChipLayout runLayout_;
+    std::set<std::string> runFilesWritten_;
     std::unique_ptr<OrderedWriter> writer_;
 };
 

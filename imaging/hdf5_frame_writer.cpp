@@ -199,28 +199,65 @@ private:
     std::vector<uint8_t> compressed_;
 };
 
+// The growing datasets of a run file.
+struct RunDatasets {
+    Id frames, exposure, timestamp, scanValues;  // scanValues only in a scan's file
+};
+
+RunDatasets CreateDatasets(hid_t file, std::span<const hsize_t> frameDims, bool scan) {
+    RunDatasets sets;
+    sets.frames = GrowingDataset(file, "frames", H5T_STD_U32LE, frameDims, true);
+    sets.exposure = GrowingDataset(file, "exposure", H5T_IEEE_F64LE, {}, false);
+    sets.timestamp = GrowingDataset(file, "timestamp", H5T_IEEE_F64LE, {}, false);
+    if (scan) sets.scanValues = GrowingDataset(file, "scan_values", H5T_STD_I32LE, {}, false);
+    return sets;
+}
+
+Id OpenDataset(hid_t file, const char* name) {
+    return {H5Dopen2(file, name, H5P_DEFAULT), H5Dclose};
+}
+
+std::vector<hsize_t> DimsOf(const Id& dataset) {
+    Id space(H5Dget_space(dataset.get()), H5Sclose);
+    const int rank = space.ok() ? H5Sget_simple_extent_ndims(space.get()) : -1;
+    std::vector<hsize_t> dims(static_cast<size_t>(std::max(rank, 0)));
+    if (rank > 0) H5Sget_simple_extent_dims(space.get(), dims.data(), nullptr);
+    return dims;
+}
+
+// A text attribute of the root group ("" when missing or not text).
+std::string ReadTextAttribute(hid_t file, const char* name) {
+    if (H5Aexists(file, name) <= 0) return {};
+    Id attr(H5Aopen(file, name, H5P_DEFAULT), H5Aclose);
+    char* value = nullptr;
+    std::string text;
+    if (attr.ok() && H5Aread(attr.get(), TextType().get(), &value) >= 0 && value != nullptr) {
+        text = value;
+        H5free_memory(value);
+    }
+    return text;
+}
+
+int32_t ReadChipCount(hid_t file) {
+    int32_t count = -1;
+    if (H5Aexists(file, "chip_count") <= 0) return count;
+    Id attr(H5Aopen(file, "chip_count", H5P_DEFAULT), H5Aclose);
+    if (attr.ok()) H5Aread(attr.get(), H5T_NATIVE_INT32, &count);
+    return count;
+}
+
 class Hdf5FrameWriter final : public FrameWriter {
 public:
-    Hdf5FrameWriter(Id file, const RunDescription& run)
+    // Writes into `sets` of `file` after the `framesBefore` frames they hold.
+    Hdf5FrameWriter(Id file, const ChipLayout& layout, RunDatasets sets, int framesBefore)
         : file_(std::move(file)),
-          layout_(run.layout),
-          scan_(!run.scanDac.empty()),
-          frameDims_{GeometryFor(run.layout.chipCount).height(),
-                     GeometryFor(run.layout.chipCount).width()},
-          image_(GeometryFor(run.layout.chipCount).pixels()),
-          frames_set_(GrowingDataset(file_.get(), "frames", H5T_STD_U32LE, frameDims_, true)),
-          exposure_(GrowingDataset(file_.get(), "exposure", H5T_IEEE_F64LE, {}, false)),
-          timestamp_(GrowingDataset(file_.get(), "timestamp", H5T_IEEE_F64LE, {}, false)) {
-        if (scan_)
-            scanValues_ = GrowingDataset(file_.get(), "scan_values", H5T_STD_I32LE, {}, false);
+          layout_(layout),
+          frameDims_{GeometryFor(layout.chipCount).height(), GeometryFor(layout.chipCount).width()},
+          image_(GeometryFor(layout.chipCount).pixels()),
+          sets_(std::move(sets)) {
+        frames_ = framesBefore;
     }
     ~Hdf5FrameWriter() override { Close(); }
-
-    // The datasets were made and the empty run is on disk.
-    bool ready() const {
-        return frames_set_.ok() && exposure_.ok() && timestamp_.ok() &&
-               (!scan_ || scanValues_.ok()) && H5Fflush(file_.get(), H5F_SCOPE_LOCAL) >= 0;
-    }
 
     bool Append(std::span<const int32_t> counts, const FrameInfo& info) override {
         std::lock_guard lock(gLibraryMutex);
@@ -229,10 +266,10 @@ public:
         ImageOrderCounts(counts, layout_, image_);
         const auto index = static_cast<hsize_t>(frames_);
         bool ok = WriteFrameChunk(index) &&
-                  WriteAt(exposure_.get(), H5T_NATIVE_DOUBLE, index, {}, &info.exposure) &&
-                  WriteAt(timestamp_.get(), H5T_NATIVE_DOUBLE, index, {}, &info.timestamp);
-        if (ok && scanValues_.ok())
-            ok = WriteAt(scanValues_.get(), H5T_NATIVE_INT32, index, {}, &info.dacValue);
+                  WriteAt(sets_.exposure.get(), H5T_NATIVE_DOUBLE, index, {}, &info.exposure) &&
+                  WriteAt(sets_.timestamp.get(), H5T_NATIVE_DOUBLE, index, {}, &info.timestamp);
+        if (ok && sets_.scanValues.ok())
+            ok = WriteAt(sets_.scanValues.get(), H5T_NATIVE_INT32, index, {}, &info.dacValue);
         if (!ok) return Fail("Writing a frame to the HDF5 file failed.");
         // Flushed so that a run cut after this frame still leaves a file that opens.
         if (H5Fflush(file_.get(), H5F_SCOPE_LOCAL) < 0)
@@ -244,10 +281,7 @@ public:
     bool Close() override {
         std::lock_guard lock(gLibraryMutex);
         if (!file_.ok()) return error_.empty();
-        scanValues_ = Id();
-        timestamp_ = Id();
-        exposure_ = Id();
-        frames_set_ = Id();
+        sets_ = RunDatasets();
         if (H5Fclose(file_.release()) < 0 && error_.empty())
             error_ = "Closing the HDF5 file failed.";
         return error_.empty();
@@ -265,18 +299,17 @@ private:
         const std::array<hsize_t, 3> extent{index + 1, frameDims_[0], frameDims_[1]};
         const std::array<hsize_t, 3> offset{index, 0, 0};
         const std::vector<uint8_t>& chunk = compressor_.chunk();
-        return H5Dset_extent(frames_set_.get(), extent.data()) >= 0 &&
-               H5Dwrite_chunk(frames_set_.get(), H5P_DEFAULT, 0, offset.data(), chunk.size(),
+        return H5Dset_extent(sets_.frames.get(), extent.data()) >= 0 &&
+               H5Dwrite_chunk(sets_.frames.get(), H5P_DEFAULT, 0, offset.data(), chunk.size(),
                               chunk.data()) >= 0;
     }
 
     Id file_;
     ChipLayout layout_;
-    bool scan_;
     std::array<hsize_t, 2> frameDims_;
     std::vector<uint32_t> image_;
     ChunkCompressor compressor_;
-    Id frames_set_, exposure_, timestamp_, scanValues_;
+    RunDatasets sets_;
 };
 
 }  // namespace
@@ -294,12 +327,46 @@ std::unique_ptr<FrameWriter> OpenHdf5FrameWriter(const std::string& path, const 
         error = "Writing the settings to the HDF5 file failed: " + path;
         return nullptr;
     }
-    auto writer = std::make_unique<Hdf5FrameWriter>(std::move(file), run);
-    if (!writer->ready()) {
+    const ImageGeometry g = GeometryFor(run.layout.chipCount);
+    const std::array<hsize_t, 2> frameDims{g.height(), g.width()};
+    const bool scan = !run.scanDac.empty();
+    RunDatasets sets = CreateDatasets(file.get(), frameDims, scan);
+    if (!sets.frames.ok() || !sets.exposure.ok() || !sets.timestamp.ok() ||
+        (scan && !sets.scanValues.ok()) || H5Fflush(file.get(), H5F_SCOPE_LOCAL) < 0) {
         error = "Creating the datasets of the HDF5 file failed: " + path;
         return nullptr;
     }
-    return writer;
+    return std::make_unique<Hdf5FrameWriter>(std::move(file), run.layout, std::move(sets), 0);
+}
+
+std::unique_ptr<FrameWriter> ReopenHdf5RunFile(const std::string& path, const ChipLayout& layout,
+                                               std::string& error) {
+    std::lock_guard lock(gLibraryMutex);
+    H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
+    Id file(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT), H5Fclose);
+    if (!file.ok()) {
+        error = "Cannot reopen the HDF5 run file " + path;
+        return nullptr;
+    }
+    RunDatasets sets;
+    sets.frames = OpenDataset(file.get(), "frames");
+    sets.exposure = OpenDataset(file.get(), "exposure");
+    sets.timestamp = OpenDataset(file.get(), "timestamp");
+    if (H5Lexists(file.get(), "scan_values", H5P_DEFAULT) > 0)
+        sets.scanValues = OpenDataset(file.get(), "scan_values");
+    const ImageGeometry g = GeometryFor(layout.chipCount);
+    const std::vector<hsize_t> dims = DimsOf(sets.frames);
+    // Frames of another layout would be written through the wrong image map.
+    if (ReadChipCount(file.get()) != layout.chipCount ||
+        ReadTextAttribute(file.get(), "chip_type") != ChipFamilyName(layout.family) ||
+        dims.size() != 3 || dims[1] != g.height() || dims[2] != g.width() ||
+        DimsOf(sets.exposure) != std::vector<hsize_t>{dims[0]} ||
+        DimsOf(sets.timestamp) != std::vector<hsize_t>{dims[0]}) {
+        error = "The HDF5 run file " + path + " holds frames of another layout";
+        return nullptr;
+    }
+    return std::make_unique<Hdf5FrameWriter>(std::move(file), layout, std::move(sets),
+                                             static_cast<int>(dims[0]));
 }
 
 }  // namespace ulvarin

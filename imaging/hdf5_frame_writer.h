@@ -22,4 +22,10 @@ namespace ulvarin {
 std::unique_ptr<FrameWriter> OpenHdf5FrameWriter(const std::string& path, const RunDescription& run,
                                                  std::string& error);
 
+// Opens a run file written before to append frames of `layout` after those it holds; its
+// settings stay as written. nullptr with `error` set when it cannot be opened or holds frames
+// of another layout.
+std::unique_ptr<FrameWriter> ReopenHdf5RunFile(const std::string& path, const ChipLayout& layout,
+                                               std::string& error);
+
 }  // namespace ulvarin

@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "imaging/frame_file.h"
+#include "imaging/hdf5_frame_writer.h"
 #include "tests/cli/cli_runner.h"
 #include "tests/cli/file_readers.h"
 
@@ -138,6 +139,26 @@ TEST(FrameWriter, HdfRunCutWithoutClosingStillOpens) {
     const std::vector<uint32_t> stack = h5.Counts("frames");
     const std::vector<uint32_t> last = ExpectedImage(Pattern(2), run.layout);
     EXPECT_TRUE(std::equal(last.begin(), last.end(), stack.end() - last.size()));
+}
+
+// A run file reopened takes frames after those it holds, and only of its own layout.
+TEST(FrameWriter, ReopenedRunContinuesOnlyWithItsLayout) {
+    const std::string path = TestFolder("reopen") + "/run.h5";
+    const RunDescription run = QuadRun(0);
+    WriteFrames(path, run, 2);
+    std::string error;
+    EXPECT_EQ(ReopenHdf5RunFile(path, {2, ChipFamily::Timepix}, error), nullptr);
+    EXPECT_EQ(ReopenHdf5RunFile(path, {4, ChipFamily::Medipix2}, error), nullptr);
+    EXPECT_NE(error.find("another layout"), std::string::npos) << error;
+    std::unique_ptr<FrameWriter> writer = ReopenHdf5RunFile(path, run.layout, error);
+    ASSERT_NE(writer, nullptr) << error;
+    EXPECT_EQ(writer->frames(), 2);
+    ASSERT_TRUE(writer->Append(Pattern(5), {0.25, 9.0, 0}));
+    ASSERT_TRUE(writer->Close());
+    Hdf5Reader h5(path);
+    EXPECT_EQ(h5.Dims("frames"), (std::vector<uint64_t>{3, 512, 512}));
+    EXPECT_EQ(h5.Doubles("exposure"), (std::vector<double>{0.5, 0.5, 0.25}));
+    EXPECT_EQ(h5.Text("chip_ids"), run.chipIdText);
 }
 
 TEST(FrameWriter, RefusesUnknownTypesAndPlacesItCannotWrite) {

@@ -161,6 +161,17 @@ TEST_F(FrameFilePanelTest, TiffAndHdfFilesHoldTheCountFrame) {
     EXPECT_EQ(Control<QLineEdit>("EditFileName")->text(), "run_0002.h5");
     EXPECT_EQ(form->frameFiles->autosaveName().number, 2);
     EXPECT_EQ(Hdf5Reader(Path("run_0002.h5")).Dims("frames"), (std::vector<uint64_t>{3, 512, 512}));
+    // Switched on again, autosave continues the run file rather than overwriting it.
+    Control<QCheckBox>("ChkbAutoSaveFrames")->setChecked(true);
+    TakeFrame(Pattern);
+    Control<QCheckBox>("ChkbAutoSaveFrames")->setChecked(false);
+    form->frameFiles->WaitForAutosaves();
+    Hdf5Reader run(Path("run_0002.h5"));
+    EXPECT_EQ(run.Dims("frames"), (std::vector<uint64_t>{4, 512, 512}));
+    const std::vector<uint32_t> stack = run.Counts("frames");
+    ImageOrderCounts(Counts(), layout, image);
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), stack.end() - image.size()));
+    EXPECT_EQ(run.Doubles("timestamp").size(), 4u);
     EXPECT_TRUE(dialogs->messages.empty());
 }
 
