@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <map>
 #include <memory>
 
 #include "cli/progress.h"
@@ -27,7 +28,13 @@ struct Options {
     std::string out;
     std::string dac;
     int from = 0, to = 0, step = 1;
+    int mode = 0;             // Timepix counting mode, 0 to 3
+    bool modeGiven = false;
 };
+
+// The Timepix counting modes by name, as the pixel configuration numbers them.
+const std::map<std::string, int> kTimepixModes = {
+    {"counting", 0}, {"tot", 1}, {"1-hit", 2}, {"toa", 3}};
 
 int Fail(int code, const std::string& text) {
     std::fprintf(stderr, "ulvarin-cli: %s\n", text.c_str());
@@ -106,8 +113,18 @@ int Prepare(InterfaceSession& session, const Options& o) {
                 LoadFailure(session.LoadConfiguration(o.config, error), "configuration", error))
             return failed;
     }
-    if (!o.mask.empty()) return LoadFailure(session.LoadMask(o.mask, error), "mask", error);
-    return 0;
+    if (!o.mask.empty()) {
+        if (const int failed = LoadFailure(session.LoadMask(o.mask, error), "mask", error))
+            return failed;
+    }
+    if (session.layout().family != ChipFamily::Timepix) {
+        if (o.modeGiven) return Fail(kExitBadArguments, "--mode applies to Timepix chips only");
+        return 0;
+    }
+    // Counting unless asked otherwise or a configuration file chose the mode: Timepix chips
+    // may come up timing arrivals, which fills every exposed pixel to the top.
+    if (!o.modeGiven && !o.config.empty()) return 0;
+    return LoadFailure(session.SetTimepixMode(o.mode, error), "mode", error);
 }
 
 // Writes a run through `run` with progress shown; the exit code of how it ended.
@@ -191,6 +208,16 @@ void AddRunOptions(CLI::App& command, Options& o) {
     command.add_option("--config", o.config, "Configuration file (.ini) to load first")
         ->check(CLI::ExistingFile);
     command.add_option("--mask", o.mask, "Pixel mask file to load first")->check(CLI::ExistingFile);
+    command
+        .add_option_function<int>(
+            "--mode",
+            [&o](const int& mode) {
+                o.mode = mode;
+                o.modeGiven = true;
+            },
+            "Timepix pixels count hits (counting, the default unless --config sets it), time "
+            "over threshold (tot), one hit (1-hit) or time of arrival (toa)")
+        ->transform(CLI::CheckedTransformer(kTimepixModes, CLI::ignore_case));
     command.add_option("--out", o.out, "Output file: .h5 (HDF5), .tif (TIFF) or .txt")
         ->required()
         ->check(CLI::Validator(ValidOutput, "FILE"));

@@ -128,9 +128,19 @@ InterfaceSession::Load InterfaceSession::LoadMask(const std::string& path, std::
         default:
             break;
     }
+    return SendPixelConfig("the mask", error);
+}
+
+InterfaceSession::Load InterfaceSession::SetTimepixMode(int mode, std::string& error) {
+    ApplyTimepixMode(pixelConfig_.data(), pixelConfig_.size(), mode);
+    return SendPixelConfig("the counting mode", error);
+}
+
+InterfaceSession::Load InterfaceSession::SendPixelConfig(const std::string& what,
+                                                         std::string& error) {
     handle_.Clear();
     if (!SetMatrix(handle_, pixelConfig_.data(), static_cast<uint32_t>(pixelConfig_.size()))) {
-        error = "Sending the mask to the interface failed.";
+        error = "Sending " + what + " to the interface failed.";
         return Load::kRefused;
     }
     return Load::kOk;

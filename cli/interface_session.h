@@ -37,6 +37,9 @@ public:
     Load LoadConfiguration(const std::string& path, std::string& error);
     // Reads a pixel mask file and sends it as the pixel configuration.
     Load LoadMask(const std::string& path, std::string& error);
+    // Timepix only: sets every pixel's counting mode (0 counting, 1 time over threshold,
+    // 2 one hit, 3 time of arrival) in the pixel configuration and sends it.
+    Load SetTimepixMode(int mode, std::string& error);
     // Sends the DAC records as they stand now.
     bool SendDacs();
 
@@ -52,6 +55,8 @@ public:
     std::vector<ChipDacRecord>& records() { return records_; }
 
 private:
+    Load SendPixelConfig(const std::string& what, std::string& error);
+
     MpxDevice handle_;
     std::string description_;
     ChipLayout layout_;

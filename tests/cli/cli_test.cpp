@@ -80,6 +80,34 @@ TEST(Cli, AcquiresFiveFramesToEveryFormat) {
         EXPECT_TRUE(std::filesystem::exists(folder + "/run000" + std::to_string(f) + ".txt"));
 }
 
+// The mean count of every page of a TIFF run.
+std::vector<double> PageMeans(const std::string& path) {
+    std::vector<double> means;
+    for (const test::TiffPage& page : test::ReadTiffPages(path)) {
+        double sum = 0;
+        for (uint32_t v : page.values) sum += v;
+        means.push_back(page.values.empty() ? 0 : sum / static_cast<double>(page.values.size()));
+    }
+    return means;
+}
+
+TEST(Cli, TimepixChipsCountUnlessAnotherModeIsAsked) {
+    const std::string folder = TestFolder("mode");
+    const CliResult counting = RunCli({"acquire", "1", "--frames", "1", "--exposure", "0.05",
+                                       "--out", folder + "/counting.tif"});
+    ASSERT_EQ(counting.exitCode, kExitOk) << counting.err;
+    const CliResult arrival = RunCli({"acquire", "1", "--frames", "1", "--exposure", "0.05",
+                                      "--mode", "TOA", "--out", folder + "/arrival.tif"});
+    ASSERT_EQ(arrival.exitCode, kExitOk) << arrival.err;
+    const std::vector<double> counts = PageMeans(folder + "/counting.tif");
+    const std::vector<double> times = PageMeans(folder + "/arrival.tif");
+    ASSERT_EQ(counts.size(), 1u);
+    ASSERT_EQ(times.size(), 1u);
+    EXPECT_GT(counts[0], 0.0);
+    EXPECT_LT(counts[0], 1000.0) << "a short exposure counts hits, far from the counter's top";
+    EXPECT_GT(times[0], 5 * counts[0]) << "time of arrival counts clock ticks";
+}
+
 TEST(Cli, ConfigurationFileSetsTheDacsTheRunRecords) {
     const std::string folder = TestFolder("config");
     config::Configuration c;
@@ -169,6 +197,12 @@ TEST(Cli, BadRequestsEndWithTheirExitCodeAndSayWhy) {
         {{"scan", "--dac", "Thl", "--from", "1", "--to", "5000", "--exposure", "1", "--out", h5},
          kExitBadArguments,
          "Thl takes values 0 to 255"},
+        {{"acquire", "--frames", "1", "--exposure", "1", "--mode", "tot", "--out", h5},
+         kExitBadArguments,
+         "--mode applies to Timepix chips only"},
+        {{"acquire", "--frames", "1", "--exposure", "1", "--mode", "fast", "--out", h5},
+         kExitBadArguments,
+         "--mode: Check fast value in {"},
         {{"acquire", "7", "--frames", "1", "--exposure", "1", "--out", h5},
          kExitNoDevice,
          "No interface number 7 (2 found)"},
