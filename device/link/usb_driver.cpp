@@ -52,6 +52,8 @@
 #include <thread>
 #include <utility>
 
+#include "device/link/byte_fifo.h"
+
 namespace ulvarin {
 namespace {
 
@@ -65,40 +67,6 @@ void CopyText(const std::string& text, char (&out)[kFtStringSize]) {
     std::memcpy(out, text.data(), n);
     out[n] = '\0';
 }
-
-// Bytes in arrival order: appended at the back, taken from the front.
-class ByteFifo {
-public:
-    size_t Size() const { return data_.size() - head_; }
-
-    void Append(const uint8_t* bytes, size_t count) {
-        // Drop the consumed front once it is at least half the storage, so appends stay
-        // amortised O(count) without a ring buffer's wrap-around copies.
-        if (head_ > 0 && head_ >= data_.size() / 2) {
-            data_.erase(data_.begin(), data_.begin() + static_cast<std::ptrdiff_t>(head_));
-            head_ = 0;
-        }
-        data_.insert(data_.end(), bytes, bytes + count);
-    }
-
-    size_t Take(uint8_t* out, size_t count) {
-        count = std::min(count, Size());
-        if (count == 0) return 0;
-        std::memcpy(out, data_.data() + head_, count);
-        head_ += count;
-        if (head_ == data_.size()) Clear();
-        return count;
-    }
-
-    void Clear() {
-        data_.clear();
-        head_ = 0;
-    }
-
-private:
-    std::vector<uint8_t> data_;
-    size_t head_ = 0;
-};
 
 // One open device: its link, the reader thread and the receive FIFO.
 class UsbSession {

@@ -15,6 +15,8 @@
 #include <mutex>
 #include <span>
 
+#include "device/link/byte_fifo.h"
+
 using ulvarin::sim::Clock;
 
 // libusb's opaque types, as this fake keeps them.
@@ -46,32 +48,6 @@ constexpr uint8_t kSioReset = 0x00, kSioSetLatency = 0x09, kSioGetLatency = 0x0A
 constexpr uint16_t kPurgeHostReceive = 2;  // the chip's output towards the host
 const auto kForever = std::chrono::hours(24);
 
-// Bytes appended at the back and taken from the front, amortised O(1) per byte.
-class ByteQueue {
-public:
-    size_t Size() const { return data_.size() - head_; }
-    void Append(const uint8_t* bytes, size_t count) {
-        if (head_ > 0 && head_ >= data_.size() / 2) {
-            data_.erase(data_.begin(), data_.begin() + static_cast<std::ptrdiff_t>(head_));
-            head_ = 0;
-        }
-        data_.insert(data_.end(), bytes, bytes + count);
-    }
-    void Take(uint8_t* out, size_t count) {
-        if (count == 0) return;  // a status-only packet; the storage may be null
-        std::memcpy(out, data_.data() + head_, count);
-        head_ += count;
-    }
-    void Clear() {
-        data_.clear();
-        head_ = 0;
-    }
-
-private:
-    std::vector<uint8_t> data_;
-    size_t head_ = 0;
-};
-
 // A bulk read waiting on a channel: a caller's asynchronous transfer, or the one a
 // synchronous read waits for.
 struct Read {
@@ -86,7 +62,7 @@ struct Read {
 struct Channel {
     std::unique_ptr<sim::EmulatedInterface> emulator;
     sim::LinkTiming timing;
-    ByteQueue chip;  // taken from the interface, not yet sent to the host
+    ByteFifo chip;  // taken from the interface, not yet sent to the host
     Clock::time_point lastAdvance;
     Clock::time_point lastPacket;  // the latency timer runs from here
     double credit = 0;             // link bytes not yet used (less than one)
