@@ -328,6 +328,33 @@ TEST_F(UsbDriverOverLibftdi, QueueDepthIsExactAndPurgeDropsWhatArrived) {
     EXPECT_EQ(driver->Close(h), FT_OK);
 }
 
+// Reads that end in a transfer error or an overflow hold nothing: a run of them is retried and
+// the next answer arrives whole; reads that never succeed again end in an I/O error, promptly,
+// instead of being retried forever.
+TEST_F(UsbDriverOverLibftdi, FailedReadsAreRetriedUntilTheyNeverSucceed) {
+    const auto id = fake::Plug(QuadModel());
+    FtHandle h = nullptr;
+    ASSERT_EQ(driver->OpenEx(kQuad, h), FT_OK);
+    fake::FailNextReads(id, 0, 12, fake::ReadFailure::kTransferError);
+    fake::FailNextReads(id, 0, 12, fake::ReadFailure::kOverflow);
+    EXPECT_EQ(Ask(h), 'i');
+    uint32_t n = 0, depth = 0;
+    ASSERT_EQ(driver->Purge(h, FT_PURGE_RX), FT_OK);
+
+    fake::FailNextReads(id, 0, 1000, fake::ReadFailure::kTransferError);
+    ASSERT_EQ(driver->Write(h, "i", 1, n), FT_OK);
+    FtStatus status = FT_OK;
+    const auto start = std::chrono::steady_clock::now();
+    while (status == FT_OK && std::chrono::steady_clock::now() - start < 5s) {
+        std::this_thread::sleep_for(10ms);
+        status = driver->GetStatus(h, depth);
+    }
+    EXPECT_EQ(status, FT_IO_ERROR);
+    uint8_t byte = 0;
+    EXPECT_NE(driver->Read(h, &byte, 1, n), FT_OK);
+    EXPECT_EQ(driver->Close(h), FT_OK);
+}
+
 // A chip that takes a long write slowly: the write ends at its one deadline for the whole
 // buffer (not one per piece), and the count says exactly what went out.
 TEST_F(UsbDriverOverLibftdi, SlowWriteKeepsOneDeadlineAndCountsExactly) {

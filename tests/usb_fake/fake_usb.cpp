@@ -69,8 +69,9 @@ struct Channel {
     unsigned latencyMs = 16;
     bool halted = false;
     std::deque<Read*> reads;
-    std::optional<size_t> timeOutAt, stallAt;  // faults of the next read
-    std::optional<size_t> unplugAt;            // bytesRead at which the cable goes
+    std::optional<size_t> timeOutAt, stallAt;     // faults of the next read
+    std::deque<libusb_transfer_status> failures;  // of the next reads, holding no data
+    std::optional<size_t> unplugAt;               // bytesRead at which the cable goes
     double writeRate = 0;
     size_t bytesWritten = 0;
     size_t bytesRead = 0;
@@ -222,7 +223,12 @@ void FillReads(Chip& chip, Channel& channel, Clock::time_point now) {
         Read& read = *channel.reads.front();
         libusb_transfer& t = *read.transfer;
         std::optional<libusb_transfer_status> end;
-        if (channel.halted) end = LIBUSB_TRANSFER_STALL;
+        if (channel.halted) {
+            end = LIBUSB_TRANSFER_STALL;
+        } else if (!channel.failures.empty()) {
+            end = channel.failures.front();
+            channel.failures.pop_front();
+        }
         auto room = [&] { return static_cast<size_t>(t.length - t.actual_length); };
         while (!end && room() >= packet && channel.chip.Size() >= data) {
             SendPacket(channel, read, data, now);
@@ -474,6 +480,14 @@ void TimeOutNextRead(DeviceId device, int channel, size_t bytes) {
 void StallNextRead(DeviceId device, int channel, size_t bytes) {
     Lock lock(S().mutex);
     ChannelOf(device, channel).stallAt = bytes;
+}
+
+void FailNextReads(DeviceId device, int channel, size_t count, ReadFailure failure) {
+    Lock lock(S().mutex);
+    const auto status =
+        failure == ReadFailure::kOverflow ? LIBUSB_TRANSFER_OVERFLOW : LIBUSB_TRANSFER_ERROR;
+    auto& failures = ChannelOf(device, channel).failures;
+    failures.insert(failures.end(), count, status);
 }
 
 void UnplugAfterRead(DeviceId device, int channel, size_t bytes) {

@@ -68,6 +68,10 @@ void TimeOutNextRead(DeviceId device, int channel, size_t bytes);
 // As TimeOutNextRead, but the read ends with a stall and the endpoint stays halted (every
 // read fails at once) until the host clears the halt.
 void StallNextRead(DeviceId device, int channel, size_t bytes);
+// Failures that end a read at once, holding no data, as a host controller reports them.
+enum class ReadFailure { kTransferError, kOverflow };
+// The next `count` bulk reads fail with `failure` (after any failures already queued).
+void FailNextReads(DeviceId device, int channel, size_t count, ReadFailure failure);
 // The cable is pulled once `bytes` more data bytes have reached the host on this channel.
 void UnplugAfterRead(DeviceId device, int channel, size_t bytes);
 // The chip takes the host's bytes at this rate (0: at once); a write that cannot finish
