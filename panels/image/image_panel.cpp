@@ -45,6 +45,12 @@ constexpr const char* kMxrPositions[4] = {"2", "1", "4", "3"};
 
 const QString kMedianStyle = QStringLiteral("QLabel { color: blue; }");
 
+// A limit as the range boxes show it: the shortest general form with up to 15 significant
+// digits, so a limit read back from its box is the limit stored; C locale, no "-0".
+QString LimitText(double value) {
+    return QString::number(value + 0.0, 'g', 15);
+}
+
 }  // namespace
 
 ImagePanel::ImagePanel(WindowShared& shared, QWidget* parent) : QWidget(parent), shared_(shared) {
@@ -166,7 +172,7 @@ void ImagePanel::StepLimit(QLineEdit* edit, int direction) {
     ComputeDisplayRange(shared_.frames.result().first(shared_.frames.pixelsInUse()), range_);
     const double step = LimitStep(range_.range);
     const double now = edit == EditRangeMin ? range_.range.min : range_.range.max;
-    edit->setText(QString::number(now + direction * step, 'g', 12));
+    edit->setText(LimitText(now + direction * step));
     EditRangeEnter();
 }
 
@@ -289,6 +295,11 @@ void ImagePanel::ShowRangeTexts() {
     EditRangeMax->setText(QString::fromStdString(range_.maxText));
 }
 
+void ImagePanel::ShowLimitTexts(double minimum, double maximum) {
+    EditRangeMin->setText(LimitText(minimum));
+    EditRangeMax->setText(LimitText(maximum));
+}
+
 void ImagePanel::ShowStatistics() {
     const StatisticsLabels labels =
         FormatStatisticsLabels(shown_.statistics, shared_.frames.integratedTime);
@@ -395,8 +406,7 @@ void ImagePanel::EditRangeEnter() {
 }
 
 void ImagePanel::SetTypedRange(double minimum, double maximum) {
-    EditRangeMin->setText(QString::number(minimum, 'g', 12));
-    EditRangeMax->setText(QString::number(maximum, 'g', 12));
+    ShowLimitTexts(minimum, maximum);
     EditRangeEnter();
 }
 
@@ -406,8 +416,7 @@ void ImagePanel::ShowFixedRange(double minimum, double maximum) {
         ChkbRangeAutoClick();
     }
     ChkbInterpolate->setChecked(false);
-    EditRangeMin->setText(QString::number(minimum, 'g', 12));
-    EditRangeMax->setText(QString::number(maximum, 'g', 12));
+    ShowLimitTexts(minimum, maximum);
 }
 
 bool ImagePanel::RangeAuto() const {
@@ -416,8 +425,7 @@ bool ImagePanel::RangeAuto() const {
 
 void ImagePanel::ApplyViewRange(double minimum, double maximum, bool autoRange) {
     range_.range = {minimum, maximum};
-    EditRangeMin->setText(QString::number(minimum, 'g', 12));
-    EditRangeMax->setText(QString::number(maximum, 'g', 12));
+    ShowLimitTexts(minimum, maximum);
     if (ChkbRangeAuto->isChecked() == autoRange) return;
     ChkbRangeAuto->setChecked(autoRange);
     ChkbRangeAutoClick();

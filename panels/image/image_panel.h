@@ -108,6 +108,8 @@ private:
     void MaskFromImage(MaskRule rule);
     void ReadRangeBoxes();
     void ShowRangeTexts();
+    // Writes the two limits into the range boxes; runs no handler.
+    void ShowLimitTexts(double minimum, double maximum);
     void ShowStatistics();
     void StepLimit(QLineEdit* edit, int direction);
     void ShowPointedPixel(int x, int y);

@@ -139,5 +139,24 @@ TEST_F(ConfigurationTest, TheButtonsAskAndReport) {
     EXPECT_EQ(Lines().size(), lines);
 }
 
+// A range typed into the file by hand comes back in its boxes to 15 significant digits, so
+// the view, which reads its limits from the boxes, keeps the range that was loaded.
+TEST_F(ConfigurationTest, ALoadedViewRangeKeepsItsDigits) {
+    Start("medipix2:1");
+    const std::string path = (programFolder->path() + "/range.ini").toStdString();
+    std::string text = config::ConfigurationText(config::Configuration{});
+    text.replace(text.find("View range="), std::string::npos,
+                 "View range=<0.123456789012345, 1234567890123.45>, Auto=false\n");
+    std::ofstream(path) << text;
+    dialogs->paths.push_back(path);
+    Control<QPushButton>("BttnLoadConfig")->click();
+    EXPECT_EQ(LastLine(), "Message: Configuration loaded OK.");
+    EXPECT_EQ(Text("EditRangeMin") + ".." + Text("EditRangeMax"),
+              "0.123456789012345..1234567890123.45");
+    form->image->RequestImageRedraw();
+    EXPECT_EQ(form->image->ViewRange().min, 0.123456789012345);
+    EXPECT_EQ(form->image->ViewRange().max, 1234567890123.45);
+}
+
 }  // namespace
 }  // namespace ulvarin::test
