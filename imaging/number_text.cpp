@@ -1,5 +1,7 @@
 #include "imaging/number_text.h"
 
+#include <locale.h>
+
 #include <charconv>
 #include <climits>
 #include <cmath>
@@ -7,9 +9,22 @@
 
 namespace ulvarin {
 
+namespace {
+
+// The C locale, for this thread's formatting only: a windowing toolkit applies the user's
+// locale to the whole process at start-up, and a decimal comma would not read back.
+locale_t CLocale() {
+    static const locale_t c = newlocale(LC_ALL_MASK, "C", locale_t{});
+    return c;
+}
+
+}  // namespace
+
 std::string FormatDouble(const char* format, double value) {
     char text[64];
+    const locale_t previous = uselocale(CLocale());
     const int n = std::snprintf(text, sizeof text, format, value + 0.0);  // + 0.0: no "-0"
+    uselocale(previous);
     if (n < 0) return {};
     return std::string(
         text, static_cast<size_t>(n) < sizeof text ? static_cast<size_t>(n) : sizeof text - 1);

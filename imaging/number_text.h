@@ -12,7 +12,8 @@ namespace ulvarin {
 // 0.25, 1e+20. Negative zero is written as "0".
 std::string FormatNumber(double value);
 
-// `value` formatted by a printf format holding one double conversion, e.g. "%.8g s".
+// `value` formatted by a printf format holding one double conversion, e.g. "%.8g s". Always
+// with a decimal point, whatever locale the process runs in; safe on any thread.
 std::string FormatDouble(const char* format, double value);
 
 // A typed number: optional blanks, an optional sign, a decimal or exponent form, optional

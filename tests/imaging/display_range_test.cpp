@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <vector>
 
 #include "imaging/number_text.h"
@@ -31,6 +32,22 @@ TEST(DisplayRange, AutoTakesTheDataRange) {
         EXPECT_EQ(c.minText, FormatNumber(expected.min));
         EXPECT_EQ(c.maxText, FormatNumber(expected.max));
     }
+}
+
+// The window runs in the user's locale; limits and labels keep their decimal point there,
+// so a limit written into its box reads back.
+TEST(DisplayRange, TextsKeepTheDecimalPointInACommaLocale) {
+    bool comma = false;
+    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "nl_NL.UTF-8"})
+        comma = comma || std::setlocale(LC_ALL, name) != nullptr;
+    if (!comma) GTEST_SKIP() << "no decimal comma locale installed";
+    DisplayRangeControls c;
+    ComputeDisplayRange(Values{0.5, 2.25}, c);
+    const std::string volts = FormatDouble("%.5lg V", 99.706);
+    std::setlocale(LC_ALL, "C");
+    EXPECT_EQ(c.minText + ".." + c.maxText, "0.5..2.25");
+    EXPECT_EQ(ParseNumber(c.minText), 0.5);
+    EXPECT_EQ(volts, "99.706 V");
 }
 
 TEST(DisplayRange, TypedLimitsAreCorrectedAndOnlyThenWrittenBack) {
