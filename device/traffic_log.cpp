@@ -77,6 +77,7 @@ void TrafficLog::Feed(const MpxDevice& handle, const uint8_t* bytes, uint32_t co
                       const TrafficFilters& filters, bool timerRunning,
                       std::vector<LogLineOp>& out) {
     if (count == 0 || bytes == nullptr) return;
+    out.push_back({LogLineOp::Kind::Limit, false, {}});
     if (handle.packets == lastPacket_ && direction == lastDirection_) {
         if (handle.reportKind != 0 && handle.reportKind != lastKindShown_) {
             // The error line goes above the unfinished row, which continues below it.
@@ -163,7 +164,6 @@ std::string TrafficLog::RowText() const {
 
 void LogLines::Apply(std::span<const LogLineOp> ops) {
     for (const LogLineOp& op : ops) ApplyOne(op);
-    Trim();
     FlushChanged();
     if (lines_.size() > shown_) {
         if (observer_ != nullptr) observer_->BeginInsert(shown_, lines_.size() - 1);
@@ -183,6 +183,9 @@ void LogLines::ApplyOne(const LogLineOp& op) {
             break;
         case LogLineOp::Kind::DropRow:
             DropRow();
+            break;
+        case LogLineOp::Kind::Limit:
+            Trim();
             break;
         case LogLineOp::Kind::Row:
             if (openRow_ < 0) {

@@ -24,6 +24,7 @@ struct LogLineOp {
                   // when there is none; `open` keeps it unfinished
         DropRow,  // removes the unfinished row (it is added again below what follows)
         Note,     // a line from elsewhere; an unfinished row stays unfinished where it is
+        Limit,    // drops the oldest lines beyond LogLines::kMaxLines, before what follows
     };
     Kind kind = Kind::Line;
     bool open = false;
@@ -48,7 +49,9 @@ public:
     // Logs one block of `count` bytes moved on `handle` (direction 0 received, 1 transmitted),
     // reading the handle's packets, reportKind, reportText and reportTime as the link left
     // them, and appends the resulting line changes to `out`. A block continues the current
-    // exchange when the handle's packets and the direction are those of the exchange.
+    // exchange when the handle's packets and the direction are those of the exchange. Every
+    // block, shown or skipped, first limits the log (Kind::Limit), so the lines it adds come
+    // on top of at most kMaxLines kept ones.
     void Feed(const MpxDevice& handle, const uint8_t* bytes, uint32_t count, int direction,
               const TrafficFilters& filters, bool timerRunning, std::vector<LogLineOp>& out);
 
@@ -76,9 +79,10 @@ private:
 // "HH:MM:SS.mmm" of a clock time in seconds (local time of day), truncated.
 std::string ClockText(double seconds);
 
-// The lines a view shows, at most kMaxLines (the oldest go first). Changes are announced to
-// an observer in the order a list model needs them; lines added by one Apply are announced
-// as one insertion at the end, after the oldest lines beyond the limit have been dropped.
+// The lines a view shows. A Kind::Limit change drops the oldest lines beyond kMaxLines; other
+// changes add lines without limit. Changes are announced to an observer in the order a list
+// model needs them; lines added by one Apply are announced as one insertion at the end, and
+// lines both added and dropped by the same Apply are never announced.
 class LogLines {
 public:
     static constexpr size_t kMaxLines = 10000;
@@ -97,7 +101,7 @@ public:
 
     explicit LogLines(Observer* observer = nullptr) : observer_(observer) {}
 
-    // Applies `ops` in order and keeps the newest kMaxLines lines.
+    // Applies `ops` in order.
     void Apply(std::span<const LogLineOp> ops);
     // Deletes every line.
     void Clear();

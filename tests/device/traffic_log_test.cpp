@@ -219,31 +219,45 @@ TEST_F(TrafficLogTest, ErrorInAContinuingExchangeKeepsItsLineAndTheRow) {
     EXPECT_EQ(Lines(all.end() - static_cast<long>(expected.size()), all.end()), expected);
 }
 
-TEST_F(TrafficLogTest, TheViewKeepsTheNewest10000Lines) {
+// Each block first drops the oldest lines beyond 10000, shown or skipped, and then adds its
+// own on top; lines from elsewhere (notes) never drop any.
+TEST_F(TrafficLogTest, EachBlockFirstKeepsTheNewest10000Lines) {
     filters.filterLong = false;
     Feed(Counting(8 * 12000 + 3, 'm'), 0, {8 * 3000});
-    EXPECT_EQ(lines.Size(), LogLines::kMaxLines);
+    EXPECT_EQ(lines.Size(), LogLines::kMaxLines + 1) << "the last block's row on top";
     EXPECT_EQ(All().back(), "00 01 02                | ...");
     // The unfinished row survives the dropping and keeps being rebuilt in place.
     Feed({4, 5}, 0);
+    EXPECT_EQ(lines.Size(), LogLines::kMaxLines);
     EXPECT_EQ(All().back(), "00 01 02 04 05          | .....");
 
     // A note between row updates stays below the row, which is finished in place.
     lines.Apply(std::vector<LogLineOp>{{LogLineOp::Kind::Note, false, "note"}});
+    EXPECT_EQ(lines.Size(), LogLines::kMaxLines + 1);
     Feed({6, 7, 8, 9}, 0);
     Lines all = All();
+    EXPECT_EQ(all.size(), LogLines::kMaxLines + 1);
     EXPECT_EQ(all[all.size() - 3], "00 01 02 04 05 06 07 08 | ........");
     EXPECT_EQ(all[all.size() - 2], "note");
     EXPECT_EQ(all.back(), "09                      | .");
 
+    // A skipped exchange limits the log too, below its predecessor's summary.
+    lines.Apply(std::vector<LogLineOp>(5, LogLineOp{LogLineOp::Kind::Note, false, "n"}));
+    timerRunning = true;
+    ++handle.packets;
+    Feed({'M'}, 1);
+    EXPECT_EQ(lines.Size(), LogLines::kMaxLines + 2);
+    EXPECT_EQ(All()[LogLines::kMaxLines], "Bytes received: 96009");
+
     // One batch far beyond the limit is never told of whole.
     const int before = mirror.inserts;
     std::vector<LogLineOp> many(25000, LogLineOp{LogLineOp::Kind::Line, false, "x"});
-    many.back().text = "last";
+    many.push_back({LogLineOp::Kind::Limit, false, {}});
+    many.push_back({LogLineOp::Kind::Line, false, "last"});
     lines.Apply(many);
     EXPECT_EQ(mirror.inserts, before + 1);
     EXPECT_EQ(mirror.copy, All());
-    EXPECT_EQ(lines.Size(), LogLines::kMaxLines);
+    EXPECT_EQ(lines.Size(), LogLines::kMaxLines + 1);
     EXPECT_EQ(All().back(), "last");
 }
 

