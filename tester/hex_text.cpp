@@ -14,9 +14,8 @@ bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }
 
-}  // namespace
-
-std::optional<uint32_t> ReadHexNumber(std::string_view text) {
+// One "%x" conversion: leading blanks, an optional sign and "0x"/"0X" prefix, hex digits.
+std::optional<uint32_t> ScanHex(std::string_view text) {
     size_t i = 0;
     while (i < text.size() && IsBlank(text[i])) ++i;
     bool negative = false;
@@ -30,6 +29,16 @@ std::optional<uint32_t> ReadHexNumber(std::string_view text) {
     for (; i < text.size() && HexDigit(text[i]) >= 0; ++i)
         value = value << 4 | static_cast<uint32_t>(HexDigit(text[i]));
     return negative ? 0u - value : value;
+}
+
+}  // namespace
+
+// A literal "0x" first, then a conversion; failing that, a conversion of the whole text. So
+// what follows a leading "0x" may itself have blanks, a sign or a second prefix.
+std::optional<uint32_t> ReadHexNumber(std::string_view text) {
+    if (text.starts_with("0x"))
+        if (const std::optional<uint32_t> value = ScanHex(text.substr(2))) return value;
+    return ScanHex(text);
 }
 
 }  // namespace ulvarin
