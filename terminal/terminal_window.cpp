@@ -238,6 +238,7 @@ void TFormTerminal::AddMessageLine(const QString& line) {
     ApplyOps({{LogLineOp::Kind::Note, false, std::string(kEqualsLine)},
               {LogLineOp::Kind::Note, false, line.toStdString()}});
     show();
+    raise();  // in front of the main window that was double-clicked
 }
 
 QStringList TFormTerminal::Lines() const {

@@ -72,7 +72,8 @@ public:
     // Exchanges that start while set are the main timer's polling (hidden by "Skip
     // monitoring messages"). Any thread.
     void SetTimerRunning(bool on);
-    // A separator line of 39 '=' then `line`, the last line selected, the window shown.
+    // A separator line of 39 '=' then `line`, the last line selected, the window shown in
+    // front.
     void AddMessageLine(const QString& line);
 
     QStringList Lines() const;

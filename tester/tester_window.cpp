@@ -95,7 +95,8 @@ const GroupTable& PowerGroup() {
     static const GroupTable kTable{
         "GroupPower",
         "MPX Power",
-        {{{Button("BttnPowerON", "ON"), Button("BttnPowerOFF", "OFF")}}}};
+        {{{Button("BttnPowerON", "ON"), Button("BttnPowerOFF", "OFF")},
+          {{.kind = Kind::Button, .name = "BttnRefresh", .text = "Refresh All", .span = 2}}}}};
     return kTable;
 }
 
@@ -239,9 +240,6 @@ void TUlvarinTester::BuildControls() {
     auto* analog = new QVBoxLayout;
     analog->addWidget(MakeDacGroup(this));
     analog->addWidget(MakeGroup(PowerGroup(), this));
-    auto* refresh = new QPushButton(QStringLiteral("Refresh All"), this);
-    refresh->setObjectName(QStringLiteral("BttnRefresh"));
-    analog->addWidget(refresh);
     analog->addWidget(MakeGroup(MessageGroup(), this));
     analog->addStretch(1);
 

@@ -146,6 +146,7 @@ TEST_F(TesterWindowTest, StartsAsDesignedSendingNothingWithTheScriptControlsDisa
     EXPECT_EQ(tester->windowTitle(),
               "Tester - for hardware checking, needs special dummy chipboard");
     EXPECT_EQ(Control<QComboBox>("ComboCMOSpins")->count(), 18);
+    EXPECT_TRUE(Control<QWidget>("GroupPower")->isAncestorOf(Control<QWidget>("BttnRefresh")));
     for (const char* name : {"BttnSave", "BttnLoad", "BttnRunScript", "BttnClear", "ChkbRecord"})
         EXPECT_FALSE(Control<QWidget>(name)->isEnabled()) << name;
     EXPECT_EQ(recorder->Take(), "");
