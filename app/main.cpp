@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <clocale>
 #include <cstdio>
 #include <exception>
 
@@ -94,6 +95,10 @@ Options ReadOptions(const QStringList& arguments) {
 
 int main(int argc, char** argv) {
     Application application(argc, argv);
+    // Qt adopts the user's locale at start-up; numbers in files, logs and the C-formatted
+    // texts must keep the decimal point whatever the language, so the C library's numeric
+    // locale goes back to "C" (Qt's own formatting is unaffected).
+    std::setlocale(LC_NUMERIC, "C");
     QApplication::setApplicationName(QString::fromUtf8(kTitle));
     const Options options = ReadOptions(QApplication::arguments());
     if (!options.valid) {
