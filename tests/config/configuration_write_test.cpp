@@ -1,13 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <clocale>
 #include <cmath>
 #include <filesystem>
 #include <limits>
 
 #include "config/configuration.h"
 #include "config_test_support.h"
+#include "tests/support/comma_locale.h"
 
 namespace ulvarin::config {
 namespace {
@@ -97,16 +97,17 @@ TEST(ConfigRoundTrip, FourChipsComeBackWithEveryKeyInFileOrder) {
 
 // A decimal comma locale changes neither the text written nor what is read back.
 TEST(ConfigRoundTrip, IgnoresTheProcessLocale) {
-    bool comma = false;
-    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "nl_NL.UTF-8"})
-        comma = comma || std::setlocale(LC_ALL, name) != nullptr;
-    if (!comma) GTEST_SKIP() << "no decimal comma locale installed";
     ConfigFolder folder;
-    const std::string text = ConfigurationText(SampleConfiguration());
+    std::string text;
     Configuration loaded;
     RecordingTarget target;
-    const bool ok = ReadConfiguration(folder.Write("a.ini", kSampleText), loaded, target).ok();
-    std::setlocale(LC_ALL, "C");
+    bool ok = false;
+    {
+        test::CommaLocale comma;
+        if (!comma.active()) GTEST_SKIP() << "no decimal comma locale installed";
+        text = ConfigurationText(SampleConfiguration());
+        ok = ReadConfiguration(folder.Write("a.ini", kSampleText), loaded, target).ok();
+    }
     EXPECT_EQ(text, kSampleText);
     EXPECT_TRUE(ok);
     EXPECT_EQ(loaded, SampleConfiguration());

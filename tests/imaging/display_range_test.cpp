@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <vector>
 
 #include "imaging/number_text.h"
+#include "tests/support/comma_locale.h"
 
 namespace ulvarin {
 namespace {
@@ -37,14 +37,14 @@ TEST(DisplayRange, AutoTakesTheDataRange) {
 // The window runs in the user's locale; limits and labels keep their decimal point there,
 // so a limit written into its box reads back.
 TEST(DisplayRange, TextsKeepTheDecimalPointInACommaLocale) {
-    bool comma = false;
-    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "nl_NL.UTF-8"})
-        comma = comma || std::setlocale(LC_ALL, name) != nullptr;
-    if (!comma) GTEST_SKIP() << "no decimal comma locale installed";
     DisplayRangeControls c;
-    ComputeDisplayRange(Values{0.5, 2.25}, c);
-    const std::string volts = FormatDouble("%.5lg V", 99.706);
-    std::setlocale(LC_ALL, "C");
+    std::string volts;
+    {
+        test::CommaLocale comma;
+        if (!comma.active()) GTEST_SKIP() << "no decimal comma locale installed";
+        ComputeDisplayRange(Values{0.5, 2.25}, c);
+        volts = FormatDouble("%.5lg V", 99.706);
+    }
     EXPECT_EQ(c.minText + ".." + c.maxText, "0.5..2.25");
     EXPECT_EQ(ParseNumber(c.minText), 0.5);
     EXPECT_EQ(volts, "99.706 V");
