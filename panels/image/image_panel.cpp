@@ -415,7 +415,10 @@ void ImagePanel::ShowFixedRange(double minimum, double maximum) {
         ChkbRangeAuto->setChecked(false);
         ChkbRangeAutoClick();
     }
-    ChkbInterpolate->setChecked(false);
+    if (ChkbInterpolate->isChecked()) {
+        ChkbInterpolate->setChecked(false);
+        ChkbInterpolateClick();
+    }
     ShowLimitTexts(minimum, maximum);
 }
 
