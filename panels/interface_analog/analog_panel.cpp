@@ -89,6 +89,10 @@ void AnalogPanel::BuildControls() {
     CombScopeSampling = FindControl<QComboBox>(this, "CombScopeSampling");
     ComboScopeSamples = FindControl<QComboBox>(this, "ComboScopeSamples");
     biasShown_ = CombBias->currentText();
+    for (int c = 0; c < 2; ++c) dacShown_[c] = CombDAC[c]->currentText();
+    // The lists keep their fixed choices: a value typed and entered is set, not listed.
+    for (QComboBox* box : {CombBias, CombDAC[0], CombDAC[1], ComboScopeSamples})
+        box->setInsertPolicy(QComboBox::NoInsert);
 }
 
 void AnalogPanel::ConnectControls() {
@@ -108,6 +112,11 @@ void AnalogPanel::ConnectControls() {
     connect(CombBias->lineEdit(), &QLineEdit::editingFinished, this, [this] {
         if (CombBias->currentText() != biasShown_) BttnSetBiasClick();
     });
+    // Enter in a DAC box sets what was typed (a listed choice is set by its selection).
+    for (int c = 0; c < 2; ++c)
+        connect(CombDAC[c]->lineEdit(), &QLineEdit::returnPressed, this, [this, c] {
+            if (CombDAC[c]->currentText() != dacShown_[c]) SetInterfaceDacFromBox(c);
+        });
     const auto upDown = [this](const char* name) { return FindControl<UpDown>(this, name); };
     connect(upDown("UpDownHV"), &UpDown::changing, this, &AnalogPanel::UpDownHVChangingEx,
             Qt::DirectConnection);
@@ -152,8 +161,7 @@ void AnalogPanel::BttnSetBiasClick() {
     const uint8_t code = BiasToCode(v);
     if (!SendBias(code)) return;
     analog.biasVolts = v;
-    biasShown_ = VoltsText(CodeToBias(code));
-    CombBias->setEditText(biasShown_);
+    ShowVolts(CombBias, biasShown_, CodeToBias(code));
 }
 
 void AnalogPanel::UpDownHVChangingEx(UpDown::Change* change) {
@@ -172,8 +180,12 @@ void AnalogPanel::UpDownHVChangingEx(UpDown::Change* change) {
     }
     if (!SendBias(static_cast<uint8_t>(next))) return;
     analog.biasVolts = CodeToBias(static_cast<uint8_t>(next));
-    biasShown_ = VoltsText(analog.biasVolts);
-    CombBias->setEditText(biasShown_);
+    ShowVolts(CombBias, biasShown_, analog.biasVolts);
+}
+
+void AnalogPanel::ShowVolts(QComboBox* box, QString& shown, double volts) {
+    shown = VoltsText(volts);
+    box->setEditText(shown);
 }
 
 bool AnalogPanel::SendInterfaceDac(int channel, uint16_t code) {
@@ -195,14 +207,13 @@ void AnalogPanel::SetInterfaceDacFromBox(int channel) {
     }
     if (!SendInterfaceDac(channel, static_cast<uint16_t>(code))) return;
     (channel == 0 ? analog.dac0Volts : analog.dac1Volts) = *v;
-    CombDAC[channel]->setEditText(VoltsText(DacCodeToVolts(static_cast<uint32_t>(code))));
+    ShowVolts(CombDAC[channel], dacShown_[channel], DacCodeToVolts(static_cast<uint32_t>(code)));
 }
 
 void AnalogPanel::ApplyBias(double volts) {
     analog.biasVolts = volts;
     const uint8_t code = BiasToCode(volts);
-    biasShown_ = VoltsText(CodeToBias(code));
-    CombBias->setEditText(biasShown_);
+    ShowVolts(CombBias, biasShown_, CodeToBias(code));
     shared_.device.Clear();
     SetBias(shared_.device, code);
 }
@@ -211,7 +222,7 @@ void AnalogPanel::ApplyInterfaceDac(int channel, double volts) {
     if (channel != 0 && channel != 1) return;
     (channel == 0 ? analog.dac0Volts : analog.dac1Volts) = volts;
     const uint16_t code = ConfiguredDacCode(volts);
-    CombDAC[channel]->setEditText(VoltsText(DacCodeToVolts(code)));
+    ShowVolts(CombDAC[channel], dacShown_[channel], DacCodeToVolts(code));
     shared_.device.Clear();
     SetInterfaceDac(shared_.device, static_cast<uint8_t>(channel), code);
 }
@@ -241,7 +252,7 @@ void AnalogPanel::StepInterfaceDac(int channel, UpDown::Change* change) {
     if (code < 0 || code > kMaxDacCode) return;
     if (!SendInterfaceDac(channel, static_cast<uint16_t>(code))) return;
     stored = DacCodeToVolts(static_cast<uint32_t>(code));
-    CombDAC[channel]->setEditText(VoltsText(stored));
+    ShowVolts(CombDAC[channel], dacShown_[channel], stored);
 }
 
 void AnalogPanel::BttnInterfaceADCreadClick() {

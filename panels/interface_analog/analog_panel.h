@@ -92,6 +92,9 @@ private:
     void StepInterfaceDac(int channel, UpDown::Change* change);
     bool SendBias(uint8_t code);
     bool SendInterfaceDac(int channel, uint16_t code);
+    // Shows `volts` in `box` and remembers the text, so that Enter or leaving the box sends
+    // only a value typed since.
+    static void ShowVolts(QComboBox* box, QString& shown, double volts);
     void PaintScope(QPainter& painter, const QRect& area);
 
     WindowShared& shared_;
@@ -105,8 +108,9 @@ private:
     QComboBox* CombScopeSampling = nullptr;
     QComboBox* ComboScopeSamples = nullptr;
     PaintBox* PaintBoxScope = nullptr;
-    QString
-        biasShown_;  // the bias text last shown by a set: leaving an unchanged box sends nothing
+    // The texts last shown by a set: a box left or entered unchanged sends nothing.
+    QString biasShown_;
+    std::array<QString, 2> dacShown_;
 };
 
 }  // namespace ulvarin

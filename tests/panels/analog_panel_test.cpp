@@ -180,3 +180,47 @@ TEST_F(AnalogPanelTest, ScopeSetUpIsNormalisedAndSent) {
 
 }  // namespace
 }  // namespace ulvarin::test
+
+namespace ulvarin::test {
+namespace {
+
+// Enter in a box sets what was typed, as leaving it does, and adds nothing to its list: the
+// lists keep their fixed choices however often a value is typed.
+TEST_F(AnalogPanelTest, TypedValuesAreSetWithoutJoiningTheLists) {
+    const auto enter = [&](const char* box, const char* text) {
+        QLineEdit* edit = Box(box)->lineEdit();
+        edit->selectAll();
+        QTest::keyClicks(edit, QString::fromUtf8(text));
+        QTest::keyClick(edit, Qt::Key_Return);
+    };
+    const int biasItems = Box("CombBias")->count();
+    enter("CombBias", "70");
+    EXPECT_EQ(EmulatorBias(0), BiasToCode(70.0));
+    EXPECT_EQ(Shown("CombBias"), QString::asprintf("%.5g V", CodeToBias(BiasToCode(70.0))));
+    EXPECT_EQ(Box("CombBias")->count(), biasItems);
+
+    const int samplesItems = Box("ComboScopeSamples")->count();
+    enter("ComboScopeSamples", "5");
+    EXPECT_EQ(Shown("ComboScopeSamples"), "16");
+    EXPECT_EQ(Box("ComboScopeSamples")->count(), samplesItems);
+    EXPECT_EQ(Box("ComboScopeSamples")->findText("5"), -1);
+
+    const int dacItems = Box("CombDAC0")->count();
+    enter("CombDAC0", "1.7");
+    EXPECT_EQ(EmulatorDac(0), 2785);
+    EXPECT_EQ(Shown("CombDAC0"), "1.6998 V");
+    EXPECT_EQ(Box("CombDAC0")->count(), dacItems);
+    // A listed choice entered is set once, by its selection.
+    const auto sets = [&] {
+        return Control<QListWidget>("ListMsg")
+            ->findItems("\"Set interface DAC\"", Qt::MatchContains)
+            .size();
+    };
+    const qsizetype before = sets();
+    enter("CombDAC1", "1.5 V");
+    EXPECT_EQ(EmulatorDac(1), 2457);
+    EXPECT_EQ(sets(), before + 1);
+}
+
+}  // namespace
+}  // namespace ulvarin::test
