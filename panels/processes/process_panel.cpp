@@ -93,6 +93,10 @@ void ProcessPanel::BuildControls() {
     BttnTriggerStart = FindControl<QPushButton>(this, "BttnTriggerStart");
     BttnCounterStart = FindControl<QPushButton>(this, "BttnCounterStart");
     BttnStartProcess = FindControl<QPushButton>(this, "BttnStartProcess");
+    // Bold and red in both states, so the one button that starts and stops the interface's
+    // process stands out; greyed as usual while disabled (during a scan).
+    BttnStartProcess->setStyleSheet(
+        QStringLiteral("QPushButton { font-weight: bold; } QPushButton:enabled { color: red; }"));
 
     for (const ProcessTemplate& process : ProcessTemplates())
         CombProcessTemplate->addItem(QString::fromUtf8(process.name));
@@ -237,8 +241,6 @@ void ProcessPanel::ShowProcessRunning(bool running) {
     settings_.processRunning = running;
     BttnStartProcess->setText(running ? QStringLiteral("Stop Process")
                                       : QStringLiteral("Start Process"));
-    BttnStartProcess->setStyleSheet(
-        running ? QStringLiteral("QPushButton { font-weight: bold; color: red; }") : QString());
 }
 
 void ProcessPanel::BttnStartProcessClick() {

@@ -172,11 +172,17 @@ TEST_F(ProcessPanelTest, TemplatesConfigureEverySourceOfTheInterface) {
 TEST_F(ProcessPanelTest, ProcessesStartedByStartProcessEndAtAPoll) {
     Choose(2);  // "Single frame", with a short exposure
     Type("CombInterval", "0.05");
+    // The button is bold and red whether it starts or stops.
+    const auto boldRed = [this] {
+        const QString style = Control<QPushButton>("BttnStartProcess")->styleSheet();
+        return style.contains("bold") && style.contains("red");
+    };
     EXPECT_EQ(Text("BttnStartProcess"), "Start process");
+    EXPECT_TRUE(boldRed());
     Press("BttnStartProcess");
     ASSERT_TRUE(panel->ProcessRunning());
     EXPECT_EQ(Text("BttnStartProcess"), "Stop Process");
-    EXPECT_TRUE(Control<QPushButton>("BttnStartProcess")->styleSheet().contains("red"));
+    EXPECT_TRUE(boldRed());
     EXPECT_EQ(Text("BttnIntervalStart"), "Stop");
     EXPECT_EQ(Text("CombInterval"), "0.05");  // the time read back keeps its text
     // Four ticks make no exchange; the poll runs on the fifth.
@@ -187,7 +193,7 @@ TEST_F(ProcessPanelTest, ProcessesStartedByStartProcessEndAtAPoll) {
     EXPECT_EQ(ended, 1);
     EXPECT_EQ(frames, 1);
     EXPECT_EQ(Text("BttnStartProcess"), "Start Process");
-    EXPECT_TRUE(Control<QPushButton>("BttnStartProcess")->styleSheet().isEmpty());
+    EXPECT_TRUE(boldRed());
     EXPECT_EQ(Text("BttnIntervalStart") + Text("LabelInterval"), "StartOff");
     // With nothing running the poll asks nothing.
     const int idle = shared.device.packets;
