@@ -21,6 +21,14 @@ constexpr uint16_t kTimepixTestBit = 0x2000;
 constexpr uint16_t kMxrTestBit = 0x0200;
 constexpr uint8_t kTestPulseThird = 10;
 
+// Takes the number typed into a range box as its up-down's position (within the range);
+// a text that is no number shows the position again.
+void CommitTyped(QLineEdit* box, UpDown* upDown) {
+    bool number = false;
+    const int value = box->text().toInt(&number);
+    upDown->SetPosition(number ? value : upDown->Position());
+}
+
 }  // namespace
 
 ScanPanel::ScanPanel(WindowShared& shared, QWidget* parent) : QWidget(parent), shared_(shared) {
@@ -36,15 +44,18 @@ ScanPanel::ScanPanel(WindowShared& shared, QWidget* parent) : QWidget(parent), s
     UpDownScanStep = FindControl<UpDown>(this, "UpDownScanStep");
     UpDownTestPulseCount = FindControl<UpDown>(this, "UpDownTestPulseCount");
     // The range boxes hold their up-down's position: typed values are taken when the box is
-    // left, within the range.
+    // left, within the range, and before a step, so an arrow steps from the number typed.
     for (UpDown* upDown : {UpDownScanFrom, UpDownScanTo, UpDownScanStep, UpDownTestPulseCount}) {
         auto* box = static_cast<QLineEdit*>(upDown->parentWidget()->findChild<QLineEdit*>());
-        connect(box, &QLineEdit::editingFinished, this, [box, upDown] {
-            bool number = false;
-            const int value = box->text().toInt(&number);
-            upDown->SetPosition(number ? value : upDown->Position());
-            box->setText(QString::number(upDown->Position()));
-        });
+        connect(box, &QLineEdit::editingFinished, this,
+                [box, upDown] { CommitTyped(box, upDown); });
+        connect(
+            upDown, &UpDown::changing, this,
+            [box, upDown](UpDown::Change* change) {
+                CommitTyped(box, upDown);
+                change->newPosition = upDown->Position() + (change->newPosition - change->position);
+            },
+            Qt::DirectConnection);
         StepUpDownFromBox(box, upDown);
     }
     connect(BttnScanStart, &QPushButton::clicked, this, &ScanPanel::BttnScanStartClick);

@@ -8,6 +8,7 @@
 #include <QPushButton>
 
 #include "imaging/pulse_store.h"
+#include "panels/shared/up_down.h"
 #include "sim/pixel_physics.h"
 #include "tests/app/window_fixture.h"
 
@@ -106,6 +107,23 @@ TEST_F(ScanTest, APulledCableEndsTheScan) {
     EXPECT_TRUE(WaitFor([&] { return !form->scan->Active(); }, 15000));
     EXPECT_EQ(Control<QPushButton>("BttnScanStart")->text(), "Start");
     EXPECT_TRUE(form->processes->isEnabled());
+}
+
+// An arrow steps from the number typed into its box, even before the box was left; the
+// step is taken within the range, and a text that is no number steps from the position.
+TEST_F(ScanTest, ArrowsStepFromTheNumberTyped) {
+    Start("mxr:1");
+    using D = UpDown::Direction;
+    const auto step = [&](const char* box, const char* upDown, const char* typed, D direction) {
+        Control<QLineEdit>(box)->setText(QString::fromUtf8(typed));
+        Control<UpDown>(upDown)->Step(direction);
+        return Control<QLineEdit>(box)->text().toStdString();
+    };
+    EXPECT_EQ(step("EditScanFrom", "UpDownScanFrom", "150", D::Up), "151");
+    EXPECT_EQ(Control<UpDown>("UpDownScanFrom")->Position(), 151);
+    EXPECT_EQ(step("EditScanFrom", "UpDownScanFrom", "2000", D::Up), "1023");
+    EXPECT_EQ(step("EditScanFrom", "UpDownScanFrom", "abc", D::Down), "1022");
+    EXPECT_EQ(step("EditScanStep", "UpDownScanStep", "7", D::Down), "6");
 }
 
 TEST_F(ScanTest, TestPulsesCountTheNumberAskedForInEveryPixel) {
