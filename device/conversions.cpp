@@ -34,7 +34,12 @@ double CodeToBias(uint8_t code) {
 }
 
 uint16_t DacVoltsToCode(double volts) {
-    return static_cast<uint16_t>(static_cast<long>(std::trunc(volts * 4096.5 * 0.4)));
+    // Reduced modulo 2^16 in double: no voltage, however large, negative or not a number,
+    // reaches an integer conversion that cannot hold it.
+    const double code = std::trunc(volts * 1638.6);
+    if (!std::isfinite(code)) return 0;
+    const double low = std::fmod(code, 65536.0);
+    return static_cast<uint16_t>(low < 0 ? low + 65536.0 : low);
 }
 
 uint16_t ConfiguredDacCode(double volts) {

@@ -13,7 +13,9 @@ uint8_t BiasToCode(double volts);
 // Code 0: 4.5 V; otherwise 23 + (256 - code) / 255 * 81.5 V.
 double CodeToBias(uint8_t code);
 
-// Interface DAC0/DAC1 (12 bits, 2.5 V full scale).
+// Interface DAC0/DAC1 (12 bits, 2.5 V full scale): trunc(volts * 1638.6) as the 16 bits
+// sent, that is its low 16 bits (a negative code in two's complement); 0 for a voltage that
+// is not finite. Codes above 4095 are not the DAC's; callers decide whether to send them.
 uint16_t DacVoltsToCode(double volts);
 // The code a configured DAC0/DAC1 voltage is loaded as: trunc(volts * 1638.6), and for a
 // value that is not a number, negative or beyond 12 bits the nearest code the DAC has.

@@ -247,8 +247,7 @@ void AnalogPanel::StepInterfaceDac(int channel, UpDown::Change* change) {
     change->allow = false;
     if (change->direction == UpDown::Direction::None) return;
     double& stored = channel == 0 ? analog.dac0Volts : analog.dac1Volts;
-    const int code = static_cast<uint16_t>(static_cast<long>(std::trunc(stored * 1638.6))) +
-                     (change->direction == UpDown::Direction::Up ? 1 : -1);
+    const int code = DacVoltsToCode(stored) + (change->direction == UpDown::Direction::Up ? 1 : -1);
     if (code < 0 || code > kMaxDacCode) return;
     if (!SendInterfaceDac(channel, static_cast<uint16_t>(code))) return;
     stored = DacCodeToVolts(static_cast<uint32_t>(code));

@@ -29,6 +29,13 @@ TEST(Conversions, BiasCodesAtTheirCorners) {
 TEST(Conversions, DacAndAdcVolts) {
     EXPECT_EQ(DacVoltsToCode(2.4), 3932);
     EXPECT_EQ(DacVoltsToCode(0.0), 0);
+    // Beyond 12 bits the code is sent as its low 16 bits, whatever the voltage's size.
+    EXPECT_EQ(DacVoltsToCode(3.0), 4915);
+    EXPECT_EQ(DacVoltsToCode(41.0), 1646);
+    EXPECT_EQ(DacVoltsToCode(-1.0), 63898);
+    EXPECT_EQ(DacVoltsToCode(6.5e15), 16384);  // above the 64-bit integers
+    EXPECT_EQ(DacVoltsToCode(std::nan("")), 0);
+    EXPECT_EQ(DacVoltsToCode(HUGE_VAL), 0);
     EXPECT_DOUBLE_EQ(DacCodeToVolts(3932), 2.39990234375);
     EXPECT_EQ(FormatAdcVolts(AdcToVolts(2748)), "1.6772 V");
     EXPECT_EQ(FormatAdcVolts(0.0), "0.0000 V");
