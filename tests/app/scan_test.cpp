@@ -148,5 +148,21 @@ TEST_F(ScanTest, TestPulsesCountTheNumberAskedForInEveryPixel) {
     EXPECT_EQ(form->shared.frames.raw()[0], 0);
 }
 
+// Medipix2 chips have no test-pulse configuration: the button only asks and generates.
+TEST_F(ScanTest, TestPulsesOnMedipix2OnlyAskAndGenerate) {
+    Prepare("medipix2:1", 0, 1, 1);
+    const std::vector<uint16_t> config(form->shared.frames.config().begin(),
+                                       form->shared.frames.config().end());
+    const uint32_t word = form->shared.dacRecords[0].testPulseWord;
+    const size_t boxes = dialogs->messages.size();
+    dialogs->answers.push_back(DialogAnswer::Yes);
+    Control<QPushButton>("BttnMakeTestPulses")->click();
+    ASSERT_EQ(dialogs->messages.size(), boxes + 1);
+    EXPECT_EQ(dialogs->messages.back().text, "Ready for test pulses?");
+    EXPECT_EQ(form->shared.frames.counts()[0], 1000);  // the frame of the pulses is shown
+    EXPECT_TRUE(std::equal(config.begin(), config.end(), form->shared.frames.config().begin()));
+    EXPECT_EQ(form->shared.dacRecords[0].testPulseWord, word);
+}
+
 }  // namespace
 }  // namespace ulvarin::test
