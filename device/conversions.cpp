@@ -11,8 +11,9 @@ constexpr double kBiasSpan = 81.5;
 constexpr double kOffsetSeconds = 0.0000053;  // the interface's own start-up delay
 
 // Splits floor(n) into six bytes by repeated floor division, as the interface expects.
+// A number that is not finite gives six zero bytes rather than an undefined conversion.
 void SplitSix(double n, uint8_t* out) {
-    n = std::floor(n);
+    n = std::isfinite(n) ? std::floor(n) : 0.0;
     for (int i = 0; i < 6; ++i) {
         double high = std::floor(n / 256.0);
         out[i] = static_cast<uint8_t>(static_cast<int>(n - 256.0 * high));
@@ -71,7 +72,7 @@ double TimerClock(uint8_t clockCode) {
 void SecondsToBytes(double seconds, uint8_t clockCode, uint8_t* out6) {
     if (seconds < 0) seconds = 1.0;
     double ticks = TimerClock(clockCode) * (seconds - kOffsetSeconds);
-    if (ticks < 1.0) ticks = 1.0;
+    if (!(ticks >= 1.0)) ticks = 1.0;  // also for a time that is not a number
     SplitSix(ticks, out6);
 }
 

@@ -28,9 +28,10 @@ std::string FormatAdcVolts(double volts);
 
 // Timer ticks per second for the interface's clock code (2: 8 MHz, else 20 MHz).
 double TimerClock(uint8_t clockCode);
-// Six little-endian bytes of floor(max(1, f * (s - 5.3 us))); a negative time counts as 1 s.
+// Six little-endian bytes of floor(max(1, f * (s - 5.3 us))); a negative time counts as 1 s,
+// one that is not a number as 1 tick.
 void SecondsToBytes(double seconds, uint8_t clockCode, uint8_t* out6);
-// Six little-endian bytes of floor(count).
+// Six little-endian bytes of floor(count); zeros for a count that is not finite.
 void CountToBytes(double count, uint8_t* out6);
 // The 48-bit number in six little-endian bytes.
 uint64_t BytesToNumber48(const uint8_t* bytes6);

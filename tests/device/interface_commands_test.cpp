@@ -57,6 +57,13 @@ TEST(Conversions, TimesAndCountsInSixBytes) {
     EXPECT_DOUBLE_EQ(BytesToSeconds(six, 2), 7999957 / 8e6);
     CountToBytes(1e12 + 0.7, six);
     EXPECT_EQ(BytesToNumber48(six), 1000000000000u);
+    // Values that are not numbers reach no undefined conversion.
+    SecondsToBytes(std::nan(""), 3, six);
+    EXPECT_EQ(BytesToNumber48(six), 1u);
+    SecondsToBytes(HUGE_VAL, 3, six);
+    EXPECT_EQ(BytesToNumber48(six), 0u);
+    CountToBytes(std::nan(""), six);
+    EXPECT_EQ(BytesToNumber48(six), 0u);
 }
 
 class InterfaceCommandsTest : public DeviceTest {};
