@@ -90,9 +90,6 @@ void AnalogPanel::BuildControls() {
     ComboScopeSamples = FindControl<QComboBox>(this, "ComboScopeSamples");
     biasShown_ = CombBias->currentText();
     for (int c = 0; c < 2; ++c) dacShown_[c] = CombDAC[c]->currentText();
-    // The lists keep their fixed choices: a value typed and entered is set, not listed.
-    for (QComboBox* box : {CombBias, CombDAC[0], CombDAC[1], ComboScopeSamples})
-        box->setInsertPolicy(QComboBox::NoInsert);
 }
 
 void AnalogPanel::ConnectControls() {

@@ -23,6 +23,8 @@ QString Text(const char* text) {
 QWidget* MakeCombo(const Cell& cell, QWidget* parent) {
     auto* combo = new DropDownCombo(parent);
     combo->setEditable(cell.kind == Kind::EditList);
+    // An editable list keeps its fixed choices: a value typed and entered is used, not listed.
+    combo->setInsertPolicy(QComboBox::NoInsert);
     combo->setMaxVisibleItems(20);
     // Long items must not widen the window; the list shows them in full when dropped down.
     combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);

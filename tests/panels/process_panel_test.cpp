@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QTest>
 #include <algorithm>
 #include <memory>
 #include <string>
@@ -309,6 +310,15 @@ TEST_F(ProcessPanelTest, TextsAreNormalisedAndTheStateIsReadBack) {
     EXPECT_EQ(e.interval.value, TimerTicks(5, 3));
     EXPECT_EQ(Text("BttnIntervalStart"), "Start");
     EXPECT_EQ(Text("CombInterval"), "7");  // the load did not change: the text stays
+
+    // Enter in a time box neither sends nor joins the list.
+    auto* counter = Control<QComboBox>("CombCounter");
+    const int items = counter->count();
+    counter->lineEdit()->selectAll();
+    QTest::keyClicks(counter->lineEdit(), "42");
+    QTest::keyClick(counter->lineEdit(), Qt::Key_Return);
+    EXPECT_EQ(counter->count(), items);
+    EXPECT_EQ(Text("CombCounter"), "42");
 
     // A time set elsewhere reads back as the time it stands for.
     emulator->WithInterface(
