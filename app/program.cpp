@@ -254,7 +254,7 @@ void TFormUlvarin::TimerTimer() {
 }
 
 // Reacts to the kind of the last report shown: a reset interface brings the power-quality
-// box; a dead one the disconnection box, and it is closed. The flag keeps the ticks that run
+// box; a dead open one the disconnection box, and it is closed. The flag keeps the ticks that run
 // while a box is open from opening another.
 void TFormUlvarin::WatchHardware() {
     MessageLog& log = *messages->log();
@@ -264,7 +264,9 @@ void TFormUlvarin::WatchHardware() {
         hardwareBoxShown = true;
         shared.dialogs().Error(kResetConditionText, kHardwareErrorCaption);
         hardwareBoxShown = false;
-    } else if (kind == kNotResponding && !IsAlive(shared.device)) {
+    } else if (kind == kNotResponding && shared.IsOpen() && !IsAlive(shared.device)) {
+        // Only an open interface can have gone: an open the driver refused reports the same
+        // kind with nothing to close.
         // Stays set until the next full open: the interface is gone, one box is enough.
         hardwareBoxShown = true;
         shared.dialogs().Error(kDisconnectedText, kHardwareErrorCaption);

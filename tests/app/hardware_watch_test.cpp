@@ -4,6 +4,7 @@
 #include <QPushButton>
 #include <QTest>
 
+#include "device/link.h"
 #include "device/monitor.h"
 #include "device/report.h"
 #include "tests/app/window_fixture.h"
@@ -62,6 +63,22 @@ TEST_F(WindowTest, ASilentInterfaceHoldsTheWindowOnce) {
     EXPECT_TRUE(form->pollingResting);
     form->shared.BeginOperation();  // an operator action wakes the reads
     EXPECT_FALSE(form->pollingResting);
+}
+
+// An open the driver refuses reports "not responding" with no interface open: there is
+// nothing to close, so no disconnection box, and a later box is not held back by it.
+TEST_F(WindowTest, FailedOpenBringsNoDisconnectionBox) {
+    Start("medipix2:1");
+    form->deviceBar->BttnCloseClick();
+    MpxDevice elsewhere(OpenDevice(Description(0).c_str(), false, false, 1));
+    ASSERT_NE(elsewhere.device, nullptr);
+    OpenByName(Description(0));  // the interface is taken: the driver refuses the open
+    ASSERT_EQ(form->shared.device.device, nullptr);
+    QTest::qWait(300);
+    CloseDevice(elsewhere, true);
+    EXPECT_EQ(dialogs->CountOf(kDisconnected), 0);
+    EXPECT_FALSE(form->hardwareBoxShown);
+    EXPECT_NE(LastLine().toStdString(), "Close not performed. Device is not opened.");
 }
 
 TEST_F(WindowTest, UnpluggedInterfaceIsFoundByTheMonitoringThreadToo) {
