@@ -240,12 +240,14 @@ bool CloseDevice(MpxDevice& handle, bool quiet) {
 }
 
 DeviceDescr* FindDevice(MpxDevice& handle) {
+    MpxStatLeveler level(handle);
     if (registry::Contains(handle.device)) return handle.device;
     ReportError(handle, kBadHandle, "Invalid device handle.");
     return nullptr;
 }
 
 bool IsAlive(MpxDevice& handle) {
+    MpxStatLeveler level(handle);
     MpxCriticalSection lock;
     if (!registry::Contains(handle.device)) return false;
     uint32_t depth = 0;
@@ -397,6 +399,7 @@ int SearchString(MpxDevice& handle, const char* pattern, int length, double time
 }
 
 const char* DeviceName(MpxDevice& handle) {
+    MpxStatLeveler level(handle);
     DeviceDescr* d = FindDevice(handle);
     return d != nullptr ? d->description : "- None -";
 }

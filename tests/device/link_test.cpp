@@ -160,6 +160,23 @@ TEST_F(OpenTest, AttributesOfAClosedHandleReportAndReturnDefaults) {
     EXPECT_EQ(reports.back().kind, 3);
 }
 
+// Looking the device up is itself a device operation, so its box counts one more level
+// than the operation that asked.
+TEST_F(OpenTest, InvalidHandleBoxCountsTheLookUpAsALevel) {
+    OpenSoft();
+    MpxDevice stale = handle;
+    CloseDevice(handle, true);
+    boxes.clear();
+    IsMxr(stale);
+    QueueDepth(stale);
+    DeviceName(stale);
+    ASSERT_EQ(boxes.size(), 3u);
+    EXPECT_EQ(boxes[0].caption, "Bad device handle - Unknown device (1)");
+    EXPECT_EQ(boxes[1].caption, "Bad device handle - Unknown device (2)");
+    EXPECT_EQ(boxes[2].caption, "Bad device handle - Unknown device (2)");
+    EXPECT_EQ(stale.level, 0);
+}
+
 TEST_F(OpenTest, FullRegistryRefusesTheNextOpen) {
     RecordReports();
     peer->AddDevice("Medipix2 ver 1");
