@@ -44,6 +44,14 @@ bool IsTerminator(const uint8_t* bytes) {
     return bytes[0] == 'O' && bytes[1] == 'K' && bytes[2] == '\r';
 }
 
+// Reads into `text` until `terminator` (default timeout, no gap): the count before it, or
+// -1 when it never came. A wait that gives up before any byte has arrived also counts 0
+// bytes, so the terminator's own place tells a silent link from an empty text.
+int ReceiveTerminated(MpxDevice& handle, char* text, uint32_t capacity, uint8_t terminator) {
+    const int n = ReceiveUntil(handle, text, static_cast<int>(capacity), terminator, 0, 0);
+    return n >= 0 && static_cast<uint8_t>(text[n]) == terminator ? n : -1;
+}
+
 // Reads the three terminator bytes "OK\r".
 bool ReadTerminator(MpxDevice& handle) {
     uint8_t t[3] = {};
@@ -109,7 +117,7 @@ bool ReceiveText(MpxDevice& handle, DeviceDescr& d, MpxCommandResponse& record) 
         record.count = 0;
         return true;
     }
-    int n = ReceiveUntil(handle, text + 1, static_cast<int>(kBufferRoom - 1), '\r', 0, 0);
+    const int n = ReceiveTerminated(handle, text + 1, kBufferRoom - 1, '\r');
     if (n < 0) return Resynchronize(handle, "Reception of string parameter failed.", kFatalError);
     text[n + 1] = 0;
     record.count = static_cast<uint32_t>(n) + 1;
@@ -130,7 +138,7 @@ bool ReceiveQuotedText(MpxDevice& handle, DeviceDescr& d, const char* missingQuo
                        const char* missingCr) {
     char* text = reinterpret_cast<char*>(d.receiveBuffer.get());
     text[0] = '"';
-    if (ReceiveUntil(handle, text + 1, static_cast<int>(kBufferRoom - 1), '"', 0, 0) < 0)
+    if (ReceiveTerminated(handle, text + 1, kBufferRoom - 1, '"') < 0)
         return Resynchronize(handle, missingQuote, kFatalError);
     uint8_t cr = 0;
     if (ReadInto(handle, &cr, 1) != 1 || cr != '\r')
@@ -143,7 +151,7 @@ bool ReceiveErrorMessage(MpxDevice& handle, DeviceDescr& d, MpxCommandResponse& 
     char* text = reinterpret_cast<char*>(d.receiveBuffer.get());
     record.letter = 0;
     record.errorText = text;
-    const bool whole = ReceiveUntil(handle, text, static_cast<int>(kBufferRoom), '\r', 0, 0) >= 0;
+    const bool whole = ReceiveTerminated(handle, text, kBufferRoom, '\r') >= 0;
     const bool online = std::strstr(text, kUnitOnLine) != nullptr;
     if (!whole) {
         if (online)

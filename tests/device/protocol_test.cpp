@@ -288,6 +288,31 @@ TEST_F(ProtocolTest, EndlessTextWithoutTerminatorEndsWithinItsDeadlines) {
                               "Resynchronization failed."));
 }
 
+// A link that falls silent right after a message's first byte leaves no text at all; that
+// is a cut message, not an empty one.
+TEST_F(ProtocolTest, MessagesCutOffBeforeTheirTextFailAndResynchronize) {
+    OpenSoft();
+    MpxCommandResponse record(false);
+    peer->Play("!");
+    peer->ReplyToWrite(kSyncAnswer);
+    EXPECT_FALSE(ReceiveMessage(handle, record));
+    EXPECT_TRUE(HasReport(7, ". Resynchronization OK."));
+    EXPECT_TRUE(hookCalls.empty());
+
+    peer->Play("\"");
+    peer->ReplyToWrite(kSyncAnswer);
+    EXPECT_FALSE(ReceiveMessage(handle, record));
+    EXPECT_TRUE(HasReport(9, "Error receiving text message. Missing [\"] string terminator.. "
+                             "Resynchronization OK."));
+
+    peer->Play("ix");
+    peer->ReplyToWrite(kSyncAnswer);
+    peer->ReplyToWrite(kSyncAnswer);
+    EXPECT_FALSE(ReceiveMessage(handle, record));
+    EXPECT_TRUE(HasReport(9, "Reception of string parameter failed.. Resynchronization OK."));
+    EXPECT_TRUE(hookCalls.empty());
+}
+
 TEST(CommandNames, KnownAndOddCodes) {
     EXPECT_STREQ(CommandName('Z'), "Setup interval timer");
     EXPECT_STREQ(CommandName(' '), "Synchronisation packet");
