@@ -12,7 +12,9 @@
 namespace ulvarin {
 namespace {
 
-// The handle's record, after checking that chips are known when `needChips`.
+// The handle's record, after checking that chips are known when `needChips`. Callers hold
+// the device lock (their response record) from before this on, so no other thread closes
+// the interface between the checks and the exchange.
 DeviceDescr* Prepare(MpxDevice& handle, bool needChips,
                      const char* noChipText = "No chip connected.") {
     DeviceDescr* d = FindDevice(handle);
@@ -32,8 +34,8 @@ DeviceDescr* Prepare(MpxDevice& handle, bool needChips,
 
 bool Simple(MpxDevice& handle, uint8_t letter, bool needChips) {
     MpxStatLeveler level(handle);
-    if (Prepare(handle, needChips) == nullptr) return false;
     MpxCommandResponse record;
+    if (Prepare(handle, needChips) == nullptr) return false;
     return ExecuteCommand(handle, record, &letter, 1);
 }
 
@@ -41,8 +43,8 @@ bool Simple(MpxDevice& handle, uint8_t letter, bool needChips) {
 bool ReadFrame(MpxDevice& handle, const uint8_t* command, uint32_t length, uint16_t* pixels,
                uint32_t capacity, double* time) {
     MpxStatLeveler level(handle);
-    if (Prepare(handle, true) == nullptr) return false;
     MpxCommandResponse record(true, pixels, pixels != nullptr ? capacity : 0);
+    if (Prepare(handle, true) == nullptr) return false;
     if (!ExecuteCommand(handle, record, command, length)) return false;
     if (time != nullptr) *time = record.time;
     return true;
@@ -52,6 +54,7 @@ bool ReadFrame(MpxDevice& handle, const uint8_t* command, uint32_t length, uint1
 
 bool SetChipDacs(MpxDevice& handle, const ChipDacRecord* records, int chips) {
     MpxStatLeveler level(handle);
+    MpxCommandResponse record;
     DeviceDescr* d = Prepare(handle, true, "Set DACs failed: No chip connected.");
     if (d == nullptr) return false;
     if (records == nullptr) {
@@ -71,7 +74,6 @@ bool SetChipDacs(MpxDevice& handle, const ChipDacRecord* records, int chips) {
     // Unused bytes after the built stream are 0xFF on Timepix, as after its pre-block.
     std::vector<uint8_t> command(length, type == ChipType::Timepix ? 0xFF : 0x00);
     command[0] = 'd';
-    MpxCommandResponse record;
     if (type == ChipType::Timepix && !ExecuteCommand(handle, record, command.data(), length))
         return false;
     command[1] = 0xFF;
@@ -82,6 +84,7 @@ bool SetChipDacs(MpxDevice& handle, const ChipDacRecord* records, int chips) {
 
 bool SetMatrix(MpxDevice& handle, const uint16_t* pixels, uint32_t count) {
     MpxStatLeveler level(handle);
+    MpxCommandResponse record;
     DeviceDescr* d = Prepare(handle, true);
     if (d == nullptr) return false;
     const uint32_t needed = d->chipCount * kChipPixels;
@@ -89,7 +92,6 @@ bool SetMatrix(MpxDevice& handle, const uint16_t* pixels, uint32_t count) {
         ReportError(handle, kBadParameter, "Invalid matrix size");
         return false;
     }
-    MpxCommandResponse record;
     // Built apart from the receive buffer, which any message arriving while the answer is
     // awaited overwrites: a retry sends the same command again.
     const uint32_t length = FrameStreamLength(handle) + 1;
@@ -121,8 +123,8 @@ bool GenerateTestPulses(MpxDevice& handle, uint16_t pulses, uint8_t third, uint1
 
 bool ReadMatrixRaw(MpxDevice& handle, uint8_t* bytes, uint32_t capacity, double* time) {
     MpxStatLeveler level(handle);
-    if (Prepare(handle, true) == nullptr) return false;
     MpxCommandResponse record;
+    if (Prepare(handle, true) == nullptr) return false;
     const uint8_t command = 'm';
     if (!ExecuteCommand(handle, record, &command, 1)) return false;
     if (bytes != nullptr && record.count > 6)
@@ -161,8 +163,8 @@ bool PowerOff(MpxDevice& handle) {
 
 bool SetTimepixClock(MpxDevice& handle, uint8_t index) {
     MpxStatLeveler level(handle);
-    if (Prepare(handle, false) == nullptr) return false;
     MpxCommandResponse record;
+    if (Prepare(handle, false) == nullptr) return false;
     const uint8_t command[2] = {'3', index};
     return ExecuteCommand(handle, record, command, 2);
 }

@@ -69,9 +69,9 @@ void AppendChipId(IdFamily& family, const uint8_t* record, char* text, size_t ro
 
 bool ResetInterface(MpxDevice& handle) {
     MpxStatLeveler level(handle);
+    MpxCommandResponse record;
     DeviceDescr* d = FindDevice(handle);
     if (d == nullptr) return false;
-    MpxCommandResponse record;
     if (!ExecuteCommand(handle, record, "_", 1, -1.0, 3)) return false;
 
     char line[512];
@@ -106,9 +106,9 @@ bool ResetInterface(MpxDevice& handle) {
 
 bool ReadChipIds(MpxDevice& handle, char* buffer, int capacity) {
     MpxStatLeveler level(handle);
+    MpxCommandResponse record;
     DeviceDescr* d = FindDevice(handle);
     if (d == nullptr) return false;
-    MpxCommandResponse record;
     if (!ExecuteCommand(handle, record, "|")) return false;
 
     char text[kChipIdCapacity + 1] = {};
@@ -143,8 +143,8 @@ bool ReadChipIds(MpxDevice& handle, char* buffer, int capacity) {
 
 bool ReadVersionInfo(MpxDevice& handle, char* buffer, int capacity) {
     MpxStatLeveler level(handle);
-    if (FindDevice(handle) == nullptr) return false;
     MpxCommandResponse record;
+    if (FindDevice(handle) == nullptr) return false;
     if (!ExecuteCommand(handle, record, "i")) return false;
     if (buffer != nullptr && capacity > 0)
         std::snprintf(buffer, static_cast<size_t>(capacity), "%s",

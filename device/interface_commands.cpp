@@ -5,6 +5,7 @@
 
 #include "device/conversions.h"
 #include "device/link.h"
+#include "device/lock.h"
 #include "device/protocol.h"
 
 namespace ulvarin {
@@ -23,8 +24,10 @@ bool Send(MpxDevice& handle, std::vector<uint8_t> command) {
 }
 
 // The open interface's clock code, else the default; reports nothing, as the command that
-// follows reports a closed handle itself.
+// follows reports a closed handle itself. Read under the device lock, so no other thread
+// closes the interface between the look-up and the read.
 uint8_t ClockCode(MpxDevice& handle) {
+    MpxCriticalSection lock;
     return registry::Contains(handle.device) ? handle.device->clockCode : 3;
 }
 
