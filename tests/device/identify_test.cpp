@@ -109,6 +109,26 @@ TEST_F(IdentifyTest, ChipIdsFormatEntriesOfTheInterfacesFamily) {
     EXPECT_TRUE(d().isTimepix);
 }
 
+// The copy fills the buffer up to its capacity with the text and NULs and writes nothing
+// beyond it: a negative capacity means 64, and 0 copies nothing.
+TEST_F(IdentifyTest, ChipIdCopyHonoursTheCapacity) {
+    d().chipCount = 1;
+    d().isMxr = true;
+    char text[80];
+    std::memset(text, 'x', sizeof text);
+    peer->ReplyToWrite("|" + ChipRecord(0x80, 0, 0) + "OK\r");
+    EXPECT_TRUE(ReadChipIds(handle, text, -1));
+    EXPECT_STREQ(text, "A12-W0000");
+    EXPECT_EQ(std::string(text + 9, 55), std::string(55, '\0'));
+    EXPECT_EQ(std::string(text + 64, 16), std::string(16, 'x'));
+
+    std::memset(text, 'x', sizeof text);
+    peer->ReplyToWrite("|" + ChipRecord(0x80, 0, 0) + "OK\r");
+    EXPECT_TRUE(ReadChipIds(handle, text, 0));
+    EXPECT_EQ(std::string(text, sizeof text), std::string(sizeof text, 'x'));
+    EXPECT_STREQ(d().chipIdText, "A12-W0000");
+}
+
 // One spoilt byte must not turn the open interface into another family: a Medipix2 double
 // taken for MXR, or MXR and Timepix swapped, would lay every later command out wrongly.
 TEST_F(IdentifyTest, CodesOfAnotherFamilyAreRefused) {
