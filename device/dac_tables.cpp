@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "device/link.h"
+#include "device/lock.h"
 #include "device/stream_layout.h"
 
 namespace ulvarin {
@@ -157,8 +158,10 @@ void PutField(uint8_t* block, Span span, uint32_t value, int shift) {
         if (value >> k & 1) SetBit(block, span.start + shift + span.width - 1 - k);
 }
 
-// Type of the handle's interface; false without one (FindDevice has reported).
+// Type of the handle's interface; false without one (FindDevice has reported). Read under
+// the device lock, so no other thread closes the interface between the look-up and the read.
 bool TypeOf(MpxDevice& handle, ChipType& type) {
+    MpxCriticalSection lock;
     DeviceDescr* d = FindDevice(handle);
     if (d == nullptr) return false;
     type = ChipTypeOf(d->isMxr, d->isTimepix);
