@@ -254,7 +254,8 @@ void TFormUlvarin::TimerTimer() {
 }
 
 // Reacts to the kind of the last report shown: a reset interface brings the power-quality
-// box; a dead open one the disconnection box, and it is closed. The flag keeps the ticks that run
+// box; an open one that has gone the disconnection box, and it is closed (an open the driver
+// refused reports the same kind with nothing to close). The flag keeps the ticks that run
 // while a box is open from opening another.
 void TFormUlvarin::WatchHardware() {
     MessageLog& log = *messages->log();
@@ -265,8 +266,6 @@ void TFormUlvarin::WatchHardware() {
         shared.dialogs().Error(kResetConditionText, kHardwareErrorCaption);
         hardwareBoxShown = false;
     } else if (kind == kNotResponding && shared.IsOpen() && !IsAlive(shared.device)) {
-        // Only an open interface can have gone: an open the driver refused reports the same
-        // kind with nothing to close.
         // Stays set until the next full open: the interface is gone, one box is enough.
         hardwareBoxShown = true;
         shared.dialogs().Error(kDisconnectedText, kHardwareErrorCaption);

@@ -26,14 +26,18 @@ constexpr int kSyncPatternLength = 39;
 constexpr char kWatchdogAlert[] = "!Watchdog alert\r";
 constexpr char kUnitOnLine[] = "Unit is on line.";
 constexpr uint32_t kBufferRoom = kReceiveBufferSize - 1;  // bytes a reception may fill
-constexpr double kTimeUnit = 20000000.0;                   // time counter ticks per second
+constexpr double kTimeUnit = 20000000.0;                  // time counter ticks per second
 
 std::atomic<BackgroundHook> gBackgroundHook{nullptr};
 std::atomic<void*> gBackgroundUser{nullptr};
 
-pid_t ThreadId() { return static_cast<pid_t>(syscall(SYS_gettid)); }
+pid_t ThreadId() {
+    return static_cast<pid_t>(syscall(SYS_gettid));
+}
 
-const char* Outcome(bool ok) { return ok ? "OK" : "failed"; }
+const char* Outcome(bool ok) {
+    return ok ? "OK" : "failed";
+}
 
 // Reads exactly `n` bytes into `out` (as far as they come within the driver timeout).
 uint32_t ReadInto(MpxDevice& handle, uint8_t* out, uint32_t n) {

@@ -59,7 +59,7 @@ TEST_F(ProtocolTest, KindZeroResponseSucceedsAndCountsPackets) {
 
 TEST_F(ProtocolTest, MissingTerminatorResynchronizes) {
     OpenSoft();
-    peer->ReplyToWrite("rOK");       // the CR never comes
+    peer->ReplyToWrite("rOK");        // the CR never comes
     peer->ReplyToWrite(kSyncAnswer);  // answer to the resynchronization
     peer->ReplyToWrite(kSyncAnswer);  // to the failed response's own
     peer->ReplyToWrite(kSyncAnswer);  // and to the timeout's synchronization
@@ -115,9 +115,10 @@ TEST_F(ProtocolTest, ErrorMessagesAreReportedByKind) {
     MpxCommandResponse cmd;
     EXPECT_FALSE(ExecuteCommand(handle, cmd, "x"));
     EXPECT_TRUE(HasReport(8, "Error received: Unit is on line. Medipix chips: 1 Ready\r"));
-    EXPECT_TRUE(HasReport(
-        8, "Error \"Unit is on line. Medipix chips: 1 Ready\" reported by device performing "
-           "command \"Medipix power ON\""));
+    EXPECT_TRUE(
+        HasReport(8,
+                  "Error \"Unit is on line. Medipix chips: 1 Ready\" reported by device performing "
+                  "command \"Medipix power ON\""));
 }
 
 TEST_F(ProtocolTest, DeviceErrorDuringACommandFailsItAfterItsAttempts) {
@@ -127,8 +128,9 @@ TEST_F(ProtocolTest, DeviceErrorDuringACommandFailsItAfterItsAttempts) {
     MpxCommandResponse record;
     const char command[] = {'b', 0};
     EXPECT_TRUE(ExecuteCommand(handle, record, command, 2, -1, 2));  // the retry succeeds
-    EXPECT_TRUE(HasReport(7, "Error \"Bad parameter\" reported by device performing command "
-                             "\"Set bias voltage\""));
+    EXPECT_TRUE(HasReport(7,
+                          "Error \"Bad parameter\" reported by device performing command "
+                          "\"Set bias voltage\""));
     EXPECT_EQ(peer->Written(), std::string("b\0b\0", 4));
 }
 
@@ -154,8 +156,9 @@ TEST_F(ProtocolTest, SilentInterfaceIsTriedEveryAttemptWithinItsDeadlines) {
     EXPECT_FALSE(ExecuteCommand(handle, record, "m", 0, 0.1, 3));
     double took = Now() - start;
     EXPECT_EQ(peer->Written(), "m m m ");
-    EXPECT_TRUE(HasReport(11, "Timeout. Not received response to 'm' [0x6d] = \"Read matrix\". "
-                              "Resynchronization OK."));
+    EXPECT_TRUE(HasReport(11,
+                          "Timeout. Not received response to 'm' [0x6d] = \"Read matrix\". "
+                          "Resynchronization OK."));
     EXPECT_GE(took, 0.3);
     EXPECT_LT(took, 0.6);
 }
@@ -180,8 +183,9 @@ TEST_F(ProtocolTest, ScopeResponseNeedsAllItsSamples) {
     peer->Play(std::string("$\x03\x00", 3) + "1234567");
     peer->ReplyToWrite(kSyncAnswer);
     EXPECT_FALSE(ReceiveMessage(handle, record));
-    EXPECT_TRUE(HasReport(9, "Reception of frame stream failed - not enough data.. "
-                             "Resynchronization OK."));
+    EXPECT_TRUE(HasReport(9,
+                          "Reception of frame stream failed - not enough data.. "
+                          "Resynchronization OK."));
 }
 
 TEST_F(ProtocolTest, BackgroundBlocks) {
@@ -284,8 +288,9 @@ TEST_F(ProtocolTest, EndlessTextWithoutTerminatorEndsWithinItsDeadlines) {
     const double start = Now();
     EXPECT_FALSE(ReceiveMessage(handle, record));
     EXPECT_LT(Now() - start, 3.3);  // 1.5 s for the text, 1.5 s for the synchronization
-    EXPECT_TRUE(HasReport(10, "Error receiving text message. Missing [\"] string terminator.. "
-                              "Resynchronization failed."));
+    EXPECT_TRUE(HasReport(10,
+                          "Error receiving text message. Missing [\"] string terminator.. "
+                          "Resynchronization failed."));
 }
 
 // A link that falls silent right after a message's first byte leaves no text at all; that
@@ -302,8 +307,9 @@ TEST_F(ProtocolTest, MessagesCutOffBeforeTheirTextFailAndResynchronize) {
     peer->Play("\"");
     peer->ReplyToWrite(kSyncAnswer);
     EXPECT_FALSE(ReceiveMessage(handle, record));
-    EXPECT_TRUE(HasReport(9, "Error receiving text message. Missing [\"] string terminator.. "
-                             "Resynchronization OK."));
+    EXPECT_TRUE(HasReport(9,
+                          "Error receiving text message. Missing [\"] string terminator.. "
+                          "Resynchronization OK."));
 
     peer->Play("ix");
     peer->ReplyToWrite(kSyncAnswer);
