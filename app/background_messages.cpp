@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "app/background_item.h"
-#include "app/program.h"
+#include "app/form_ulvarin.h"
 #include "device/protocol.h"
 #include "device/report.h"
 #include "panels/interface_analog/analog_panel.h"

@@ -5,7 +5,7 @@
 #include <QThread>
 
 #include "device/report.h"
-#include "panels/shared/dialogs.h"
+#include "widgets/dialogs.h"
 
 namespace ulvarin {
 namespace {

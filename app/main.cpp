@@ -7,10 +7,11 @@
 #include <cstdio>
 #include <exception>
 
-#include "app/program.h"
+#include "app/form_ulvarin.h"
 #include "app/screenshot.h"
-#include "panels/shared/dialogs.h"
-#include "panels/shared/program_folder.h"
+#include "backends/standard_backends.h"
+#include "config/program_folder.h"
+#include "widgets/dialogs.h"
 
 namespace {
 
@@ -94,6 +95,7 @@ Options ReadOptions(const QStringList& arguments) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    ulvarin::RegisterStandardBackends();
     Application application(argc, argv);
     // Qt adopts the user's locale at start-up; numbers in files, logs and the C-formatted
     // texts must keep the decimal point whatever the language, so the C library's numeric

@@ -14,8 +14,8 @@
 #include <cstdio>
 #include <thread>
 
-#include "app/program.h"
-#include "imaging/frame_file.h"
+#include "app/form_ulvarin.h"
+#include "files/frame_file.h"
 #include "panels/basic_commands/basic_commands.h"
 #include "panels/image/image_panel.h"
 #include "panels/interface_analog/analog_panel.h"
@@ -23,7 +23,7 @@
 #include "panels/messages/message_panel.h"
 #include "panels/pulses/pulse_panel.h"
 #include "panels/scan/scan_panel.h"
-#include "panels/tests/tests_panel.h"
+#include "panels/self_tests/self_tests_panel.h"
 #include "terminal/terminal_window.h"
 #include "tester/tester_window.h"
 
@@ -145,7 +145,7 @@ int TakeScreenshot(TFormUlvarin& form, const QString& path, int frames, const QS
     if (form.shared.IsOpen() && scene == Scene::Pulses) CollectPulses(form, pulses);
     if (form.shared.IsOpen() && scene == Scene::Scan) RunThresholdScan(form);
     if (scene == Scene::TestMask)
-        form.tests->BttnTestMaskClick();
+        form.selfTests->BttnTestMaskClick();
     else
         ShowTypicalRange(form);
     // Numbers over the quadrants tell which chip is where.

@@ -2,7 +2,8 @@
 
 #include <filesystem>
 
-#include "app/program.h"
+#include "app/form_ulvarin.h"
+#include "config/program_folder.h"
 #include "device/chip_commands.h"
 #include "device/report.h"
 #include "panels/basic_commands/basic_commands.h"
@@ -10,7 +11,6 @@
 #include "panels/image/image_panel.h"
 #include "panels/interface_analog/analog_panel.h"
 #include "panels/processes/process_panel.h"
-#include "panels/shared/program_folder.h"
 
 namespace ulvarin {
 namespace {

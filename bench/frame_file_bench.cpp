@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "imaging/frame_file.h"
+#include "files/frame_file.h"
 
 namespace ulvarin {
 namespace {

@@ -11,7 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "imaging/frame_writer.h"
+#include "files/frame_writer.h"
+#include "files/frame_writer_factory.h"
 #include "sim/chip_state.h"
 #include "sim/pixel_physics.h"
 

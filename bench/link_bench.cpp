@@ -5,9 +5,11 @@
 
 #include <vector>
 
+#include "backends/emulator_driver.h"
 #include "device/chip_commands.h"
+#include "device/drivers/driver_registry.h"
+#include "device/identify.h"
 #include "device/link.h"
-#include "device/link/emulator_driver.h"
 #include "device/protocol.h"
 #include "device/report.h"
 

@@ -8,7 +8,7 @@
 
 #include "device/counter_codes.h"
 #include "device/matrix_stream.h"
-#include "device/stream_layout.h"
+#include "wire/stream_layout.h"
 
 namespace ulvarin {
 namespace {

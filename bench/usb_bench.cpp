@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "device/link/usb_driver.h"
-#include "device/stream_layout.h"
+#include "device/drivers/usb_driver.h"
 #include "tests/usb_fake/fake_usb.h"
+#include "wire/stream_layout.h"
 
 namespace ulvarin {
 namespace {

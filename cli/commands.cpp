@@ -7,10 +7,12 @@
 #include <map>
 #include <memory>
 
+#include "backends/standard_backends.h"
 #include "cli/progress.h"
 #include "device/device.h"
 #include "device/report.h"
-#include "imaging/frame_writer.h"
+#include "files/frame_writer.h"
+#include "files/frame_writer_factory.h"
 
 namespace ulvarin::cli {
 namespace {
@@ -226,6 +228,7 @@ void AddRunOptions(CLI::App& command, Options& o) {
 }  // namespace
 
 int RunCommandLine(int argc, char** argv, const StopFlag& stop) {
+    RegisterStandardBackends();
     CLI::App app{"Ulvarin interface tester on the command line"};
     app.footer(kExitCodes);
     app.require_subcommand(1);

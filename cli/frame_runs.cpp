@@ -11,7 +11,7 @@
 #include "device/interface_commands.h"
 #include "device/link.h"
 #include "device/protocol.h"
-#include "process/action_sets.h"
+#include "wire/action_sets.h"
 
 namespace ulvarin::cli {
 namespace {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "cli/interface_session.h"
-#include "imaging/frame_writer.h"
+#include "files/frame_writer.h"
 
 namespace ulvarin::cli {
 

@@ -4,12 +4,12 @@
 #include <charconv>
 #include <cstring>
 
-#include "config/device_settings.h"
 #include "device/chip_commands.h"
 #include "device/identify.h"
 #include "device/link.h"
-#include "device/pixel_config.h"
-#include "imaging/mask_file.h"
+#include "files/mask_file.h"
+#include "process/configuration_keys.h"
+#include "wire/pixel_config.h"
 
 namespace ulvarin::cli {
 namespace {
@@ -98,7 +98,7 @@ bool InterfaceSession::SendDacs() {
 InterfaceSession::Load InterfaceSession::LoadConfiguration(const std::string& path,
                                                            std::string& error) {
     config::Configuration c = config::StartConfiguration(layout_.chipCount, records_);
-    config::DeviceSettings target(handle_, pixelConfig_);
+    process::DeviceSettings target(handle_, pixelConfig_);
     const config::LoadOutcome outcome = config::ReadConfiguration(path, c, target);
     if (!outcome.ok()) {
         error = outcome.boxText.empty() ? outcome.reportText : outcome.boxText;

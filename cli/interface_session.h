@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "device/device.h"
-#include "imaging/frame_writer.h"
+#include "files/frame_writer.h"
 
 namespace ulvarin::cli {
 

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <charconv>
@@ -474,6 +475,13 @@ LoadOutcome ReadConfiguration(const std::string& path, Configuration& c, ConfigT
             break;
     }
     return Loader(text, c, target).Run();
+}
+
+Configuration StartConfiguration(int chips, std::span<const ChipDacRecord> records) {
+    Configuration c;
+    c.chips = chips;
+    std::copy_n(records.begin(), std::min(records.size(), c.records.size()), c.records.begin());
+    return c;
 }
 
 }  // namespace ulvarin::config

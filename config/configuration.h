@@ -5,11 +5,12 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
 #include "device/dac_tables.h"
-#include "process/action_sets.h"
+#include "wire/action_sets.h"
 
 namespace ulvarin::config {
 
@@ -42,6 +43,10 @@ struct Configuration {
 
 inline constexpr int kMaxChips = 4;
 inline constexpr int kTriggerItems = 2;
+
+// The configuration that stands before a file is read for an interface of `chips` chips:
+// the records given (one per chip) and every other setting at its start value.
+Configuration StartConfiguration(int chips, std::span<const ChipDacRecord> records);
 
 // "<deviceName> (<chipCount> chips, <chipIdText>).ini" with the first ':' of the whole name
 // replaced by '.' and nothing else changed. The folder is the caller's.

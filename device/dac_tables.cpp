@@ -4,7 +4,7 @@
 
 #include "device/link.h"
 #include "device/lock.h"
-#include "device/stream_layout.h"
+#include "wire/stream_layout.h"
 
 namespace ulvarin {
 namespace {
@@ -169,11 +169,6 @@ bool TypeOf(MpxDevice& handle, ChipType& type) {
 }
 
 }  // namespace
-
-ChipType ChipTypeOf(bool isMxr, bool isTimepix) {
-    if (!isMxr) return ChipType::Medipix2;
-    return isTimepix ? ChipType::Timepix : ChipType::Mxr;
-}
 
 int DacCountOf(ChipType type) {
     return type == ChipType::Medipix2 ? 13 : 15;

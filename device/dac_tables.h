@@ -5,10 +5,9 @@
 #include <cstdint>
 
 #include "device/device.h"
+#include "wire/chip_type.h"
 
 namespace ulvarin {
-
-enum class ChipType { Medipix2, Mxr, Timepix };
 
 constexpr int kDacSlots = 15;
 constexpr int kDacBlockBytes = 32;
@@ -23,9 +22,6 @@ struct ChipDacRecord {
 
     bool operator==(const ChipDacRecord&) const = default;
 };
-
-// The type the flags of an open interface name.
-ChipType ChipTypeOf(bool isMxr, bool isTimepix);
 
 // Table look-ups by type; out-of-range indexes give nullptr (names) or 0 (values).
 int DacCountOf(ChipType type);

@@ -6,8 +6,8 @@
 #include <memory>
 
 #include "device/command_response.h"
-#include "device/link/ft_driver.h"
-#include "device/stream_layout.h"
+#include "device/drivers/ft_driver.h"
+#include "wire/stream_layout.h"
 
 namespace ulvarin {
 

@@ -7,6 +7,7 @@
 #include "device/link.h"
 #include "device/protocol.h"
 #include "device/report.h"
+#include "wire/stream_layout.h"
 
 namespace ulvarin {
 namespace {
@@ -65,7 +66,35 @@ void AppendChipId(IdFamily& family, const uint8_t* record, char* text, size_t ro
                   ((c & 7) << 8) | b);
 }
 
+void Identify(DeviceDescr& d, bool reset, bool mxr, uint8_t chipCount, bool timepix) {
+    if (!reset) {
+        d.isMxr = mxr || timepix;
+        d.isTimepix = timepix;
+        d.chipCount = chipCount;
+        return;
+    }
+    MpxDevice handle(&d);
+    const bool mxrFound = ResetInterface(handle) && d.isMxr;
+    if (!(mxrFound && ReadChipIds(handle, d.chipIdText, 64)))
+        std::strncpy(d.chipIdText, d.displayName, sizeof d.chipIdText - 1);
+}
+
 }  // namespace
+
+DeviceDescr* OpenDevice(const char* description, bool reset, bool mxr, uint8_t chipCount,
+                        bool timepix) {
+    MpxDevice report;
+    if (!CheckDescription(report, description)) return nullptr;
+    // Every command lays its data out for at most four chips.
+    if (!reset && (chipCount < 1 || chipCount > kMaxChips)) {
+        ReportError(report, kBadParameter, "Soft open needs 1 to %d chips (%d given).", kMaxChips,
+                    chipCount);
+        return nullptr;
+    }
+    DeviceDescr* d = OpenLink(description);
+    if (d != nullptr) Identify(*d, reset, mxr, chipCount, timepix);
+    return d;
+}
 
 bool ResetInterface(MpxDevice& handle) {
     MpxStatLeveler level(handle);

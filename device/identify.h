@@ -1,9 +1,18 @@
-// Reset and identification: how many chips hang on an interface and of which family.
+// Opening an interface and learning how many chips hang on it and of which family.
 #pragma once
+
+#include <cstdint>
 
 #include "device/device.h"
 
 namespace ulvarin {
+
+// Opens the interface with this description. With `reset`, resets it and learns its chips;
+// without (a soft open), takes `mxr`, `chipCount` and `timepix` (which implies mxr) as given,
+// so a running Timepix interface is reattached as Timepix; a soft open of other than 1 to 4
+// chips is refused. Returns the open record (also when the reset failed) or nullptr.
+DeviceDescr* OpenDevice(const char* description, bool reset, bool mxr, uint8_t chipCount,
+                        bool timepix = false);
 
 // Sends the global reset (3 attempts) and reads the interface's restart line, which sets
 // chipCount and, for MXR and Timepix chips, isMxr / isTimepix.

@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include "device/clock.h"
-#include "device/identify.h"
+#include "device/drivers/driver_registry.h"
 #include "device/report.h"
-#include "device/stream_layout.h"
+#include "wire/stream_layout.h"
 
 namespace ulvarin {
 namespace {
@@ -58,19 +58,6 @@ void PrepareLink(DeviceDescr& d) {
     if (FtStatus s = Driver().SetTimeouts(d.handle, kLinkTimeoutMs, kLinkTimeoutMs); s != FT_OK)
         ReportError(report, kNotResponding, "%s", FtStatusText(s));
     ReadDeviceInfo(d);
-}
-
-void Identify(DeviceDescr& d, bool reset, bool mxr, uint8_t chipCount, bool timepix) {
-    if (!reset) {
-        d.isMxr = mxr || timepix;
-        d.isTimepix = timepix;
-        d.chipCount = chipCount;
-        return;
-    }
-    MpxDevice handle(&d);
-    const bool mxrFound = ResetInterface(handle) && d.isMxr;
-    if (!(mxrFound && ReadChipIds(handle, d.chipIdText, 64)))
-        std::strncpy(d.chipIdText, d.displayName, sizeof d.chipIdText - 1);
 }
 
 // Reads the queue depth; false when the driver failed (already reported).
@@ -179,25 +166,23 @@ int EnumerateDevices(uint8_t mode, char* names, int capacity) {
     return count;
 }
 
-DeviceDescr* OpenDevice(const char* description, bool reset, bool mxr, uint8_t chipCount,
-                        bool timepix) {
-    MpxDevice report;
+bool CheckDescription(MpxDevice& report, const char* description) {
     if (description == nullptr) {
         ReportError(report, kBadParameter, "No device description given.");
-        return nullptr;
+        return false;
     }
     if (std::strlen(description) > kMaxDescription) {
         ReportError(report, kBadParameter,
                     "Device description too long (%zu characters, at most %zu).",
                     std::strlen(description), kMaxDescription);
-        return nullptr;
+        return false;
     }
-    // Every command lays its data out for at most four chips.
-    if (!reset && (chipCount < 1 || chipCount > kMaxChips)) {
-        ReportError(report, kBadParameter, "Soft open needs 1 to %d chips (%d given).", kMaxChips,
-                    chipCount);
-        return nullptr;
-    }
+    return true;
+}
+
+DeviceDescr* OpenLink(const char* description) {
+    MpxDevice report;
+    if (!CheckDescription(report, description)) return nullptr;
     FtHandle h = nullptr;
     if (FtStatus s = Driver().OpenEx(description, h); s != FT_OK || h == nullptr) {
         ReportError(report, kNotResponding, "%s", FtStatusText(s != FT_OK ? s : FT_OTHER_ERROR));
@@ -214,7 +199,6 @@ DeviceDescr* OpenDevice(const char* description, bool reset, bool mxr, uint8_t c
         return nullptr;
     }
     PrepareLink(*d);
-    Identify(*d, reset, mxr, chipCount, timepix);
     return d;
 }
 

@@ -13,12 +13,13 @@ namespace ulvarin {
 // as `capacity` allows (never a partial name). A null buffer or zero capacity only counts.
 int EnumerateDevices(uint8_t mode, char* names, int capacity);
 
-// Opens the interface with this description. With `reset`, resets it and learns its chips;
-// without (a soft open), takes `mxr`, `chipCount` and `timepix` (which implies mxr) as given,
-// so a running Timepix interface is reattached as Timepix; a soft open of other than 1 to 4
-// chips is refused. Returns the open record (also when the reset failed) or nullptr.
-DeviceDescr* OpenDevice(const char* description, bool reset, bool mxr, uint8_t chipCount,
-                        bool timepix = false);
+// False after reporting when `description` is missing or longer than a driver description.
+bool CheckDescription(MpxDevice& report, const char* description);
+
+// Opens the interface with this description: empties its buffers, sets the link's timeouts
+// and reads its device information. Learns nothing of its chips (see OpenDevice). Returns
+// the open record or nullptr after reporting why.
+DeviceDescr* OpenLink(const char* description);
 
 // Closes the handle's interface and forgets it; false when it was not open.
 bool CloseDevice(MpxDevice& handle, bool quiet = false);

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "device/stream_layout.h"
+#include "wire/stream_layout.h"
 
 #if defined(__SSE2__) && !defined(ULVARIN_PORTABLE_CODECS)
 #include <emmintrin.h>

@@ -4,7 +4,7 @@
 // register bit, most significant bit first; within a plane the first bit (the MSB of the
 // first byte) belongs to column 255 and the last to column 0. Pixel arrays hold 65,536
 // values per chip, index chip * 65536 + row * 256 + column. Layout constants are in
-// device/stream_layout.h.
+// wire/stream_layout.h.
 #pragma once
 
 #include <cstdint>

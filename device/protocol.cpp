@@ -14,6 +14,7 @@
 
 #include "device/clock.h"
 #include "device/counter_codes.h"
+#include "device/drivers/driver_registry.h"
 #include "device/link.h"
 #include "device/matrix_stream.h"
 #include "device/report.h"

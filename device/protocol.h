@@ -6,8 +6,8 @@
 #include <cstdint>
 
 #include "device/command_response.h"
-#include "device/command_table.h"
 #include "device/device.h"
+#include "wire/command_table.h"
 
 namespace ulvarin {
 

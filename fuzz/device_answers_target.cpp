@@ -7,6 +7,7 @@
 
 #include "device/chip_commands.h"
 #include "device/clock.h"
+#include "device/drivers/driver_registry.h"
 #include "device/identify.h"
 #include "device/interface_commands.h"
 #include "device/link.h"

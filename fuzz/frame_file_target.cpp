@@ -1,9 +1,9 @@
 #include <string_view>
 #include <vector>
 
+#include "files/frame_file.h"
 #include "fuzz/fuzz_support.h"
 #include "fuzz/targets.h"
-#include "imaging/frame_file.h"
 
 namespace ulvarin::fuzz {
 

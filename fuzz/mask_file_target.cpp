@@ -2,9 +2,9 @@
 #include <string_view>
 #include <vector>
 
+#include "files/mask_file.h"
 #include "fuzz/fuzz_support.h"
 #include "fuzz/targets.h"
-#include "imaging/mask_file.h"
 
 namespace ulvarin::fuzz {
 

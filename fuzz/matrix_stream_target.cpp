@@ -4,9 +4,9 @@
 
 #include "device/counter_codes.h"
 #include "device/matrix_stream.h"
-#include "device/stream_layout.h"
 #include "fuzz/fuzz_support.h"
 #include "fuzz/targets.h"
+#include "wire/stream_layout.h"
 
 namespace ulvarin::fuzz {
 

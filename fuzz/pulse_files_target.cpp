@@ -2,9 +2,9 @@
 #include <memory>
 #include <string_view>
 
+#include "files/pulse_files.h"
 #include "fuzz/fuzz_support.h"
 #include "fuzz/targets.h"
-#include "imaging/pulse_files.h"
 
 namespace ulvarin::fuzz {
 

@@ -7,5 +7,8 @@ set(ULVARIN_FUZZ_TARGETS
     configuration:ConfigurationTarget
     matrix_stream:MatrixStreamTarget
     device_answers:DeviceAnswersTarget)
-file(GLOB ULVARIN_FUZZ_BODIES CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*_target.cpp
-     ${CMAKE_CURRENT_LIST_DIR}/fuzz_support.cpp)
+set(ULVARIN_FUZZ_BODIES "")
+foreach(file configuration_target.cpp device_answers_target.cpp frame_file_target.cpp
+             mask_file_target.cpp matrix_stream_target.cpp pulse_files_target.cpp fuzz_support.cpp)
+  list(APPEND ULVARIN_FUZZ_BODIES ${CMAKE_CURRENT_LIST_DIR}/${file})
+endforeach()

@@ -19,8 +19,8 @@
 
 #include <cstdint>
 
-#include "device/pixel_config.h"
-#include "device/stream_layout.h"
+#include "wire/pixel_config.h"
+#include "wire/stream_layout.h"
 
 namespace ulvarin {
 

@@ -5,8 +5,8 @@
 #include <optional>
 #include <utility>
 
+#include "base/number_text.h"
 #include "imaging/corrections.h"
-#include "imaging/number_text.h"
 
 namespace ulvarin {
 

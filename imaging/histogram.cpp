@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "imaging/number_text.h"
+#include "base/number_text.h"
 
 namespace ulvarin {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "device/stream_layout.h"
+#include "wire/stream_layout.h"
 
 namespace ulvarin {
 namespace {

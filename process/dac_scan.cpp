@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "analog/pulse_store.h"
 #include "imaging/median.h"
-#include "imaging/pulse_store.h"
 
 namespace ulvarin {
 namespace {

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "device/dac_tables.h"
-#include "device/stream_layout.h"
 #include "imaging/chip_layout.h"
+#include "wire/stream_layout.h"
 
 namespace ulvarin {
 

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <optional>
 
+#include "base/number_text.h"
 #include "device/conversions.h"
-#include "imaging/number_text.h"
 
 namespace ulvarin::process {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "process/action_sets.h"
+#include "wire/action_sets.h"
 
 namespace ulvarin::process {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "imaging/number_text.h"
+#include "base/number_text.h"
 
 namespace ulvarin::process {
 

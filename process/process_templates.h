@@ -5,8 +5,8 @@
 #include <array>
 #include <cstdint>
 
-#include "process/action_sets.h"
 #include "process/process_settings.h"
+#include "wire/action_sets.h"
 
 namespace ulvarin::process {
 

@@ -1,6 +1,6 @@
 #include "sim/chip_state.h"
 
-#include "device/stream_layout.h"
+#include "wire/stream_layout.h"
 
 namespace ulvarin::sim {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "device/stream_layout.h"
 #include "sim/matrix_stream.h"
+#include "wire/stream_layout.h"
 
 namespace ulvarin::sim {
 namespace {

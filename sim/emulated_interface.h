@@ -15,7 +15,6 @@
 #include <string_view>
 #include <vector>
 
-#include "device/command_table.h"
 #include "sim/analog_side.h"
 #include "sim/chip_state.h"
 #include "sim/interface_config.h"
@@ -24,6 +23,7 @@
 #include "sim/pixel_physics.h"
 #include "sim/process_engine.h"
 #include "sim/sim_clock.h"
+#include "wire/command_table.h"
 
 namespace ulvarin::sim {
 

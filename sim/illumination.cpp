@@ -4,7 +4,7 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "device/stream_layout.h"
+#include "wire/stream_layout.h"
 
 namespace ulvarin::sim {
 namespace {

@@ -1,6 +1,6 @@
 #include "sim/interface_config.h"
 
-#include "device/stream_layout.h"
+#include "wire/stream_layout.h"
 
 namespace ulvarin::sim {
 

@@ -2,8 +2,8 @@
 
 #include <cassert>
 
-#include "device/stream_layout.h"
 #include "sim/counter_code.h"
+#include "wire/stream_layout.h"
 
 namespace ulvarin::sim {
 namespace {

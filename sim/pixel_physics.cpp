@@ -4,8 +4,8 @@
 #include <cmath>
 #include <numbers>
 
-#include "device/stream_layout.h"
 #include "sim/counter_code.h"
+#include "wire/stream_layout.h"
 
 namespace ulvarin::sim {
 namespace {

@@ -11,7 +11,7 @@
 
 #include "device/link.h"
 #include "device/lock.h"
-#include "panels/shared/dialogs.h"
+#include "widgets/dialogs.h"
 
 namespace ulvarin {
 namespace {

@@ -20,11 +20,11 @@
 #include "device/chip_commands.h"
 #include "device/device.h"
 #include "device/interface_commands.h"
-#include "panels/shared/control_table.h"
-#include "panels/shared/dialogs.h"
-#include "panels/shared/paint_box.h"
-#include "panels/shared/up_down.h"
 #include "tester/hex_text.h"
+#include "widgets/control_table.h"
+#include "widgets/dialogs.h"
+#include "widgets/paint_box.h"
+#include "widgets/up_down.h"
 
 namespace ulvarin {
 namespace {

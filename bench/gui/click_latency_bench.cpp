@@ -11,14 +11,15 @@
 #include <algorithm>
 #include <memory>
 
-#include "app/program.h"
+#include "app/form_ulvarin.h"
+#include "backends/emulator_driver.h"
+#include "device/drivers/driver_registry.h"
 #include "device/interface_commands.h"
 #include "device/link.h"
-#include "device/link/emulator_driver.h"
 #include "device/monitor.h"
 #include "panels/messages/message_log.h"
 #include "panels/messages/message_panel.h"
-#include "panels/shared/dialogs.h"
+#include "widgets/dialogs.h"
 
 namespace ulvarin {
 namespace {

@@ -9,13 +9,13 @@
 
 #include "device/chip_commands.h"
 #include "device/clock.h"
-#include "device/pixel_config.h"
 #include "device/report.h"
-#include "imaging/mask_file.h"
+#include "files/mask_file.h"
 #include "panels/basic_commands/basic_table.h"
-#include "panels/shared/control_table.h"
-#include "panels/shared/drop_down_combo.h"
 #include "panels/shared/window_shared.h"
+#include "widgets/control_table.h"
+#include "widgets/drop_down_combo.h"
+#include "wire/pixel_config.h"
 
 namespace ulvarin {
 namespace {

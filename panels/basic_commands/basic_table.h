@@ -1,7 +1,7 @@
 // The "Basic commands" group as control tables: names, captions, hints, items and initial state.
 #pragma once
 
-#include "panels/shared/control_table.h"
+#include "widgets/control_table.h"
 
 namespace ulvarin {
 

@@ -3,8 +3,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "panels/shared/control_table.h"
 #include "panels/shared/window_shared.h"
+#include "widgets/control_table.h"
 
 namespace ulvarin {
 namespace {

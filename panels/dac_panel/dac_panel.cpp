@@ -10,13 +10,13 @@
 #include <algorithm>
 #include <optional>
 
+#include "base/number_text.h"
 #include "device/chip_commands.h"
-#include "imaging/number_text.h"
 #include "panels/dac_panel/dac_table.h"
-#include "panels/shared/drop_down_combo.h"
-#include "panels/shared/event_watch.h"
-#include "panels/shared/up_down.h"
 #include "panels/shared/window_shared.h"
+#include "widgets/drop_down_combo.h"
+#include "widgets/event_watch.h"
+#include "widgets/up_down.h"
 
 namespace ulvarin {
 namespace {

@@ -7,7 +7,7 @@
 #include <span>
 
 #include "device/dac_tables.h"
-#include "panels/shared/up_down.h"
+#include "widgets/up_down.h"
 
 class QLabel;
 class QLineEdit;

@@ -9,12 +9,13 @@
 
 #include "device/chip_commands.h"
 #include "device/conversions.h"
+#include "device/identify.h"
 #include "device/interface_commands.h"
 #include "device/link.h"
 #include "device/monitor.h"
-#include "panels/shared/control_table.h"
-#include "panels/shared/drop_down_combo.h"
 #include "panels/shared/window_shared.h"
+#include "widgets/control_table.h"
+#include "widgets/drop_down_combo.h"
 
 namespace ulvarin {
 namespace {

@@ -7,12 +7,13 @@
 #include <QVBoxLayout>
 
 #include "device/link.h"
-#include "imaging/file_names.h"
-#include "imaging/frame_file.h"
-#include "imaging/frame_writer.h"
+#include "files/file_names.h"
+#include "files/frame_file.h"
+#include "files/frame_writer.h"
+#include "files/frame_writer_factory.h"
 #include "panels/frame_files/frame_file_tables.h"
-#include "panels/shared/control_table.h"
 #include "panels/shared/window_shared.h"
+#include "widgets/control_table.h"
 
 namespace ulvarin {
 namespace {

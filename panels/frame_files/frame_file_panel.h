@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "imaging/frame_autosaver.h"
+#include "files/frame_autosaver.h"
 
 class QCheckBox;
 class QLineEdit;

@@ -1,7 +1,7 @@
 // The frame file controls as a table: names, captions, hints and initial state.
 #pragma once
 
-#include "panels/shared/control_table.h"
+#include "widgets/control_table.h"
 
 namespace ulvarin {
 

@@ -18,10 +18,10 @@
 #include "imaging/corrections.h"
 #include "imaging/median.h"
 #include "panels/image/image_tables.h"
-#include "panels/shared/control_table.h"
-#include "panels/shared/paint_box.h"
-#include "panels/shared/up_down.h"
 #include "panels/shared/window_shared.h"
+#include "widgets/control_table.h"
+#include "widgets/paint_box.h"
+#include "widgets/up_down.h"
 
 namespace ulvarin {
 namespace {

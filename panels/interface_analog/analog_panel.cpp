@@ -13,17 +13,17 @@
 #include <cmath>
 #include <optional>
 
+#include "analog/scope_plot.h"
+#include "base/number_text.h"
 #include "device/clock.h"
 #include "device/conversions.h"
 #include "device/interface_commands.h"
 #include "device/report.h"
-#include "imaging/number_text.h"
-#include "imaging/scope_plot.h"
 #include "panels/interface_analog/analog_table.h"
-#include "panels/shared/event_watch.h"
-#include "panels/shared/paint_box.h"
-#include "panels/shared/plot_painter.h"
 #include "panels/shared/window_shared.h"
+#include "widgets/event_watch.h"
+#include "widgets/paint_box.h"
+#include "widgets/plot_painter.h"
 
 namespace ulvarin {
 namespace {

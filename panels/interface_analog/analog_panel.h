@@ -8,8 +8,8 @@
 #include <array>
 #include <cstdint>
 
-#include "imaging/scope_ring.h"
-#include "panels/shared/up_down.h"
+#include "analog/scope_ring.h"
+#include "widgets/up_down.h"
 
 class QCheckBox;
 class QComboBox;

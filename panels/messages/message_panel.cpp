@@ -7,8 +7,8 @@
 
 #include "device/monitor.h"
 #include "panels/messages/message_log.h"
-#include "panels/shared/control_table.h"
 #include "panels/shared/window_shared.h"
+#include "widgets/control_table.h"
 
 namespace ulvarin {
 namespace {

@@ -8,13 +8,13 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "base/number_text.h"
 #include "device/interface_commands.h"
-#include "imaging/number_text.h"
 #include "panels/processes/process_table.h"
-#include "panels/shared/control_table.h"
-#include "panels/shared/up_down.h"
 #include "panels/shared/window_shared.h"
 #include "process/process_templates.h"
+#include "widgets/control_table.h"
+#include "widgets/up_down.h"
 
 namespace ulvarin {
 namespace {

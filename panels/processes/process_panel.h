@@ -7,9 +7,9 @@
 #include <QWidget>
 #include <array>
 
-#include "process/action_sets.h"
 #include "process/process_io.h"
 #include "process/process_settings.h"
+#include "wire/action_sets.h"
 
 class QComboBox;
 class QLabel;

@@ -2,7 +2,7 @@
 // state.
 #pragma once
 
-#include "panels/shared/control_table.h"
+#include "widgets/control_table.h"
 
 namespace ulvarin {
 

@@ -14,16 +14,16 @@
 #include <filesystem>
 #include <utility>
 
+#include "analog/pulse_heights.h"
 #include "device/report.h"
-#include "imaging/file_names.h"
-#include "imaging/ordered_writer.h"
-#include "imaging/pulse_heights.h"
+#include "files/file_names.h"
+#include "files/ordered_writer.h"
 #include "panels/pulses/pulse_table.h"
-#include "panels/shared/control_table.h"
-#include "panels/shared/dialogs.h"
-#include "panels/shared/paint_box.h"
-#include "panels/shared/plot_painter.h"
 #include "panels/shared/window_shared.h"
+#include "widgets/control_table.h"
+#include "widgets/dialogs.h"
+#include "widgets/paint_box.h"
+#include "widgets/plot_painter.h"
 
 namespace ulvarin {
 namespace {

@@ -14,9 +14,9 @@
 #include <span>
 #include <string>
 
-#include "imaging/pulse_files.h"
-#include "imaging/pulse_plot.h"
-#include "imaging/pulse_store.h"
+#include "analog/pulse_plot.h"
+#include "analog/pulse_store.h"
+#include "files/pulse_files.h"
 #include "process/dac_scan.h"
 
 class QCheckBox;

@@ -2,7 +2,7 @@
 // state of its rows (the two views above them are added by the panel).
 #pragma once
 
-#include "panels/shared/control_table.h"
+#include "widgets/control_table.h"
 
 namespace ulvarin {
 

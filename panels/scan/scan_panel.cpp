@@ -7,12 +7,12 @@
 #include <algorithm>
 
 #include "device/chip_commands.h"
-#include "device/pixel_config.h"
 #include "panels/scan/scan_table.h"
-#include "panels/shared/control_table.h"
-#include "panels/shared/drop_down_combo.h"
-#include "panels/shared/up_down.h"
 #include "panels/shared/window_shared.h"
+#include "widgets/control_table.h"
+#include "widgets/drop_down_combo.h"
+#include "widgets/up_down.h"
+#include "wire/pixel_config.h"
 
 namespace ulvarin {
 namespace {

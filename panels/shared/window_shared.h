@@ -15,9 +15,9 @@
 
 #include "device/dac_tables.h"
 #include "device/device.h"
-#include "device/stream_layout.h"
 #include "imaging/frame_store.h"
-#include "panels/shared/dialogs.h"
+#include "widgets/dialogs.h"
+#include "wire/stream_layout.h"
 
 namespace ulvarin {
 

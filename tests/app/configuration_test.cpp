@@ -12,9 +12,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "config/program_folder.h"
 #include "device/conversions.h"
 #include "device/link.h"
-#include "panels/shared/program_folder.h"
 #include "tests/app/window_fixture.h"
 
 namespace ulvarin::test {

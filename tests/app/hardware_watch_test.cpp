@@ -4,6 +4,7 @@
 #include <QPushButton>
 #include <QTest>
 
+#include "device/identify.h"
 #include "device/link.h"
 #include "device/monitor.h"
 #include "device/report.h"

@@ -7,10 +7,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "imaging/pulse_store.h"
-#include "panels/shared/up_down.h"
+#include "analog/pulse_store.h"
 #include "sim/pixel_physics.h"
 #include "tests/app/window_fixture.h"
+#include "widgets/up_down.h"
 
 namespace ulvarin::test {
 namespace {

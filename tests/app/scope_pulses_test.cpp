@@ -9,8 +9,8 @@
 #include <chrono>
 #include <thread>
 
+#include "analog/pulse_heights.h"
 #include "device/monitor.h"
-#include "imaging/pulse_heights.h"
 #include "tests/app/window_fixture.h"
 
 namespace ulvarin::test {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "panels/shared/dialogs.h"
+#include "widgets/dialogs.h"
 
 namespace ulvarin::test {
 

@@ -9,12 +9,12 @@
 #include <thread>
 
 #include "app/device_boxes.h"
+#include "config/program_folder.h"
 #include "device/report.h"
-#include "panels/shared/program_folder.h"
-#include "panels/shared/qt_dialogs.h"
-#include "panels/shared/up_down.h"
 #include "tests/app/scripted_dialogs.h"
 #include "tests/app/window_fixture.h"
+#include "widgets/qt_dialogs.h"
+#include "widgets/up_down.h"
 
 namespace ulvarin::test {
 namespace {

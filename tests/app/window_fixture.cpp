@@ -6,11 +6,12 @@
 #include <QTimer>
 #include <vector>
 
+#include "config/program_folder.h"
+#include "device/drivers/driver_registry.h"
 #include "device/link.h"
 #include "device/monitor.h"
 #include "device/report.h"
-#include "panels/shared/dialogs.h"
-#include "panels/shared/program_folder.h"
+#include "widgets/dialogs.h"
 
 namespace ulvarin::test {
 

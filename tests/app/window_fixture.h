@@ -16,8 +16,8 @@
 #include <memory>
 #include <string>
 
-#include "app/program.h"
-#include "device/link/emulator_driver.h"
+#include "app/form_ulvarin.h"
+#include "backends/emulator_driver.h"
 #include "panels/basic_commands/basic_commands.h"
 #include "panels/config_bar/config_bar.h"
 #include "panels/dac_panel/dac_panel.h"
@@ -30,12 +30,12 @@
 #include "panels/processes/process_panel.h"
 #include "panels/pulses/pulse_panel.h"
 #include "panels/scan/scan_panel.h"
-#include "panels/shared/drop_down_combo.h"
-#include "panels/shared/paint_box.h"
-#include "panels/tests/tests_panel.h"
+#include "panels/self_tests/self_tests_panel.h"
 #include "sim/chip_state.h"
 #include "sim/interface_state.h"
 #include "tests/app/scripted_dialogs.h"
+#include "widgets/drop_down_combo.h"
+#include "widgets/paint_box.h"
 
 namespace ulvarin::test {
 

@@ -10,7 +10,7 @@
 #include "cli/progress.h"
 #include "config/configuration.h"
 #include "tests/cli/cli_runner.h"
-#include "tests/cli/file_readers.h"
+#include "tests/support/file_readers.h"
 
 namespace ulvarin {
 namespace {

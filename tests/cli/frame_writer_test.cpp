@@ -1,6 +1,6 @@
 // The frame writers: the same frames read back alike from every format, in the image layout;
 // an HDF5 run cut without closing still opens; failures are told, not hidden.
-#include "imaging/frame_writer.h"
+#include "files/frame_writer.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -8,10 +8,11 @@
 
 #include <filesystem>
 
-#include "imaging/frame_file.h"
-#include "imaging/hdf5_frame_writer.h"
+#include "files/frame_file.h"
+#include "files/frame_writer_factory.h"
+#include "files/hdf5_frame_writer.h"
 #include "tests/cli/cli_runner.h"
-#include "tests/cli/file_readers.h"
+#include "tests/support/file_readers.h"
 
 namespace ulvarin {
 namespace {

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "device/drivers/driver_registry.h"
+#include "device/identify.h"
 #include "device/link.h"
 #include "tests/support/device_fixture.h"
 

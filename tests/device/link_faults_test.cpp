@@ -7,10 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "backends/emulator_driver.h"
 #include "device/chip_commands.h"
 #include "device/clock.h"
+#include "device/drivers/driver_registry.h"
+#include "device/identify.h"
 #include "device/link.h"
-#include "device/link/emulator_driver.h"
 #include "device/report.h"
 
 namespace ulvarin {

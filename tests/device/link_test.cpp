@@ -1,3 +1,4 @@
+#include "device/identify.h"
 #include "device/link.h"
 
 #include <gtest/gtest.h>

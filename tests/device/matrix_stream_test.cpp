@@ -5,7 +5,7 @@
 #include <random>
 #include <vector>
 
-#include "device/stream_layout.h"
+#include "wire/stream_layout.h"
 
 namespace ulvarin {
 namespace {

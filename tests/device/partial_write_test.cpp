@@ -7,11 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "backends/emulator_driver.h"
 #include "device/chip_commands.h"
+#include "device/drivers/driver_registry.h"
+#include "device/identify.h"
 #include "device/link.h"
-#include "device/link/emulator_driver.h"
 #include "device/report.h"
-#include "device/stream_layout.h"
+#include "wire/stream_layout.h"
 
 namespace ulvarin {
 namespace {

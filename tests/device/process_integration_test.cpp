@@ -7,11 +7,13 @@
 #include <thread>
 #include <vector>
 
+#include "backends/emulator_driver.h"
 #include "device/clock.h"
 #include "device/conversions.h"
+#include "device/drivers/driver_registry.h"
+#include "device/identify.h"
 #include "device/interface_commands.h"
 #include "device/link.h"
-#include "device/link/emulator_driver.h"
 #include "device/monitor.h"
 #include "device/protocol.h"
 #include "device/report.h"
@@ -139,7 +141,7 @@ TEST_F(ProcessIntegration, MonitorThreadTakesFramesWhileCommandsGoOn) {
     // build makes each frame: an answer queued behind frames is still a command that went on.
     int duringFrames = 0, failed = 0;
     const double until = Now() + 5.0;
-    const auto streaming = [](size_t frames) { return frames > 0 && frames < 10; };
+    const auto streaming = [](size_t count) { return count > 0 && count < 10; };
     for (size_t count = FrameCount(); count < 10 && Now() < until; count = FrameCount()) {
         bool running = false;
         if (!PeriodTimerState(handle, &running, nullptr, nullptr, nullptr)) ++failed;

@@ -18,16 +18,17 @@
 #include <type_traits>
 #include <vector>
 
+#include "backends/emulator_driver.h"
 #include "device/chip_commands.h"
 #include "device/clock.h"
-#include "device/command_table.h"
+#include "device/drivers/driver_registry.h"
 #include "device/identify.h"
 #include "device/interface_commands.h"
 #include "device/link.h"
-#include "device/link/emulator_driver.h"
 #include "device/protocol.h"
 #include "device/report.h"
-#include "device/stream_layout.h"
+#include "wire/command_table.h"
+#include "wire/stream_layout.h"
 
 namespace ulvarin {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "imaging/number_text.h"
+#include "base/number_text.h"
 #include "tests/support/comma_locale.h"
 
 namespace ulvarin {

@@ -10,8 +10,8 @@
 #include <cmath>
 
 #include "device/conversions.h"
-#include "panels/shared/up_down.h"
 #include "tests/app/window_fixture.h"
+#include "widgets/up_down.h"
 
 namespace ulvarin::test {
 namespace {

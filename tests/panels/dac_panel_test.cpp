@@ -11,8 +11,8 @@
 #include <QTest>
 #include <QWheelEvent>
 
-#include "panels/shared/up_down.h"
 #include "tests/app/window_fixture.h"
+#include "widgets/up_down.h"
 
 namespace ulvarin::test {
 namespace {

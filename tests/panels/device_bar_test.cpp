@@ -8,10 +8,11 @@
 
 #include "device/chip_commands.h"
 #include "device/conversions.h"
+#include "device/identify.h"
 #include "device/interface_commands.h"
 #include "device/link.h"
-#include "panels/shared/up_down.h"
 #include "tests/app/window_fixture.h"
+#include "widgets/up_down.h"
 
 namespace ulvarin::test {
 namespace {

@@ -11,10 +11,10 @@
 #include <string>
 
 #include "device/link.h"
-#include "imaging/frame_file.h"
-#include "imaging/frame_writer.h"
+#include "files/frame_file.h"
+#include "files/frame_writer.h"
 #include "tests/app/window_fixture.h"
-#include "tests/cli/file_readers.h"
+#include "tests/support/file_readers.h"
 
 namespace ulvarin::test {
 namespace {

@@ -6,9 +6,9 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "device/pixel_config.h"
 #include "imaging/corrections.h"
 #include "tests/app/window_fixture.h"
+#include "wire/pixel_config.h"
 
 namespace ulvarin::test {
 namespace {

@@ -12,8 +12,8 @@
 #include <cmath>
 #include <numeric>
 
-#include "device/pixel_config.h"
 #include "tests/app/window_fixture.h"
+#include "wire/pixel_config.h"
 
 namespace ulvarin::test {
 namespace {

@@ -2,6 +2,8 @@
 // interface's sources, processes started with "Start process" and ended by the poll, the
 // action menus taken at the next tick, normalised texts and the state read back, and an
 // interface that stops answering in the middle of a process.
+#include "device/drivers/driver_registry.h"
+#include "device/identify.h"
 #include "panels/processes/process_panel.h"
 
 #include <gtest/gtest.h>
@@ -20,8 +22,8 @@
 #include <thread>
 #include <vector>
 
+#include "backends/emulator_driver.h"
 #include "device/link.h"
-#include "device/link/emulator_driver.h"
 #include "device/protocol.h"
 #include "device/report.h"
 #include "panels/shared/window_shared.h"

@@ -23,9 +23,9 @@
 #include <vector>
 
 #include "device/report.h"
-#include "panels/shared/paint_box.h"
 #include "panels/shared/window_shared.h"
 #include "tests/app/scripted_dialogs.h"
+#include "widgets/paint_box.h"
 
 namespace ulvarin::test {
 namespace {

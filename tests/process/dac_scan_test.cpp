@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "imaging/pulse_store.h"
+#include "analog/pulse_store.h"
 
 namespace ulvarin {
 namespace {

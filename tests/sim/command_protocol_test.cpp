@@ -1,10 +1,10 @@
 // The emulated firmware's answers to commands, byte for byte, through the emulator driver.
 #include <gtest/gtest.h>
 
-#include "device/command_table.h"
 #include "device/dac_tables.h"
-#include "device/stream_layout.h"
 #include "emulator_link.h"
+#include "wire/command_table.h"
+#include "wire/stream_layout.h"
 
 namespace ulvarin::sim::test {
 namespace {

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "device/link/emulator_driver.h"
+#include "backends/emulator_driver.h"
 
 namespace ulvarin::sim::test {
 

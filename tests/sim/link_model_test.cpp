@@ -3,8 +3,8 @@
 // with the device layer.
 #include <gtest/gtest.h>
 
-#include "device/stream_layout.h"
 #include "emulator_link.h"
+#include "wire/stream_layout.h"
 
 namespace ulvarin::sim::test {
 namespace {

@@ -5,10 +5,10 @@
 #include <random>
 #include <stdexcept>
 
-#include "device/stream_layout.h"
 #include "emulator_link.h"
 #include "reference_streams.h"
 #include "sim/counter_code.h"
+#include "wire/stream_layout.h"
 
 namespace ulvarin::sim::test {
 namespace {

@@ -13,8 +13,8 @@
 #include "device/counter_codes.h"
 #include "device/dac_tables.h"
 #include "device/matrix_stream.h"
-#include "device/stream_layout.h"
 #include "sim/emulated_interface.h"
+#include "wire/stream_layout.h"
 
 namespace ulvarin::sim::test {
 

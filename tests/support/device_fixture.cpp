@@ -1,5 +1,7 @@
 #include "tests/support/device_fixture.h"
 
+#include "device/drivers/driver_registry.h"
+#include "device/identify.h"
 #include "device/link.h"
 
 namespace ulvarin::test {

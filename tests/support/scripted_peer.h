@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "device/link/ft_driver.h"
+#include "device/drivers/ft_driver.h"
 
 namespace ulvarin::test {
 

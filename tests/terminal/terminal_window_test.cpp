@@ -1,3 +1,5 @@
+#include "device/drivers/driver_registry.h"
+#include "device/identify.h"
 #include "terminal/terminal_window.h"
 
 #include <gtest/gtest.h>
@@ -10,12 +12,12 @@
 #include <memory>
 #include <thread>
 
+#include "backends/emulator_driver.h"
 #include "device/link.h"
-#include "device/link/emulator_driver.h"
 #include "device/protocol.h"
-#include "panels/shared/dialogs.h"
 #include "tests/app/scripted_dialogs.h"
 #include "tests/app/window_fixture.h"
+#include "widgets/dialogs.h"
 
 namespace ulvarin::test {
 namespace {

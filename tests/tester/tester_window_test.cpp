@@ -1,6 +1,8 @@
 // The hardware tester window against an emulated interface acting as the dummy chipboard:
 // the exact bytes each control sends, what the board reads back, the format boxes, the
 // refresh of every line (also on activation) and the window with no interface open.
+#include "device/drivers/driver_registry.h"
+#include "device/identify.h"
 #include "tester/tester_window.h"
 
 #include <gtest/gtest.h>
@@ -19,12 +21,12 @@
 #include <utility>
 #include <vector>
 
+#include "backends/emulator_driver.h"
 #include "device/link.h"
-#include "device/link/emulator_driver.h"
 #include "device/report.h"
-#include "panels/shared/up_down.h"
 #include "tests/app/scripted_dialogs.h"
 #include "tests/app/window_fixture.h"
+#include "widgets/up_down.h"
 
 namespace ulvarin::test {
 namespace {

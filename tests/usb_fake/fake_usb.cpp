@@ -15,7 +15,7 @@
 #include <mutex>
 #include <span>
 
-#include "device/link/byte_fifo.h"
+#include "device/drivers/byte_fifo.h"
 
 using ulvarin::sim::Clock;
 

@@ -1,0 +1,109 @@
+// The main window: a shell that owns what the groups share, lays out the panels and
+// connects them, runs the three timers and installs the device layer's hooks. The groups'
+// controls and handlers live in their panels.
+#pragma once
+
+#include <QMainWindow>
+#include <cstdint>
+#include <memory>
+
+#include "panels/shared/window_shared.h"
+
+class QTimer;
+
+namespace ulvarin {
+
+class AnalogPanel;
+class BasicCommands;
+class DacPanel;
+class DeviceBar;
+class FrameFilePanel;
+class ImagePanel;
+class ConfigBar;
+class WindowConfiguration;
+class MessagePanel;
+class ProcessPanel;
+class PulsePanel;
+class ScanPanel;
+class TFormTerminal;
+class TUlvarinTester;
+class SelfTestsPanel;
+struct BackgroundItem;
+
+class TFormUlvarin : public QMainWindow {
+    Q_OBJECT
+public:
+    static constexpr int kInitDelayMs = 100;
+    static constexpr int kTimerMs = 50;
+    static constexpr int kScopeTimerMs = 200;
+    // The share of a tick the timer spends on messages the interface sent on its own, so
+    // that a stream of frames leaves the window time to answer the operator.
+    static constexpr double kDrainSeconds = 0.03;
+    double drainSeconds = kDrainSeconds;
+
+    // Builds the window with every store at its initial value, and runs FormCreate. The
+    // start timer opens the first interface found 100 ms later.
+    explicit TFormUlvarin(QWidget* parent = nullptr);
+    // Runs FormDestroy (monitor stopped, hooks removed, configuration saved).
+    ~TFormUlvarin() override;
+
+    // Installs the report and background hooks.
+    void FormCreate();
+    // Closes the other windows and the shutter (reading the frame).
+    void FormClose();
+    // Stops the monitoring thread, removes the hooks, saves the configuration silently.
+    void FormDestroy();
+    // Once, 100 ms after start: refreshes the device list and opens its first entry.
+    void TimerInitTimer();
+    // Every 50 ms: hardware watch, action menus, background drain, ADC monitor, polling.
+    void TimerTimer();
+    void TimerScopeTimer();
+    // The background hook's body; runs on the draining thread under the device lock. Copies
+    // what it needs out of the record and hands it to the GUI thread in order.
+    void HandleBackgroundMessage(MpxDevice& handle, MpxCommandResponse& record);
+    // While the monitoring thread is stopped, hands every message the interface sent on its
+    // own to the background hook (the main timer's work, callable at once).
+    void DrainBackgroundMessages();
+
+    WindowShared shared;
+    DeviceBar* deviceBar = nullptr;
+    MessagePanel* messages = nullptr;
+    DacPanel* dacPanel = nullptr;
+    BasicCommands* basics = nullptr;
+    AnalogPanel* analog = nullptr;
+    PulsePanel* pulses = nullptr;
+    SelfTestsPanel* selfTests = nullptr;
+    ScanPanel* scan = nullptr;
+    ProcessPanel* processes = nullptr;
+    ImagePanel* image = nullptr;
+    ConfigBar* configBar = nullptr;
+    FrameFilePanel* frameFiles = nullptr;
+    // The two debugging windows, made with this one and sharing its device handle.
+    TFormTerminal* terminal = nullptr;
+    TUlvarinTester* tester = nullptr;
+    QTimer* TimerInit = nullptr;
+    QTimer* Timer = nullptr;
+    QTimer* TimerScope = nullptr;
+    bool hardwareBoxShown = false;  // a hardware error box is open, or the interface is gone
+    // A periodic read waited out its timeout: the periodic reads rest (see TimerTimer).
+    bool pollingResting = false;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildPanels();
+    void ConnectPanels();
+    void ConnectScan();
+    void InstallHooks();
+    void RemoveHooks();
+    void WatchHardware();
+    void TakeBackgroundFrame(const BackgroundItem& item);
+    void ShowTester();
+    void ShowTerminal();
+
+    std::unique_ptr<WindowConfiguration> configuration_;
+    bool inTick_ = false;  // the main timer's periodic work is running
+};
+
+}  // namespace ulvarin

@@ -1,0 +1,40 @@
+#include "files/frame_writer.h"
+
+#ifndef ULVARIN_VERSION
+#define ULVARIN_VERSION "unknown"
+#endif
+
+namespace ulvarin {
+
+const char* ProgramVersion() {
+    return ULVARIN_VERSION;
+}
+
+const char* ChipFamilyName(ChipFamily family) {
+    switch (family) {
+        case ChipFamily::Mxr:
+            return "MXR";
+        case ChipFamily::Timepix:
+            return "Timepix";
+        default:
+            return "Medipix2";
+    }
+}
+
+void ImageOrderCounts(std::span<const int32_t> counts, const ChipLayout& layout,
+                      std::span<uint32_t> image) {
+    const ImageGeometry g = GeometryFor(layout.chipCount);
+    for (uint32_t y = 0; y < g.height(); ++y) {
+        for (uint32_t tile = 0; tile < g.tilesAcross; ++tile) {
+            const PixelRun run = ImageRowRun(y, tile, layout);
+            uint32_t* out = image.data() + static_cast<size_t>(y) * g.width() + tile * kTileSide;
+            const int32_t* in = counts.data() + run.first;
+            for (int k = 0; k < kTileSide; ++k) {
+                const int32_t v = in[static_cast<ptrdiff_t>(k) * run.step];
+                out[k] = v > 0 ? static_cast<uint32_t>(v) : 0u;
+            }
+        }
+    }
+}
+
+}  // namespace ulvarin

@@ -1,0 +1,70 @@
+// What every writer of a run of frames has in common: the run's description, what is known
+// of each frame, and the writer interface. Each frame is on disk when Append returns, so a
+// run cut short leaves a readable file. frame_writer_factory.h chooses the format.
+#pragma once
+
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "device/dac_tables.h"
+#include "imaging/chip_layout.h"
+
+namespace ulvarin {
+
+// The version of this program, written into every file that has room for it.
+const char* ProgramVersion();
+
+// "Medipix2", "MXR" or "Timepix".
+const char* ChipFamilyName(ChipFamily family);
+
+// What a run was taken with.
+struct RunDescription {
+    static constexpr double kUnknown = std::numeric_limits<double>::quiet_NaN();
+
+    ChipLayout layout;
+    std::string deviceName;
+    std::string chipIdText;  // as the chips identified themselves
+    std::string firmware;
+    std::vector<ChipDacRecord> dacs;  // one per chip, chip 0 first
+    // Interface voltages; NaN when not known (nothing set them since the interface opened).
+    double biasVolts = kUnknown, dac0Volts = kUnknown, dac1Volts = kUnknown;
+    std::string scanDac;     // the DAC a scan steps; empty for a plain acquisition
+    int expectedFrames = 0;  // frames the run is to take; 0 when not known
+};
+
+// What is known of one frame.
+struct FrameInfo {
+    double exposure = 0;   // seconds the shutter was open
+    double timestamp = 0;  // seconds from the start of the run to the frame's arrival
+    int32_t dacValue = 0;  // the scanned DAC's value (scans only)
+};
+
+class FrameWriter {
+public:
+    virtual ~FrameWriter() = default;
+
+    // Appends one frame given by pixel index (layout.pixelsInUse() values; negative counts
+    // are written as 0). False on a failure, which error() then describes; the frames
+    // appended before stay readable.
+    virtual bool Append(std::span<const int32_t> counts, const FrameInfo& info) = 0;
+    // Finishes the file (the destructor does so too); false when that failed.
+    virtual bool Close() = 0;
+
+    const std::string& error() const { return error_; }
+    int frames() const { return frames_; }
+
+protected:
+    std::string error_;
+    int frames_ = 0;
+};
+
+// The frame in image order (row-major, top row first) as unsigned counts: `image` must hold
+// GeometryFor(layout.chipCount).pixels() values and `counts` layout.pixelsInUse().
+void ImageOrderCounts(std::span<const int32_t> counts, const ChipLayout& layout,
+                      std::span<uint32_t> image);
+
+}  // namespace ulvarin

@@ -1,0 +1,372 @@
+#include "files/hdf5_frame_writer.h"
+
+#include <hdf5.h>
+#include <zlib.h>
+
+#include <array>
+#include <ctime>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+namespace ulvarin {
+namespace {
+
+constexpr int kDeflateLevel = 1;
+constexpr hsize_t kSeriesChunk = 256;
+
+// The library is built without its own locking: one thread at a time may call it (the
+// window's autosave thread and its Save button may both write).
+std::recursive_mutex gLibraryMutex;  // a writer failing to open closes under the lock
+
+// An HDF5 identifier closed by its own close function when it goes.
+class Id {
+public:
+    using Closer = herr_t (*)(hid_t);
+    Id() = default;
+    Id(hid_t id, Closer closer) : id_(id), closer_(closer) {}
+    Id(Id&& other) noexcept { *this = std::move(other); }
+    Id& operator=(Id&& other) noexcept {
+        std::swap(id_, other.id_);
+        std::swap(closer_, other.closer_);
+        return *this;
+    }
+    ~Id() {
+        if (id_ >= 0 && closer_ != nullptr) closer_(id_);
+    }
+    hid_t get() const { return id_; }
+    bool ok() const { return id_ >= 0; }
+    // Hands the identifier over to the caller, who closes it.
+    hid_t release() { return std::exchange(id_, H5I_INVALID_HID); }
+
+private:
+    hid_t id_ = H5I_INVALID_HID;
+    Closer closer_ = nullptr;
+};
+
+Id Space(std::span<const hsize_t> dims, std::span<const hsize_t> maxDims = {}) {
+    return {H5Screate_simple(static_cast<int>(dims.size()), dims.data(),
+                             maxDims.empty() ? nullptr : maxDims.data()),
+            H5Sclose};
+}
+
+// Variable-length UTF-8 text, which readers hand out as strings rather than bytes.
+Id TextType() {
+    Id type(H5Tcopy(H5T_C_S1), H5Tclose);
+    H5Tset_size(type.get(), H5T_VARIABLE);
+    H5Tset_cset(type.get(), H5T_CSET_UTF8);
+    return type;
+}
+
+bool WriteAttribute(hid_t at, const char* name, hid_t type, hid_t space, const void* data) {
+    Id attr(H5Acreate2(at, name, type, space, H5P_DEFAULT, H5P_DEFAULT), H5Aclose);
+    return attr.ok() && H5Awrite(attr.get(), type, data) >= 0;
+}
+
+bool TextAttribute(hid_t at, const char* name, const std::string& text) {
+    const char* data = text.c_str();
+    Id space(H5Screate(H5S_SCALAR), H5Sclose);
+    return WriteAttribute(at, name, TextType().get(), space.get(), &data);
+}
+
+bool NumberAttribute(hid_t at, const char* name, hid_t type, const void* value) {
+    Id space(H5Screate(H5S_SCALAR), H5Sclose);
+    return WriteAttribute(at, name, type, space.get(), value);
+}
+
+bool TextListAttribute(hid_t at, const char* name, const std::vector<const char*>& texts) {
+    const std::array<hsize_t, 1> dims{texts.size()};
+    return WriteAttribute(at, name, TextType().get(), Space(dims).get(), texts.data());
+}
+
+// Now as UTC in ISO 8601, the moment timestamps count from.
+std::string StartTime() {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
+
+bool WriteRunAttributes(hid_t file, const RunDescription& run) {
+    const ChipFamily family = run.layout.family;
+    const int chips = run.layout.chipCount;
+    const int dacCount = DacCountOf(family);
+    std::vector<const char*> names;
+    for (int d = 0; d < dacCount; ++d) names.push_back(DacNameOf(family, d));
+    std::vector<uint16_t> dacs;
+    std::vector<uint8_t> senses;
+    for (const ChipDacRecord& record : run.dacs) {
+        dacs.insert(dacs.end(), record.dac, record.dac + dacCount);
+        senses.push_back(record.senseCode);
+    }
+    const int32_t chipCount = chips;
+    bool ok = TextAttribute(file, "program_version", ProgramVersion()) &&
+              TextAttribute(file, "start_time", StartTime()) &&
+              TextAttribute(file, "device", run.deviceName) &&
+              TextAttribute(file, "firmware", run.firmware) &&
+              TextAttribute(file, "chip_type", ChipFamilyName(family)) &&
+              NumberAttribute(file, "chip_count", H5T_NATIVE_INT32, &chipCount) &&
+              TextAttribute(file, "chip_ids", run.chipIdText) &&
+              TextListAttribute(file, "dac_names", names) &&
+              NumberAttribute(file, "bias_volts", H5T_NATIVE_DOUBLE, &run.biasVolts) &&
+              NumberAttribute(file, "dac0_volts", H5T_NATIVE_DOUBLE, &run.dac0Volts) &&
+              NumberAttribute(file, "dac1_volts", H5T_NATIVE_DOUBLE, &run.dac1Volts);
+    if (ok && !run.dacs.empty() && dacCount > 0) {
+        const std::array<hsize_t, 2> dims{run.dacs.size(), static_cast<hsize_t>(dacCount)};
+        ok = WriteAttribute(file, "dacs", H5T_NATIVE_UINT16, Space(dims).get(), dacs.data());
+        const std::array<hsize_t, 1> senseDims{senses.size()};
+        ok = ok && WriteAttribute(file, "sense_codes", H5T_NATIVE_UINT8, Space(senseDims).get(),
+                                  senses.data());
+    }
+    if (ok && !run.scanDac.empty()) ok = TextAttribute(file, "scan_dac", run.scanDac);
+    return ok;
+}
+
+// An extendible dataset of `rank` dimensions whose first grows by one per frame.
+Id GrowingDataset(hid_t file, const char* name, hid_t type, std::span<const hsize_t> frameDims,
+                  bool compress) {
+    std::vector<hsize_t> dims{0}, maxDims{H5S_UNLIMITED};
+    std::vector<hsize_t> chunk{frameDims.empty() ? kSeriesChunk : 1};
+    for (hsize_t d : frameDims) {
+        dims.push_back(d);
+        maxDims.push_back(d);
+        chunk.push_back(d);
+    }
+    Id props(H5Pcreate(H5P_DATASET_CREATE), H5Pclose);
+    H5Pset_chunk(props.get(), static_cast<int>(chunk.size()), chunk.data());
+    if (compress) {
+        H5Pset_shuffle(props.get());
+        H5Pset_deflate(props.get(), static_cast<unsigned>(kDeflateLevel));
+    }
+    return {H5Dcreate2(file, name, type, Space(dims, maxDims).get(), H5P_DEFAULT, props.get(),
+                       H5P_DEFAULT),
+            H5Dclose};
+}
+
+// Writes one frame's worth (`values` of `frameDims`) at position `index` of the first
+// dimension, growing the dataset to hold it.
+bool WriteAt(hid_t dataset, hid_t memType, hsize_t index, std::span<const hsize_t> frameDims,
+             const void* values) {
+    std::vector<hsize_t> extent{index + 1}, start{index}, count{1};
+    for (hsize_t d : frameDims) {
+        extent.push_back(d);
+        start.push_back(0);
+        count.push_back(d);
+    }
+    if (H5Dset_extent(dataset, extent.data()) < 0) return false;
+    Id fileSpace(H5Dget_space(dataset), H5Sclose);
+    if (H5Sselect_hyperslab(fileSpace.get(), H5S_SELECT_SET, start.data(), nullptr, count.data(),
+                            nullptr) < 0)
+        return false;
+    Id memSpace = Space(std::span<const hsize_t>(count));
+    return H5Dwrite(dataset, memType, memSpace.get(), fileSpace.get(), H5P_DEFAULT, values) >= 0;
+}
+
+// Compresses one frame as the dataset's filters would (byte shuffle, then deflate), so the
+// chunk is written as it is and any reader decodes it with the standard filters. Deflate
+// runs with its run-length strategy: on shuffled counts, whose high bytes are mostly zero
+// runs, it compresses about as well as the default strategy in a fraction of the time,
+// which keeps a four-chip run well above 100 frames per second on one core.
+class ChunkCompressor {
+public:
+    // False when zlib fails (never expected for a buffer of the bound's size).
+    bool Compress(std::span<const uint32_t> values) {
+        const size_t n = values.size();
+        shuffled_.resize(n * sizeof(uint32_t));
+        const auto* bytes = reinterpret_cast<const uint8_t*>(values.data());
+        for (size_t b = 0; b < sizeof(uint32_t); ++b) {
+            uint8_t* plane = shuffled_.data() + b * n;
+            for (size_t i = 0; i < n; ++i) plane[i] = bytes[i * sizeof(uint32_t) + b];
+        }
+        z_stream z{};
+        if (deflateInit2(&z, kDeflateLevel, Z_DEFLATED, 15, 8, Z_RLE) != Z_OK) return false;
+        compressed_.resize(deflateBound(&z, static_cast<uLong>(shuffled_.size())));
+        z.next_in = shuffled_.data();
+        z.avail_in = static_cast<uInt>(shuffled_.size());
+        z.next_out = compressed_.data();
+        z.avail_out = static_cast<uInt>(compressed_.size());
+        const int result = deflate(&z, Z_FINISH);
+        compressed_.resize(z.total_out);
+        deflateEnd(&z);
+        return result == Z_STREAM_END;
+    }
+    const std::vector<uint8_t>& chunk() const { return compressed_; }
+
+private:
+    std::vector<uint8_t> shuffled_;
+    std::vector<uint8_t> compressed_;
+};
+
+// The growing datasets of a run file.
+struct RunDatasets {
+    Id frames, exposure, timestamp, scanValues;  // scanValues only in a scan's file
+};
+
+RunDatasets CreateDatasets(hid_t file, std::span<const hsize_t> frameDims, bool scan) {
+    RunDatasets sets;
+    sets.frames = GrowingDataset(file, "frames", H5T_STD_U32LE, frameDims, true);
+    sets.exposure = GrowingDataset(file, "exposure", H5T_IEEE_F64LE, {}, false);
+    sets.timestamp = GrowingDataset(file, "timestamp", H5T_IEEE_F64LE, {}, false);
+    if (scan) sets.scanValues = GrowingDataset(file, "scan_values", H5T_STD_I32LE, {}, false);
+    return sets;
+}
+
+Id OpenDataset(hid_t file, const char* name) {
+    return {H5Dopen2(file, name, H5P_DEFAULT), H5Dclose};
+}
+
+std::vector<hsize_t> DimsOf(const Id& dataset) {
+    Id space(H5Dget_space(dataset.get()), H5Sclose);
+    const int rank = space.ok() ? H5Sget_simple_extent_ndims(space.get()) : -1;
+    std::vector<hsize_t> dims(static_cast<size_t>(std::max(rank, 0)));
+    if (rank > 0) H5Sget_simple_extent_dims(space.get(), dims.data(), nullptr);
+    return dims;
+}
+
+// A text attribute of the root group ("" when missing or not text).
+std::string ReadTextAttribute(hid_t file, const char* name) {
+    if (H5Aexists(file, name) <= 0) return {};
+    Id attr(H5Aopen(file, name, H5P_DEFAULT), H5Aclose);
+    char* value = nullptr;
+    std::string text;
+    if (attr.ok() && H5Aread(attr.get(), TextType().get(), &value) >= 0 && value != nullptr) {
+        text = value;
+        H5free_memory(value);
+    }
+    return text;
+}
+
+int32_t ReadChipCount(hid_t file) {
+    int32_t count = -1;
+    if (H5Aexists(file, "chip_count") <= 0) return count;
+    Id attr(H5Aopen(file, "chip_count", H5P_DEFAULT), H5Aclose);
+    if (attr.ok()) H5Aread(attr.get(), H5T_NATIVE_INT32, &count);
+    return count;
+}
+
+class Hdf5FrameWriter final : public FrameWriter {
+public:
+    // Writes into `sets` of `file` after the `framesBefore` frames they hold.
+    Hdf5FrameWriter(Id file, const ChipLayout& layout, RunDatasets sets, int framesBefore)
+        : file_(std::move(file)),
+          layout_(layout),
+          frameDims_{GeometryFor(layout.chipCount).height(), GeometryFor(layout.chipCount).width()},
+          image_(GeometryFor(layout.chipCount).pixels()),
+          sets_(std::move(sets)) {
+        frames_ = framesBefore;
+    }
+    ~Hdf5FrameWriter() override { Close(); }
+
+    bool Append(std::span<const int32_t> counts, const FrameInfo& info) override {
+        std::lock_guard lock(gLibraryMutex);
+        if (!file_.ok()) return Fail("The HDF5 file is closed.");
+        if (counts.size() < layout_.pixelsInUse()) return Fail("Too few values for a frame.");
+        ImageOrderCounts(counts, layout_, image_);
+        const auto index = static_cast<hsize_t>(frames_);
+        bool ok = WriteFrameChunk(index) &&
+                  WriteAt(sets_.exposure.get(), H5T_NATIVE_DOUBLE, index, {}, &info.exposure) &&
+                  WriteAt(sets_.timestamp.get(), H5T_NATIVE_DOUBLE, index, {}, &info.timestamp);
+        if (ok && sets_.scanValues.ok())
+            ok = WriteAt(sets_.scanValues.get(), H5T_NATIVE_INT32, index, {}, &info.dacValue);
+        if (!ok) return Fail("Writing a frame to the HDF5 file failed.");
+        // Flushed so that a run cut after this frame still leaves a file that opens.
+        if (H5Fflush(file_.get(), H5F_SCOPE_LOCAL) < 0)
+            return Fail("Flushing the HDF5 file failed.");
+        ++frames_;
+        return true;
+    }
+
+    bool Close() override {
+        std::lock_guard lock(gLibraryMutex);
+        if (!file_.ok()) return error_.empty();
+        sets_ = RunDatasets();
+        if (H5Fclose(file_.release()) < 0 && error_.empty())
+            error_ = "Closing the HDF5 file failed.";
+        return error_.empty();
+    }
+
+private:
+    bool Fail(const char* text) {
+        error_ = text;
+        return false;
+    }
+
+    // Grows the stack by one frame and writes image_ as its compressed chunk.
+    bool WriteFrameChunk(hsize_t index) {
+        if (!compressor_.Compress(image_)) return false;
+        const std::array<hsize_t, 3> extent{index + 1, frameDims_[0], frameDims_[1]};
+        const std::array<hsize_t, 3> offset{index, 0, 0};
+        const std::vector<uint8_t>& chunk = compressor_.chunk();
+        return H5Dset_extent(sets_.frames.get(), extent.data()) >= 0 &&
+               H5Dwrite_chunk(sets_.frames.get(), H5P_DEFAULT, 0, offset.data(), chunk.size(),
+                              chunk.data()) >= 0;
+    }
+
+    Id file_;
+    ChipLayout layout_;
+    std::array<hsize_t, 2> frameDims_;
+    std::vector<uint32_t> image_;
+    ChunkCompressor compressor_;
+    RunDatasets sets_;
+};
+
+}  // namespace
+
+std::unique_ptr<FrameWriter> OpenHdf5FrameWriter(const std::string& path, const RunDescription& run,
+                                                 std::string& error) {
+    std::lock_guard lock(gLibraryMutex);
+    H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);  // failures are told through `error`
+    Id file(H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT), H5Fclose);
+    if (!file.ok()) {
+        error = "Cannot create the HDF5 file " + path;
+        return nullptr;
+    }
+    if (!WriteRunAttributes(file.get(), run)) {
+        error = "Writing the settings to the HDF5 file failed: " + path;
+        return nullptr;
+    }
+    const ImageGeometry g = GeometryFor(run.layout.chipCount);
+    const std::array<hsize_t, 2> frameDims{g.height(), g.width()};
+    const bool scan = !run.scanDac.empty();
+    RunDatasets sets = CreateDatasets(file.get(), frameDims, scan);
+    if (!sets.frames.ok() || !sets.exposure.ok() || !sets.timestamp.ok() ||
+        (scan && !sets.scanValues.ok()) || H5Fflush(file.get(), H5F_SCOPE_LOCAL) < 0) {
+        error = "Creating the datasets of the HDF5 file failed: " + path;
+        return nullptr;
+    }
+    return std::make_unique<Hdf5FrameWriter>(std::move(file), run.layout, std::move(sets), 0);
+}
+
+std::unique_ptr<FrameWriter> ReopenHdf5RunFile(const std::string& path, const ChipLayout& layout,
+                                               std::string& error) {
+    std::lock_guard lock(gLibraryMutex);
+    H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
+    Id file(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT), H5Fclose);
+    if (!file.ok()) {
+        error = "Cannot reopen the HDF5 run file " + path;
+        return nullptr;
+    }
+    RunDatasets sets;
+    sets.frames = OpenDataset(file.get(), "frames");
+    sets.exposure = OpenDataset(file.get(), "exposure");
+    sets.timestamp = OpenDataset(file.get(), "timestamp");
+    if (H5Lexists(file.get(), "scan_values", H5P_DEFAULT) > 0)
+        sets.scanValues = OpenDataset(file.get(), "scan_values");
+    const ImageGeometry g = GeometryFor(layout.chipCount);
+    const std::vector<hsize_t> dims = DimsOf(sets.frames);
+    // Frames of another layout would be written through the wrong image map.
+    if (ReadChipCount(file.get()) != layout.chipCount ||
+        ReadTextAttribute(file.get(), "chip_type") != ChipFamilyName(layout.family) ||
+        dims.size() != 3 || dims[1] != g.height() || dims[2] != g.width() ||
+        DimsOf(sets.exposure) != std::vector<hsize_t>{dims[0]} ||
+        DimsOf(sets.timestamp) != std::vector<hsize_t>{dims[0]}) {
+        error = "The HDF5 run file " + path + " holds frames of another layout";
+        return nullptr;
+    }
+    return std::make_unique<Hdf5FrameWriter>(std::move(file), layout, std::move(sets),
+                                             static_cast<int>(dims[0]));
+}
+
+}  // namespace ulvarin

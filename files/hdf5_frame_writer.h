@@ -1,0 +1,31 @@
+// The HDF5 frame writer. One file per run, laid out as
+//   /frames      uint32 [frames, height, width] in the image layout, chunked one frame
+//                per chunk, shuffled and deflate-compressed, growing by one per frame;
+//   /exposure    float64 [frames], seconds each frame's shutter was open;
+//   /timestamp   float64 [frames], seconds from the start of the run;
+//   /scan_values int32 [frames], the scanned DAC's value of each frame (scans only);
+// and as attributes of the root group: program_version, start_time (UTC), device,
+// firmware, chip_type, chip_count, chip_ids, dac_names, dacs (uint16 [chips, DACs]),
+// sense_codes, bias_volts, dac0_volts, dac1_volts (NaN when not known) and, for a scan,
+// scan_dac. The file is flushed after every frame.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "files/frame_writer.h"
+
+namespace ulvarin {
+
+// Creates (or truncates) `path` and writes the attributes; nullptr with `error` set when
+// that fails.
+std::unique_ptr<FrameWriter> OpenHdf5FrameWriter(const std::string& path, const RunDescription& run,
+                                                 std::string& error);
+
+// Opens a run file written before to append frames of `layout` after those it holds; its
+// settings stay as written. nullptr with `error` set when it cannot be opened or holds frames
+// of another layout.
+std::unique_ptr<FrameWriter> ReopenHdf5RunFile(const std::string& path, const ChipLayout& layout,
+                                               std::string& error);
+
+}  // namespace ulvarin

@@ -1,0 +1,57 @@
+#include "files/text_frame_writer.h"
+
+#include <unistd.h>
+
+#include "files/autosave_template.h"
+#include "files/frame_file.h"
+
+namespace ulvarin {
+namespace {
+
+bool FolderWritable(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : path.substr(0, slash);
+    return access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
+// One frame file per frame; a run of more than one frame numbers them as the autosave
+// template of the given name does ("run.txt" gives run0000.txt, run0001.txt, ...).
+class TextFrameWriter final : public FrameWriter {
+public:
+    TextFrameWriter(const std::string& path, const RunDescription& run)
+        : path_(path), single_(run.expectedFrames == 1), name_(AutosaveTemplateFromName(path)) {}
+
+    bool Append(std::span<const int32_t> counts, const FrameInfo&) override {
+        const std::string path =
+            single_ && frames_ == 0 ? path_ : AutosaveFileName(name_, name_.number + frames_);
+        const FrameFileStatus status = WriteCountFrameFile(path, counts);
+        if (status != FrameFileStatus::kOk) {
+            error_ = std::string(FrameFileMessage(status)) + " (" + path + ")";
+            return false;
+        }
+        ++frames_;
+        return true;
+    }
+    bool Close() override { return error_.empty(); }
+
+private:
+    std::string path_;
+    bool single_;
+    AutosaveTemplate name_;
+};
+
+}  // namespace
+
+std::unique_ptr<FrameWriter> OpenTextFrameWriter(const std::string& path,
+                                                 const RunDescription& run, std::string& error) {
+    // Each frame makes its own file, so the folder is checked before the first.
+    if (!FolderWritable(path)) {
+        error = "Cannot write files into the folder of " + path;
+        return nullptr;
+    }
+    return std::make_unique<TextFrameWriter>(path, run);
+}
+
+}  // namespace ulvarin

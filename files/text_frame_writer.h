@@ -1,0 +1,17 @@
+// Runs written as frame text files in chip order, one file per frame.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "files/frame_writer.h"
+
+namespace ulvarin {
+
+// A run of more than one frame numbers its files as the autosave template of `path` does
+// ("run.txt" gives run0000.txt, run0001.txt, ...); a single frame takes `path` itself.
+// nullptr with `error` set when the folder of `path` cannot be written.
+std::unique_ptr<FrameWriter> OpenTextFrameWriter(const std::string& path,
+                                                 const RunDescription& run, std::string& error);
+
+}  // namespace ulvarin
