@@ -4,13 +4,13 @@
 
 #include "app/form_ulvarin.h"
 #include "config/program_folder.h"
-#include "device/chip_commands.h"
 #include "device/report.h"
 #include "panels/basic_commands/basic_commands.h"
 #include "panels/dac_panel/dac_panel.h"
 #include "panels/image/image_panel.h"
 #include "panels/interface_analog/analog_panel.h"
 #include "panels/processes/process_panel.h"
+#include "process/configuration_keys.h"
 
 namespace ulvarin {
 namespace {
@@ -126,30 +126,73 @@ bool WindowConfiguration::Continue(const std::string& question) {
                                            DialogButtons::OkCancel}) == DialogAnswer::Ok;
 }
 
+// The shared table says what a key sends and stores; the window shows it first.
 void WindowConfiguration::Apply(ConfigKey key, const Configuration& c) {
+    switch (process::RoleOf(key)) {
+        case process::KeyRole::kInterface:
+            ApplyInterfaceKey(key, c);
+            break;
+        case process::KeyRole::kProcess:
+            process::StoreProcessKey(key, c, form_.processes->Settings());
+            ShowProcessKey(key, c);
+            break;
+        case process::KeyRole::kDisplay:
+            ApplyDisplayKey(key, c);
+            break;
+    }
+}
+
+// Polarity and mode begin an operation of their own, as the operator's choice does; on
+// Timepix the mode goes out as the pixel words, which are an operation of their own too and
+// change the mask views.
+void WindowConfiguration::ApplyInterfaceKey(ConfigKey key, const Configuration& c) {
     WindowShared& shared = form_.shared;
+    const bool modeWords = key == ConfigKey::Fsr && shared.isTimepix;
     switch (key) {
         case ConfigKey::Polarity:
-            form_.basics->ApplyPolarity(c.polarity == "Negative");
+            form_.basics->ShowPolarity(c.polarity == "Negative");
+            shared.BeginOperation();
             break;
         case ConfigKey::Fsr:
-            form_.basics->ChooseMode(c.fsr);
+            if (!form_.basics->ShowMode(c.fsr) || c.fsr < 0) return;
+            shared.BeginOperation();
+            if (modeWords) shared.BeginOperation();
             break;
         case ConfigKey::ChipRecords:
             std::copy(c.records.begin(), c.records.end(), shared.dacRecords.begin());
             form_.dacPanel->ComboChipSelect();
-            shared.device.Clear();
-            SetChipDacs(shared.device, shared.dacRecords.data(), 0);
             break;
         case ConfigKey::Bias:
-            form_.analog->ApplyBias(c.biasVolts);
+            form_.analog->ShowBias(c.biasVolts);
             break;
         case ConfigKey::Dac0:
-            form_.analog->ApplyInterfaceDac(0, c.dac0Volts);
+            form_.analog->ShowInterfaceDac(0, c.dac0Volts);
             break;
         case ConfigKey::Dac1:
-            form_.analog->ApplyInterfaceDac(1, c.dac1Volts);
+            form_.analog->ShowInterfaceDac(1, c.dac1Volts);
             break;
+        default:
+            break;
+    }
+    shared.device.Clear();
+    process::SendConfigKey(key, c, shared.device,
+                           {shared.frames.config().data(), shared.frames.pixelsInUse()});
+    if (modeWords) shared.ImageChanged();
+}
+
+// Process settings are stored and shown, never sent: they go out with the next start. The
+// trigger's On/Off item lives in its selector.
+void WindowConfiguration::ShowProcessKey(ConfigKey key, const Configuration& c) {
+    if (key == ConfigKey::Manual) return;
+    if (key == ConfigKey::Trigger) {
+        form_.processes->SetTriggerItem(c.triggerItem);
+        return;
+    }
+    form_.processes->ShowSettings();
+}
+
+void WindowConfiguration::ApplyDisplayKey(ConfigKey key, const Configuration& c) {
+    switch (key) {
         case ConfigKey::Monitor:
             form_.analog->SetMonitoring(c.monitor);
             break;
@@ -163,46 +206,8 @@ void WindowConfiguration::Apply(ConfigKey key, const Configuration& c) {
             form_.image->ApplyViewRange(c.rangeMin, c.rangeMax, c.rangeAuto);
             break;
         default:
-            ApplyProcessKey(key, c);
             break;
     }
-}
-
-// Process settings are stored and shown, never sent: they go out with the next start.
-void WindowConfiguration::ApplyProcessKey(ConfigKey key, const Configuration& c) {
-    process::ProcessSettings& s = form_.processes->Settings();
-    switch (key) {
-        case ConfigKey::Manual:
-            s.actionSet[process::kManual] = c.actionSet[process::kManual];
-            return;
-        case ConfigKey::Frames:
-            s.frames = c.frames;
-            s.actionSet[process::kFrames] = c.actionSet[process::kFrames];
-            break;
-        case ConfigKey::Period:
-            s.period = c.period;
-            s.actionSet[process::kPeriod] = c.actionSet[process::kPeriod];
-            break;
-        case ConfigKey::Interval:
-            s.interval = c.interval;
-            s.actionSet[process::kInterval] = c.actionSet[process::kInterval];
-            break;
-        case ConfigKey::Trigger:
-            form_.processes->SetTriggerItem(c.triggerItem);
-            s.actionSet[process::kTrigger] = c.actionSet[process::kTrigger];
-            return;
-        case ConfigKey::Counter:
-            s.counter = c.counter;
-            s.actionSet[process::kCounter] = c.actionSet[process::kCounter];
-            break;
-        case ConfigKey::Commands:
-            s.actionCommand1 = c.actionCommand1;
-            s.actionCommand2 = c.actionCommand2;
-            break;
-        default:
-            return;
-    }
-    form_.processes->ShowSettings();
 }
 
 }  // namespace ulvarin

@@ -35,7 +35,9 @@ public:
 private:
     // What the groups hold now; `readProcess` first reads the process controls' texts.
     config::Configuration Gather(bool readProcess);
-    void ApplyProcessKey(config::ConfigKey key, const config::Configuration& c);
+    void ApplyInterfaceKey(config::ConfigKey key, const config::Configuration& c);
+    void ShowProcessKey(config::ConfigKey key, const config::Configuration& c);
+    void ApplyDisplayKey(config::ConfigKey key, const config::Configuration& c);
     void Report(int kind, const std::string& text);
 
     TFormUlvarin& form_;

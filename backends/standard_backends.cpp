@@ -4,7 +4,7 @@
 
 #include "backends/emulator_driver.h"
 #include "device/drivers/driver_registry.h"
-#include "device/drivers/usb_driver.h"
+#include "device/drivers/ftdi_bus.h"
 
 namespace ulvarin {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "device/drivers/usb_driver.h"
+#include "device/drivers/ftdi_bus.h"
 #include "tests/usb_fake/fake_usb.h"
 #include "wire/stream_layout.h"
 

@@ -1,4 +1,4 @@
-// Real interfaces on USB, through libftdi1.
+// Real interfaces on USB: the driver over any bus of FTDI devices.
 //
 // The driver keeps one reader thread per open device that moves every byte the chip
 // delivers into a host-side receive FIFO, so that:
@@ -83,19 +83,8 @@ public:
     virtual FtStatus Open(const std::string& description, std::unique_ptr<UsbLink>& link) = 0;
 };
 
-// The buses as libftdi1 sees them (vendor 0x0403, products 0x6001, 0x6010, 0x6011,
-// 0x6014 and 0x6015). Each channel of a two-channel (0x6010) or four-channel (0x6011) chip
-// is a device of its own, listed as "<description> A", "<description> B"... with its serial
-// number followed by the letter; a multi-channel chip's plain description opens channel A.
-// Single-channel chips keep their plain description. Open devices receive through several
-// bulk reads kept in flight, so the chip's buffer never fills while the host is busy.
-std::shared_ptr<UsbBus> MakeLibftdiBus();
-
 // A driver for the devices of `bus` (tests pass a bus of simulated devices). Read timeouts
 // of 0 make Read return at once with what is waiting; an empty description never opens.
 std::shared_ptr<FtDriver> MakeUsbDriver(std::shared_ptr<UsbBus> bus);
-
-// A driver for the FTDI devices on this machine's USB buses.
-std::shared_ptr<FtDriver> MakeUsbDriver();
 
 }  // namespace ulvarin

@@ -243,9 +243,13 @@ void BasicCommands::BttnTesterClick() {
 }
 
 void BasicCommands::ChooseMode(int mode) {
-    if (mode < -1 || mode >= CombSelectFSRMode->count()) return;
+    if (ShowMode(mode)) CombSelectFSRModeSelect();
+}
+
+bool BasicCommands::ShowMode(int mode) {
+    if (mode < -1 || mode >= CombSelectFSRMode->count()) return false;
     CombSelectFSRMode->setCurrentIndex(mode);
-    CombSelectFSRModeSelect();
+    return true;
 }
 
 int BasicCommands::ModeItem() const {
@@ -256,9 +260,8 @@ std::string BasicCommands::PolarityText() const {
     return CombPolarity->currentText().toStdString();
 }
 
-void BasicCommands::ApplyPolarity(bool negative) {
+void BasicCommands::ShowPolarity(bool negative) {
     CombPolarity->setCurrentIndex(negative ? 1 : 0);
-    CombPolarityChange();
 }
 
 }  // namespace ulvarin

@@ -52,8 +52,11 @@ public:
     // --- for the configuration file ----------------------------------------------------
     // "Positive" or "Negative".
     std::string PolarityText() const;
-    // Shows the polarity and sends it.
-    void ApplyPolarity(bool negative);
+    // Shows the polarity; sends nothing.
+    void ShowPolarity(bool negative);
+    // Shows item `mode` of the mode selector (-1: nothing chosen) and sends nothing; false,
+    // with nothing shown, for an item the selector does not have.
+    bool ShowMode(int mode);
 
 signals:
     void testerRequested();

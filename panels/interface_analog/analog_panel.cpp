@@ -207,21 +207,15 @@ void AnalogPanel::SetInterfaceDacFromBox(int channel) {
     ShowVolts(CombDAC[channel], dacShown_[channel], DacCodeToVolts(static_cast<uint32_t>(code)));
 }
 
-void AnalogPanel::ApplyBias(double volts) {
+void AnalogPanel::ShowBias(double volts) {
     analog.biasVolts = volts;
-    const uint8_t code = BiasToCode(volts);
-    ShowVolts(CombBias, biasShown_, CodeToBias(code));
-    shared_.device.Clear();
-    SetBias(shared_.device, code);
+    ShowVolts(CombBias, biasShown_, CodeToBias(BiasToCode(volts)));
 }
 
-void AnalogPanel::ApplyInterfaceDac(int channel, double volts) {
+void AnalogPanel::ShowInterfaceDac(int channel, double volts) {
     if (channel != 0 && channel != 1) return;
     (channel == 0 ? analog.dac0Volts : analog.dac1Volts) = volts;
-    const uint16_t code = ConfiguredDacCode(volts);
-    ShowVolts(CombDAC[channel], dacShown_[channel], DacCodeToVolts(code));
-    shared_.device.Clear();
-    SetInterfaceDac(shared_.device, static_cast<uint8_t>(channel), code);
+    ShowVolts(CombDAC[channel], dacShown_[channel], DacCodeToVolts(ConfiguredDacCode(volts)));
 }
 
 void AnalogPanel::SetMonitoring(bool on) {

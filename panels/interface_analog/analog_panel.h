@@ -69,11 +69,11 @@ public:
     uint8_t InvertedScopeChannels() const;
 
     // --- for the configuration file ----------------------------------------------------
-    // Stores a bias voltage, shows its code's voltage and sends the code.
-    void ApplyBias(double volts);
-    // Stores an interface DAC voltage, shows its 12-bit code's voltage and sends the code
-    // (held within the 12 bits).
-    void ApplyInterfaceDac(int channel, double volts);
+    // Stores a bias voltage and shows its code's voltage; sends nothing.
+    void ShowBias(double volts);
+    // Stores an interface DAC voltage and shows its 12-bit code's voltage (held within the
+    // 12 bits); sends nothing.
+    void ShowInterfaceDac(int channel, double volts);
     void SetMonitoring(bool on);
     // Stores the scope channels and sample count and ticks the channel boxes; a box whose
     // state changes sends the scope set-up as a click on it does.

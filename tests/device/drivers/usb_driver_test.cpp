@@ -1,7 +1,7 @@
 // The USB driver over a bus of simulated chips (receive FIFO, read deadlines, purge,
 // failures, handle lifetime), and over the libftdi bus with no interface attached (in this
 // executable libftdi reaches the fake libusb of tests/usb_fake, with nothing plugged in).
-#include "device/drivers/usb_driver.h"
+#include "device/drivers/ftdi_bus.h"
 
 #include <gtest/gtest.h>
 

@@ -15,7 +15,7 @@
 #include "device/clock.h"
 #include "device/dac_tables.h"
 #include "device/drivers/driver_registry.h"
-#include "device/drivers/usb_driver.h"
+#include "device/drivers/ftdi_bus.h"
 #include "device/identify.h"
 #include "device/interface_commands.h"
 #include "device/link.h"
