@@ -128,6 +128,9 @@ FrameTaker::Result FrameTaker::Take(double exposure, std::span<int32_t> sum, dou
             error = "The interface stopped answering.";
             return Result::kFailed;
         }
+        // Sleeps until the interface sends something (or the slice ends, so a stop request
+        // is seen), then takes what came.
+        AwaitBytes(session_.handle(), std::min(kDrainSlice, until - Now()));
         DrainBackground(session_.handle(), record, kDrainSlice);
     }
     const size_t n = std::min(sum.size(), frame_.size());

@@ -238,6 +238,18 @@ bool IsAlive(MpxDevice& handle) {
     return Driver().GetStatus(handle.device->handle, depth) == FT_OK;
 }
 
+void AwaitBytes(MpxDevice& handle, double seconds) {
+    FtHandle h = nullptr;
+    {
+        MpxCriticalSection lock;
+        if (!registry::Contains(handle.device)) return;
+        h = handle.device->handle;
+    }
+    // Without the lock, so other threads use the interface meanwhile; a handle closed during
+    // the wait only ends it early (the drivers check every handle they are given).
+    if (seconds > 0) Driver().WaitForData(h, seconds);
+}
+
 uint32_t QueueDepth(MpxDevice& handle) {
     MpxStatLeveler level(handle);
     DeviceDescr* d = FindDevice(handle);

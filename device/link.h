@@ -28,6 +28,10 @@ bool CloseDevice(MpxDevice& handle, bool quiet = false);
 DeviceDescr* FindDevice(MpxDevice& handle);
 // True when the handle's interface is open and its driver answers; reports nothing.
 bool IsAlive(MpxDevice& handle);
+// Sleeps until bytes wait in the receive queue of the handle's interface or `seconds` have
+// passed, whichever comes first; at once when the handle has no open interface. Reports
+// nothing and holds no lock while it sleeps.
+void AwaitBytes(MpxDevice& handle, double seconds);
 // Bytes waiting in the receive queue (0 after reporting a driver failure).
 uint32_t QueueDepth(MpxDevice& handle);
 
