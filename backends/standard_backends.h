@@ -1,5 +1,6 @@
 // The backends every program offers: real interfaces on USB first, then the emulated set
-// that ULVARIN_EMULATOR names (the default set when it is unset, none for "off").
+// that ULVARIN_EMULATOR names (the default set when it is unset, none for "off"), on links
+// as fast as a real interface's (ULVARIN_EMULATOR_RATE in MB/s chooses another; 0: no limit).
 #pragma once
 
 namespace ulvarin {

@@ -25,6 +25,7 @@ struct Options {
     std::string device;
     int frames = 1;
     double exposure = 1.0;
+    double period = 0;  // acquire: seconds from frame to frame; 0 back to back
     std::string config;
     std::string mask;
     std::string out;
@@ -158,12 +159,14 @@ int WriteRun(const Options& o, const RunDescription& description, int total, con
 }
 
 int Acquire(const Options& o, const StopFlag& stop) {
+    if (o.period > 0 && o.period <= o.exposure)
+        return Fail(kExitBadArguments, "--period must be longer than --exposure");
     InterfaceSession session;
     if (const int failed = OpenSession(session, o)) return failed;
     if (const int failed = Prepare(session, o)) return failed;
     RunDescription description = session.Describe();
     description.expectedFrames = o.frames;
-    const AcquireRequest request{o.frames, o.exposure};
+    const AcquireRequest request{o.frames, o.exposure, o.period};
     return WriteRun(o, description, o.frames, "frame",
                     [&](FrameWriter& writer, const ProgressFunction& progress) {
                         return RunAcquire(session, writer, request, progress, stop);
@@ -237,10 +240,16 @@ int RunCommandLine(int argc, char** argv, const StopFlag& stop) {
     CLI::App* list = app.add_subcommand("list", "List the interfaces found, one per line");
     CLI::App* info = app.add_subcommand("info", "Chip count, type, IDs and firmware version");
     AddDevice(*info, o);
-    CLI::App* acquire =
-        app.add_subcommand("acquire", "Take frames with the interval timer as exposure");
+    CLI::App* acquire = app.add_subcommand(
+        "acquire", "Take frames back to back (or one per --period), exposed and sent by the "
+                   "interface without a pause between them");
     AddDevice(*acquire, o);
     acquire->add_option("--frames", o.frames, "Number of frames")->required()->check(kAboveZero);
+    acquire
+        ->add_option("--period", o.period,
+                     "Seconds from the start of one frame to the next (longer than the "
+                     "exposure); without it the next frame starts as the last is read out")
+        ->check(kAboveZero);
     AddRunOptions(*acquire, o);
     CLI::App* scan = app.add_subcommand(
         "scan", "Step one DAC of every chip through a range, one summed frame per value");

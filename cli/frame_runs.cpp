@@ -11,6 +11,7 @@
 #include "device/interface_commands.h"
 #include "device/link.h"
 #include "device/protocol.h"
+#include "process/continuous_run.h"
 #include "wire/action_sets.h"
 
 namespace ulvarin::cli {
@@ -142,17 +143,35 @@ FrameTaker::Result FrameTaker::Take(double exposure, std::span<int32_t> sum, dou
 RunOutcome RunAcquire(InterfaceSession& session, FrameWriter& writer, const AcquireRequest& request,
                       const ProgressFunction& progress, const StopFlag& stop) {
     RunOutcome outcome;
-    FrameTaker taker(session);
-    std::vector<int32_t> counts(session.layout().pixelsInUse());
-    const RunClock clock;
-    for (int i = 0; i < request.frames; ++i) {
-        FrameInfo info;
-        if (!TakeSummed(taker, request.exposure, 1, counts, info.exposure, stop, outcome)) break;
-        info.timestamp = clock.Seconds();
-        if (!WriteFrame(writer, counts, info, outcome)) break;
-        if (progress) progress(outcome.frames);
+    const uint32_t pixels = session.layout().pixelsInUse();
+    process::ContinuousRun run(session.handle(), pixels);
+    if (!run.Start({request.frames, request.exposure, request.period}, outcome.error)) {
+        outcome.end = RunEnd::kAcquisitionFailed;
+        return outcome;
     }
-    return outcome;
+    std::vector<int32_t> counts(pixels);
+    bool written = true;
+    const auto take = [&](const process::ArrivedFrame& frame) {
+        std::copy(frame.counts.begin(), frame.counts.end(), counts.begin());
+        written = WriteFrame(writer, counts, {frame.exposure, frame.arrival}, outcome);
+    };
+    const auto stopping = [&stop] { return stop != 0; };
+    for (;;) {
+        switch (run.Wait(take, stopping, outcome.error)) {
+            case process::ContinuousRun::Next::kFrame:
+                if (!written) return outcome;  // the run ends with the writer's failure
+                if (progress) progress(outcome.frames);
+                break;
+            case process::ContinuousRun::Next::kDone:
+                return outcome;
+            case process::ContinuousRun::Next::kStopped:
+                outcome.end = RunEnd::kStopped;
+                return outcome;
+            case process::ContinuousRun::Next::kFailed:
+                outcome.end = RunEnd::kAcquisitionFailed;
+                return outcome;
+        }
+    }
 }
 
 std::vector<int> ScanValues(int from, int to, int step) {

@@ -1,8 +1,9 @@
-// Runs of frames on an open interface: each frame is one hardware process whose interval
+// Runs of frames on an open interface. An acquisition is one continuous run of the
+// interface's own exposition; a scan's frames are each one hardware process whose interval
 // timer is the exposure (the manual action opens the shutter and starts the timer, which
-// closes it), read out by the interface by itself and handed over as a background frame.
-// A run ends after its last frame, when asked to stop (the frames so far stay written), or
-// on the first failure.
+// closes it). Either way the interface reads the chips out by itself and hands each frame
+// over as a background frame. A run ends after its last frame, when asked to stop (the
+// frames so far stay written), or on the first failure.
 #pragma once
 
 #include <csignal>
@@ -59,6 +60,7 @@ using ProgressFunction = std::function<void(int written)>;
 struct AcquireRequest {
     int frames = 1;
     double exposure = 1.0;
+    double period = 0;  // seconds from frame to frame; 0: back to back
 };
 RunOutcome RunAcquire(InterfaceSession& session, FrameWriter& writer, const AcquireRequest& request,
                       const ProgressFunction& progress, const StopFlag& stop);

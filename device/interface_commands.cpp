@@ -184,6 +184,10 @@ bool AbortExposition(MpxDevice& handle) {
     return Send(handle, {'G'});
 }
 
+bool RunExposition(MpxDevice& handle, Exposition kind) {
+    return Send(handle, {static_cast<uint8_t>(kind)});
+}
+
 bool CmosTest(MpxDevice& handle, uint8_t pins) {
     return Send(handle, {'I', pins});
 }

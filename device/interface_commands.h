@@ -48,6 +48,16 @@ bool StartTriggerWait(MpxDevice& handle);
 bool StopTriggerWait(MpxDevice& handle);
 bool AbortExposition(MpxDevice& handle);
 
+// The interface's built-in expositions. Each erases the counters first, opens the shutter
+// for the interval timer's time per exposure and sends every frame in the background as
+// soon as it is read out; the sources' action sets take no part.
+enum class Exposition : uint8_t {
+    kSingle = 'g',    // one exposure
+    kMultiple = 'h',  // frame counter + 1 exposures back to back
+    kPeriodic = '&',  // frame counter + 1 exposures, one at the start of every period
+};
+bool RunExposition(MpxDevice& handle, Exposition kind);
+
 // Line tests with a dummy chipboard in place of the detector.
 
 // Drives the eight CMOS control pins: bit i of `pins` sets pin i.

@@ -2,6 +2,8 @@
 // every format, a run ended by Ctrl-C, and the exit codes and messages of bad requests.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -157,6 +159,35 @@ TEST(Cli, CtrlCEndsTheRunWithEveryFrameSoFarInAValidFile) {
     EXPECT_NE(r.err.find(std::to_string(dims[0]) + " frames written"), std::string::npos) << r.err;
 }
 
+TEST(Cli, ContinuousRunKeepsEveryFrameInOrderAtTheInterfacesPace) {
+    const std::string out = TestFolder("continuous") + "/run.h5";
+    const auto start = std::chrono::steady_clock::now();
+    const CliResult r = RunCli({"acquire", "0", "--frames", "200", "--exposure", "0.002",
+                                "--period", "0.01", "--out", out});
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ASSERT_EQ(r.exitCode, kExitOk) << r.err;
+    EXPECT_EQ(r.out, "200 frames written to " + out + "\n");
+    EXPECT_NE(r.err.find("200/200 frames"), std::string::npos);
+    EXPECT_GE(elapsed, 199 * 0.01) << "the interface starts one frame per period";
+
+    Hdf5Reader h5(out);
+    ASSERT_EQ(h5.Dims("frames"), (std::vector<uint64_t>{200, 256, 256}));
+    for (double e : h5.Doubles("exposure")) EXPECT_NEAR(e, 0.002, 1e-4);
+    const std::vector<double> times = h5.Doubles("timestamp");
+    ASSERT_EQ(times.size(), 200u);
+    EXPECT_TRUE(std::adjacent_find(times.begin(), times.end(), std::greater_equal<>()) ==
+                times.end())
+        << "frames in the order they came";
+    // Every frame was exposed as long as the others: its mean count is near theirs.
+    const std::vector<uint32_t> counts = h5.Counts("frames");
+    std::vector<double> means(200, 0);
+    for (size_t i = 0; i < counts.size(); ++i) means[i / kChipPixels] += counts[i];
+    const auto [low, high] = std::minmax_element(means.begin(), means.end());
+    EXPECT_GT(*low, 0.0);
+    EXPECT_GT(*low, 0.5 * *high);
+}
+
 TEST(Cli, BadRequestsEndWithTheirExitCodeAndSayWhy) {
     const std::string folder = TestFolder("bad");
     const std::string h5 = folder + "/x.h5";
@@ -173,6 +204,9 @@ TEST(Cli, BadRequestsEndWithTheirExitCodeAndSayWhy) {
         {{"acquire", "--frames", "0", "--exposure", "1", "--out", h5},
          kExitBadArguments,
          "must be a number above 0, not 0"},
+        {{"acquire", "--frames", "2", "--exposure", "1", "--period", "0.5", "--out", h5},
+         kExitBadArguments,
+         "--period must be longer than --exposure"},
         {{"acquire", "--frames", "1", "--exposure", "-1", "--out", h5},
          kExitBadArguments,
          "must be a number above 0"},
