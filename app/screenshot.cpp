@@ -5,16 +5,17 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QTimer>
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <thread>
+#include <functional>
 
 #include "app/form_ulvarin.h"
+#include "device/link.h"
 #include "files/frame_file.h"
 #include "panels/basic_commands/basic_commands.h"
 #include "panels/image/image_panel.h"
@@ -32,19 +33,28 @@ namespace {
 
 constexpr int kExposureMs = 200;
 
+// Runs the event loop, asleep between events, until `done` holds (looked at every 10 ms) or
+// `milliseconds` have passed; whether `done` holds.
+bool RunEventsUntil(const std::function<bool()>& done, int milliseconds) {
+    if (done()) return true;
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done()) loop.quit();
+    });
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    check.start(10);
+    loop.exec();
+    return done();
+}
+
 void ProcessEventsFor(int milliseconds) {
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < milliseconds)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    RunEventsUntil([] { return false; }, milliseconds);
 }
 
 bool WaitForStart(TFormUlvarin& form, double seconds) {
-    QElapsedTimer clock;
-    clock.start();
-    while (form.TimerInit->isActive() && clock.elapsed() < seconds * 1000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return !form.TimerInit->isActive();
+    return RunEventsUntil([&form] { return !form.TimerInit->isActive(); },
+                          static_cast<int>(seconds * 1000));
 }
 
 // Types the range an operator would: up to four standard deviations above the average, so a
@@ -71,7 +81,7 @@ void CollectPulses(TFormUlvarin& form, int shots) {
         QElapsedTimer clock;
         clock.start();
         while (form.pulses->pulses().PulseCount() < start + i + 1 && clock.elapsed() < 200) {
-            std::this_thread::sleep_for(std::chrono::microseconds(300));
+            AwaitBytes(form.shared.device, (200 - clock.elapsed()) / 1000.0);
             form.DrainBackgroundMessages();
         }
         QCoreApplication::processEvents();  // the main timer goes on reading the ADCs
@@ -89,10 +99,7 @@ void RunThresholdScan(TFormUlvarin& form) {
         emit box->editingFinished();
     }
     form.scan->BttnScanStartClick();
-    QElapsedTimer clock;
-    clock.start();
-    while (form.scan->Active() && clock.elapsed() < 60000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    RunEventsUntil([&form] { return !form.scan->Active(); }, 60000);
 }
 
 void SaveFrame(TFormUlvarin& form, const QString& folder, int index) {

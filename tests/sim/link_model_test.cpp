@@ -47,8 +47,9 @@ TEST(LinkFaults, StallAndSlowLinkDelayButDeliverEverything) {
     EXPECT_EQ(link.Waiting(), 0u) << "held on the link";
     EXPECT_EQ(link.Receive(5), "#\x01OK\r");
 
-    // 115 kB at 1 MB/s after 50 ms: not there at once, complete well within the deadline.
-    Arm(link, [](LinkModel& l) { l.SetTiming({1e6, 0.05}); });
+    // 115 kB at 1 MB/s after 0.3 s (long enough that a slowed build still sees nothing at
+    // once): not there at once, complete well within the deadline.
+    Arm(link, [](LinkModel& l) { l.SetTiming({1e6, 0.3}); });
     link.Send("m");
     EXPECT_EQ(link.Waiting(), 0u);
     const size_t frame = 1 + 6 + FrameStreamBytes(1, true) + 3;
