@@ -52,7 +52,10 @@ public:
         InstallDriver(emulator);
         SetReportHook([](MpxDevice& h, void*) { h.Clear(); }, nullptr);
         std::string error;
-        ok = session.Open(emulator->Description(0), error);
+        // Timepix chips count hits, as the command line sets them unless asked otherwise.
+        ok = session.Open(emulator->Description(0), error) &&
+             (session.layout().family != ChipFamily::Timepix ||
+              session.SetTimepixMode(0, error) == cli::InterfaceSession::Load::kOk);
     }
     ~Emulated() {
         SetReportHook(nullptr, nullptr);

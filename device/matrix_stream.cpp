@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "wire/bit_planes.h"
 #include "wire/stream_layout.h"
 
 #if defined(__SSE2__) && !defined(ULVARIN_PORTABLE_CODECS)
@@ -27,17 +28,6 @@ static_assert(kChipData14 == kDecodedChipBytes);
 
 // ---------------------------------------------------------------------------------------
 // Bit matrix helpers
-
-// Transposes an 8 x 8 bit matrix held as byte i = row i, bit j = column j.
-uint64_t Transpose8x8(uint64_t x) {
-    uint64_t t = (x ^ (x >> 7)) & 0x00AA00AA00AA00AAull;
-    x ^= t ^ (t << 7);
-    t = (x ^ (x >> 14)) & 0x0000CCCC0000CCCCull;
-    x ^= t ^ (t << 14);
-    t = (x ^ (x >> 28)) & 0x00000000F0F0F0F0ull;
-    x ^= t ^ (t << 28);
-    return x;
-}
 
 int64_t FloorDiv8(int64_t v) {
     return v >= 0 ? v / 8 : -((-v + 7) / 8);
@@ -283,27 +273,7 @@ void DecodeChip(const ChipView& view, uint16_t* out) {
 // Zeroes the chip's block and writes the low `planes` bits of every pixel word.
 void EncodeChip(const uint16_t* pixels, int planes, uint8_t* block, uint32_t blockBytes) {
     std::memset(block, 0, blockBytes);
-    const int rowBytes = planes * kPlaneBytes;
-    for (int r = 0; r < kRows; ++r) {
-        uint8_t* row = block + r * rowBytes;
-        for (int j = 0; j < kPlaneBytes; ++j) {
-            // Byte m of the words takes column 248 - 8j + m; after the transposes byte b
-            // holds register bit b of the 8 columns, column 255 - 8j in the MSB.
-            const uint16_t* in = pixels + r * kColumns + kColumns - 8 - 8 * j;
-            uint64_t low = 0;
-            uint64_t high = 0;
-            for (int m = 0; m < 8; ++m) {
-                low |= uint64_t{in[m] & 0xFFu} << (8 * m);
-                high |= static_cast<uint64_t>(in[m] >> 8) << (8 * m);
-            }
-            low = Transpose8x8(low);
-            high = Transpose8x8(high);
-            for (int b = 0; b < planes; ++b) {
-                const uint64_t source = b < 8 ? low >> (8 * b) : high >> (8 * (b - 8));
-                row[(planes - 1 - b) * kPlaneBytes + j] = static_cast<uint8_t>(source);
-            }
-        }
-    }
+    EncodeBitPlanes(pixels, planes, block);
 }
 
 }  // namespace

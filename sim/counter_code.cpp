@@ -26,13 +26,22 @@ std::vector<uint16_t> WalkRegister(bool wide) {
     return codes;
 }
 
+const std::vector<uint16_t>& Codes(bool wide) {
+    static const std::vector<uint16_t> codes13 = WalkRegister(false);
+    static const std::vector<uint16_t> codes14 = WalkRegister(true);
+    return wide ? codes14 : codes13;
+}
+
 }  // namespace
 
 uint16_t CountToCode(int count, bool wide) {
-    static const std::vector<uint16_t> codes13 = WalkRegister(false);
-    static const std::vector<uint16_t> codes14 = WalkRegister(true);
-    const auto& codes = wide ? codes14 : codes13;
-    return codes[static_cast<size_t>(std::clamp(count, 0, MaxCount(wide)))];
+    return Codes(wide)[static_cast<size_t>(std::clamp(count, 0, MaxCount(wide)))];
+}
+
+void CountsToCodes(std::span<const uint16_t> counts, bool wide, std::span<uint16_t> codes) {
+    const uint16_t* table = Codes(wide).data();
+    const uint16_t last = static_cast<uint16_t>(MaxCount(wide));
+    for (size_t i = 0; i < counts.size(); ++i) codes[i] = table[std::min(counts[i], last)];
 }
 
 }  // namespace ulvarin::sim

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 namespace ulvarin::sim {
 
@@ -15,5 +16,7 @@ constexpr int MaxCount(bool wide) {
 // Register state of a counter holding `count`; counts above MaxCount saturate there,
 // negative counts read as 0.
 uint16_t CountToCode(int count, bool wide);
+// CountToCode of every count into `codes` (at least as long as `counts`).
+void CountsToCodes(std::span<const uint16_t> counts, bool wide, std::span<uint16_t> codes);
 
 }  // namespace ulvarin::sim

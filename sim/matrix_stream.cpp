@@ -3,16 +3,13 @@
 #include <cassert>
 
 #include "sim/counter_code.h"
+#include "wire/bit_planes.h"
 #include "wire/stream_layout.h"
 
 namespace ulvarin::sim {
 namespace {
 
 // Bits of a byte buffer are numbered most significant bit of byte 0 first.
-void SetBit(std::span<uint8_t> bytes, size_t bit) {
-    bytes[bit / 8] |= static_cast<uint8_t>(0x80u >> (bit % 8));
-}
-
 bool GetBit(std::span<const uint8_t> bytes, size_t bit) {
     return (bytes[bit / 8] & (0x80u >> (bit % 8))) != 0;
 }
@@ -26,6 +23,17 @@ struct Format {
 Format FormatOf(bool wide) {
     if (wide) return {kPlanes14, kRowBytes14, kChipBlock14};
     return {kPlanes13, kRowBytes13, kChipBlock13};
+}
+
+// ORs `bits` into `stream` from stream bit `origin` on (bits numbered MSB of byte 0 first).
+void OrBitsAt(std::span<uint8_t> stream, size_t origin, std::span<const uint8_t> bits) {
+    const size_t first = origin / 8;
+    const unsigned shift = origin % 8;
+    for (size_t k = 0; k < bits.size(); ++k) {
+        stream[first + k] |= static_cast<uint8_t>(bits[k] >> shift);
+        if (shift != 0 && bits[k] != 0)
+            stream[first + k + 1] |= static_cast<uint8_t>(bits[k] << (8 - shift));
+    }
 }
 
 // Position of register bit `bit` of pixel (row, column) counted from the chip data's first bit.
@@ -58,18 +66,18 @@ void AppendFrameStream(std::vector<uint8_t>& out,
     const size_t start = out.size();
     out.resize(start + FrameStreamBytes(chipCount, wide), 0);
     const std::span<uint8_t> stream(out.data() + start, out.size() - start);
+    std::vector<uint16_t> codes(kChipPixels);
+    std::vector<uint8_t> planes(static_cast<size_t>(256) * f.rowBytes);
     for (int chip = 0; chip < chipCount; ++chip) {
-        const size_t origin = FrameChipOrigin(f, chipCount, wide, chip);
         const auto counts = chipCounts[chip];
         assert(counts.size() >= static_cast<size_t>(kChipPixels));
-        for (int row = 0; row < 256; ++row) {
-            for (int column = 0; column < 256; ++column) {
-                const uint16_t value = counts[row * 256 + column];
-                const uint16_t code = registerStates ? value : CountToCode(value, wide);
-                for (int bit = 0; bit < f.planes; ++bit)
-                    if (code & (1u << bit)) SetBit(stream, origin + PixelBit(f, row, column, bit));
-            }
+        const uint16_t* words = counts.data();
+        if (!registerStates) {
+            CountsToCodes(counts.first(kChipPixels), wide, codes);
+            words = codes.data();
         }
+        EncodeBitPlanes(words, f.planes, planes.data());
+        OrBitsAt(stream, FrameChipOrigin(f, chipCount, wide, chip), planes);
     }
 }
 

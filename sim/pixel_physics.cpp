@@ -145,28 +145,59 @@ void PixelPhysics::Refresh(std::span<ChipState> chips, const FrontEnd& frontEnd)
     }
     stale_ = false;
     ratesFor_ = frontEnd;
+    noneSeconds_ = -1;
 }
 
-uint16_t PixelPhysics::Counted(uint16_t count, PixelMode mode, double rate, double ticksPerHit,
-                               double seconds, double clockHz) {
+void PixelPhysics::RefreshNone(double seconds) {
+    if (seconds == noneSeconds_) return;
+    none_.resize(rates_.size());
+    for (size_t c = 0; c < rates_.size(); ++c) {
+        const std::vector<float>& rate = rates_[c].hitRate;
+        std::vector<HitChances>& chances = none_[c];
+        chances.resize(rate.size());
+        for (size_t p = 0; p < rate.size(); ++p) {
+            const double mean = static_cast<double>(rate[p]) * seconds;
+            const double none = std::exp(-mean);
+            chances[p] = {none, none * (1 + mean)};
+        }
+    }
+    noneSeconds_ = seconds;
+}
+
+// Poisson by inversion: no hit or one (the common cases) without a branch on the random
+// number, the rarer rest from the distribution's terms.
+uint64_t PixelPhysics::Hits(double mean, const HitChances& chances) {
+    if (mean > 30) return random_.Poisson(mean);
+    const double u = random_.Uniform();
+    const uint64_t fewest = uint64_t{u > chances.none} + uint64_t{u > chances.atMostOne};
+    if (fewest < 2) return fewest;
+    return random_.PoissonBeyondOne(mean, chances.none, u);
+}
+
+uint16_t PixelPhysics::Counted(uint16_t count, PixelMode mode, double rate,
+                               const HitChances& chances, double ticksPerHit, double seconds,
+                               double clockHz) {
+    const double none = chances.none;
     double added = 0;
     switch (mode) {
         case PixelMode::kCounting:
-            added = static_cast<double>(random_.Poisson(rate * seconds));
+            added = static_cast<double>(Hits(rate * seconds, chances));
             break;
         case PixelMode::kTimeOverThreshold:
-            added = std::round(static_cast<double>(random_.Poisson(rate * seconds)) * ticksPerHit);
+            added = std::round(static_cast<double>(Hits(rate * seconds, chances)) * ticksPerHit);
             break;
         case PixelMode::kOneHit:
-            if (count == 0 && random_.Uniform() < 1.0 - std::exp(-rate * seconds)) added = 1;
+            if (count == 0 && random_.Uniform() < 1.0 - none) added = 1;
             break;
         case PixelMode::kTimeOfArrival:
             // The counter runs from the first hit until the shutter closes.
             if (count > 0) {
                 added = std::floor(clockHz * seconds);
-            } else {
-                const double firstHit = -std::log(random_.Uniform()) / rate;
-                if (firstHit < seconds) added = std::max(1.0, std::floor(clockHz * (seconds - firstHit)));
+            } else if (const double u = random_.Uniform(); u > none) {
+                // A hit within the exposure (the first hit time -log(u) / rate < seconds
+                // exactly when u > exp(-rate * seconds)); the logarithm only for those.
+                const double firstHit = -std::log(u) / rate;
+                added = std::max(1.0, std::floor(clockHz * (seconds - firstHit)));
             }
             break;
     }
@@ -177,14 +208,16 @@ uint16_t PixelPhysics::Counted(uint16_t count, PixelMode mode, double rate, doub
 void PixelPhysics::Expose(std::span<ChipState> chips, const FrontEnd& frontEnd, double seconds) {
     if (!frontEnd.powered || seconds <= 0) return;
     Refresh(chips, frontEnd);
+    RefreshNone(seconds);
     const double clockHz = ClockHz(frontEnd);
     for (size_t c = 0; c < chips.size() && c < rates_.size(); ++c) {
         const Rates& r = rates_[c];
+        const std::vector<HitChances>& chances = none_[c];
         auto& counts = chips[c].counts;
         for (size_t p = 0; p < counts.size(); ++p) {
             if (r.hitRate[p] <= 0) continue;
-            counts[p] = Counted(counts[p], r.mode[p], r.hitRate[p], r.ticksPerHit[p], seconds,
-                                clockHz);
+            counts[p] = Counted(counts[p], r.mode[p], r.hitRate[p], chances[p], r.ticksPerHit[p],
+                                seconds, clockHz);
         }
     }
 }

@@ -94,6 +94,10 @@ private:
         float gain;     // 0 for a pixel without sensor contact
         float hotRate;  // extra noise hits per second of a few noisy pixels
     };
+    struct HitChances {
+        double none;
+        double atMostOne;
+    };
     // What one exposure needs per pixel.
     struct Rates {
         std::vector<float> hitRate;
@@ -109,8 +113,12 @@ private:
                         int pixel) const;
     double TicksPerHit(const ChipState& chip, const FrontEnd& frontEnd, int chipIndex,
                        int pixel) const;
-    uint16_t Counted(uint16_t count, PixelMode mode, double rate, double ticksPerHit,
-                     double seconds, double clockHz);
+    // Brings none_ to exposures of `seconds` with the current rates.
+    void RefreshNone(double seconds);
+    // Hits of a pixel with these chances in an exposure of `mean` hits on average.
+    uint64_t Hits(double mean, const HitChances& chances);
+    uint16_t Counted(uint16_t count, PixelMode mode, double rate, const HitChances& chances,
+                     double ticksPerHit, double seconds, double clockHz);
 
     ChipFamily family_;
     Scale scale_;
@@ -119,6 +127,11 @@ private:
     std::vector<Rates> rates_;                // by chip, valid while !stale_
     bool stale_ = true;
     FrontEnd ratesFor_;
+    // By chip and pixel, the chances of no hit and of at most one in an exposure of
+    // noneSeconds_ (a stream of frames repeats one exposure, so they are worked out once,
+    // not per frame).
+    std::vector<std::vector<HitChances>> none_;
+    double noneSeconds_ = -1;
     Random random_;
 };
 

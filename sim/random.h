@@ -40,9 +40,22 @@ public:
             const double x = std::round(mean + std::sqrt(mean) * Gaussian());
             return x <= 0 ? 0 : static_cast<uint64_t>(x);
         }
-        const double limit = std::exp(-mean);
-        uint64_t count = 0;
-        for (double p = Uniform(); p > limit; p *= Uniform()) ++count;
+        const double none = std::exp(-mean);
+        const double u = Uniform();
+        if (u <= none) return 0;
+        return u <= none * (1 + mean) ? 1 : PoissonBeyondOne(mean, none, u);
+    }
+    // The count that uniform number `u` stands for by inversion of the distribution of this
+    // mean (at most 30), when it lies beyond the chance of at most one: `none` = exp(-mean).
+    static uint64_t PoissonBeyondOne(double mean, double none, double u) {
+        double term = none * mean, below = none + term;
+        uint64_t count = 1;
+        // The bound only guards against a rounded-off tail that never reaches u.
+        while (u > below && count < 1000) {
+            ++count;
+            term *= mean / static_cast<double>(count);
+            below += term;
+        }
         return count;
     }
 
