@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <system_error>
 #include <thread>
 
@@ -55,18 +56,21 @@ char* PutCount(int32_t value, char* out) {
     return end + 1;
 }
 
-// The text of `values`, which start a line: a line feed after every 256 and after the last.
-std::span<const char> FormatBlock(std::span<const int32_t> values, std::vector<char>& buffer) {
-    const size_t lines = (values.size() + kValuesPerLine - 1) / kValuesPerLine;
-    const size_t most = values.size() * kMaxValueChars + lines;
-    if (buffer.size() < most) buffer.resize(most);
-    char* out = buffer.data();
+// Characters the text of `values` takes at most.
+size_t MostChars(size_t values) {
+    return values * kMaxValueChars + (values + kValuesPerLine - 1) / kValuesPerLine;
+}
+
+// The text of `values`, which start a line, at `out` (MostChars long): a line feed after
+// every 256 and after the last. Returns its length.
+size_t FormatBlock(std::span<const int32_t> values, char* out) {
+    char* const start = out;
     for (size_t first = 0; first < values.size(); first += kValuesPerLine) {
         const size_t last = std::min(first + kValuesPerLine, values.size());
         for (size_t i = first; i < last; ++i) out = PutCount(values[i], out);
         *out++ = '\n';
     }
-    return {buffer.data(), static_cast<size_t>(out - buffer.data())};
+    return static_cast<size_t>(out - start);
 }
 
 struct FileCloser {
@@ -81,15 +85,24 @@ CountTextFormatter::CountTextFormatter(int threads)
 std::span<const std::span<const char>> CountTextFormatter::Format(std::span<const int32_t> counts) {
     const size_t lines = (counts.size() + kValuesPerLine - 1) / kValuesPerLine;
     const size_t blockCount = std::clamp<size_t>(lines / kMinLinesPerBlock, 1, threads_);
-    const size_t linesPerBlock = (lines + blockCount - 1) / std::max<size_t>(blockCount, 1);
+    const size_t linesPerBlock = (lines + blockCount - 1) / blockCount;
     if (buffers_.size() < blockCount) buffers_.resize(blockCount);
     blocks_.assign(blockCount, {});
-    const auto format = [&](size_t block) {
+    std::vector<std::span<const int32_t>> values(blockCount);
+    // Every buffer is made large enough here, so the helper threads allocate nothing and
+    // cannot fail.
+    for (size_t block = 0; block < blockCount; ++block) {
         const size_t first = std::min(counts.size(), block * linesPerBlock * kValuesPerLine);
-        const size_t size = std::min(counts.size() - first, linesPerBlock * kValuesPerLine);
-        blocks_[block] = FormatBlock(counts.subspan(first, size), buffers_[block]);
+        values[block] =
+            counts.subspan(first, std::min(counts.size() - first, linesPerBlock * kValuesPerLine));
+        const size_t most = MostChars(values[block].size());
+        if (buffers_[block].size() < most) buffers_[block].resize(most);
+    }
+    const auto format = [&](size_t block) {
+        const size_t length = FormatBlock(values[block], buffers_[block].data());
+        blocks_[block] = {buffers_[block].data(), length};
     };
-    std::vector<std::thread> helpers;
+    std::vector<std::jthread> helpers;
     helpers.reserve(blockCount);
     for (size_t block = 1; block < blockCount; ++block) {
         try {
@@ -99,7 +112,7 @@ std::span<const std::span<const char>> CountTextFormatter::Format(std::span<cons
         }
     }
     format(0);
-    for (std::thread& helper : helpers) helper.join();
+    helpers.clear();  // joins them
     return blocks_;
 }
 
@@ -107,7 +120,13 @@ FrameFileStatus CountTextFormatter::WriteFile(const std::string& path,
                                               std::span<const int32_t> counts) {
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "w"));
     if (!file) return FrameFileStatus::kOutputOpenFailed;
-    for (const std::span<const char> block : Format(counts)) {
+    std::span<const std::span<const char>> blocks;
+    try {
+        blocks = Format(counts);
+    } catch (const std::bad_alloc&) {
+        return FrameFileStatus::kOutputWriteFailed;  // no memory for the text
+    }
+    for (const std::span<const char> block : blocks) {
         if (std::fwrite(block.data(), 1, block.size(), file.get()) != block.size())
             return FrameFileStatus::kOutputWriteFailed;
     }
