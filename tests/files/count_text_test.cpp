@@ -88,27 +88,23 @@ TEST(CountText, FilesMatchPrintfForEveryWidthAndSign) {
     std::filesystem::remove(path);
 }
 
+// The formatters are kept from frame to frame, as autosave keeps its own, so text left in
+// their buffers by a larger frame of wider values must not reach a later one.
 TEST(CountText, AnyNumberOfThreadsGivesTheSerialBytes) {
-    CountTextFormatter serial(1);
-    for (const size_t size : {kChip, 3 * kChip, 4 * kChip, 4 * kChip - 1, size_t{33 * 256 + 5}}) {
-        const std::vector<int32_t> counts = MixedFrame(size, static_cast<unsigned>(size));
+    std::vector<CountTextFormatter> formatters;
+    for (int threads = 1; threads <= CountTextFormatter::kMaxThreads; ++threads)
+        formatters.emplace_back(threads);
+    const std::vector<int32_t> widest(4 * kChip, std::numeric_limits<int32_t>::min());
+    std::vector<std::vector<int32_t>> frames = {widest};
+    for (const size_t size : {4 * kChip, 3 * kChip, kChip, 4 * kChip - 1, size_t{33 * 256 + 5}})
+        frames.push_back(MixedFrame(size, static_cast<unsigned>(size)));
+    for (const std::vector<int32_t>& counts : frames) {
         const std::string expected = PrintfText(counts);
-        ASSERT_EQ(Joined(serial.Format(counts)), expected) << size;
-        for (int threads = 2; threads <= CountTextFormatter::kMaxThreads; ++threads) {
-            CountTextFormatter parallel(threads);
-            EXPECT_EQ(Joined(parallel.Format(counts)), expected) << size << ", " << threads;
+        for (CountTextFormatter& formatter : formatters) {
+            EXPECT_EQ(Joined(formatter.Format(counts)), expected)
+                << counts.size() << " values, " << formatter.threads() << " threads";
         }
     }
-}
-
-// The kept buffers must not leak text of an earlier, wider frame into a later one.
-TEST(CountText, AFormatterKeptAcrossFramesStartsEachFrameAfresh) {
-    CountTextFormatter formatter(2);
-    const std::vector<int32_t> wide(4 * kChip, std::numeric_limits<int32_t>::min());
-    const std::vector<int32_t> narrow = MixedFrame(kChip, 5);
-    const std::vector<int32_t> zeros(4 * kChip, 0);
-    for (const std::vector<int32_t>* counts : {&wide, &narrow, &zeros, &wide})
-        EXPECT_EQ(Joined(formatter.Format(*counts)), PrintfText(*counts)) << counts->size();
 }
 
 TEST(CountText, FailuresAreToldApart) {
