@@ -49,11 +49,10 @@ public:
     // `onFailure` runs on the writer thread after a write failed; it is to hand the news to
     // the owner's thread, which then calls TakeFailure. `queueBytes` bounds the frame copies
     // waiting for the writer (the one being written included). Text files are formatted
-    // on `formatThreads` threads: one formats a four-chip frame many times faster than the
-    // interface delivers them, and a second one pays only where a core stands idle, which
-    // it seldom does on two cores while frames stream in.
+    // on `formatThreads` threads: the work is the same on any number, and a second thread
+    // lets the writer keep ahead of the interface by more when a core has time to spare.
     explicit FrameAutosaver(std::function<void()> onFailure, size_t queueBytes = kDefaultQueueBytes,
-                            int formatThreads = 1);
+                            int formatThreads = 2);
     // Writes every frame still queued.
     ~FrameAutosaver();
     FrameAutosaver(const FrameAutosaver&) = delete;
