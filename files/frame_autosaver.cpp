@@ -10,15 +10,18 @@
 
 namespace ulvarin {
 
-FrameAutosaver::FrameAutosaver(std::function<void()> onFailure)
-    : onFailure_(std::move(onFailure)), writer_(std::make_unique<OrderedWriter>()) {}
+FrameAutosaver::FrameAutosaver(std::function<void()> onFailure, size_t queueBytes,
+                               int formatThreads)
+    : onFailure_(std::move(onFailure)),
+      text_(formatThreads),
+      writer_(std::make_unique<OrderedWriter>(queueBytes)) {}
 
 FrameAutosaver::~FrameAutosaver() {
     writer_.reset();
 }
 
-std::string FrameAutosaver::Save(std::span<const int32_t> counts, const RunDescription& run,
-                                 double exposure) {
+std::optional<std::string> FrameAutosaver::Save(std::span<const int32_t> counts,
+                                                const RunDescription& run, double exposure) {
     auto job = std::make_shared<Job>();
     job->target.number = name_.number;
     job->target.lastFileNumberBefore = name_.lastFileNumber;
@@ -28,22 +31,30 @@ std::string FrameAutosaver::Save(std::span<const int32_t> counts, const RunDescr
     job->run = run;
     job->run.expectedFrames = job->runFile ? 0 : 1;
     job->info.exposure = exposure;
+    // A run's clock starts with its first frame queued, not with one dropped.
+    const auto now = std::chrono::steady_clock::now();
+    const bool runStarts = job->runFile && runPathShown_ != job->target.path;
     if (job->runFile) {
-        const auto now = std::chrono::steady_clock::now();
-        if (runPathShown_ != job->target.path) {
-            runPathShown_ = job->target.path;
-            runStart_ = now;
-        }
-        job->info.timestamp = std::chrono::duration<double>(now - runStart_).count();
+        job->info.timestamp =
+            std::chrono::duration<double>(now - (runStarts ? now : runStart_)).count();
     }
-    name_.lastFileNumber = name_.number;
-    if (!job->runFile) name_.number = SteppedNumber(name_.number, 1);
     uint64_t generation = 0;
     {
         std::lock_guard lock(mutex_);
         generation = generation_;
     }
-    writer_->Post([this, generation, job] { Write(generation, *job); });
+    const size_t bytes = sizeof(Job) + job->counts.size() * sizeof(int32_t);
+    if (!writer_->TryPost([this, generation, job] { Write(generation, *job); }, bytes)) {
+        ++dropped_;
+        ++droppedUntaken_;
+        return std::nullopt;
+    }
+    if (runStarts) {
+        runPathShown_ = job->target.path;
+        runStart_ = now;
+    }
+    name_.lastFileNumber = name_.number;
+    if (!job->runFile) name_.number = SteppedNumber(name_.number, 1);
     return job->target.path;
 }
 
@@ -73,7 +84,7 @@ FrameFileStatus FrameAutosaver::AppendToRun(const Job& job) {
 FrameFileStatus FrameAutosaver::WriteFrame(const Job& job) {
     if (job.runFile) return AppendToRun(job);
     if (FrameFormatFor(job.target.path) != FrameFormat::kTiff)
-        return WriteCountFrameFile(job.target.path, job.counts);
+        return text_.WriteFile(job.target.path, job.counts);
     std::string error;
     std::unique_ptr<FrameWriter> file = OpenFrameWriter(job.target.path, job.run, error);
     if (!file) return FrameFileStatus::kOutputOpenFailed;

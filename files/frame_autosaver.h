@@ -4,6 +4,12 @@
 // ".h5" appends every frame to one run file, named by the template's number when the run
 // began, until the template names another file. A run file is overwritten only when first
 // named: one closed (EndRun, a failed write) and named again is continued.
+//
+// The frames queued for the writer are bounded by the bytes of their copies. A frame that
+// finds the queue full is dropped there and then, in Save, without waiting for the disk:
+// it takes no number (the template stays where it was, so the numbered files written stay
+// contiguous for "<<" and ">>"), is appended to no run file, and is counted for the owner
+// to report.
 #pragma once
 
 #include <chrono>
@@ -15,8 +21,10 @@
 #include <set>
 #include <span>
 #include <string>
+#include <utility>
 
 #include "files/autosave_template.h"
+#include "files/count_text.h"
 #include "files/frame_writer.h"
 
 namespace ulvarin {
@@ -34,9 +42,17 @@ public:
         int lastFileNumberBefore = 0;
     };
 
+    // 64 four-chip frames: most of a second of a streaming interface, enough to ride out a
+    // disk that stalls now and then.
+    static constexpr size_t kDefaultQueueBytes = size_t{64} << 20;
+
     // `onFailure` runs on the writer thread after a write failed; it is to hand the news to
-    // the owner's thread, which then calls TakeFailure.
-    explicit FrameAutosaver(std::function<void()> onFailure);
+    // the owner's thread, which then calls TakeFailure. `queueBytes` bounds the frame copies
+    // waiting for the writer (the one being written included). Text files are formatted
+    // on `formatThreads` threads: the work is the same on any number, and a second thread
+    // lets the writer keep ahead of the interface by more when a core has time to spare.
+    explicit FrameAutosaver(std::function<void()> onFailure, size_t queueBytes = kDefaultQueueBytes,
+                            int formatThreads = 2);
     // Writes every frame still queued.
     ~FrameAutosaver();
     FrameAutosaver(const FrameAutosaver&) = delete;
@@ -51,9 +67,15 @@ public:
     // the path the frame goes to. A run file (".h5") takes the frame instead, and the
     // template stays at its number. `run` (whose layout must match the counts) and
     // `exposure` describe the frame for the formats that keep settings; a run file's
-    // timestamps count from its first frame.
-    std::string Save(std::span<const int32_t> counts, const RunDescription& run = {},
-                     double exposure = 0);
+    // timestamps count from its first frame. When the queue has no room the frame is
+    // dropped and counted, the template is left as it was, and nothing is returned.
+    std::optional<std::string> Save(std::span<const int32_t> counts, const RunDescription& run = {},
+                                    double exposure = 0);
+
+    // Frames dropped for want of room in the queue: in all, and since the last call of
+    // TakeDroppedFrames. Owner's thread only, as Save.
+    uint64_t DroppedFrames() const { return dropped_; }
+    uint64_t TakeDroppedFrames() { return std::exchange(droppedUntaken_, 0); }
 
     // The failure reported since the last call, if any. The template goes back to the failed
     // number and its lastFileNumber before it; frames queued after the failed one are dropped
@@ -81,6 +103,8 @@ private:
     FrameFileStatus AppendToRun(const Job& job);
 
     AutosaveTemplate name_;
+    uint64_t dropped_ = 0;
+    uint64_t droppedUntaken_ = 0;
     std::string runPathShown_;  // the run file the owner's frames go to, for timestamps
     std::chrono::steady_clock::time_point runStart_;
     std::function<void()> onFailure_;
@@ -92,6 +116,7 @@ private:
     std::string runPath_;
     ChipLayout runLayout_;
     std::set<std::string> runFilesWritten_;
+    CountTextFormatter text_;
     std::unique_ptr<OrderedWriter> writer_;
 };
 

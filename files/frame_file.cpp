@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "base/number_text.h"
+#include "files/count_text.h"
 
 namespace ulvarin {
 namespace {
@@ -43,18 +44,6 @@ FrameFileStatus WriteValues(const std::string& path, size_t count, size_t perLin
     }
     return std::fclose(file.release()) == 0 ? FrameFileStatus::kOk
                                             : FrameFileStatus::kOutputWriteFailed;
-}
-
-// "%8d " without printf's per-call cost.
-size_t FormatCount(int32_t count, char* out) {
-    char digits[16];
-    const auto end = std::to_chars(digits, digits + sizeof digits, count).ptr;
-    const size_t length = static_cast<size_t>(end - digits);
-    const size_t pad = length < 8 ? 8 - length : 0;
-    std::fill_n(out, pad, ' ');
-    std::copy(digits, end, out + pad);
-    out[pad + length] = ' ';
-    return pad + length + 1;
 }
 
 // "%.9g " in the C locale.
@@ -256,8 +245,7 @@ std::string ImageLoadedLine(const std::string& path) {
 }
 
 FrameFileStatus WriteCountFrameFile(const std::string& path, std::span<const int32_t> counts) {
-    return WriteValues(path, counts.size(), kValuesPerLine,
-                       [&](size_t i, char* out) { return FormatCount(counts[i], out); });
+    return CountTextFormatter().WriteFile(path, counts);
 }
 
 bool WriteCountFrame(const std::string& path, std::span<const int32_t> counts) {

@@ -4,6 +4,8 @@
 
 namespace ulvarin {
 
+OrderedWriter::OrderedWriter(size_t capacityBytes) : capacityBytes_(capacityBytes) {}
+
 OrderedWriter::~OrderedWriter() {
     {
         std::lock_guard lock(mutex_);
@@ -13,13 +15,30 @@ OrderedWriter::~OrderedWriter() {
     if (thread_.joinable()) thread_.join();
 }
 
+void OrderedWriter::Queue(Job job, size_t bytes) {
+    jobs_.push_back({std::move(job), bytes});
+    pendingBytes_ += bytes;
+    if (!thread_.joinable()) thread_ = std::thread(&OrderedWriter::Run, this);
+}
+
 void OrderedWriter::Post(Job job) {
     {
         std::lock_guard lock(mutex_);
-        jobs_.push_back(std::move(job));
-        if (!thread_.joinable()) thread_ = std::thread(&OrderedWriter::Run, this);
+        Queue(std::move(job), 0);
     }
     wake_.notify_one();
+}
+
+bool OrderedWriter::TryPost(Job job, size_t bytes) {
+    {
+        std::lock_guard lock(mutex_);
+        // Pending bytes pass the capacity only by a job taken when none were pending.
+        const size_t room = pendingBytes_ < capacityBytes_ ? capacityBytes_ - pendingBytes_ : 0;
+        if (pendingBytes_ > 0 && bytes > room) return false;
+        Queue(std::move(job), bytes);
+    }
+    wake_.notify_one();
+    return true;
 }
 
 void OrderedWriter::WaitUntilIdle() {
@@ -32,17 +51,18 @@ void OrderedWriter::Run() {
     for (;;) {
         wake_.wait(lock, [this] { return !jobs_.empty() || stopping_; });
         if (jobs_.empty()) return;  // stopping, and nothing is left to write
-        Job job = std::move(jobs_.front());
+        Queued queued = std::move(jobs_.front());
         jobs_.pop_front();
         running_ = true;
         lock.unlock();
         try {
-            job();
+            queued.job();
         } catch (...) {
             // A failed job must not end the writer: the jobs behind it still run.
         }
-        job = nullptr;  // what the job holds goes before the writer reports itself idle
+        queued.job = nullptr;  // what the job holds goes before the writer reports itself idle
         lock.lock();
+        pendingBytes_ -= queued.bytes;
         running_ = false;
         if (jobs_.empty()) idle_.notify_all();
     }

@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "device/link.h"
@@ -181,9 +182,25 @@ void FrameFilePanel::BttnLoadNextClick() {
 void FrameFilePanel::FrameTakenIn() {
     if (!ChkbAutoSaveFrames->isChecked()) return;
     const FrameStore& frames = shared_.frames;
-    const std::string path = autosaver_->Save(frames.counts().first(frames.pixelsInUse()),
-                                              WindowRun(shared_), frames.integratedTime);
-    EditFileName->setText(QString::fromStdString(ShownFileName(path)));
+    const std::optional<std::string> path = autosaver_->Save(
+        frames.counts().first(frames.pixelsInUse()), WindowRun(shared_), frames.integratedTime);
+    if (path) {
+        EditFileName->setText(QString::fromStdString(ShownFileName(*path)));
+    } else if (!dropReportDue_) {
+        ReportDroppedFrames();
+    }
+}
+
+void FrameFilePanel::ReportDroppedFrames() {
+    // The first drop is told at once; those that follow within a second are told together a
+    // second later, so a disk that stays behind gives one line a second.
+    const uint64_t dropped = autosaver_->TakeDroppedFrames();
+    dropReportDue_ = dropped > 0;
+    if (!dropReportDue_) return;
+    shared_.AddLogLine(QStringLiteral("Autosave could not keep up: %1 frame(s) dropped (%2 in all)")
+                           .arg(dropped)
+                           .arg(autosaver_->DroppedFrames()));
+    QTimer::singleShot(1000, this, &FrameFilePanel::ReportDroppedFrames);
 }
 
 void FrameFilePanel::ShowAutosaveFailure() {

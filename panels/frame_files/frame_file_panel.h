@@ -49,12 +49,15 @@ private:
     void ConnectControls();
     void LoadStepped(int delta);
     void ShowAutosaveFailure();
+    // Puts the frames autosave dropped since the last report in the message list.
+    void ReportDroppedFrames();
     std::optional<std::string> AskSaveName();
 
     WindowShared& shared_;
     QCheckBox* ChkbAutoSaveFrames = nullptr;
     QLineEdit* EditFileName = nullptr;
     std::unique_ptr<FrameAutosaver> autosaver_;
+    bool dropReportDue_ = false;  // a report of dropped frames is scheduled
 };
 
 }  // namespace ulvarin
