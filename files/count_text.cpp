@@ -127,6 +127,7 @@ FrameFileStatus CountTextFormatter::WriteFile(const std::string& path,
         return FrameFileStatus::kOutputWriteFailed;  // no memory for the text
     }
     for (const std::span<const char> block : blocks) {
+        if (block.empty()) continue;  // an empty block may carry no buffer at all
         if (std::fwrite(block.data(), 1, block.size(), file.get()) != block.size())
             return FrameFileStatus::kOutputWriteFailed;
     }
