@@ -1,5 +1,7 @@
 #include "app/background_item.h"
 
+#include <utility>
+
 namespace ulvarin {
 
 BackgroundItem CopyBackgroundItem(const MpxCommandResponse& record, uint32_t framePixels) {
@@ -15,6 +17,23 @@ BackgroundItem CopyBackgroundItem(const MpxCommandResponse& record, uint32_t fra
         record.capacity >= framePixels)
         item.frame.assign(record.destination, record.destination + framePixels);
     return item;
+}
+
+bool FrameHandoff::Put(std::shared_ptr<const BackgroundItem> frame) {
+    std::lock_guard lock(mutex_);
+    if (frames_.size() >= maxFrames_) {
+        ++dropped_;
+        return false;  // the GUI thread has been told already
+    }
+    frames_.push_back(std::move(frame));
+    return frames_.size() == 1;
+}
+
+std::deque<std::shared_ptr<const BackgroundItem>> FrameHandoff::TakeAll(uint64_t& dropped) {
+    std::lock_guard lock(mutex_);
+    dropped = dropped_;
+    dropped_ = 0;
+    return std::exchange(frames_, {});
 }
 
 }  // namespace ulvarin

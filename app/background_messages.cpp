@@ -30,8 +30,8 @@ void TFormUlvarin::HandleBackgroundMessage(MpxDevice& handle, MpxCommandResponse
     } else if (item->frameNumber != 0) {
         ReportError(handle, kMessage, "Frame received: ID=0x%04x, t=%05lg sec",
                     static_cast<unsigned>(item->frameNumber), item->time);
-        QMetaObject::invokeMethod(
-            this, [this, item] { TakeBackgroundFrame(*item); }, Qt::AutoConnection);
+        if (frameHandoff_.Put(item))
+            QMetaObject::invokeMethod(this, [this] { TakeBackgroundFrames(); }, Qt::AutoConnection);
     } else if (item->messageText) {
         ReportError(handle, kMessage, "%s", item->messageText->c_str());
     } else {
@@ -42,12 +42,20 @@ void TFormUlvarin::HandleBackgroundMessage(MpxDevice& handle, MpxCommandResponse
     }
 }
 
-void TFormUlvarin::TakeBackgroundFrame(const BackgroundItem& item) {
-    FrameStore& frames = shared.frames;
-    const size_t pixels = std::min(item.frame.size(), frames.raw().size());
-    std::copy_n(item.frame.begin(), pixels, frames.raw().begin());
-    frames.frameTime = item.time;
-    shared.BackgroundFrameArrived();
+// Each frame is taken in (integrated, autosaved) in order; the image is redrawn once for
+// all of them at its next paint.
+void TFormUlvarin::TakeBackgroundFrames() {
+    uint64_t dropped = 0;
+    for (const std::shared_ptr<const BackgroundItem>& item : frameHandoff_.TakeAll(dropped)) {
+        FrameStore& frames = shared.frames;
+        const size_t pixels = std::min(item->frame.size(), frames.raw().size());
+        std::copy_n(item->frame.begin(), pixels, frames.raw().begin());
+        frames.frameTime = item->time;
+        shared.BackgroundFrameArrived();
+    }
+    if (dropped > 0)
+        shared.AddLogLine(
+            QStringLiteral("The window could not keep up: %1 frame(s) not taken in").arg(dropped));
 }
 
 }  // namespace ulvarin

@@ -7,6 +7,7 @@
 #include "app/device_boxes.h"
 #include "app/main_layout.h"
 #include "app/window_configuration.h"
+#include "device/background_reader.h"
 #include "device/clock.h"
 #include "device/link.h"
 #include "device/monitor.h"
@@ -141,7 +142,10 @@ void TFormUlvarin::ConnectPanels() {
     connect(&shared, &WindowShared::operationBegun, this, [this] {
         if (!inTick_) pollingResting = false;
     });
-    connect(&shared, &WindowShared::openStateChanged, this, [this] { pollingResting = false; });
+    connect(&shared, &WindowShared::openStateChanged, this, [this] {
+        pollingResting = false;
+        FollowInterface();
+    });
     // Nothing on a closed interface can be followed: its process and a scan end there.
     connect(&shared, &WindowShared::openStateChanged, this, [this] {
         if (shared.IsOpen()) return;
@@ -184,11 +188,13 @@ void TFormUlvarin::ConnectScan() {
 void TFormUlvarin::InstallHooks() {
     SetReportHook(ReportHookFunction, this);
     SetBackgroundHook(BackgroundHookFunction, this);
+    reader_ = std::make_unique<BackgroundReader>();
     InstallDeviceBoxes(this);
     configuration_->reporting = true;
 }
 
 void TFormUlvarin::RemoveHooks() {
+    reader_.reset();  // no message reaches the hooks from it any more
     configuration_->reporting = false;
     RemoveDeviceBoxes();
     SetBackgroundHook(nullptr, nullptr);
@@ -229,8 +235,9 @@ void TFormUlvarin::TimerInitTimer() {
 void TFormUlvarin::TimerTimer() {
     WatchHardware();
     processes->TakeActionMenus();
+    FollowInterface();
     if (!shared.IsOpen()) return;
-    DrainBackgroundMessages();
+    if (!readInBackground) DrainBackgroundMessages();
     // The periodic work below leaves no lines in the message list.
     messages->log()->logEnabled = false;
     terminal->SetTimerRunning(true);
@@ -270,6 +277,12 @@ void TFormUlvarin::WatchHardware() {
         deviceBar->CloseGoneInterface();
     }
     log.lastReportKind = 0;
+}
+
+void TFormUlvarin::FollowInterface() {
+    if (!reader_) return;
+    const bool follow = readInBackground && shared.IsOpen() && !IsMonitorRunning();
+    reader_->Follow(follow ? shared.device.device : nullptr);
 }
 
 void TFormUlvarin::DrainBackgroundMessages() {

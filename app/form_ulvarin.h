@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "app/background_item.h"
 #include "panels/shared/window_shared.h"
 
 class QTimer;
@@ -28,7 +29,7 @@ class ScanPanel;
 class TFormTerminal;
 class TUlvarinTester;
 class SelfTestsPanel;
-struct BackgroundItem;
+class BackgroundReader;
 
 class TFormUlvarin : public QMainWindow {
     Q_OBJECT
@@ -36,8 +37,10 @@ public:
     static constexpr int kInitDelayMs = 100;
     static constexpr int kTimerMs = 50;
     static constexpr int kScopeTimerMs = 200;
-    // The share of a tick the timer spends on messages the interface sent on its own, so
-    // that a stream of frames leaves the window time to answer the operator.
+    // What the interface sends on its own is read by a thread of the window's as it
+    // arrives, so a stream of frames never holds up the operator. Cleared (for comparison),
+    // the main timer reads it instead, for at most drainSeconds a tick.
+    bool readInBackground = true;
     static constexpr double kDrainSeconds = 0.03;
     double drainSeconds = kDrainSeconds;
 
@@ -55,14 +58,15 @@ public:
     void FormDestroy();
     // Once, 100 ms after start: refreshes the device list and opens its first entry.
     void TimerInitTimer();
-    // Every 50 ms: hardware watch, action menus, background drain, ADC monitor, polling.
+    // Every 50 ms: hardware watch, action menus, which interface the reader follows (or the
+    // background drain), ADC monitor, polling.
     void TimerTimer();
     void TimerScopeTimer();
     // The background hook's body; runs on the draining thread under the device lock. Copies
     // what it needs out of the record and hands it to the GUI thread in order.
     void HandleBackgroundMessage(MpxDevice& handle, MpxCommandResponse& record);
     // While the monitoring thread is stopped, hands every message the interface sent on its
-    // own to the background hook (the main timer's work, callable at once).
+    // own and not yet read to the background hook, on this thread, at once.
     void DrainBackgroundMessages();
 
     WindowShared shared;
@@ -98,11 +102,17 @@ private:
     void InstallHooks();
     void RemoveHooks();
     void WatchHardware();
-    void TakeBackgroundFrame(const BackgroundItem& item);
+    void TakeBackgroundFrames();
     void ShowTester();
     void ShowTerminal();
 
+    // Points the reader at the open interface (none while the monitoring thread reads).
+    void FollowInterface();
+
     std::unique_ptr<WindowConfiguration> configuration_;
+    std::unique_ptr<BackgroundReader> reader_;
+    // Over a second of four-chip frames at the link's rate (64 MiB).
+    FrameHandoff frameHandoff_{128};
     bool inTick_ = false;  // the main timer's periodic work is running
 };
 

@@ -78,13 +78,12 @@ void CollectPulses(TFormUlvarin& form, int shots) {
     for (int i = 0; i < shots && form.shared.IsOpen(); ++i) {
         form.messages->log()->logEnabled = false;  // the main timer turns it on again
         form.analog->BttnScopeNowClick();
+        // The window's reader takes the shot in as it arrives and hands it over as an event;
+        // the loop sleeps until one comes (the main timer's ticks bound each sleep).
         QElapsedTimer clock;
         clock.start();
-        while (form.pulses->pulses().PulseCount() < start + i + 1 && clock.elapsed() < 200) {
-            AwaitBytes(form.shared.device, (200 - clock.elapsed()) / 1000.0);
-            form.DrainBackgroundMessages();
-        }
-        QCoreApplication::processEvents();  // the main timer goes on reading the ADCs
+        while (form.pulses->pulses().PulseCount() < start + i + 1 && clock.elapsed() < 200)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     form.messages->log()->logEnabled = true;
 }

@@ -251,12 +251,16 @@ void AwaitBytes(MpxDevice& handle, double seconds) {
 }
 
 uint32_t QueueDepth(MpxDevice& handle) {
-    MpxStatLeveler level(handle);
-    DeviceDescr* d = FindDevice(handle);
-    if (d == nullptr) return 0;
     uint32_t depth = 0;
-    QueueDepthChecked(handle, *d, depth);
+    QueueDepth(handle, depth);
     return depth;
+}
+
+bool QueueDepth(MpxDevice& handle, uint32_t& depth) {
+    MpxStatLeveler level(handle);
+    depth = 0;
+    DeviceDescr* d = FindDevice(handle);
+    return d != nullptr && QueueDepthChecked(handle, *d, depth);
 }
 
 uint32_t Receive(MpxDevice& handle, void* buffer, uint32_t wanted, uint32_t capacity) {

@@ -34,6 +34,8 @@ bool IsAlive(MpxDevice& handle);
 void AwaitBytes(MpxDevice& handle, double seconds);
 // Bytes waiting in the receive queue (0 after reporting a driver failure).
 uint32_t QueueDepth(MpxDevice& handle);
+// The same into `depth`; false after reporting a driver failure or a handle not open.
+bool QueueDepth(MpxDevice& handle, uint32_t& depth);
 
 // Reads up to `wanted` bytes (0: all waiting) into `buffer` of `capacity` bytes (0: room
 // for wanted + 1); stores a NUL after them when there is room. Returns the count read.

@@ -6,6 +6,10 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
+#include <chrono>
+#include <thread>
+
+#include "device/link.h"
 
 #include "tests/app/window_fixture.h"
 
@@ -52,6 +56,24 @@ TEST_F(ProcessFramesTest, TenFramesArriveIntoTheSum) {
     EXPECT_NEAR(form->shared.frames.integratedTime, 10 * 0.02, 10 * 1e-5);
     EXPECT_EQ(Control<QPushButton>("BttnStartProcess")->text(), "Start Process");
     EXPECT_GT(form->image->CurrentStatistics().sum, 0.0);
+}
+
+// The interface is read while the GUI thread is busy elsewhere: when it comes back, every
+// frame is waiting for it, in order, and goes into the sum.
+TEST_F(ProcessFramesTest, FramesReadWhileTheWindowIsBusyAreAllTakenIn) {
+    Prepare("0.02");
+    int taken = 0;
+    QObject::connect(&form->shared, &WindowShared::backgroundFrameArrived, [&] { ++taken; });
+    Control<QCheckBox>("ChkbSum")->click();
+    Control<QPushButton>("BttnStartProcess")->click();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // no event is handled
+    EXPECT_EQ(taken, 0);
+    EXPECT_EQ(QueueDepth(form->shared.device), 0u) << "the link was read meanwhile";
+    ASSERT_TRUE(WaitFor([&] { return taken >= 10; }, 2000));
+    EXPECT_NEAR(form->shared.frames.integratedTime, 10 * 0.02, 10 * 1e-5);
+    const std::vector<int> ids = FrameIds();
+    ASSERT_EQ(ids.size(), 10u);
+    for (size_t i = 1; i < ids.size(); ++i) EXPECT_GT(ids[i], ids[i - 1]) << i;
 }
 
 TEST_F(ProcessFramesTest, StoppingHalfWayEndsTheFramesAndTheProcess) {

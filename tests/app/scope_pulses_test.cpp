@@ -3,6 +3,7 @@
 // the pulse view and the spectrum, by the main timer or the monitoring thread.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <algorithm>
@@ -31,7 +32,7 @@ protected:
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
         while (Pulses() == before && std::chrono::steady_clock::now() < until) {
             std::this_thread::sleep_for(std::chrono::microseconds(200));
-            form->DrainBackgroundMessages();
+            QCoreApplication::processEvents();  // the reader hands the shot over as an event
         }
         form->messages->log()->logEnabled = true;
     }
