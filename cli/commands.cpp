@@ -140,7 +140,13 @@ int WriteRun(const Options& o, const RunDescription& description, int total, con
     Progress progress(stderr, isatty(fileno(stderr)) != 0, total, unit);
     const RunOutcome outcome = run(*writer, [&](int done) { progress.Update(done); });
     progress.Finish();
-    const bool closed = writer->Close();
+    const bool recorded =
+        outcome.end == RunEnd::kWriteFailed || writer->RecordDroppedFrames(outcome.dropped);
+    const bool closed = writer->Close() && recorded;
+    if (outcome.dropped > 0)
+        std::fprintf(stderr, "%lld of %lld frames taken could not be written in time and are missing from %s\n",
+                     static_cast<long long>(outcome.dropped),
+                     static_cast<long long>(outcome.dropped + outcome.frames), o.out.c_str());
     switch (outcome.end) {
         case RunEnd::kWriteFailed:
             return Fail(kExitWrite, outcome.error);
@@ -155,7 +161,7 @@ int WriteRun(const Options& o, const RunDescription& description, int total, con
         return Fail(kExitInterrupted, "interrupted: " + std::to_string(outcome.frames) +
                                           " frames written to " + o.out);
     std::printf("%d frames written to %s\n", outcome.frames, o.out.c_str());
-    return kExitOk;
+    return outcome.dropped > 0 ? kExitWrite : kExitOk;
 }
 
 int Acquire(const Options& o, const StopFlag& stop) {

@@ -3,6 +3,8 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <atomic>
+#include <memory>
 #include <chrono>
 #include <cstdlib>
 
@@ -11,6 +13,7 @@
 #include "device/interface_commands.h"
 #include "device/link.h"
 #include "device/protocol.h"
+#include "files/ordered_writer.h"
 #include "process/continuous_run.h"
 #include "wire/action_sets.h"
 
@@ -149,29 +152,52 @@ RunOutcome RunAcquire(InterfaceSession& session, FrameWriter& writer, const Acqu
         outcome.end = RunEnd::kAcquisitionFailed;
         return outcome;
     }
-    std::vector<int32_t> counts(pixels);
-    bool written = true;
+    // The file is written on a thread of its own, so a slow disk never holds up the link.
+    // The queue is declared last: it runs out, and its thread ends, before the rest goes.
+    std::atomic<bool> writeFailed{false};
+    std::atomic<int> written{0};
+    OrderedWriter files(request.queueBytes);
     const auto take = [&](const process::ArrivedFrame& frame) {
-        std::copy(frame.counts.begin(), frame.counts.end(), counts.begin());
-        written = WriteFrame(writer, counts, {frame.exposure, frame.arrival}, outcome);
+        auto counts = std::make_shared<std::vector<int32_t>>(frame.counts.begin(), frame.counts.end());
+        const FrameInfo info{frame.exposure, frame.arrival, 0, frame.number};
+        const bool queued = files.TryPost(
+            [&, counts, info] {
+                if (writeFailed) return;
+                if (writer.Append(*counts, info))
+                    written = writer.frames();
+                else
+                    writeFailed = true;
+            },
+            counts->size() * sizeof(int32_t));
+        if (!queued) ++outcome.dropped;
     };
-    const auto stopping = [&stop] { return stop != 0; };
-    for (;;) {
+    const auto stopping = [&stop, &writeFailed] { return stop != 0 || writeFailed; };
+    bool taking = true;
+    while (taking) {
         switch (run.Wait(take, stopping, outcome.error)) {
             case process::ContinuousRun::Next::kFrame:
-                if (!written) return outcome;  // the run ends with the writer's failure
-                if (progress) progress(outcome.frames);
+                if (progress) progress(static_cast<int>(run.framesTaken()));
                 break;
             case process::ContinuousRun::Next::kDone:
-                return outcome;
+                taking = false;
+                break;
             case process::ContinuousRun::Next::kStopped:
                 outcome.end = RunEnd::kStopped;
-                return outcome;
+                taking = false;
+                break;
             case process::ContinuousRun::Next::kFailed:
                 outcome.end = RunEnd::kAcquisitionFailed;
-                return outcome;
+                taking = false;
+                break;
         }
     }
+    files.WaitUntilIdle();
+    outcome.frames = written;
+    if (writeFailed) {
+        outcome.end = RunEnd::kWriteFailed;
+        outcome.error = writer.error();
+    }
+    return outcome;
 }
 
 std::vector<int> ScanValues(int from, int to, int step) {

@@ -50,7 +50,8 @@ enum class RunEnd { kDone, kStopped, kAcquisitionFailed, kWriteFailed };
 
 struct RunOutcome {
     RunEnd end = RunEnd::kDone;
-    int frames = 0;  // frames written
+    int frames = 0;        // frames written
+    int64_t dropped = 0;   // frames taken but not written: the file could not keep up
     std::string error;
 };
 
@@ -58,10 +59,18 @@ struct RunOutcome {
 using ProgressFunction = std::function<void(int written)>;
 
 struct AcquireRequest {
+    // Frames taken and waiting to be written are held up to this many bytes (a few seconds
+    // of four-chip frames at the link's rate); beyond it frames are dropped from the file,
+    // never from the acquisition, and counted.
+    static constexpr size_t kQueueBytes = size_t{256} << 20;
+
     int frames = 1;
     double exposure = 1.0;
     double period = 0;  // seconds from frame to frame; 0: back to back
+    size_t queueBytes = kQueueBytes;
 };
+// Takes the frames as one continuous run and writes them on a thread of their own, in
+// order, each with its number in the run; the writer is idle again when it returns.
 RunOutcome RunAcquire(InterfaceSession& session, FrameWriter& writer, const AcquireRequest& request,
                       const ProgressFunction& progress, const StopFlag& stop);
 

@@ -41,6 +41,9 @@ struct FrameInfo {
     double exposure = 0;   // seconds the shutter was open
     double timestamp = 0;  // seconds from the start of the run to the frame's arrival
     int32_t dacValue = 0;  // the scanned DAC's value (scans only)
+    // The frame's number in the run, 1 for the first; 0: the one after the last written.
+    // A gap tells of frames taken but not written.
+    int64_t number = 0;
 };
 
 class FrameWriter {
@@ -53,6 +56,9 @@ public:
     virtual bool Append(std::span<const int32_t> counts, const FrameInfo& info) = 0;
     // Finishes the file (the destructor does so too); false when that failed.
     virtual bool Close() = 0;
+    // Records in the file, where it has room, that `count` frames of the run were taken but
+    // could not be written; false when that failed.
+    virtual bool RecordDroppedFrames(int64_t /*count*/) { return true; }
 
     const std::string& error() const { return error_; }
     int frames() const { return frames_; }

@@ -278,6 +278,16 @@ public:
         return true;
     }
 
+    // The root attribute frames_dropped; a file appended to gets the new count.
+    bool RecordDroppedFrames(int64_t count) override {
+        std::lock_guard lock(gLibraryMutex);
+        if (!file_.ok()) return Fail("The HDF5 file is closed.");
+        if (H5Aexists(file_.get(), "frames_dropped") > 0) H5Adelete(file_.get(), "frames_dropped");
+        if (!NumberAttribute(file_.get(), "frames_dropped", H5T_NATIVE_INT64, &count))
+            return Fail("Recording the dropped frames in the HDF5 file failed.");
+        return true;
+    }
+
     bool Close() override {
         std::lock_guard lock(gLibraryMutex);
         if (!file_.ok()) return error_.empty();

@@ -23,9 +23,14 @@ public:
     TextFrameWriter(const std::string& path, const RunDescription& run)
         : path_(path), single_(run.expectedFrames == 1), name_(AutosaveTemplateFromName(path)) {}
 
-    bool Append(std::span<const int32_t> counts, const FrameInfo&) override {
+    // Files are numbered by the frame's number in the run when it is known, so frames not
+    // written leave a gap in the numbers.
+    bool Append(std::span<const int32_t> counts, const FrameInfo& info) override {
+        const int64_t index = info.number > 0 ? info.number - 1 : frames_;
         const std::string path =
-            single_ && frames_ == 0 ? path_ : AutosaveFileName(name_, name_.number + frames_);
+            single_ && frames_ == 0
+                ? path_
+                : AutosaveFileName(name_, name_.number + static_cast<int>(index));
         const FrameFileStatus status = WriteCountFrameFile(path, counts);
         if (status != FrameFileStatus::kOk) {
             error_ = std::string(FrameFileMessage(status)) + " (" + path + ")";

@@ -75,7 +75,8 @@ private:
         TIFFSetField(tiff_, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
         TIFFSetField(tiff_, TIFFTAG_SOFTWARE, "ulvarin");
         char name[96];
-        std::snprintf(name, sizeof name, "frame %d exposure %.9g s at %.6f s", frames_ + 1,
+        const long long number = info.number > 0 ? info.number : frames_ + 1LL;
+        std::snprintf(name, sizeof name, "frame %lld exposure %.9g s at %.6f s", number,
                       info.exposure, info.timestamp);
         TIFFSetField(tiff_, TIFFTAG_PAGENAME, name);
         if (frames_ == 0) TIFFSetField(tiff_, TIFFTAG_IMAGEDESCRIPTION, description_.c_str());
