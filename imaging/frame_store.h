@@ -42,6 +42,8 @@ public:
     // The integration switch. On: counts = 0 and integratedTime = 0; the next frame starts
     // the sum. Off: counts = raw and integratedTime = frameTime again.
     void SetIntegrating(bool on);
+    // Exchanges the result arrays of two stores (a view recomputed elsewhere comes in).
+    void SwapResult(FrameStore& other) { result_.swap(other.result_); }
 
     const ChipLayout& layout() const { return layout_; }
     ImageGeometry geometry() const { return GeometryFor(layout_.chipCount); }

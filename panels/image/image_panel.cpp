@@ -57,7 +57,13 @@ ImagePanel::ImagePanel(WindowShared& shared, QWidget* parent) : QWidget(parent),
     setObjectName(QStringLiteral("PanelImage"));
     BuildControls();
     ConnectControls();
+    renderer_ = std::make_unique<ImageRenderer>([this](const RenderedImage& rendered) {
+        QMetaObject::invokeMethod(
+            this, [this, rendered] { TakeRender(rendered); }, Qt::QueuedConnection);
+    });
 }
+
+ImagePanel::~ImagePanel() = default;
 
 void ImagePanel::BuildControls() {
     auto* layout = new QVBoxLayout(this);
@@ -184,15 +190,57 @@ void ImagePanel::NewFrame() {
 void ImagePanel::NewFrameDeferred() {
     ulvarin::NewFrame(shared_.frames, view_);
     ComboResult->setCurrentIndex(static_cast<int>(view_.view));
-    recompute_ = true;
-    PaintBoxBitmap->update();
+    FlagRecompute();
+    if (renderElsewhere)
+        ScheduleRender();
+    else
+        PaintBoxBitmap->update();
     emit frameTakenIn();
 }
 
 void ImagePanel::RequestImageRedraw() {
-    recompute_ = true;
+    FlagRecompute();
     RecomputeImageIfFlagged();
     PaintBoxBitmap->update();
+}
+
+void ImagePanel::FlagRecompute() {
+    recompute_ = true;
+    ++inputVersion_;
+}
+
+// Reads the controls as a recomputation here would, and hands the store's inputs over.
+void ImagePanel::ScheduleRender() {
+    if (renderInFlight_) {
+        renderWanted_ = true;
+        return;
+    }
+    const FrameStore& frames = shared_.frames;
+    if (frames.pixelsInUse() == 0) return;
+    view_.view = static_cast<ResultView>(std::max(0, ComboResult->currentIndex()));
+    view_.flatField = ChkbFF->isChecked();
+    view_.interpolate = ChkbInterpolate->isChecked();
+    ReadRangeBoxes();
+    renderer_->Render(frames, view_, range_, inputVersion_);
+    renderInFlight_ = true;
+}
+
+// A result is shown only when nothing changed since it was asked for; one made stale by a
+// later frame is followed by the recomputation of that frame.
+void ImagePanel::TakeRender(const RenderedImage& rendered) {
+    renderInFlight_ = false;
+    if (recompute_ && rendered.version == inputVersion_) {
+        renderer_->TakeArrays(shared_.frames, imagePixels_);
+        shown_ = rendered.image;
+        range_ = rendered.range;
+        recompute_ = false;
+        if (shown_.rangeTextsChanged) ShowRangeTexts();
+        ShowStatistics(rendered.time);
+        PaintBoxHistogram->update();
+        PaintBoxBitmap->update();
+    }
+    if (recompute_ && renderWanted_) ScheduleRender();
+    renderWanted_ = false;
 }
 
 void ImagePanel::ResetForInterface() {
@@ -215,7 +263,7 @@ void ImagePanel::RecomputeImageIfFlagged() {
     const ImageGeometry g = frames.geometry();
     if (imagePixels_.size() != g.pixels()) {
         imagePixels_.assign(g.pixels(), 0xFF000000u);
-        recompute_ = true;
+        FlagRecompute();
     }
     if (!recompute_) return;
     view_.view = static_cast<ResultView>(std::max(0, ComboResult->currentIndex()));
@@ -225,7 +273,7 @@ void ImagePanel::RecomputeImageIfFlagged() {
     shown_ = RecomputeImage(frames, view_, range_, imagePixels_);
     recompute_ = false;
     if (shown_.rangeTextsChanged) ShowRangeTexts();
-    ShowStatistics();
+    ShowStatistics(frames.integratedTime);
     PaintBoxHistogram->update();
 }
 
@@ -235,7 +283,7 @@ Placement ImagePanel::ImagePlacement() const {
 }
 
 void ImagePanel::PaintImage(QPainter& painter, const QRect& area) {
-    RecomputeImageIfFlagged();
+    if (!renderInFlight_) RecomputeImageIfFlagged();
     painter.fillRect(area, Qt::black);
     if (shared_.frames.pixelsInUse() == 0 || imagePixels_.empty()) return;
     const ImageGeometry g = shared_.frames.geometry();
@@ -300,9 +348,8 @@ void ImagePanel::ShowLimitTexts(double minimum, double maximum) {
     EditRangeMax->setText(LimitText(maximum));
 }
 
-void ImagePanel::ShowStatistics() {
-    const StatisticsLabels labels =
-        FormatStatisticsLabels(shown_.statistics, shared_.frames.integratedTime);
+void ImagePanel::ShowStatistics(double time) {
+    const StatisticsLabels labels = FormatStatisticsLabels(shown_.statistics, time);
     LabelRange->setText(QString::fromStdString(labels.range));
     LabelSum->setText(QString::fromStdString(labels.sum));
     LabelAverage->setText(QString::fromStdString(labels.average));

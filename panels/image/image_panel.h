@@ -7,11 +7,13 @@
 #include <QWidget>
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "imaging/display_range.h"
 #include "imaging/image_pipeline.h"
 #include "imaging/image_placement.h"
+#include "imaging/image_renderer.h"
 #include "imaging/result_view.h"
 
 class QCheckBox;
@@ -32,12 +34,22 @@ class ImagePanel : public QWidget {
     Q_OBJECT
 public:
     ImagePanel(WindowShared& shared, QWidget* parent);
+    ~ImagePanel() override;
 
     // Takes in the frame just written to the raw frame (copied, or added while integrating),
     // switches the view back to "Result" and redraws the image.
     void NewFrame();
-    // The same, with the recomputation left to the next repaint.
+    // The same for a frame of a stream: the image is recomputed on the renderer's thread
+    // and shown when it is ready; frames that come meanwhile are taken in, and the newest
+    // is shown next.
     void NewFrameDeferred();
+    // True while a recomputation runs elsewhere; the image shows the one before.
+    bool Rendering() const { return renderInFlight_; }
+    // True while the image shown is older than its inputs.
+    bool Stale() const { return recompute_; }
+    // Frames of a stream are recomputed on the renderer's thread; cleared (for comparison),
+    // at the next repaint on this one.
+    bool renderElsewhere = true;
     // Marks the image for recomputation, recomputes it and repaints it.
     void RequestImageRedraw();
 
@@ -110,7 +122,11 @@ private:
     void ShowRangeTexts();
     // Writes the two limits into the range boxes; runs no handler.
     void ShowLimitTexts(double minimum, double maximum);
-    void ShowStatistics();
+    void ShowStatistics(double time);
+    // The inputs of the image changed: it is to be recomputed.
+    void FlagRecompute();
+    void ScheduleRender();
+    void TakeRender(const RenderedImage& rendered);
     void StepLimit(QLineEdit* edit, int direction);
     void ShowPointedPixel(int x, int y);
     void PlaceChipMarks();
@@ -144,7 +160,11 @@ private:
     DisplayRangeControls range_;
     RecomputedImage shown_;
     bool recompute_ = false;             // the image must be recomputed at its next paint
+    uint64_t inputVersion_ = 0;          // counts FlagRecompute calls
     std::vector<uint32_t> imagePixels_;  // the coloured image, geometry-sized, 0xFFRRGGBB
+    std::unique_ptr<ImageRenderer> renderer_;
+    bool renderInFlight_ = false;
+    bool renderWanted_ = false;  // frames came while a recomputation ran
 };
 
 }  // namespace ulvarin

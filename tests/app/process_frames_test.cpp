@@ -3,6 +3,7 @@
 // consistent.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
@@ -55,7 +56,16 @@ TEST_F(ProcessFramesTest, TenFramesArriveIntoTheSum) {
     for (size_t i = 1; i < ids.size(); ++i) EXPECT_GT(ids[i], ids[i - 1]) << i;
     EXPECT_NEAR(form->shared.frames.integratedTime, 10 * 0.02, 10 * 1e-5);
     EXPECT_EQ(Control<QPushButton>("BttnStartProcess")->text(), "Start Process");
-    EXPECT_GT(form->image->CurrentStatistics().sum, 0.0);
+    // The image recomputed elsewhere shows the whole sum, as a recomputation here does.
+    ASSERT_TRUE(WaitFor([&] { return !form->image->Rendering(); }, 2000));
+    EXPECT_FALSE(form->image->Stale()) << "the last frame's image came from the renderer";
+    const ImageStatistics shown = form->image->CurrentStatistics();
+    const QString sumLabel = Control<QLabel>("LabelSum")->text();
+    EXPECT_GT(shown.sum, 0.0);
+    form->image->RequestImageRedraw();
+    EXPECT_EQ(form->image->shown().statistics.sum, shown.sum);
+    EXPECT_EQ(form->image->shown().statistics.standardDeviation, shown.standardDeviation);
+    EXPECT_EQ(Control<QLabel>("LabelSum")->text(), sumLabel);
 }
 
 // The interface is read while the GUI thread is busy elsewhere: when it comes back, every
