@@ -23,7 +23,10 @@ QString MessageLog::SeparatorLine(int32_t count) {
 
 void MessageLog::LogReport(MpxDevice& handle) {
     const int8_t kind = handle.reportKind;
-    if (!logEnabled || (justErrors && kind <= kGeneralError)) return;
+    // Logging off quiets the GUI thread's own periodic work; what the reading threads
+    // report (frames received) is shown whenever it comes.
+    const bool quiet = !logEnabled && QThread::currentThread() == thread();
+    if (quiet || (justErrors && kind <= kGeneralError)) return;
     lastReportKind = kind;
     Entry entry;
     if (separatorPending.exchange(false)) entry.separator = SeparatorLine(operationCount);

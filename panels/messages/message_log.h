@@ -38,6 +38,7 @@ public:
     // The separator line that opens operation `count`.
     static QString SeparatorLine(int32_t count);
 
+    // Off: reports made on the GUI thread are not shown (other threads' still are).
     std::atomic<bool> logEnabled{true};
     std::atomic<bool> justErrors{false};
     std::atomic<bool> separatorPending{false};
