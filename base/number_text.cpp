@@ -65,20 +65,51 @@ std::string_view NumberStart(std::string_view text) {
 
 }  // namespace
 
-std::optional<double> LeadingDouble(std::string_view text) {
-    text = NumberStart(text);
+namespace {
+
+// The number at the start of `text` (already past blanks and a plus) and where it ends.
+std::optional<double> ReadDouble(std::string_view text, const char*& end) {
+    // A hexadecimal number ("0x1.8p3"), as strtod reads one: from_chars wants it without
+    // its prefix, and the sign apart.
+    const bool negative = !text.empty() && text[0] == '-';
+    const std::string_view digits = text.substr(negative ? 1 : 0);
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X') &&
+        digits[2] != '-' && digits[2] != '+') {
+        double value = 0.0;
+        const auto hex = std::from_chars(digits.data() + 2, digits.data() + digits.size(), value,
+                                         std::chars_format::hex);
+        if (hex.ptr != digits.data() + 2 && hex.ec == std::errc()) {
+            end = hex.ptr;
+            return negative ? -value : value;
+        }
+    }
     double value = 0.0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+    end = result.ptr;
     if (end == text.data()) return std::nullopt;
-    if (error == std::errc::result_out_of_range) {
+    if (result.ec == std::errc::result_out_of_range) {
         // Too large a magnitude reads as infinite, too small as zero, as strtod gives.
-        const bool negative = text[0] == '-';
         const size_t exponent = text.find_first_of("eE");
         const bool tiny = exponent != std::string_view::npos && exponent + 1 < text.size() &&
                           text[exponent + 1] == '-';
         if (tiny) return negative ? -0.0 : 0.0;
         return negative ? -HUGE_VAL : HUGE_VAL;
     }
+    return value;
+}
+
+}  // namespace
+
+std::optional<double> LeadingDouble(std::string_view text) {
+    const char* end = nullptr;
+    return ReadDouble(NumberStart(text), end);
+}
+
+std::optional<double> WholeNumber(std::string_view text) {
+    text = NumberStart(text);
+    const char* end = nullptr;
+    const std::optional<double> value = ReadDouble(text, end);
+    if (!value || end != text.data() + text.size() || std::isnan(*value)) return std::nullopt;
     return value;
 }
 

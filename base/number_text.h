@@ -26,6 +26,10 @@ std::optional<double> ParseNumber(std::string_view text);
 // independent. LeadingInteger holds numbers beyond int at INT_MAX or INT_MIN instead of
 // overflowing; LeadingDouble may return an infinite value for "inf" or a huge exponent.
 std::optional<double> LeadingDouble(std::string_view text);
+// A number making up the whole of `text` (blanks before it and a sign allowed), as the C
+// library reads one: infinities, and magnitudes beyond the double range as infinite or
+// zero, are numbers; not-a-number and anything else are not.
+std::optional<double> WholeNumber(std::string_view text);
 std::optional<int> LeadingInteger(std::string_view text);
 
 }  // namespace ulvarin

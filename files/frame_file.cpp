@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <limits>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "base/number_text.h"
@@ -15,8 +16,11 @@ namespace {
 constexpr size_t kValuesPerLine = kTileSide;
 constexpr size_t kTilePixels = static_cast<size_t>(kTileSide) * kTileSide;
 constexpr int kMaxFileChips = 4;
-// Longest value text taken as a number; longer runs are refused rather than buffered.
-constexpr size_t kMaxValueChars = 63;
+// Value texts are gathered in a small buffer; longer ones (a number with many leading
+// zeros or digits) spill into a string up to this length, beyond which a run of characters
+// is refused rather than buffered.
+constexpr size_t kShortValueChars = 64;
+constexpr size_t kMaxValueChars = size_t{1} << 20;
 
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
@@ -143,13 +147,14 @@ FrameFileStatus CheckShape(const FileShape& shape, int& chips) {
     return FrameFileStatus::kOk;
 }
 
-// The next value as a count: truncated toward zero and held within int32. None at the end
-// of the file or for a value that is not a finite number.
+// The next value as a count: truncated toward zero and held within int32 (infinities and
+// huge magnitudes too). None at the end of the file or for a value that is no number.
 std::optional<int32_t> NextCount(CharReader& in) {
     int c = in.Get();
     while (c != EOF && IsSeparator(c)) c = in.Get();
     if (c == EOF) return std::nullopt;
-    char text[kMaxValueChars];
+    char text[kShortValueChars];
+    std::string longText;
     size_t length = 0;
     bool tooLong = false;
     // Most values are plain integers: they are summed up while read, and only other texts
@@ -159,10 +164,15 @@ std::optional<int32_t> NextCount(CharReader& in) {
     int digits = 0;
     int64_t magnitude = 0;
     for (; c != EOF && !IsSeparator(c); c = in.Get()) {
-        if (length == kMaxValueChars)
+        if (length < kShortValueChars) {
+            text[length] = static_cast<char>(c);
+        } else if (length < kMaxValueChars) {
+            if (longText.empty()) longText.assign(text, length);
+            longText.push_back(static_cast<char>(c));
+        } else {
             tooLong = true;
-        else
-            text[length++] = static_cast<char>(c);
+        }
+        ++length;
         if (!plain) continue;
         if (c >= '0' && c <= '9' && digits < 18) {
             magnitude = magnitude * 10 + (c - '0');
@@ -180,7 +190,8 @@ std::optional<int32_t> NextCount(CharReader& in) {
         return static_cast<int32_t>(
             std::clamp(negative ? -magnitude : magnitude, kLowest, kHighest));
     }
-    const auto value = ParseNumber(std::string_view(text, length));
+    const auto value =
+        WholeNumber(longText.empty() ? std::string_view(text, length) : longText);
     if (!value) return std::nullopt;
     if (*value >= static_cast<double>(kHighest)) return static_cast<int32_t>(kHighest);
     if (*value <= static_cast<double>(kLowest)) return static_cast<int32_t>(kLowest);

@@ -100,10 +100,24 @@ TEST_F(FrameFileLoad, ValuesTruncateClampAndBadValuesStopTheRead) {
     EXPECT_EQ(counts_[kChip - 1], 4);
     EXPECT_EQ(counts_[kChip], -7);  // beyond the file's chip: untouched
 
-    // A value that is no number, an infinite one, or an endless digit run stops the read
-    // there; the values before it stay, and the file's chip count was already taken.
-    for (const std::string& bad :
-         std::vector<std::string>{"abc", "1e999", "inf", std::string(5000, '9')}) {
+    // Infinities and magnitudes beyond any range are clamped like the large values above,
+    // and a number of any length the C library reads is read.
+    const std::vector<std::pair<std::string, int32_t>> clamped = {
+        {"inf", INT_MAX},  {"-inf", INT_MIN},   {"INF", INT_MAX},
+        {"-Infinity", INT_MIN}, {"1e999", INT_MAX}, {"-1e999", INT_MIN},
+        {"1e-999", 0},     {std::string(5000, '9'), INT_MAX},
+        {std::string(70, '0') + "12", 12}, {"0x1p4", 16}};
+    for (const auto& [value, expected] : clamped) {
+        std::string file = value + " " + Lines(1, 255, "3") + Lines(255, 256, "3");
+        result = Load(file);
+        ASSERT_TRUE(result.ok()) << value.substr(0, 12) << ": " << FrameFileMessage(result.status);
+        EXPECT_EQ(counts_[0], expected) << value.substr(0, 12);
+    }
+
+    // A value that is no number, or a run of characters beyond any number's length, stops
+    // the read there; the values before it stay, and the file's chip count was already taken.
+    for (const std::string& bad : std::vector<std::string>{
+             "abc", "nan", "-NaN", "1e5x", "--5", "12abc", std::string((1 << 20) + 1, '9')}) {
         std::fill(counts_.begin(), counts_.end(), -7);
         std::string file = Lines(2, 256, "3") + "5 " + bad + " " + Lines(1, 254, "3");
         file += Lines(253, 256, "3");
