@@ -97,6 +97,19 @@ std::optional<std::vector<sim::InterfaceConfig>> ParseEmulatorSet(std::string_vi
     return configs;
 }
 
+std::vector<std::string> BadEmulatorEntries(std::string_view set) {
+    std::vector<std::string> bad;
+    set = Trim(set);
+    if (IsOff(set)) return bad;
+    while (!set.empty()) {
+        const size_t comma = set.find(',');
+        const std::string_view entry = Trim(set.substr(0, comma));
+        if (!entry.empty() && !ParseEntry(entry)) bad.emplace_back(entry);
+        set = comma == std::string_view::npos ? std::string_view{} : set.substr(comma + 1);
+    }
+    return bad;
+}
+
 std::shared_ptr<EmulatorDriver> MakeEmulatorDriver(std::string_view set) {
     auto configs = ParseEmulatorSet(set);
     if (!configs) return nullptr;

@@ -108,5 +108,7 @@ std::shared_ptr<EmulatorDriver> MakeEmulatorDriver(std::string_view set);
 
 // The configurations `set` names, as MakeEmulatorDriver reads it; nullopt for "off".
 std::optional<std::vector<sim::InterfaceConfig>> ParseEmulatorSet(std::string_view set);
+// The entries of `set` that name no emulated interface (and so are skipped), for a warning.
+std::vector<std::string> BadEmulatorEntries(std::string_view set);
 
 }  // namespace ulvarin

@@ -41,6 +41,18 @@ std::shared_ptr<FtDriver> MakeUserEmulator() {
 
 }  // namespace
 
+std::string EmulatorSetWarning() {
+    const char* set = std::getenv("ULVARIN_EMULATOR");
+    if (set == nullptr) return {};
+    std::string names;
+    for (const std::string& entry : BadEmulatorEntries(set))
+        names += (names.empty() ? "\"" : ", \"") + entry + "\"";
+    if (names.empty()) return {};
+    return "ULVARIN_EMULATOR: " + names +
+           " left out: an entry is family:chips, the family medipix2, mxr or timepix, the chips "
+           "1 to 4 (or \"off\")";
+}
+
 void RegisterStandardBackends() {
     RegisterBackend("usb", [] { return MakeUsbDriver(); });
     RegisterBackend("emulator", MakeUserEmulator);

@@ -3,7 +3,13 @@
 // as fast as a real interface's (ULVARIN_EMULATOR_RATE in MB/s chooses another; 0: no limit).
 #pragma once
 
+#include <string>
+
 namespace ulvarin {
+
+// A warning for the entries of ULVARIN_EMULATOR that name no emulated interface (they are
+// left out); empty when it has none.
+std::string EmulatorSetWarning();
 
 // Registers both backends with the driver registry; harmless when called again.
 void RegisterStandardBackends();

@@ -3,7 +3,9 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <charconv>
 #include <cstdio>
+#include <limits>
 #include <map>
 #include <memory>
 
@@ -13,6 +15,8 @@
 #include "device/report.h"
 #include "files/frame_writer.h"
 #include "files/frame_writer_factory.h"
+#include "files/hdf5_frame_writer.h"
+#include "files/text_frame_writer.h"
 
 namespace ulvarin::cli {
 namespace {
@@ -33,7 +37,13 @@ struct Options {
     int from = 0, to = 0, step = 1;
     int mode = 0;             // Timepix counting mode, 0 to 3
     bool modeGiven = false;
+    bool force = false;         // replace outputs that exist
+    bool append = false;        // add to an existing .h5 run
+    bool longExposure = false;  // exposures beyond kMaxExposure
 };
+
+// Longest exposure taken without --long: a typo (100000 for 1.0) must not run for a day.
+constexpr double kMaxExposure = 3600;
 
 // The Timepix counting modes by name, as the pixel configuration numbers them.
 const std::map<std::string, int> kTimepixModes = {
@@ -52,9 +62,60 @@ void PrintReport(MpxDevice& handle, void*) {
 }
 
 std::string ValidOutput(const std::string& path) {
-    return FrameFormatFor(path) ? std::string()
-                                : "the output must end in .h5, .tif or .txt: " + path;
+    if (!FrameFormatFor(path)) return "the output must end in .h5, .tif or .txt: " + path;
+    const size_t slash = path.rfind('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (name.rfind('.') == 0) return "the output needs a name before its extension: " + path;
+    return {};
 }
+
+bool Exists(const std::string& path) {
+    return access(path.c_str(), F_OK) == 0;
+}
+
+// 0, or the exit code after saying why the output may not be written: files a run would
+// replace (a text run of `frames` frames writes one numbered file each) unless --force,
+// or an --append that has nothing of its kind to add to.
+int CheckOutput(const Options& o, int frames) {
+    const bool hdf5 = FrameFormatFor(o.out) == FrameFormat::kHdf5;
+    if (o.append && o.force) return Fail(kExitBadArguments, "--append and --force exclude each other");
+    if (o.append) {
+        if (!hdf5) return Fail(kExitBadArguments, "--append adds to .h5 runs only");
+        if (!Exists(o.out)) return Fail(kExitBadArguments, o.out + " does not exist: nothing to append to");
+        return 0;
+    }
+    if (o.force) return 0;
+    const bool numbered = FrameFormatFor(o.out) == FrameFormat::kText && frames != 1;
+    for (int i = 0; i < (numbered ? frames : 1); ++i) {
+        const std::string name = TextRunFileName(o.out, numbered ? frames : 1, i);
+        if (!Exists(name)) continue;
+        return Fail(kExitBadArguments, name + " exists: --force replaces it" +
+                                           (hdf5 ? ", --append adds the frames to it" : ""));
+    }
+    return 0;
+}
+
+// What the run's files are called, for the closing line: a numbered text run names its
+// first and last file.
+std::string WrittenFiles(const std::string& out, int expected, int64_t frames) {
+    const bool numbered = FrameFormatFor(out) == FrameFormat::kText && expected != 1;
+    if (!numbered || frames == 0) return out;
+    const std::string first = TextRunFileName(out, expected, 0);
+    return frames == 1 ? first : first + " ... " + TextRunFileName(out, expected, frames - 1);
+}
+
+// Whole frame counts, with the limit named rather than the parser's "Could not convert".
+const CLI::Validator kFrameCount(
+    [](std::string& text) {
+        long long value = 0;
+        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+        if (ec == std::errc() && end == text.data() + text.size() && value >= 1 &&
+            value <= std::numeric_limits<int>::max())
+            return std::string();
+        return "must be a whole number from 1 to " +
+               std::to_string(std::numeric_limits<int>::max()) + ", not " + text;
+    },
+    "1..2147483647");
 
 // A number above zero, told in a short message rather than the parser's range.
 const CLI::Validator kAboveZero(
@@ -135,7 +196,9 @@ template <typename Run>
 int WriteRun(const Options& o, const RunDescription& description, int total, const char* unit,
              Run run) {
     std::string error;
-    std::unique_ptr<FrameWriter> writer = OpenFrameWriter(o.out, description, error);
+    std::unique_ptr<FrameWriter> writer =
+        o.append ? ReopenHdf5RunFile(o.out, description.layout, error)
+                 : OpenFrameWriter(o.out, description, error);
     if (!writer) return Fail(kExitWrite, error);
     Progress progress(stderr, isatty(fileno(stderr)) != 0, total, unit);
     const RunOutcome outcome = run(*writer, [&](int done) { progress.Update(done); });
@@ -144,7 +207,9 @@ int WriteRun(const Options& o, const RunDescription& description, int total, con
         outcome.end == RunEnd::kWriteFailed || writer->RecordDroppedFrames(outcome.dropped);
     const bool closed = writer->Close() && recorded;
     if (outcome.dropped > 0)
-        std::fprintf(stderr, "%lld of %lld frames taken could not be written in time and are missing from %s\n",
+        std::fprintf(stderr,
+                     "ulvarin-cli: %lld of %lld frames taken could not be written in time and "
+                     "are missing from %s\n",
                      static_cast<long long>(outcome.dropped),
                      static_cast<long long>(outcome.dropped + outcome.frames), o.out.c_str());
     switch (outcome.end) {
@@ -157,16 +222,26 @@ int WriteRun(const Options& o, const RunDescription& description, int total, con
             break;
     }
     if (!closed) return Fail(kExitWrite, writer->error());
+    const std::string files = WrittenFiles(o.out, total, outcome.frames + outcome.dropped);
     if (outcome.end == RunEnd::kStopped)
         return Fail(kExitInterrupted, "interrupted: " + std::to_string(outcome.frames) +
-                                          " frames written to " + o.out);
-    std::printf("%d frames written to %s\n", outcome.frames, o.out.c_str());
+                                          " frames written to " + files);
+    std::printf("%d frames written to %s\n", outcome.frames, files.c_str());
     return outcome.dropped > 0 ? kExitWrite : kExitOk;
+}
+
+// 0, or the exit code after saying why the exposure is refused.
+int CheckExposure(const Options& o) {
+    if (o.exposure <= kMaxExposure || o.longExposure) return 0;
+    return Fail(kExitBadArguments, "--exposure is at most " + std::to_string(int(kMaxExposure)) +
+                                       " s unless --long is given");
 }
 
 int Acquire(const Options& o, const StopFlag& stop) {
     if (o.period > 0 && o.period <= o.exposure)
         return Fail(kExitBadArguments, "--period must be longer than --exposure");
+    if (const int failed = CheckExposure(o)) return failed;
+    if (const int failed = CheckOutput(o, o.frames)) return failed;
     InterfaceSession session;
     if (const int failed = OpenSession(session, o)) return failed;
     if (const int failed = Prepare(session, o)) return failed;
@@ -180,6 +255,9 @@ int Acquire(const Options& o, const StopFlag& stop) {
 }
 
 int Scan(const Options& o, const StopFlag& stop) {
+    if (const int failed = CheckExposure(o)) return failed;
+    const int steps = static_cast<int>(ScanValues(o.from, o.to, o.step).size());
+    if (const int failed = CheckOutput(o, steps)) return failed;
     InterfaceSession session;
     if (const int failed = OpenSession(session, o)) return failed;
     const ChipFamily family = session.layout().family;
@@ -197,7 +275,6 @@ int Scan(const Options& o, const StopFlag& stop) {
     if (const int failed = Prepare(session, o)) return failed;
     RunDescription description = session.Describe();
     description.scanDac = DacNameOf(family, dac);
-    const int steps = static_cast<int>(ScanValues(o.from, o.to, o.step).size());
     description.expectedFrames = steps;
     const ScanRequest request{dac, o.from, o.to, o.step, o.exposure, o.frames};
     return WriteRun(o, description, steps, "step",
@@ -232,6 +309,11 @@ void AddRunOptions(CLI::App& command, Options& o) {
     command.add_option("--out", o.out, "Output file: .h5 (HDF5), .tif (TIFF) or .txt")
         ->required()
         ->check(CLI::Validator(ValidOutput, "FILE"));
+    command.add_flag("--force", o.force, "Replace output files that exist");
+    command.add_flag("--append", o.append,
+                     "Add the frames to an existing .h5 run of the same chips");
+    command.add_flag("--long", o.longExposure,
+                     "Allow exposures longer than an hour");
 }
 
 }  // namespace
@@ -250,7 +332,7 @@ int RunCommandLine(int argc, char** argv, const StopFlag& stop) {
         "acquire", "Take frames back to back (or one per --period), exposed and sent by the "
                    "interface without a pause between them");
     AddDevice(*acquire, o);
-    acquire->add_option("--frames", o.frames, "Number of frames")->required()->check(kAboveZero);
+    acquire->add_option("--frames", o.frames, "Number of frames")->required()->check(kFrameCount);
     acquire
         ->add_option("--period", o.period,
                      "Seconds from the start of one frame to the next (longer than the "
@@ -260,11 +342,11 @@ int RunCommandLine(int argc, char** argv, const StopFlag& stop) {
     CLI::App* scan = app.add_subcommand(
         "scan", "Step one DAC of every chip through a range, one summed frame per value");
     AddDevice(*scan, o);
-    scan->add_option("--dac", o.dac, "DAC name, e.g. THL")->required();
+    scan->add_option("--dac", o.dac, "DAC name, e.g. Thl or Ikrum (case ignored)")->required();
     scan->add_option("--from", o.from, "First value")->required();
     scan->add_option("--to", o.to, "Last value")->required();
     scan->add_option("--step", o.step, "Step between values")->check(kAboveZero);
-    scan->add_option("--frames", o.frames, "Frames summed per value")->check(kAboveZero);
+    scan->add_option("--frames", o.frames, "Frames summed per value")->check(kFrameCount);
     AddRunOptions(*scan, o);
     for (CLI::App* command : {list, info, acquire, scan}) command->footer(kExitCodes);
 
@@ -274,6 +356,8 @@ int RunCommandLine(int argc, char** argv, const StopFlag& stop) {
         const int code = app.exit(e);
         return code == 0 ? kExitOk : kExitBadArguments;
     }
+    if (const std::string warning = EmulatorSetWarning(); !warning.empty())
+        std::fprintf(stderr, "ulvarin-cli: %s\n", warning.c_str());
     SetReportHook(PrintReport, nullptr);
     if (*list) return List();
     if (*info) return Info(o);

@@ -56,8 +56,13 @@ std::string ChooseInterface(const std::string& wanted, std::string& error) {
     std::copy_if(list.begin(), list.end(), std::back_inserter(matches),
                  [&](const std::string& name) { return name.find(wanted) != std::string::npos; });
     if (matches.size() == 1) return matches.front();
-    error = matches.empty() ? "No interface matches \"" + wanted + "\"."
-                            : "More than one interface matches \"" + wanted + "\".";
+    if (matches.empty()) {
+        error = "No interface matches \"" + wanted + "\".";
+        return {};
+    }
+    error = "More than one interface matches \"" + wanted + "\":";
+    for (const std::string& name : matches) error += " \"" + name + "\"";
+    error += ".";
     return {};
 }
 

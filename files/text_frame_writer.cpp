@@ -21,16 +21,13 @@ bool FolderWritable(const std::string& path) {
 class TextFrameWriter final : public FrameWriter {
 public:
     TextFrameWriter(const std::string& path, const RunDescription& run)
-        : path_(path), single_(run.expectedFrames == 1), name_(AutosaveTemplateFromName(path)) {}
+        : path_(path), single_(run.expectedFrames == 1) {}
 
     // Files are numbered by the frame's number in the run when it is known, so frames not
     // written leave a gap in the numbers.
     bool Append(std::span<const int32_t> counts, const FrameInfo& info) override {
         const int64_t index = info.number > 0 ? info.number - 1 : frames_;
-        const std::string path =
-            single_ && frames_ == 0
-                ? path_
-                : AutosaveFileName(name_, name_.number + static_cast<int>(index));
+        const std::string path = TextRunFileName(path_, single_ ? 1 : 0, index);
         const FrameFileStatus status = WriteCountFrameFile(path, counts);
         if (status != FrameFileStatus::kOk) {
             error_ = std::string(FrameFileMessage(status)) + " (" + path + ")";
@@ -44,10 +41,15 @@ public:
 private:
     std::string path_;
     bool single_;
-    AutosaveTemplate name_;
 };
 
 }  // namespace
+
+std::string TextRunFileName(const std::string& path, int64_t frames, int64_t index) {
+    if (frames == 1) return path;
+    const AutosaveTemplate name = AutosaveTemplateFromName(path);
+    return AutosaveFileName(name, name.number + static_cast<int>(index));
+}
 
 std::unique_ptr<FrameWriter> OpenTextFrameWriter(const std::string& path,
                                                  const RunDescription& run, std::string& error) {

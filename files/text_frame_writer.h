@@ -1,6 +1,7 @@
 // Runs written as frame text files in chip order, one file per frame.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -13,5 +14,8 @@ namespace ulvarin {
 // nullptr with `error` set when the folder of `path` cannot be written.
 std::unique_ptr<FrameWriter> OpenTextFrameWriter(const std::string& path,
                                                  const RunDescription& run, std::string& error);
+
+// The file a text run of `frames` frames writes to `path` for its frame `index` (0 first).
+std::string TextRunFileName(const std::string& path, int64_t frames, int64_t index);
 
 }  // namespace ulvarin

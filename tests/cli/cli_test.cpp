@@ -56,7 +56,10 @@ TEST(Cli, AcquiresFiveFramesToEveryFormat) {
         const CliResult r =
             RunCli({"acquire", "0", "--frames", "5", "--exposure", "0.05", "--out", out});
         ASSERT_EQ(r.exitCode, kExitOk) << name << ": " << r.err;
-        EXPECT_EQ(r.out, "5 frames written to " + out + "\n");
+        const std::string files = std::string(name) == "run.txt"
+                                      ? folder + "/run0000.txt ... " + folder + "/run0004.txt"
+                                      : out;
+        EXPECT_EQ(r.out, "5 frames written to " + files + "\n");
         // Not a terminal: one plain progress line per frame.
         EXPECT_NE(r.err.find("5/5 frames"), std::string::npos) << r.err;
     }
@@ -188,6 +191,45 @@ TEST(Cli, ContinuousRunKeepsEveryFrameInOrderAtTheInterfacesPace) {
     EXPECT_GT(*low, 0.5 * *high);
 }
 
+TEST(Cli, ExistingOutputIsKeptUnlessReplacedOrAppendedTo) {
+    const std::string folder = TestFolder("overwrite");
+    const std::string h5 = folder + "/run.h5";
+    const auto acquire = [&](int frames, const std::string& out,
+                             std::vector<std::string> extra = {},
+                             const std::string& emulators = "medipix2:1") {
+        std::vector<std::string> args = {"acquire", "--frames", std::to_string(frames),
+                                         "--exposure", "0.01", "--out", out};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return RunCli(args, emulators);
+    };
+    ASSERT_EQ(acquire(2, h5).exitCode, kExitOk);
+    CliResult r = acquire(3, h5);
+    EXPECT_EQ(r.exitCode, kExitBadArguments);
+    EXPECT_NE(r.err.find(h5 + " exists: --force replaces it, --append adds the frames to it"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(Hdf5Reader(h5).Dims("frames")[0], 2u) << "untouched";
+    r = acquire(3, h5, {"--append"});
+    ASSERT_EQ(r.exitCode, kExitOk) << r.err;
+    EXPECT_EQ(Hdf5Reader(h5).Dims("frames")[0], 5u);
+    r = acquire(1, h5, {"--append"}, "timepix:4");
+    EXPECT_EQ(r.exitCode, kExitWrite) << "frames of another layout are refused";
+    EXPECT_EQ(Hdf5Reader(h5).Dims("frames")[0], 5u);
+    EXPECT_EQ(acquire(1, h5, {"--append", "--force"}).exitCode, kExitBadArguments);
+    ASSERT_EQ(acquire(1, h5, {"--force"}).exitCode, kExitOk);
+    EXPECT_EQ(Hdf5Reader(h5).Dims("frames")[0], 1u);
+
+    // A text run is refused when any of its numbered files exists.
+    const std::string txt = folder + "/run.txt";
+    ASSERT_EQ(acquire(3, txt).exitCode, kExitOk);
+    r = acquire(5, txt);
+    EXPECT_EQ(r.exitCode, kExitBadArguments);
+    EXPECT_NE(r.err.find(folder + "/run0000.txt exists: --force replaces it"), std::string::npos)
+        << r.err;
+    EXPECT_NE(acquire(1, txt, {"--append"}).err.find("--append adds to .h5 runs only"),
+              std::string::npos);
+}
+
 TEST(Cli, BadRequestsEndWithTheirExitCodeAndSayWhy) {
     const std::string folder = TestFolder("bad");
     const std::string h5 = folder + "/x.h5";
@@ -203,7 +245,19 @@ TEST(Cli, BadRequestsEndWithTheirExitCodeAndSayWhy) {
         {{"acquire", "--frames", "2", "--exposure", "1"}, kExitBadArguments, "--out is required"},
         {{"acquire", "--frames", "0", "--exposure", "1", "--out", h5},
          kExitBadArguments,
-         "must be a number above 0, not 0"},
+         "--frames: must be a whole number from 1 to 2147483647, not 0"},
+        {{"acquire", "--frames", "1e12", "--exposure", "1", "--out", h5},
+         kExitBadArguments,
+         "must be a whole number from 1 to 2147483647, not 1e12"},
+        {{"acquire", "--frames", "1", "--exposure", "100000", "--out", h5},
+         kExitBadArguments,
+         "--exposure is at most 3600 s unless --long is given"},
+        {{"acquire", "--frames", "1", "--exposure", "1", "--out", folder + "/.h5"},
+         kExitBadArguments,
+         "the output needs a name before its extension"},
+        {{"acquire", "--frames", "1", "--exposure", "1", "--append", "--out", h5},
+         kExitBadArguments,
+         "x.h5 does not exist: nothing to append to"},
         {{"acquire", "--frames", "2", "--exposure", "1", "--period", "0.5", "--out", h5},
          kExitBadArguments,
          "--period must be longer than --exposure"},
@@ -241,7 +295,10 @@ TEST(Cli, BadRequestsEndWithTheirExitCodeAndSayWhy) {
          kExitNoDevice,
          "No interface number 7 (2 found)"},
         {{"info", "Nothing like it"}, kExitNoDevice, "No interface matches \"Nothing like it\""},
-        {{"info", "Emulator"}, kExitNoDevice, "More than one interface matches"},
+        {{"info", "Emulator"},
+         kExitNoDevice,
+         "More than one interface matches \"Emulator\": \"Medipix2 ver 3.0 : Emulator Medipix2 "
+         "x1\" \"Medipix2 ver 3.0 : Emulator Timepix x4\"."},
         {{"acquire", "--frames", "1", "--exposure", "0.01", "--out", folder + "/no/x.h5"},
          kExitWrite,
          "Cannot create the HDF5 file"},
@@ -255,6 +312,11 @@ TEST(Cli, BadRequestsEndWithTheirExitCodeAndSayWhy) {
         EXPECT_FALSE(std::filesystem::exists(h5)) << shown << "left a file behind";
     }
     EXPECT_EQ(RunCli({"info"}, "off").exitCode, kExitNoDevice);
+    const CliResult badSet = RunCli({"info"}, "tpx:2, timepix:9");
+    EXPECT_EQ(badSet.exitCode, kExitNoDevice);
+    EXPECT_NE(badSet.err.find("ULVARIN_EMULATOR: \"tpx:2\", \"timepix:9\" left out"),
+              std::string::npos)
+        << badSet.err;
     // Help for each subcommand, with the exit codes, is not a failure.
     const CliResult help = RunCli({"scan", "--help"});
     EXPECT_EQ(help.exitCode, kExitOk);
