@@ -1,5 +1,7 @@
 #include "files/frame_writer.h"
 
+#include <system_error>
+
 #ifndef ULVARIN_VERSION
 #define ULVARIN_VERSION "unknown"
 #endif
@@ -8,6 +10,11 @@ namespace ulvarin {
 
 const char* ProgramVersion() {
     return ULVARIN_VERSION;
+}
+
+std::string SystemReason(int error) {
+    if (error == 0) return {};
+    return ": " + std::generic_category().message(error);
 }
 
 const char* ChipFamilyName(ChipFamily family) {

@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <array>
+#include <cerrno>
 #include <ctime>
 #include <mutex>
 #include <utility>
@@ -265,15 +266,16 @@ public:
         if (counts.size() < layout_.pixelsInUse()) return Fail("Too few values for a frame.");
         ImageOrderCounts(counts, layout_, image_);
         const auto index = static_cast<hsize_t>(frames_);
+        errno = 0;
         bool ok = WriteFrameChunk(index) &&
                   WriteAt(sets_.exposure.get(), H5T_NATIVE_DOUBLE, index, {}, &info.exposure) &&
                   WriteAt(sets_.timestamp.get(), H5T_NATIVE_DOUBLE, index, {}, &info.timestamp);
         if (ok && sets_.scanValues.ok())
             ok = WriteAt(sets_.scanValues.get(), H5T_NATIVE_INT32, index, {}, &info.dacValue);
-        if (!ok) return Fail("Writing a frame to the HDF5 file failed.");
+        if (!ok) return Fail("Writing a frame to the HDF5 file failed", errno);
         // Flushed so that a run cut after this frame still leaves a file that opens.
         if (H5Fflush(file_.get(), H5F_SCOPE_LOCAL) < 0)
-            return Fail("Flushing the HDF5 file failed.");
+            return Fail("Flushing the HDF5 file failed", errno);
         ++frames_;
         return true;
     }
@@ -302,6 +304,11 @@ private:
         error_ = text;
         return false;
     }
+    // The same with the system's reason, when it gave one.
+    bool Fail(const char* text, int error) {
+        error_ = text + SystemReason(error) + ".";
+        return false;
+    }
 
     // Grows the stack by one frame and writes image_ as its compressed chunk.
     bool WriteFrameChunk(hsize_t index) {
@@ -328,9 +335,10 @@ std::unique_ptr<FrameWriter> OpenHdf5FrameWriter(const std::string& path, const 
                                                  std::string& error) {
     std::lock_guard lock(gLibraryMutex);
     H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);  // failures are told through `error`
+    errno = 0;
     Id file(H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT), H5Fclose);
     if (!file.ok()) {
-        error = "Cannot create the HDF5 file " + path;
+        error = "Cannot create the HDF5 file " + path + SystemReason(errno);
         return nullptr;
     }
     if (!WriteRunAttributes(file.get(), run)) {
@@ -353,9 +361,10 @@ std::unique_ptr<FrameWriter> ReopenHdf5RunFile(const std::string& path, const Ch
                                                std::string& error) {
     std::lock_guard lock(gLibraryMutex);
     H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
+    errno = 0;
     Id file(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT), H5Fclose);
     if (!file.ok()) {
-        error = "Cannot reopen the HDF5 run file " + path;
+        error = "Cannot reopen the HDF5 run file " + path + SystemReason(errno);
         return nullptr;
     }
     RunDatasets sets;

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "files/autosave_template.h"
 #include "files/frame_file.h"
 
@@ -28,9 +30,10 @@ public:
     bool Append(std::span<const int32_t> counts, const FrameInfo& info) override {
         const int64_t index = info.number > 0 ? info.number - 1 : frames_;
         const std::string path = TextRunFileName(path_, single_ ? 1 : 0, index);
+        errno = 0;
         const FrameFileStatus status = WriteCountFrameFile(path, counts);
         if (status != FrameFileStatus::kOk) {
-            error_ = std::string(FrameFileMessage(status)) + " (" + path + ")";
+            error_ = std::string(FrameFileMessage(status)) + " (" + path + SystemReason(errno) + ")";
             return false;
         }
         ++frames_;
@@ -54,8 +57,9 @@ std::string TextRunFileName(const std::string& path, int64_t frames, int64_t ind
 std::unique_ptr<FrameWriter> OpenTextFrameWriter(const std::string& path,
                                                  const RunDescription& run, std::string& error) {
     // Each frame makes its own file, so the folder is checked before the first.
+    errno = 0;
     if (!FolderWritable(path)) {
-        error = "Cannot write files into the folder of " + path;
+        error = "Cannot write files into the folder of " + path + SystemReason(errno);
         return nullptr;
     }
     return std::make_unique<TextFrameWriter>(path, run);

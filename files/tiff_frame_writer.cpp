@@ -1,5 +1,7 @@
 #include "files/tiff_frame_writer.h"
 
+#include <cerrno>
+
 #include <tiffio.h>
 
 #include <algorithm>
@@ -43,7 +45,9 @@ public:
                                   y, 0) < 0)
                 return Fail("Writing a TIFF row failed.");
         }
-        if (!TIFFWriteDirectory(tiff_)) return Fail("Writing a TIFF page failed.");
+        errno = 0;
+        if (!TIFFWriteDirectory(tiff_))
+            return Fail(("Writing a TIFF page failed" + SystemReason(errno) + ".").c_str());
         ++frames_;
         return true;
     }
@@ -99,9 +103,10 @@ std::unique_ptr<FrameWriter> OpenTiffFrameWriter(const std::string& path, const 
     // BigTIFF, which fewer readers open, so only when needed.
     const uint64_t bytes = uint64_t{GeometryFor(run.layout.chipCount).pixels()} * sizeof(uint32_t) *
                            static_cast<uint64_t>(std::max(run.expectedFrames, 0));
+    errno = 0;
     TIFF* tiff = TIFFOpen(path.c_str(), bytes > kClassicLimit ? "w8" : "w");
     if (tiff == nullptr) {
-        error = "Cannot create the TIFF file " + path;
+        error = "Cannot create the TIFF file " + path + SystemReason(errno);
         return nullptr;
     }
     return std::make_unique<TiffFrameWriter>(tiff, run);

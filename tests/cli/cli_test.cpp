@@ -301,7 +301,7 @@ TEST(Cli, BadRequestsEndWithTheirExitCodeAndSayWhy) {
          "x1\" \"Medipix2 ver 3.0 : Emulator Timepix x4\"."},
         {{"acquire", "--frames", "1", "--exposure", "0.01", "--out", folder + "/no/x.h5"},
          kExitWrite,
-         "Cannot create the HDF5 file"},
+         "Cannot create the HDF5 file " + folder + "/no/x.h5: No such file or directory"},
     };
     for (const Case& c : cases) {
         const CliResult r = RunCli(c.args);
