@@ -6,7 +6,9 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <cctype>
 
+#include "device/identify.h"
 #include "device/link.h"
 #include "files/file_names.h"
 #include "files/frame_file.h"
@@ -34,6 +36,14 @@ RunDescription WindowRun(WindowShared& shared) {
     if (shared.IsOpen()) {
         run.deviceName = DeviceName(shared.device);
         run.chipIdText = ChipIdText(shared.device);
+        // Asked of the interface, as the command line does, so every run file says it.
+        char firmware[256] = {};
+        shared.device.Clear();
+        if (ReadVersionInfo(shared.device, firmware, sizeof firmware)) {
+            run.firmware = firmware;
+            while (!run.firmware.empty() && std::isspace(static_cast<unsigned char>(run.firmware.back())))
+                run.firmware.pop_back();
+        }
     }
     const std::span<ChipDacRecord> records = shared.ChipRecords();
     run.dacs.assign(records.begin(), records.end());

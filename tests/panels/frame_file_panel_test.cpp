@@ -148,6 +148,7 @@ TEST_F(FrameFilePanelTest, TiffAndHdfFilesHoldTheCountFrame) {
     Click("BttnSaveData");
     EXPECT_EQ(Hdf5Reader(Path("view.h5")).Counts("frames"), image);
     EXPECT_EQ(Hdf5Reader(Path("view.h5")).Text("chip_ids"), ChipIdText(form->shared.device));
+    EXPECT_EQ(Hdf5Reader(Path("view.h5")).Text("firmware").rfind("Emulated interface ver ", 0), 0u);
 
     for (const char* name : {"page_0002.tif", "run_0002.h5"}) {
         dialogs->paths.push_back(Path(name));
