@@ -275,6 +275,7 @@ int Scan(const Options& o, const StopFlag& stop) {
     if (const int failed = Prepare(session, o)) return failed;
     RunDescription description = session.Describe();
     description.scanDac = DacNameOf(family, dac);
+    for (int value : ScanValues(o.from, o.to, o.step)) description.scanValues.push_back(value);
     description.expectedFrames = steps;
     const ScanRequest request{dac, o.from, o.to, o.step, o.exposure, o.frames};
     return WriteRun(o, description, steps, "step",

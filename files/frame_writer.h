@@ -37,6 +37,7 @@ struct RunDescription {
     // Interface voltages; NaN when not known (nothing set them since the interface opened).
     double biasVolts = kUnknown, dac0Volts = kUnknown, dac1Volts = kUnknown;
     std::string scanDac;     // the DAC a scan steps; empty for a plain acquisition
+    std::vector<int32_t> scanValues;  // the values it steps through, in order (when known)
     int expectedFrames = 0;  // frames the run is to take; 0 when not known
 };
 

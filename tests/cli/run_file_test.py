@@ -1,18 +1,21 @@
 #!/usr/bin/python3
-"""Opens the HDF5 run files ulvarin-cli writes, as an analysis script would (h5py, numpy),
-and checks their shape, their attributes and that the counts are what the emulated
-interface was set up to produce: masked pixels silent, the others counting at the rate of
-the exposure, and a threshold scan rising from nothing to full counts around its middle.
+"""Opens the run files ulvarin-cli writes, as an analysis script would (h5py, numpy,
+tifffile), and checks their shape, their attributes and that the counts are what the
+emulated interface was set up to produce: masked pixels silent, the others counting at the
+rate of the exposure, and a threshold scan rising from nothing to full counts around its
+middle. TIFF runs open as ImageJ stacks of frames, a run cut short included.
 
 Usage: run_file_test.py PATH_TO_ULVARIN_CLI
 """
 import os
+import signal
 import subprocess
 import sys
 import tempfile
 
 import h5py
 import numpy as np
+import tifffile
 
 CLI = sys.argv[1]
 ENV = dict(os.environ, ULVARIN_EMULATOR="medipix2:1,mxr:2")
@@ -90,9 +93,53 @@ def threshold_scan(folder):
     check(medians == sorted(medians), f"counts rise with the threshold: {medians}")
 
 
+def imagej_stack(path, frames):
+    with tifffile.TiffFile(path) as tif:
+        check(tif.is_imagej, f"{path} is an ImageJ stack")
+        meta = tif.imagej_metadata or {}
+        check(meta.get("images") == frames and meta.get("frames") == frames,
+              f"{path}: ImageJ counts {meta.get('images')}, {meta.get('frames')} of {frames}")
+        check(meta.get("unit") == "micron", f"{path}: unit {meta.get('unit')}")
+        check(len(tif.pages) == frames, f"{path}: {len(tif.pages)} pages")
+        check(tif.series[0].shape[0] == frames, f"{path}: series {tif.series[0].shape}")
+        names = [page.tags["PageName"].value for page in tif.pages]
+        return meta, names, tif.series[0].asarray()
+
+
+def tiff_stacks(folder):
+    out = os.path.join(folder, "run.tif")
+    run("acquire", "0", "--frames", "4", "--exposure", "0.05", "--out", out)
+    _, names, data = imagej_stack(out, 4)
+    check(data.shape == (4, 256, 256) and data.dtype == np.uint32, f"stack {data.shape}")
+    check(names[3].startswith("frame 4 exposure"), f"page name {names[3]}")
+
+    out = os.path.join(folder, "scan.tif")
+    run("scan", "0", "--dac", "Thl", "--from", "130", "--to", "170", "--step", "20",
+        "--exposure", "0.05", "--out", out)
+    meta, names, _ = imagej_stack(out, 3)
+    check(str(meta.get("scan_values")) == "130,150,170", f"scan values {meta.get('scan_values')}")
+    check([n.split()[2:4] for n in names] == [["Thl", "130"], ["Thl", "150"], ["Thl", "170"]],
+          f"page names {names}")
+
+    # Cut short by Ctrl-C, the stack says how many frames it really holds.
+    out = os.path.join(folder, "cut.tif")
+    cli = subprocess.Popen([CLI, "acquire", "0", "--frames", "1000", "--exposure", "0.05",
+                            "--out", out], env=ENV, stderr=subprocess.PIPE, text=True)
+    for line in cli.stderr:
+        if line.startswith("3/1000"):
+            break
+    cli.send_signal(signal.SIGINT)
+    cli.communicate(timeout=60)
+    check(cli.returncode == 130, f"interrupted run ended with {cli.returncode}")
+    with tifffile.TiffFile(out) as tif:
+        pages = len(tif.pages)
+    imagej_stack(out, pages)
+
+
 with tempfile.TemporaryDirectory() as folder:
     masked_acquisition(folder)
     threshold_scan(folder)
+    tiff_stacks(folder)
 if FAILURES:
     sys.exit(f"{len(FAILURES)} checks failed")
 print("run files OK")
