@@ -1,6 +1,9 @@
 #include "files/frame_writer.h"
 
+#include <algorithm>
 #include <system_error>
+
+#include "wire/pixel_config.h"
 
 #ifndef ULVARIN_VERSION
 #define ULVARIN_VERSION "unknown"
@@ -10,6 +13,25 @@ namespace ulvarin {
 
 const char* ProgramVersion() {
     return ULVARIN_VERSION;
+}
+
+std::vector<std::string> CountModes(const ChipLayout& layout, std::span<const uint16_t> config) {
+    static constexpr const char* kNames[] = {"counting", "tot", "1-hit", "toa"};
+    std::vector<std::string> modes;
+    for (int chip = 0; chip < layout.chipCount; ++chip) {
+        if (layout.family != ChipFamily::Timepix) {
+            modes.emplace_back(kNames[0]);
+            continue;
+        }
+        const size_t first = static_cast<size_t>(chip) * kChipPixels;
+        const size_t end = std::min(config.size(), first + kChipPixels);
+        if (first >= end) break;
+        const int mode = TimepixModeOf(config[first]);
+        const bool same = std::all_of(config.begin() + first, config.begin() + end,
+                                      [mode](uint16_t w) { return TimepixModeOf(w) == mode; });
+        modes.emplace_back(same ? kNames[mode] : "mixed");
+    }
+    return modes;
 }
 
 std::string SystemReason(int error) {

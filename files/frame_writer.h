@@ -38,8 +38,16 @@ struct RunDescription {
     double biasVolts = kUnknown, dac0Volts = kUnknown, dac1Volts = kUnknown;
     std::string scanDac;     // the DAC a scan steps; empty for a plain acquisition
     std::vector<int32_t> scanValues;  // the values it steps through, in order (when known)
+    // How each chip's pixels count, chip 0 first (see CountModes); empty when not known.
+    std::vector<std::string> countModes;
     int expectedFrames = 0;  // frames the run is to take; 0 when not known
 };
+
+// How the pixels of each chip count, from the pixel configuration words sent to them
+// (`config`, layout.pixelsInUse() words): "counting", and for Timepix chips also "tot"
+// (time over threshold), "1-hit" or "toa" (time of arrival); "mixed" when a chip's pixels
+// differ.
+std::vector<std::string> CountModes(const ChipLayout& layout, std::span<const uint16_t> config);
 
 // What is known of one frame.
 struct FrameInfo {

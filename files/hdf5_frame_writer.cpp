@@ -122,6 +122,11 @@ bool WriteRunAttributes(hid_t file, const RunDescription& run) {
                                   senses.data());
     }
     if (ok && !run.scanDac.empty()) ok = TextAttribute(file, "scan_dac", run.scanDac);
+    if (ok && !run.countModes.empty()) {
+        std::vector<const char*> modes;
+        for (const std::string& mode : run.countModes) modes.push_back(mode.c_str());
+        ok = TextListAttribute(file, "count_mode", modes);
+    }
     return ok;
 }
 

@@ -6,8 +6,9 @@
 //   /scan_values int32 [frames], the scanned DAC's value of each frame (scans only);
 // and as attributes of the root group: program_version, start_time (UTC), device,
 // firmware, chip_type, chip_count, chip_ids, dac_names, dacs (uint16 [chips, DACs]),
-// sense_codes, bias_volts, dac0_volts, dac1_volts (NaN when not known) and, for a scan,
-// scan_dac. The file is flushed after every frame.
+// sense_codes, bias_volts, dac0_volts, dac1_volts (NaN when not known), count_mode (one
+// per chip, when known), for a scan scan_dac, and frames_dropped when the writer is told.
+// The file is flushed after every frame.
 #pragma once
 
 #include <memory>

@@ -37,6 +37,12 @@ std::string DescriptionText(const RunDescription& run) {
                        "\nchip_type=" + ChipFamilyName(run.layout.family) +
                        "\nchip_count=" + std::to_string(run.layout.chipCount) +
                        "\nchip_ids=" + run.chipIdText + "\n";
+    if (!run.countModes.empty()) {
+        text += "count_mode=";
+        for (size_t i = 0; i < run.countModes.size(); ++i)
+            text += (i ? "," : "") + run.countModes[i];
+        text += "\n";
+    }
     if (!run.scanDac.empty()) text += "scan_dac=" + run.scanDac + "\n";
     if (!run.scanValues.empty()) {
         text += "scan_values=";

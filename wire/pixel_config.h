@@ -29,6 +29,10 @@ constexpr uint16_t WithTimepixMode(uint16_t word, int mode) {
     return static_cast<uint16_t>((word & 0x3DBF) | ((mode & 1) ? 0x0200 : 0) |
                                  ((mode & 2) ? 0x0040 : 0));
 }
+// The Timepix mode a word selects, numbered as WithTimepixMode takes it.
+constexpr int TimepixModeOf(uint16_t word) {
+    return ((word & 0x0200) ? 1 : 0) | ((word & 0x0040) ? 2 : 0);
+}
 inline void ApplyTimepixMode(uint16_t* words, size_t count, int mode) {
     for (size_t i = 0; i < count; ++i) words[i] = WithTimepixMode(words[i], mode);
 }

@@ -47,6 +47,8 @@ RunDescription WindowRun(WindowShared& shared) {
     }
     const std::span<ChipDacRecord> records = shared.ChipRecords();
     run.dacs.assign(records.begin(), records.end());
+    const FrameStore& frames = shared.frames;
+    run.countModes = CountModes(run.layout, frames.config().first(frames.pixelsInUse()));
     return run;
 }
 

@@ -111,6 +111,13 @@ TEST(Cli, TimepixChipsCountUnlessAnotherModeIsAsked) {
     EXPECT_GT(counts[0], 0.0);
     EXPECT_LT(counts[0], 1000.0) << "a short exposure counts hits, far from the counter's top";
     EXPECT_GT(times[0], 5 * counts[0]) << "time of arrival counts clock ticks";
+
+    // The run file says how the pixels counted, chip by chip.
+    const CliResult tot = RunCli({"acquire", "1", "--frames", "1", "--exposure", "0.05", "--mode",
+                                  "tot", "--out", folder + "/tot.h5"});
+    ASSERT_EQ(tot.exitCode, kExitOk) << tot.err;
+    EXPECT_EQ(Hdf5Reader(folder + "/tot.h5").Texts("count_mode"),
+              (std::vector<std::string>{"tot", "tot", "tot", "tot"}));
 }
 
 TEST(Cli, ConfigurationFileSetsTheDacsTheRunRecords) {

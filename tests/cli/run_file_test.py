@@ -55,6 +55,7 @@ def masked_acquisition(folder):
         check(f.attrs["dacs"].shape == (1, len(f.attrs["dac_names"])), "one DAC row per chip")
         check("Thl" in list(f.attrs["dac_names"]), "DAC names")
         check(len(f.attrs["program_version"]) > 0, "program version")
+        check(list(f.attrs["count_mode"]) == ["counting"], f"count_mode {f.attrs['count_mode']}")
         check(np.allclose(f["exposure"][:], 0.2, atol=1e-4), f"exposures {f['exposure'][:]}")
         data = frames[:]
         # A one-chip Medipix2 image is the chip as it is: column x of the image is column x.

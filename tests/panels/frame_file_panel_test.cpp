@@ -144,8 +144,11 @@ TEST_F(FrameFilePanelTest, TiffAndHdfFilesHoldTheCountFrame) {
     const std::vector<TiffPage> pages = ReadTiffPages(Path("view.tif"));
     ASSERT_EQ(pages.size(), 1u);
     EXPECT_EQ(pages[0].values, image);
+    form->basics->ChooseMode(1);  // time over threshold, sent to every chip
     dialogs->paths.push_back(Path("view.h5"));
     Click("BttnSaveData");
+    EXPECT_EQ(Hdf5Reader(Path("view.h5")).Texts("count_mode"),
+              (std::vector<std::string>{"tot", "tot", "tot", "tot"}));
     EXPECT_EQ(Hdf5Reader(Path("view.h5")).Counts("frames"), image);
     EXPECT_EQ(Hdf5Reader(Path("view.h5")).Text("chip_ids"), ChipIdText(form->shared.device));
     EXPECT_EQ(Hdf5Reader(Path("view.h5")).Text("firmware").rfind("Emulated interface ver ", 0), 0u);

@@ -63,6 +63,23 @@ std::string Hdf5Reader::Text(const std::string& attribute) const {
     return text;
 }
 
+std::vector<std::string> Hdf5Reader::Texts(const std::string& attribute) const {
+    const hid_t attr = H5Aopen(file_, attribute.c_str(), H5P_DEFAULT);
+    if (attr < 0) return {};
+    const hid_t type = H5Aget_type(attr);
+    const hid_t space = H5Aget_space(attr);
+    std::vector<char*> values(static_cast<size_t>(H5Sget_simple_extent_npoints(space)), nullptr);
+    std::vector<std::string> texts;
+    if (H5Tis_variable_str(type) > 0 && H5Aread(attr, type, values.data()) >= 0) {
+        for (char* value : values) texts.emplace_back(value ? value : "");
+        H5Dvlen_reclaim(type, space, H5P_DEFAULT, values.data());
+    }
+    H5Sclose(space);
+    H5Tclose(type);
+    H5Aclose(attr);
+    return texts;
+}
+
 std::vector<int32_t> Hdf5Reader::IntAttribute(const std::string& attribute) const {
     const hid_t attr = H5Aopen(file_, attribute.c_str(), H5P_DEFAULT);
     if (attr < 0) return {};

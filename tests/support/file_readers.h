@@ -23,6 +23,7 @@ public:
     std::vector<int32_t> Ints(const std::string& dataset) const;
     // Root attributes.
     std::string Text(const std::string& attribute) const;
+    std::vector<std::string> Texts(const std::string& attribute) const;
     std::vector<int32_t> IntAttribute(const std::string& attribute) const;
 
 private:
