@@ -171,6 +171,7 @@ RunDescription InterfaceSession::Describe() {
     run.firmware = ReadFirmware();
     run.dacs = records_;
     run.countModes = CountModes(layout_, pixelConfig_);
+    run.pixelConfig = pixelConfig_;
     run.biasVolts = biasVolts_;
     run.dac0Volts = dac0Volts_;
     run.dac1Volts = dac1Volts_;

@@ -40,6 +40,8 @@ struct RunDescription {
     std::vector<int32_t> scanValues;  // the values it steps through, in order (when known)
     // How each chip's pixels count, chip 0 first (see CountModes); empty when not known.
     std::vector<std::string> countModes;
+    // The pixel configuration words sent, pixel index order; empty when not known.
+    std::vector<uint16_t> pixelConfig;
     int expectedFrames = 0;  // frames the run is to take; 0 when not known
 };
 

@@ -10,8 +10,19 @@
 #include <utility>
 #include <vector>
 
+#include "files/hdf5_objects.h"
+#include "files/nexus_tree.h"
+
 namespace ulvarin {
 namespace {
+
+using hdf5::Id;
+using hdf5::NumberAttribute;
+using hdf5::Space;
+using hdf5::TextAttribute;
+using hdf5::TextListAttribute;
+using hdf5::TextType;
+using hdf5::WriteAttribute;
 
 constexpr int kDeflateLevel = 1;
 constexpr hsize_t kSeriesChunk = 256;
@@ -20,77 +31,8 @@ constexpr hsize_t kSeriesChunk = 256;
 // window's autosave thread and its Save button may both write).
 std::recursive_mutex gLibraryMutex;  // a writer failing to open closes under the lock
 
-// An HDF5 identifier closed by its own close function when it goes.
-class Id {
-public:
-    using Closer = herr_t (*)(hid_t);
-    Id() = default;
-    Id(hid_t id, Closer closer) : id_(id), closer_(closer) {}
-    Id(Id&& other) noexcept { *this = std::move(other); }
-    Id& operator=(Id&& other) noexcept {
-        std::swap(id_, other.id_);
-        std::swap(closer_, other.closer_);
-        return *this;
-    }
-    ~Id() {
-        if (id_ >= 0 && closer_ != nullptr) closer_(id_);
-    }
-    hid_t get() const { return id_; }
-    bool ok() const { return id_ >= 0; }
-    // Hands the identifier over to the caller, who closes it.
-    hid_t release() { return std::exchange(id_, H5I_INVALID_HID); }
-
-private:
-    hid_t id_ = H5I_INVALID_HID;
-    Closer closer_ = nullptr;
-};
-
-Id Space(std::span<const hsize_t> dims, std::span<const hsize_t> maxDims = {}) {
-    return {H5Screate_simple(static_cast<int>(dims.size()), dims.data(),
-                             maxDims.empty() ? nullptr : maxDims.data()),
-            H5Sclose};
-}
-
-// Variable-length UTF-8 text, which readers hand out as strings rather than bytes.
-Id TextType() {
-    Id type(H5Tcopy(H5T_C_S1), H5Tclose);
-    H5Tset_size(type.get(), H5T_VARIABLE);
-    H5Tset_cset(type.get(), H5T_CSET_UTF8);
-    return type;
-}
-
-bool WriteAttribute(hid_t at, const char* name, hid_t type, hid_t space, const void* data) {
-    Id attr(H5Acreate2(at, name, type, space, H5P_DEFAULT, H5P_DEFAULT), H5Aclose);
-    return attr.ok() && H5Awrite(attr.get(), type, data) >= 0;
-}
-
-bool TextAttribute(hid_t at, const char* name, const std::string& text) {
-    const char* data = text.c_str();
-    Id space(H5Screate(H5S_SCALAR), H5Sclose);
-    return WriteAttribute(at, name, TextType().get(), space.get(), &data);
-}
-
-bool NumberAttribute(hid_t at, const char* name, hid_t type, const void* value) {
-    Id space(H5Screate(H5S_SCALAR), H5Sclose);
-    return WriteAttribute(at, name, type, space.get(), value);
-}
-
-bool TextListAttribute(hid_t at, const char* name, const std::vector<const char*>& texts) {
-    const std::array<hsize_t, 1> dims{texts.size()};
-    return WriteAttribute(at, name, TextType().get(), Space(dims).get(), texts.data());
-}
-
-// Now as UTC in ISO 8601, the moment timestamps count from.
-std::string StartTime() {
-    const std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    gmtime_r(&now, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
-}
-
-bool WriteRunAttributes(hid_t file, const RunDescription& run) {
+// `startTime`: the moment timestamps count from.
+bool WriteRunAttributes(hid_t file, const RunDescription& run, const std::string& startTime) {
     const ChipFamily family = run.layout.family;
     const int chips = run.layout.chipCount;
     const int dacCount = DacCountOf(family);
@@ -104,7 +46,7 @@ bool WriteRunAttributes(hid_t file, const RunDescription& run) {
     }
     const int32_t chipCount = chips;
     bool ok = TextAttribute(file, "program_version", ProgramVersion()) &&
-              TextAttribute(file, "start_time", StartTime()) &&
+              TextAttribute(file, "start_time", startTime) &&
               TextAttribute(file, "device", run.deviceName) &&
               TextAttribute(file, "firmware", run.firmware) &&
               TextAttribute(file, "chip_type", ChipFamilyName(family)) &&
@@ -207,7 +149,9 @@ private:
 
 // The growing datasets of a run file.
 struct RunDatasets {
-    Id frames, exposure, timestamp, scanValues;  // scanValues only in a scan's file
+    Id frames, exposure, timestamp;
+    Id scanValues;   // a scan's
+    Id frameNumber;  // an acquisition's (files written before it existed have none)
 };
 
 RunDatasets CreateDatasets(hid_t file, std::span<const hsize_t> frameDims, bool scan) {
@@ -215,7 +159,16 @@ RunDatasets CreateDatasets(hid_t file, std::span<const hsize_t> frameDims, bool 
     sets.frames = GrowingDataset(file, "frames", H5T_STD_U32LE, frameDims, true);
     sets.exposure = GrowingDataset(file, "exposure", H5T_IEEE_F64LE, {}, false);
     sets.timestamp = GrowingDataset(file, "timestamp", H5T_IEEE_F64LE, {}, false);
-    if (scan) sets.scanValues = GrowingDataset(file, "scan_values", H5T_STD_I32LE, {}, false);
+    if (scan)
+        sets.scanValues = GrowingDataset(file, "scan_values", H5T_STD_I32LE, {}, false);
+    else
+        sets.frameNumber = GrowingDataset(file, "frame_number", H5T_STD_I64LE, {}, false);
+    for (const Id* set : {&sets.exposure, &sets.timestamp})
+        if (set->ok()) TextAttribute(set->get(), "units", "s");
+    if (sets.frames.ok()) {
+        TextAttribute(sets.frames.get(), "units", "counts");
+        TextAttribute(sets.frames.get(), "interpretation", "image");
+    }
     return sets;
 }
 
@@ -277,6 +230,9 @@ public:
                   WriteAt(sets_.timestamp.get(), H5T_NATIVE_DOUBLE, index, {}, &info.timestamp);
         if (ok && sets_.scanValues.ok())
             ok = WriteAt(sets_.scanValues.get(), H5T_NATIVE_INT32, index, {}, &info.dacValue);
+        const int64_t number = info.number > 0 ? info.number : frames_ + 1;
+        if (ok && sets_.frameNumber.ok())
+            ok = WriteAt(sets_.frameNumber.get(), H5T_NATIVE_INT64, index, {}, &number);
         if (!ok) return Fail("Writing a frame to the HDF5 file failed", errno);
         // Flushed so that a run cut after this frame still leaves a file that opens.
         if (H5Fflush(file_.get(), H5F_SCOPE_LOCAL) < 0)
@@ -299,6 +255,8 @@ public:
         std::lock_guard lock(gLibraryMutex);
         if (!file_.ok()) return error_.empty();
         sets_ = RunDatasets();
+        if (!WriteNexusEndTime(file_.get()) && error_.empty())
+            error_ = "Writing the end time to the HDF5 file failed.";
         if (H5Fclose(file_.release()) < 0 && error_.empty())
             error_ = "Closing the HDF5 file failed.";
         return error_.empty();
@@ -346,7 +304,8 @@ std::unique_ptr<FrameWriter> OpenHdf5FrameWriter(const std::string& path, const 
         error = "Cannot create the HDF5 file " + path + SystemReason(errno);
         return nullptr;
     }
-    if (!WriteRunAttributes(file.get(), run)) {
+    const std::string startTime = UtcNow();
+    if (!WriteRunAttributes(file.get(), run, startTime)) {
         error = "Writing the settings to the HDF5 file failed: " + path;
         return nullptr;
     }
@@ -355,7 +314,8 @@ std::unique_ptr<FrameWriter> OpenHdf5FrameWriter(const std::string& path, const 
     const bool scan = !run.scanDac.empty();
     RunDatasets sets = CreateDatasets(file.get(), frameDims, scan);
     if (!sets.frames.ok() || !sets.exposure.ok() || !sets.timestamp.ok() ||
-        (scan && !sets.scanValues.ok()) || H5Fflush(file.get(), H5F_SCOPE_LOCAL) < 0) {
+        (scan ? !sets.scanValues.ok() : !sets.frameNumber.ok()) ||
+        !WriteNexusTree(file.get(), run, startTime) || H5Fflush(file.get(), H5F_SCOPE_LOCAL) < 0) {
         error = "Creating the datasets of the HDF5 file failed: " + path;
         return nullptr;
     }
@@ -378,6 +338,8 @@ std::unique_ptr<FrameWriter> ReopenHdf5RunFile(const std::string& path, const Ch
     sets.timestamp = OpenDataset(file.get(), "timestamp");
     if (H5Lexists(file.get(), "scan_values", H5P_DEFAULT) > 0)
         sets.scanValues = OpenDataset(file.get(), "scan_values");
+    if (H5Lexists(file.get(), "frame_number", H5P_DEFAULT) > 0)
+        sets.frameNumber = OpenDataset(file.get(), "frame_number");
     const ImageGeometry g = GeometryFor(layout.chipCount);
     const std::vector<hsize_t> dims = DimsOf(sets.frames);
     // Frames of another layout would be written through the wrong image map.

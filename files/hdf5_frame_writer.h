@@ -1,14 +1,16 @@
 // The HDF5 frame writer. One file per run, laid out as
-//   /frames      uint32 [frames, height, width] in the image layout, chunked one frame
-//                per chunk, shuffled and deflate-compressed, growing by one per frame;
-//   /exposure    float64 [frames], seconds each frame's shutter was open;
-//   /timestamp   float64 [frames], seconds from the start of the run;
-//   /scan_values int32 [frames], the scanned DAC's value of each frame (scans only);
-// and as attributes of the root group: program_version, start_time (UTC), device,
-// firmware, chip_type, chip_count, chip_ids, dac_names, dacs (uint16 [chips, DACs]),
-// sense_codes, bias_volts, dac0_volts, dac1_volts (NaN when not known), count_mode (one
-// per chip, when known), for a scan scan_dac, and frames_dropped when the writer is told.
-// The file is flushed after every frame.
+//   /frames        uint32 [frames, height, width] in the image layout, chunked one frame
+//                  per chunk, shuffled and deflate-compressed, growing by one per frame;
+//   /exposure      float64 [frames], seconds each frame's shutter was open;
+//   /timestamp     float64 [frames], seconds from the start of the run;
+//   /scan_values   int32 [frames], the scanned DAC's value of each frame (scans), or
+//   /frame_number  int64 [frames], each frame's number in the run (acquisitions);
+// the root attributes program_version, start_time (UTC), device, firmware, chip_type,
+// chip_count, chip_ids, dac_names, dacs (uint16 [chips, DACs]), sense_codes, bias_volts,
+// dac0_volts, dac1_volts (NaN when not known), count_mode (one per chip, when known), for a
+// scan scan_dac, and frames_dropped when the writer is told; and the NeXus tree of
+// nexus_tree.h, whose data group names the same datasets. The file is flushed after every
+// frame and /entry/end_time written when it closes.
 #pragma once
 
 #include <memory>

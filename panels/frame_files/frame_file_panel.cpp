@@ -48,7 +48,9 @@ RunDescription WindowRun(WindowShared& shared) {
     const std::span<ChipDacRecord> records = shared.ChipRecords();
     run.dacs.assign(records.begin(), records.end());
     const FrameStore& frames = shared.frames;
-    run.countModes = CountModes(run.layout, frames.config().first(frames.pixelsInUse()));
+    const std::span<const uint16_t> config = frames.config().first(frames.pixelsInUse());
+    run.countModes = CountModes(run.layout, config);
+    run.pixelConfig.assign(config.begin(), config.end());
     return run;
 }
 

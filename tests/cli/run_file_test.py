@@ -75,6 +75,32 @@ def masked_acquisition(folder):
         check(1.8 < ratio < 2.2, f"counts over 0.4 s / over 0.2 s = {ratio:.3f}")
 
 
+def nexus(path, axis, length, chips):
+    """The NeXus tree a viewer follows to its default plot."""
+    with h5py.File(path, "r") as f:
+        check(f.attrs["default"] == "entry", "root default")
+        entry = f["entry"]
+        check(entry.attrs["NX_class"] == "NXentry", "NXentry")
+        data = entry[entry.attrs["default"]]
+        check(data.attrs["NX_class"] == "NXdata", "NXdata")
+        signal = data[data.attrs["signal"]]
+        check(signal.shape[0] == length and signal.ndim == 3, f"signal {signal.shape}")
+        axes = list(data.attrs["axes"])
+        check(axes == [axis, ".", "."], f"axes {axes}")
+        check(data[axis].shape == (length,), f"axis {data[axis].shape}")
+        check(data["exposure"].attrs["units"] == "s", "exposure units")
+        check(signal.id == f["frames"].id, "the NXdata signal is the root's frames")
+        detector = entry["instrument/detector"]
+        check(detector.attrs["NX_class"] == "NXdetector", "NXdetector")
+        check(detector["x_pixel_size"].attrs["units"] == "m" and
+              abs(detector["x_pixel_size"][()] - 55e-6) < 1e-12, "pixel size")
+        check(detector["chip_regions"].shape == (chips, 4), "chip regions")
+        check(len(detector["count_mode"]) == chips, "count mode per chip")
+        check(detector["pixel_configuration"].shape == (chips, 256, 256), "pixel configuration")
+        check(entry["end_time"][()] >= entry["start_time"][()], "start and end time")
+        return data[axis][:], detector["chip_regions"][:]
+
+
 def threshold_scan(folder):
     out = os.path.join(folder, "scan.h5")
     run("scan", "0", "--dac", "Thl", "--from", "130", "--to", "210", "--step", "20",
@@ -92,6 +118,16 @@ def threshold_scan(folder):
     check(full > 20, f"full counts at 210: {medians}")
     check(0.25 * full < medians[2] < 0.75 * full, f"about half at 170: {medians}")
     check(medians == sorted(medians), f"counts rise with the threshold: {medians}")
+    values, _ = nexus(out, "scan_values", 5, 1)
+    check(list(values) == [130, 150, 170, 190, 210], f"scan axis {values}")
+
+    # Two MXR chips side by side, each with its own region of the image.
+    out = os.path.join(folder, "two.h5")
+    run("acquire", "1", "--frames", "3", "--exposure", "0.05", "--out", out)
+    numbers, regions = nexus(out, "frame_number", 3, 2)
+    check(list(numbers) == [1, 2, 3], f"frame numbers {numbers}")
+    check(sorted(map(tuple, regions)) == [(0, 0, 256, 256), (256, 0, 256, 256)],
+          f"chip regions {regions.tolist()}")
 
 
 def imagej_stack(path, frames):

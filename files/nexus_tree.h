@@ -1,0 +1,27 @@
+// The NeXus view of a run file, so NeXus-aware viewers draw it at once: /entry (NXentry,
+// with start and end time, program and title) holding instrument/detector (NXdetector: chip
+// type, IDs and regions, count modes, voltages with units, DACs, pixel size, the pixel
+// configuration words) and data (NXdata: the frames as signal, the frame number or the
+// scanned value as axis). The data group links the run's datasets at the root, which older
+// scripts read, so both paths name the same data. Callers hold the HDF5 library lock.
+#pragma once
+
+#include <hdf5.h>
+
+#include <string>
+
+#include "files/frame_writer.h"
+
+namespace ulvarin {
+
+// Writes the tree into `file`, whose root already holds the run's growing datasets
+// ("frames", "exposure", "timestamp", and "scan_values" for a scan or "frame_number").
+bool WriteNexusTree(hid_t file, const RunDescription& run, const std::string& startTime);
+// Writes (or replaces) /entry/end_time as now; true without doing anything in a file that
+// has no /entry (one written before the tree existed).
+bool WriteNexusEndTime(hid_t file);
+
+// Now as UTC in ISO 8601.
+std::string UtcNow();
+
+}  // namespace ulvarin
