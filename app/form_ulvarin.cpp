@@ -132,6 +132,7 @@ void TFormUlvarin::ConnectPanels() {
     connect(configBar, &ConfigBar::terminalRequested, this, &TFormUlvarin::ShowTerminal);
     connect(messages, &MessagePanel::lineChosen, terminal, &TFormTerminal::AddMessageLine);
     connect(image, &ImagePanel::frameTakenIn, frameFiles, &FrameFilePanel::FrameTakenIn);
+    frameFiles->flatFieldShown = [this] { return image->FlatFieldShown(); };
     connect(frameFiles, &FrameFilePanel::chipCountLoaded, deviceBar,
             &DeviceBar::ShowLoadedChipCount);
     connect(selfTests, &SelfTestsPanel::fixedRangeWanted, image, &ImagePanel::ShowFixedRange);

@@ -42,6 +42,8 @@ struct RunDescription {
     std::vector<std::string> countModes;
     // The pixel configuration words sent, pixel index order; empty when not known.
     std::vector<uint16_t> pixelConfig;
+    // The flat-field factors the counts were shown with, pixel index order; empty when none.
+    std::vector<double> flatField;
     int expectedFrames = 0;  // frames the run is to take; 0 when not known
 };
 

@@ -79,6 +79,11 @@ bool WriteDetector(hid_t instrument, const RunDescription& run) {
         const std::array<hsize_t, 2> dims{run.dacs.size(), static_cast<hsize_t>(dacCount)};
         ok = ArrayDataset(d, "dacs", H5T_STD_U16LE, H5T_NATIVE_UINT16, dims, dacs.data());
     }
+    if (ok && run.flatField.size() >= chips * kChipPixels) {
+        const std::array<hsize_t, 3> dims{chips, 256, 256};
+        ok = ArrayDataset(d, "flatfield", H5T_IEEE_F64LE, H5T_NATIVE_DOUBLE, dims,
+                          run.flatField.data());
+    }
     if (ok && run.pixelConfig.size() >= chips * kChipPixels) {
         const std::array<hsize_t, 3> dims{chips, 256, 256};
         ok = ArrayDataset(d, "pixel_configuration", H5T_STD_U16LE, H5T_NATIVE_UINT16, dims,

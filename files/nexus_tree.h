@@ -1,9 +1,10 @@
 // The NeXus view of a run file, so NeXus-aware viewers draw it at once: /entry (NXentry,
 // with start and end time, program and title) holding instrument/detector (NXdetector: chip
 // type, IDs and regions, count modes, voltages with units, DACs, pixel size, the pixel
-// configuration words) and data (NXdata: the frames as signal, the frame number or the
-// scanned value as axis). The data group links the run's datasets at the root, which older
-// scripts read, so both paths name the same data. Callers hold the HDF5 library lock.
+// configuration words and the flat field the counts were shown with) and data (NXdata: the
+// frames as signal, the frame number or the scanned value as axis). The data group links
+// the run's datasets at the root, which older scripts read, so both paths name the same
+// data. Callers hold the HDF5 library lock.
 #pragma once
 
 #include <hdf5.h>

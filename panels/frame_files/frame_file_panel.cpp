@@ -28,46 +28,54 @@ void ShowFileError(WindowShared& shared, FrameFileStatus status) {
     shared.dialogs().Error(FrameFileMessage(status), "Error");
 }
 
-// What a saved frame records of the window's state. The interface voltages are the analog
-// group's and stay unknown here.
-RunDescription WindowRun(WindowShared& shared) {
+}  // namespace
+
+// The interface voltages are the analog group's and stay unknown here.
+RunDescription FrameFilePanel::WindowRun() {
     RunDescription run;
+    WindowShared& shared = shared_;
     run.layout = shared.frames.layout();
     if (shared.IsOpen()) {
         run.deviceName = DeviceName(shared.device);
         run.chipIdText = ChipIdText(shared.device);
-        // Asked of the interface, as the command line does, so every run file says it.
-        char firmware[256] = {};
-        shared.device.Clear();
-        if (ReadVersionInfo(shared.device, firmware, sizeof firmware)) {
-            run.firmware = firmware;
-            while (!run.firmware.empty() && std::isspace(static_cast<unsigned char>(run.firmware.back())))
-                run.firmware.pop_back();
-        }
+        run.firmware = Firmware();
     }
     const std::span<ChipDacRecord> records = shared.ChipRecords();
     run.dacs.assign(records.begin(), records.end());
     const FrameStore& frames = shared.frames;
-    const std::span<const uint16_t> config = frames.config().first(frames.pixelsInUse());
+    const uint32_t pixels = frames.pixelsInUse();
+    const std::span<const uint16_t> config = frames.config().first(pixels);
     run.countModes = CountModes(run.layout, config);
     run.pixelConfig.assign(config.begin(), config.end());
+    if (flatFieldShown && flatFieldShown())
+        run.flatField.assign(frames.flatField().begin(), frames.flatField().begin() + pixels);
     return run;
 }
 
-// The count frame as one frame of a TIFF or HDF5 file.
-FrameFileStatus WriteCountsAsRun(WindowShared& shared, const std::string& path) {
-    RunDescription run = WindowRun(shared);
+// Asked of the interface, as the command line does, so every run file says it; once per
+// open, as autosave describes every frame.
+const std::string& FrameFilePanel::Firmware() {
+    if (firmware_) return *firmware_;
+    char text[256] = {};
+    shared_.device.Clear();
+    std::string firmware;
+    if (ReadVersionInfo(shared_.device, text, sizeof text)) firmware = text;
+    while (!firmware.empty() && std::isspace(static_cast<unsigned char>(firmware.back())))
+        firmware.pop_back();
+    return *(firmware_ = std::move(firmware));
+}
+
+FrameFileStatus FrameFilePanel::WriteCountsAsRun(const std::string& path) {
+    RunDescription run = WindowRun();
     run.expectedFrames = 1;
     std::string error;
     std::unique_ptr<FrameWriter> writer = OpenFrameWriter(path, run, error);
     if (!writer) return FrameFileStatus::kOutputOpenFailed;
-    const FrameStore& frames = shared.frames;
+    const FrameStore& frames = shared_.frames;
     const bool written = writer->Append(frames.counts().first(frames.pixelsInUse()),
                                         {frames.integratedTime, 0.0, 0});
     return written && writer->Close() ? FrameFileStatus::kOk : FrameFileStatus::kOutputWriteFailed;
 }
-
-}  // namespace
 
 FrameFilePanel::FrameFilePanel(WindowShared& shared, QWidget* parent)
     : QWidget(parent), shared_(shared) {
@@ -105,6 +113,7 @@ void FrameFilePanel::ConnectControls() {
     connect(ChkbAutoSaveFrames, &QCheckBox::toggled, this, [this](bool on) {
         if (!on) autosaver_->EndRun();
     });
+    connect(&shared_, &WindowShared::openStateChanged, this, [this] { firmware_.reset(); });
     connect(&shared_, &WindowShared::interfaceReset, this,
             [this] { autosaver_->name().lastFileNumber = 0; });
 }
@@ -126,7 +135,7 @@ void FrameFilePanel::BttnSaveDataClick() {
     const std::optional<FrameFormat> format = FrameFormatFor(*path);
     FrameFileStatus status = FrameFileStatus::kOk;
     if (format == FrameFormat::kTiff || format == FrameFormat::kHdf5) {
-        status = WriteCountsAsRun(shared_, *path);
+        status = WriteCountsAsRun(*path);
     } else {
         shared_.UpdateView();
         FrameStore& frames = shared_.frames;
@@ -197,7 +206,7 @@ void FrameFilePanel::FrameTakenIn() {
     if (!ChkbAutoSaveFrames->isChecked()) return;
     const FrameStore& frames = shared_.frames;
     const std::optional<std::string> path = autosaver_->Save(
-        frames.counts().first(frames.pixelsInUse()), WindowRun(shared_), frames.integratedTime);
+        frames.counts().first(frames.pixelsInUse()), WindowRun(), frames.integratedTime);
     if (path) {
         EditFileName->setText(QString::fromStdString(ShownFileName(*path)));
     } else if (!dropReportDue_) {

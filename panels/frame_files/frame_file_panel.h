@@ -3,11 +3,14 @@
 #pragma once
 
 #include <QWidget>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "files/frame_autosaver.h"
+#include "files/frame_file.h"
+#include "files/frame_writer.h"
 
 class QCheckBox;
 class QLineEdit;
@@ -38,6 +41,9 @@ public:
     void FrameTakenIn();
 
     const AutosaveTemplate& autosaveName() const { return autosaver_->name(); }
+    // Whether the image shows flat-field corrected counts (the image group knows); files then
+    // record the factors.
+    std::function<bool()> flatFieldShown;
     // Returns when every autosaved frame queued so far is on disk (or has failed).
     void WaitForAutosaves();
 
@@ -52,12 +58,19 @@ private:
     // Puts the frames autosave dropped since the last report in the message list.
     void ReportDroppedFrames();
     std::optional<std::string> AskSaveName();
+    // What a saved frame records of the window's state.
+    RunDescription WindowRun();
+    // The count frame as one frame of a TIFF or HDF5 file.
+    FrameFileStatus WriteCountsAsRun(const std::string& path);
+    // The open interface's firmware text, asked of it once per open.
+    const std::string& Firmware();
 
     WindowShared& shared_;
     QCheckBox* ChkbAutoSaveFrames = nullptr;
     QLineEdit* EditFileName = nullptr;
     std::unique_ptr<FrameAutosaver> autosaver_;
     bool dropReportDue_ = false;  // a report of dropped frames is scheduled
+    std::optional<std::string> firmware_;  // of the interface open now, once asked
 };
 
 }  // namespace ulvarin

@@ -371,6 +371,10 @@ const ImageStatistics& ImagePanel::CurrentStatistics() {
     return shown_.statistics;
 }
 
+bool ImagePanel::FlatFieldShown() const {
+    return ChkbFF->isChecked();
+}
+
 double ImagePanel::MedianNow() {
     RecomputeImageIfFlagged();
     return LabelMedianClick();

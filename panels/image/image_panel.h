@@ -84,6 +84,8 @@ public:
     // "Integrate pics" set as the operator would set it (its handler runs on a change).
     void SetIntegrating(bool on);
     bool Integrating() const;
+    // "Flat field corr." ticked: the counts are shown corrected.
+    bool FlatFieldShown() const;
     // A fresh sum: "Integrate pics" ticked, the sum and its time at 0, the view redrawn.
     void StartFreshSum();
 

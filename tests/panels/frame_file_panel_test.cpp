@@ -149,6 +149,14 @@ TEST_F(FrameFilePanelTest, TiffAndHdfFilesHoldTheCountFrame) {
     Click("BttnSaveData");
     EXPECT_EQ(Hdf5Reader(Path("view.h5")).Texts("count_mode"),
               (std::vector<std::string>{"tot", "tot", "tot", "tot"}));
+    EXPECT_TRUE(Hdf5Reader(Path("view.h5")).Dims("entry/instrument/detector/flatfield").empty())
+        << "no flat field unless the image shows one";
+    Control<QCheckBox>("ChkbFF")->setChecked(true);
+    dialogs->paths.push_back(Path("corrected.h5"));
+    Click("BttnSaveData");
+    EXPECT_EQ(Hdf5Reader(Path("corrected.h5")).Dims("entry/instrument/detector/flatfield"),
+              (std::vector<uint64_t>{4, 256, 256}));
+    Control<QCheckBox>("ChkbFF")->setChecked(false);
     EXPECT_EQ(Hdf5Reader(Path("view.h5")).Counts("frames"), image);
     EXPECT_EQ(Hdf5Reader(Path("view.h5")).Text("chip_ids"), ChipIdText(form->shared.device));
     EXPECT_EQ(Hdf5Reader(Path("view.h5")).Text("firmware").rfind("Emulated interface ver ", 0), 0u);
@@ -161,6 +169,8 @@ TEST_F(FrameFilePanelTest, TiffAndHdfFilesHoldTheCountFrame) {
     }
     Control<QCheckBox>("ChkbAutoSaveFrames")->setChecked(false);  // ends the run file
     form->frameFiles->WaitForAutosaves();
+    EXPECT_EQ(Lines().filter(QStringLiteral("\"Version info\" performed OK")).size(), 1)
+        << "the firmware is asked once per open, not once per autosaved frame";
     EXPECT_EQ(ReadTiffPages(Path("page_0004.tif")).size(), 1u);
     EXPECT_EQ(Control<QLineEdit>("EditFileName")->text(), "run_0002.h5");
     EXPECT_EQ(form->frameFiles->autosaveName().number, 2);
