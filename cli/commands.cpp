@@ -85,14 +85,13 @@ int CheckOutput(const Options& o, int frames) {
         return 0;
     }
     if (o.force) return 0;
-    const bool numbered = FrameFormatFor(o.out) == FrameFormat::kText && frames != 1;
-    for (int i = 0; i < (numbered ? frames : 1); ++i) {
-        const std::string name = TextRunFileName(o.out, numbered ? frames : 1, i);
-        if (!Exists(name)) continue;
-        return Fail(kExitBadArguments, name + " exists: --force replaces it" +
-                                           (hdf5 ? ", --append adds the frames to it" : ""));
-    }
-    return 0;
+    const bool text = FrameFormatFor(o.out) == FrameFormat::kText;
+    const std::optional<std::string> existing =
+        text ? ExistingTextRunFile(o.out, frames)
+             : (Exists(o.out) ? std::optional(o.out) : std::nullopt);
+    if (!existing) return 0;
+    return Fail(kExitBadArguments, *existing + " exists: --force replaces it" +
+                                       (hdf5 ? ", --append adds the frames to it" : ""));
 }
 
 // What the run's files are called, for the closing line: a numbered text run names its

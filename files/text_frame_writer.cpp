@@ -2,9 +2,13 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <filesystem>
+#include <system_error>
 
 #include "files/autosave_template.h"
+#include "files/file_names.h"
 #include "files/frame_file.h"
 
 namespace ulvarin {
@@ -63,6 +67,36 @@ std::unique_ptr<FrameWriter> OpenTextFrameWriter(const std::string& path,
         return nullptr;
     }
     return std::make_unique<TextFrameWriter>(path, run);
+}
+
+std::optional<std::string> ExistingTextRunFile(const std::string& path, int64_t frames) {
+    if (frames == 1) return access(path.c_str(), F_OK) == 0 ? std::optional(path) : std::nullopt;
+    const std::string first = TextRunFileName(path, frames, 0);
+    const size_t slash = first.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : first.substr(0, slash + 1);
+    const AutosaveTemplate name = AutosaveTemplateFromName(path);
+    const std::string stem = ShownFileName(name.prefix);
+    std::optional<int64_t> lowest;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        const std::string file = entry.path().filename().string();
+        if (file.size() <= stem.size() + name.suffix.size() || !file.starts_with(stem) ||
+            !file.ends_with(name.suffix))
+            continue;
+        const std::string digits =
+            file.substr(stem.size(), file.size() - stem.size() - name.suffix.size());
+        if (digits.size() > 10 ||
+            !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            continue;
+        const int64_t index = std::stoll(digits) - name.number;
+        // The same number written another way (other padding) is another file.
+        if (index < 0 || index >= frames || (lowest && index >= *lowest) ||
+            ShownFileName(TextRunFileName(path, frames, index)) != file)
+            continue;
+        lowest = index;
+    }
+    if (!lowest) return std::nullopt;
+    return TextRunFileName(path, frames, *lowest);
 }
 
 }  // namespace ulvarin

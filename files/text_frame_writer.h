@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "files/frame_writer.h"
@@ -17,5 +18,8 @@ std::unique_ptr<FrameWriter> OpenTextFrameWriter(const std::string& path,
 
 // The file a text run of `frames` frames writes to `path` for its frame `index` (0 first).
 std::string TextRunFileName(const std::string& path, int64_t frames, int64_t index);
+// The first file such a run would replace, found by reading its folder once (however long
+// the run); nullopt when it would replace none.
+std::optional<std::string> ExistingTextRunFile(const std::string& path, int64_t frames);
 
 }  // namespace ulvarin
