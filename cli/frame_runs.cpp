@@ -4,9 +4,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <memory>
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 
 #include "device/chip_commands.h"
 #include "device/clock.h"
