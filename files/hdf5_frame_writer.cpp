@@ -197,6 +197,20 @@ std::string ReadTextAttribute(hid_t file, const char* name) {
     return text;
 }
 
+// ": " and the library's own description of the last failure, or "".
+std::string ReasonText() {
+    const std::string text = hdf5::LastErrorText();
+    return text.empty() ? text : ": " + text;
+}
+
+// Why a file could not be opened or created: the system's reason, except for a lock held
+// by another program (where the system only says "try again"), then the library's own.
+std::string OpenFailureReason() {
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return ": it is open in another program";
+    if (errno != 0) return SystemReason(errno);
+    return ReasonText();
+}
+
 int32_t ReadChipCount(hid_t file) {
     int32_t count = -1;
     if (H5Aexists(file, "chip_count") <= 0) return count;
@@ -245,9 +259,15 @@ public:
     bool RecordDroppedFrames(int64_t count) override {
         std::lock_guard lock(gLibraryMutex);
         if (!file_.ok()) return Fail("The HDF5 file is closed.");
-        if (H5Aexists(file_.get(), "frames_dropped") > 0) H5Adelete(file_.get(), "frames_dropped");
-        if (!NumberAttribute(file_.get(), "frames_dropped", H5T_NATIVE_INT64, &count))
-            return Fail("Recording the dropped frames in the HDF5 file failed.");
+        // Written in place when it exists, which readers following the file can take.
+        bool ok = false;
+        if (H5Aexists(file_.get(), "frames_dropped") > 0) {
+            Id attr(H5Aopen(file_.get(), "frames_dropped", H5P_DEFAULT), H5Aclose);
+            ok = attr.ok() && H5Awrite(attr.get(), H5T_NATIVE_INT64, &count) >= 0;
+        } else {
+            ok = NumberAttribute(file_.get(), "frames_dropped", H5T_NATIVE_INT64, &count);
+        }
+        if (!ok) return Fail("Recording the dropped frames in the HDF5 file failed.");
         return true;
     }
 
@@ -299,9 +319,10 @@ std::unique_ptr<FrameWriter> OpenHdf5FrameWriter(const std::string& path, const 
     std::lock_guard lock(gLibraryMutex);
     H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);  // failures are told through `error`
     errno = 0;
-    Id file(H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT), H5Fclose);
+    Id file(H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, hdf5::FollowableFileAccess().get()),
+            H5Fclose);
     if (!file.ok()) {
-        error = "Cannot create the HDF5 file " + path + SystemReason(errno);
+        error = "Cannot create the HDF5 file " + path + OpenFailureReason();
         return nullptr;
     }
     const std::string startTime = UtcNow();
@@ -319,6 +340,12 @@ std::unique_ptr<FrameWriter> OpenHdf5FrameWriter(const std::string& path, const 
         error = "Creating the datasets of the HDF5 file failed: " + path;
         return nullptr;
     }
+    // From here on other programs may open the file (read-only, in the same mode) and
+    // follow the frames as they are flushed; the tree above is complete before they can.
+    if (H5Fstart_swmr_write(file.get()) < 0) {
+        error = "Opening the HDF5 file to readers failed: " + path + ReasonText();
+        return nullptr;
+    }
     return std::make_unique<Hdf5FrameWriter>(std::move(file), run.layout, std::move(sets), 0);
 }
 
@@ -327,9 +354,16 @@ std::unique_ptr<FrameWriter> ReopenHdf5RunFile(const std::string& path, const Ch
     std::lock_guard lock(gLibraryMutex);
     H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
     errno = 0;
-    Id file(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT), H5Fclose);
+    // Run files written in the followable format are continued in it; older ones plainly.
+    Id file(H5Fopen(path.c_str(), H5F_ACC_RDWR | H5F_ACC_SWMR_WRITE,
+                    hdf5::FollowableFileAccess().get()),
+            H5Fclose);
     if (!file.ok()) {
-        error = "Cannot reopen the HDF5 run file " + path + SystemReason(errno);
+        errno = 0;
+        file = Id(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT), H5Fclose);
+    }
+    if (!file.ok()) {
+        error = "Cannot reopen the HDF5 run file " + path + OpenFailureReason();
         return nullptr;
     }
     RunDatasets sets;

@@ -11,6 +11,11 @@
 // scan scan_dac, and frames_dropped when the writer is told; and the NeXus tree of
 // nexus_tree.h, whose data group names the same datasets. The file is flushed after every
 // frame and /entry/end_time written when it closes.
+//
+// Files are written in the single-writer/multiple-readers mode: once the tree is written,
+// other programs open the run read-only in that mode (h5py: swmr=True) and see each frame as
+// it is flushed. A run killed outright stays marked as being written: it opens in that mode
+// with every flushed frame, and plainly after `h5clear -s`.
 #pragma once
 
 #include <memory>
@@ -26,7 +31,8 @@ std::unique_ptr<FrameWriter> OpenHdf5FrameWriter(const std::string& path, const 
                                                  std::string& error);
 
 // Opens a run file written before to append frames of `layout` after those it holds; its
-// settings stay as written. nullptr with `error` set when it cannot be opened or holds frames
+// settings stay as written. Files in the followable format stay followable; older ones are
+// continued plainly. nullptr with `error` set when it cannot be opened or holds frames
 // of another layout.
 std::unique_ptr<FrameWriter> ReopenHdf5RunFile(const std::string& path, const ChipLayout& layout,
                                                std::string& error);

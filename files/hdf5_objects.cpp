@@ -10,6 +10,25 @@ Id Space(std::span<const hsize_t> dims, std::span<const hsize_t> maxDims) {
             H5Sclose};
 }
 
+Id FollowableFileAccess() {
+    Id access(H5Pcreate(H5P_FILE_ACCESS), H5Pclose);
+    H5Pset_libver_bounds(access.get(), H5F_LIBVER_V110, H5F_LIBVER_LATEST);
+    return access;
+}
+
+std::string LastErrorText() {
+    std::string text;
+    H5Ewalk2(
+        H5E_DEFAULT, H5E_WALK_UPWARD,
+        [](unsigned, const H5E_error2_t* entry, void* out) -> herr_t {
+            auto* found = static_cast<std::string*>(out);
+            if (found->empty() && entry->desc != nullptr) *found = entry->desc;
+            return 0;
+        },
+        &text);
+    return text;
+}
+
 Id TextType() {
     Id type(H5Tcopy(H5T_C_S1), H5Tclose);
     H5Tset_size(type.get(), H5T_VARIABLE);

@@ -40,6 +40,12 @@ private:
 };
 
 Id Space(std::span<const hsize_t> dims, std::span<const hsize_t> maxDims = {});
+// File access properties for run files: the file format that lets readers follow a run
+// while it is written (single writer, multiple readers).
+Id FollowableFileAccess();
+// The most specific description on the library's error stack ("" when it is empty), for
+// failures the system's errno does not explain (a file marked open by a writer, say).
+std::string LastErrorText();
 // Variable-length UTF-8 text, which readers hand out as strings rather than bytes.
 Id TextType();
 

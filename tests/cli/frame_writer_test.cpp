@@ -117,29 +117,53 @@ TEST(FrameWriter, NamesAndTiffKindFollowTheRunLength) {
     EXPECT_EQ(longRun[0].values, shortRun[0].values);
 }
 
-// A child writes three frames and ends without closing the file, as a killed run would.
-TEST(FrameWriter, HdfRunCutWithoutClosingStillOpens) {
+// A child writes three frames; another program follows them while the child still writes,
+// then the child ends without closing the file, as a killed run would. The flushed frames
+// stay readable, and the file is refused to a second writer rather than written twice.
+TEST(FrameWriter, HdfRunIsFollowedWhileWrittenAndKeepsItsFramesWhenCut) {
     const std::string path = TestFolder("cut") + "/cut.h5";
     RunDescription run = QuadRun(10);
     run.scanDac = "Thl Fine";
+    int written[2], release[2];
+    ASSERT_EQ(pipe(written), 0);
+    ASSERT_EQ(pipe(release), 0);
     const pid_t child = fork();
     if (child == 0) {
         std::string error;
         std::unique_ptr<FrameWriter> writer = OpenFrameWriter(path, run, error);
         for (int f = 0; writer && f < 3; ++f) writer->Append(Pattern(f), {0.1, f * 0.1, 10 * f});
-        _exit(writer && writer->frames() == 3 ? 0 : 1);
+        const char ok = writer && writer->frames() == 3 ? 'y' : 'n';
+        char go = 0;
+        _exit(write(written[1], &ok, 1) == 1 && read(release[0], &go, 1) == 1 ? 0 : 1);
     }
+    char ok = 0;
+    ASSERT_EQ(read(written[0], &ok, 1), 1);
+    EXPECT_EQ(ok, 'y');
+    {
+        EXPECT_FALSE(Hdf5Reader(path).ok()) << "a plain reader must not read a file in flux";
+        Hdf5Reader follower(path, true);
+        ASSERT_TRUE(follower.ok());
+        EXPECT_EQ(follower.Dims("frames"), (std::vector<uint64_t>{3, 512, 512}));
+        EXPECT_EQ(follower.Ints("scan_values"), (std::vector<int32_t>{0, 10, 20}));
+    }
+    ASSERT_EQ(write(release[1], "x", 1), 1);
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_EQ(WEXITSTATUS(status), 0);
-    Hdf5Reader h5(path);
-    ASSERT_TRUE(h5.ok());
-    EXPECT_EQ(h5.Dims("frames"), (std::vector<uint64_t>{3, 512, 512}));
-    EXPECT_EQ(h5.Ints("scan_values"), (std::vector<int32_t>{0, 10, 20}));
-    EXPECT_EQ(h5.Text("scan_dac"), "Thl Fine");
-    const std::vector<uint32_t> stack = h5.Counts("frames");
-    const std::vector<uint32_t> last = ExpectedImage(Pattern(2), run.layout);
-    EXPECT_TRUE(std::equal(last.begin(), last.end(), stack.end() - last.size()));
+    for (int fd : {written[0], written[1], release[0], release[1]}) close(fd);
+
+    {
+        Hdf5Reader h5(path, true);
+        ASSERT_TRUE(h5.ok());
+        EXPECT_EQ(h5.Dims("frames"), (std::vector<uint64_t>{3, 512, 512}));
+        EXPECT_EQ(h5.Text("scan_dac"), "Thl Fine");
+        const std::vector<uint32_t> stack = h5.Counts("frames");
+        const std::vector<uint32_t> last = ExpectedImage(Pattern(2), run.layout);
+        EXPECT_TRUE(std::equal(last.begin(), last.end(), stack.end() - last.size()));
+    }
+    std::string error;
+    EXPECT_EQ(ReopenHdf5RunFile(path, run.layout, error), nullptr);
+    EXPECT_NE(error.find("h5clear"), std::string::npos) << error;
 }
 
 // A run file reopened takes frames after those it holds, and only of its own layout.

@@ -3,7 +3,9 @@
 tifffile), and checks their shape, their attributes and that the counts are what the
 emulated interface was set up to produce: masked pixels silent, the others counting at the
 rate of the exposure, and a threshold scan rising from nothing to full counts around its
-middle. TIFF runs open as ImageJ stacks of frames, a run cut short included.
+middle. A viewer's NeXus reader (silx) finds the default plot. A run is followed by
+another program while it is written, and a run killed outright keeps its frames. TIFF runs
+open as ImageJ stacks of frames, a run cut short included.
 
 Usage: run_file_test.py PATH_TO_ULVARIN_CLI
 """
@@ -12,9 +14,11 @@ import signal
 import subprocess
 import sys
 import tempfile
+import time
 
 import h5py
 import numpy as np
+import silx.io.nxdata
 import tifffile
 
 CLI = sys.argv[1]
@@ -98,7 +102,19 @@ def nexus(path, axis, length, chips):
         check(len(detector["count_mode"]) == chips, "count mode per chip")
         check(detector["pixel_configuration"].shape == (chips, 256, 256), "pixel configuration")
         check(entry["end_time"][()] >= entry["start_time"][()], "start and end time")
+        viewer_plot(f, axis, length)
         return data[axis][:], detector["chip_regions"][:]
+
+
+def viewer_plot(f, axis, length):
+    """What a NeXus viewer draws first: a stack of images along the run's axis."""
+    plot = silx.io.nxdata.get_default(f)
+    check(plot is not None and plot.is_valid, "silx finds a valid default plot")
+    if plot is None:
+        return
+    check(plot.signal_is_3d and plot.signal.shape[0] == length, f"silx signal {plot.signal.shape}")
+    check(plot.axes_dataset_names[0] == axis, f"silx axes {plot.axes_dataset_names}")
+    check(plot.axes[0] is not None and len(plot.axes[0]) == length, "silx axis values")
 
 
 def threshold_scan(folder):
@@ -128,6 +144,69 @@ def threshold_scan(folder):
     check(list(numbers) == [1, 2, 3], f"frame numbers {numbers}")
     check(sorted(map(tuple, regions)) == [(0, 0, 256, 256), (256, 0, 256, 256)],
           f"chip regions {regions.tolist()}")
+
+
+def progress_reaches(cli, frame):
+    """Reads the command line's progress lines until frame `frame` is written."""
+    for line in cli.stderr:
+        if line.startswith(f"{frame}/"):
+            return True
+    return False
+
+
+def frames_reach(frames, count, seconds=30):
+    """Rereads a followed dataset until it holds `count` frames; its length then."""
+    deadline = time.monotonic() + seconds
+    while True:
+        frames.refresh()
+        if frames.shape[0] >= count or time.monotonic() > deadline:
+            return frames.shape[0]
+        time.sleep(0.05)
+
+
+def followed_and_killed(folder):
+    """Another program follows a run as it is written; killing the writer outright keeps
+    every frame flushed so far."""
+    out = os.path.join(folder, "live.h5")
+    cli = subprocess.Popen([CLI, "acquire", "0", "--frames", "1000", "--exposure", "0.05",
+                            "--out", out], env=ENV, stderr=subprocess.DEVNULL)
+    try:
+        deadline = time.monotonic() + 30
+        while not os.path.exists(out) and time.monotonic() < deadline:
+            time.sleep(0.05)
+        # The writer opens the file to followers once its tree is written.
+        while True:
+            try:
+                f = h5py.File(out, "r", swmr=True)
+                break
+            except OSError:
+                check(time.monotonic() < deadline, "a follower can open the run")
+                if time.monotonic() > deadline:
+                    return
+                time.sleep(0.05)
+        with f:
+            frames = f["frames"]
+            seen = frames_reach(frames, 3)
+            check(seen >= 3, f"a follower sees the frames written so far ({seen})")
+            check(frames[seen - 1].max() > 0, "the last frame seen holds counts")
+            later = frames_reach(frames, seen + 3)
+            check(later >= seen + 3, f"the follower sees new frames ({seen}, then {later})")
+        cli.kill()
+    finally:
+        cli.kill()
+        cli.wait(timeout=60)
+    with h5py.File(out, "r", swmr=True) as f:
+        kept = f["frames"].shape[0]
+        check(kept >= later, f"a killed run keeps the {later} frames seen ({kept})")
+        check(f["frames"][kept - 1].max() > 0, "the last frame of a killed run holds counts")
+    try:
+        h5py.File(out, "r").close()
+        check(False, "a killed run opens plainly before h5clear")
+    except OSError as error:
+        check("h5clear" in str(error), f"the refusal names its mend: {error}")
+    subprocess.run(["h5clear", "-s", out], check=True)
+    with h5py.File(out, "r") as f:
+        check(f["frames"].shape[0] == kept, "after h5clear the run opens plainly")
 
 
 def imagej_stack(path, frames):
@@ -162,9 +241,7 @@ def tiff_stacks(folder):
     out = os.path.join(folder, "cut.tif")
     cli = subprocess.Popen([CLI, "acquire", "0", "--frames", "1000", "--exposure", "0.05",
                             "--out", out], env=ENV, stderr=subprocess.PIPE, text=True)
-    for line in cli.stderr:
-        if line.startswith("3/1000"):
-            break
+    progress_reaches(cli, 3)
     cli.send_signal(signal.SIGINT)
     cli.communicate(timeout=60)
     check(cli.returncode == 130, f"interrupted run ended with {cli.returncode}")
@@ -176,6 +253,7 @@ def tiff_stacks(folder):
 with tempfile.TemporaryDirectory() as folder:
     masked_acquisition(folder)
     threshold_scan(folder)
+    followed_and_killed(folder)
     tiff_stacks(folder)
 if FAILURES:
     sys.exit(f"{len(FAILURES)} checks failed")

@@ -5,9 +5,10 @@
 
 namespace ulvarin::test {
 
-Hdf5Reader::Hdf5Reader(const std::string& path) {
+Hdf5Reader::Hdf5Reader(const std::string& path, bool follow) {
     H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
-    file_ = H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT);
+    file_ = H5Fopen(path.c_str(), follow ? H5F_ACC_RDONLY | H5F_ACC_SWMR_READ : H5F_ACC_RDONLY,
+                    H5P_DEFAULT);
 }
 
 Hdf5Reader::~Hdf5Reader() {

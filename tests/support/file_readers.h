@@ -7,10 +7,11 @@
 
 namespace ulvarin::test {
 
-// An HDF5 file opened read-only; every read returns empty / -1 on a failure.
+// An HDF5 file opened read-only; every read returns empty / -1 on a failure. `follow` opens
+// it as a reader of a file still being written (single writer, multiple readers).
 class Hdf5Reader {
 public:
-    explicit Hdf5Reader(const std::string& path);
+    explicit Hdf5Reader(const std::string& path, bool follow = false);
     ~Hdf5Reader();
     Hdf5Reader(const Hdf5Reader&) = delete;
     Hdf5Reader& operator=(const Hdf5Reader&) = delete;
