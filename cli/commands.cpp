@@ -16,6 +16,7 @@
 #include "files/frame_writer.h"
 #include "files/frame_writer_factory.h"
 #include "files/hdf5_frame_writer.h"
+#include "files/mask_file.h"
 #include "files/text_frame_writer.h"
 
 namespace ulvarin::cli {
@@ -40,6 +41,8 @@ struct Options {
     bool force = false;         // replace outputs that exist
     bool append = false;        // add to an existing .h5 run
     bool longExposure = false;  // exposures beyond kMaxExposure
+    std::string maskOut;              // equalize: the resulting mask file
+    bool maskUnequalizable = false;   // equalize: mask pixels it cannot equalise
 };
 
 // Longest exposure taken without --long: a typo (100000 for 1.0) must not run for a day.
@@ -253,34 +256,109 @@ int Acquire(const Options& o, const StopFlag& stop) {
                     });
 }
 
-int Scan(const Options& o, const StopFlag& stop) {
-    if (const int failed = CheckExposure(o)) return failed;
-    const int steps = static_cast<int>(ScanValues(o.from, o.to, o.step).size());
-    if (const int failed = CheckOutput(o, steps)) return failed;
-    InterfaceSession session;
-    if (const int failed = OpenSession(session, o)) return failed;
+// The scanned DAC's index, after checking the name and the range; -1 after saying why not.
+int ScannedDac(const InterfaceSession& session, const Options& o) {
     const ChipFamily family = session.layout().family;
     const int dac = FindDac(family, o.dac);
     if (dac < 0) {
         std::string names;
         for (int i = 0; i < DacCountOf(family); ++i)
             names += std::string(i ? ", " : "") + DacNameOf(family, i);
-        return Fail(kExitBadArguments, "no DAC \"" + o.dac + "\" on " + ChipFamilyName(family) +
-                                           " chips; they have " + names);
+        Fail(kExitBadArguments, "no DAC \"" + o.dac + "\" on " + ChipFamilyName(family) +
+                                    " chips; they have " + names);
+        return -1;
     }
     const int maxValue = DacMaxValueOf(family, dac);
-    if (o.from < 0 || o.to < 0 || o.from > maxValue || o.to > maxValue)
-        return Fail(kExitBadArguments, o.dac + " takes values 0 to " + std::to_string(maxValue));
-    if (const int failed = Prepare(session, o)) return failed;
+    if (o.from < 0 || o.to < 0 || o.from > maxValue || o.to > maxValue) {
+        Fail(kExitBadArguments, o.dac + " takes values 0 to " + std::to_string(maxValue));
+        return -1;
+    }
+    return dac;
+}
+
+// What the run file of a scan of `dac` records.
+RunDescription ScanDescription(InterfaceSession& session, const Options& o, int dac) {
     RunDescription description = session.Describe();
-    description.scanDac = DacNameOf(family, dac);
+    description.scanDac = DacNameOf(session.layout().family, dac);
     for (int value : ScanValues(o.from, o.to, o.step)) description.scanValues.push_back(value);
-    description.expectedFrames = steps;
+    description.expectedFrames = static_cast<int>(description.scanValues.size());
+    return description;
+}
+
+int Scan(const Options& o, const StopFlag& stop) {
+    if (const int failed = CheckExposure(o)) return failed;
+    const int steps = static_cast<int>(ScanValues(o.from, o.to, o.step).size());
+    if (const int failed = CheckOutput(o, steps)) return failed;
+    InterfaceSession session;
+    if (const int failed = OpenSession(session, o)) return failed;
+    const int dac = ScannedDac(session, o);
+    if (dac < 0) return kExitBadArguments;
+    if (const int failed = Prepare(session, o)) return failed;
+    const RunDescription description = ScanDescription(session, o, dac);
     const ScanRequest request{dac, o.from, o.to, o.step, o.exposure, o.frames};
     return WriteRun(o, description, steps, "step",
                     [&](FrameWriter& writer, const ProgressFunction& progress) {
                         return RunScan(session, writer, request, progress, stop);
                     });
+}
+
+// 0, or the exit code after saying why equalize's outputs are refused.
+int CheckEqualizeOutputs(const Options& o) {
+    if (FrameFormatFor(o.out) != FrameFormat::kHdf5)
+        return Fail(kExitBadArguments, "equalize writes its results to an .h5 file: " + o.out);
+    if (o.append) return Fail(kExitBadArguments, "--append does not apply to equalize");
+    if (const int failed = CheckOutput(o, 1)) return failed;
+    if (!o.maskOut.empty() && !o.force && Exists(o.maskOut))
+        return Fail(kExitBadArguments, o.maskOut + " exists: --force replaces it");
+    return 0;
+}
+
+int Equalize(const Options& o, const StopFlag& stop) {
+    if (const int failed = CheckExposure(o)) return failed;
+    if (const int failed = CheckEqualizeOutputs(o)) return failed;
+    const std::vector<int> values = ScanValues(o.from, o.to, o.step);
+    if (values.size() < 3)
+        return Fail(kExitBadArguments, "an equalisation scans at least three values; --from " +
+                                           std::to_string(o.from) + " --to " + std::to_string(o.to) +
+                                           " --step " + std::to_string(o.step) + " gives " +
+                                           std::to_string(values.size()));
+    InterfaceSession session;
+    if (const int failed = OpenSession(session, o)) return failed;
+    const int dac = ScannedDac(session, o);
+    if (dac < 0) return kExitBadArguments;
+    if (const int failed = Prepare(session, o)) return failed;
+    RunDescription description = ScanDescription(session, o, dac);
+    description.pixelConfig = session.pixelConfig();
+    std::string error;
+    std::unique_ptr<EqualizationFile> file = EqualizationFile::Create(o.out, description, error);
+    if (!file) return Fail(kExitWrite, error);
+    EqualizeRun request;
+    request.request = {dac, values, o.maskUnequalizable};
+    request.exposure = o.exposure;
+    request.framesPerStep = o.frames;
+    Progress progress(stderr, isatty(fileno(stderr)) != 0, 3 * static_cast<int>(values.size()),
+                      "step");
+    const EqualizeOutcome outcome = RunEqualize(
+        session, *file, request, [&](int done) { progress.Update(done); }, stop);
+    progress.Finish();
+    switch (outcome.run.end) {
+        case RunEnd::kStopped:
+            return Fail(kExitInterrupted,
+                        "interrupted: the chips keep their pixel configuration from before; the "
+                        "scans taken so far are in " + o.out);
+        case RunEnd::kAcquisitionFailed:
+            return Fail(kExitAcquisition, outcome.run.error +
+                                              " The chips keep their pixel configuration from before.");
+        case RunEnd::kWriteFailed:
+            return Fail(kExitWrite, outcome.run.error);
+        default:
+            break;
+    }
+    if (!o.maskOut.empty() && !WriteMaskFile(o.maskOut, outcome.result.words, error))
+        return Fail(kExitWrite, error);
+    std::printf("%s\nResults written to %s%s\n", DescribeEqualization(outcome.result).c_str(),
+                o.out.c_str(), o.maskOut.empty() ? "" : (", the mask to " + o.maskOut).c_str());
+    return kExitOk;
 }
 
 void AddDevice(CLI::App& command, Options& o) {
@@ -348,7 +426,26 @@ int RunCommandLine(int argc, char** argv, const StopFlag& stop) {
     scan->add_option("--step", o.step, "Step between values")->check(kAboveZero);
     scan->add_option("--frames", o.frames, "Frames summed per value")->check(kFrameCount);
     AddRunOptions(*scan, o);
-    for (CLI::App* command : {list, info, acquire, scan}) command->footer(kExitCodes);
+    CLI::App* equalize = app.add_subcommand(
+        "equalize",
+        "Equalise the pixels' thresholds: three scans of the threshold DAC (adjustment bits at "
+        "their lowest, their highest, and as chosen), results and maps to an .h5 file");
+    AddDevice(*equalize, o);
+    equalize
+        ->add_option("--dac", o.dac,
+                     "Threshold DAC to scan: Thl on Medipix2, Thl Fine on MXR and Timepix")
+        ->required();
+    equalize->add_option("--from", o.from, "First value")->required();
+    equalize->add_option("--to", o.to, "Last value")->required();
+    equalize->add_option("--step", o.step, "Step between values")->check(kAboveZero);
+    equalize->add_option("--frames", o.frames, "Frames summed per value")->check(kFrameCount);
+    equalize->add_option("--mask-out", o.maskOut,
+                         "Write the resulting pixel configuration as a mask file (ASCII), which "
+                         "--mask and the window's Set Mask load");
+    equalize->add_flag("--mask-unequalizable", o.maskUnequalizable,
+                       "Mask the pixels that cannot be brought to the target");
+    AddRunOptions(*equalize, o);
+    for (CLI::App* command : {list, info, acquire, scan, equalize}) command->footer(kExitCodes);
 
     try {
         app.parse(argc, argv);
@@ -362,6 +459,7 @@ int RunCommandLine(int argc, char** argv, const StopFlag& stop) {
     if (*list) return List();
     if (*info) return Info(o);
     if (*acquire) return Acquire(o, stop);
+    if (*equalize) return Equalize(o, stop);
     return Scan(o, stop);
 }
 

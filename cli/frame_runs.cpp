@@ -240,6 +240,91 @@ RunOutcome RunScan(InterfaceSession& session, FrameWriter& writer, const ScanReq
     return outcome;
 }
 
+namespace {
+
+const char* ScanName(ThresholdEqualizer::Phase phase) {
+    switch (phase) {
+        case ThresholdEqualizer::Phase::kLowest:
+            return "scan_lowest_adjust";
+        case ThresholdEqualizer::Phase::kHighest:
+            return "scan_highest_adjust";
+        default:
+            return "scan_verify";
+    }
+}
+
+// One step of an equalisation: the words sent, or a frame taken and fed (its scan written
+// when it ends it). False (outcome set) when the run is to end.
+bool EqualizeStep(InterfaceSession& session, EqualizationFile& file, const EqualizeRun& request,
+                  ThresholdEqualizer& equalizer, FrameTaker& taker, std::vector<int32_t>& counts,
+                  const StopFlag& stop, RunOutcome& outcome) {
+    if (equalizer.Next() == ThresholdEqualizer::Action::kConfigure) {
+        if (!session.SendPixelConfig(equalizer.words(), outcome.error)) {
+            outcome.end = RunEnd::kAcquisitionFailed;
+            return false;
+        }
+        equalizer.Configured();
+        return true;
+    }
+    const int value = equalizer.dacValue();
+    for (ChipDacRecord& record : session.records())
+        record.dac[request.request.dacIndex] = static_cast<uint16_t>(value);
+    if (!session.SendDacs()) {
+        outcome.end = RunEnd::kAcquisitionFailed;
+        outcome.error = "Setting the DAC to " + std::to_string(value) + " failed.";
+        return false;
+    }
+    double time = 0;
+    if (!TakeSummed(taker, request.exposure, request.framesPerStep, counts, time, stop, outcome))
+        return false;
+    const ThresholdEqualizer::Phase phase = equalizer.phase();
+    ++outcome.frames;
+    if (!equalizer.Feed(counts)) return true;
+    const bool written = file.AddScan(ScanName(phase), equalizer.request().values,
+                                      [&](int step) { return equalizer.ScanCounts(step); });
+    if (!written) {
+        outcome.end = RunEnd::kWriteFailed;
+        outcome.error = file.error();
+    }
+    return written;
+}
+
+}  // namespace
+
+EqualizeOutcome RunEqualize(InterfaceSession& session, EqualizationFile& file,
+                            const EqualizeRun& request, const ProgressFunction& progress,
+                            const StopFlag& stop) {
+    EqualizeOutcome outcome;
+    RunOutcome& run = outcome.run;
+    const std::vector<ChipDacRecord> savedDacs = session.records();
+    const std::vector<uint16_t> savedWords = session.pixelConfig();
+    ThresholdEqualizer equalizer(session.layout(), savedWords, request.request);
+    FrameTaker taker(session);
+    std::vector<int32_t> counts(session.layout().pixelsInUse());
+    while (equalizer.Next() != ThresholdEqualizer::Action::kDone) {
+        const int before = run.frames;
+        if (!EqualizeStep(session, file, request, equalizer, taker, counts, stop, run)) break;
+        if (progress && run.frames != before) progress(run.frames);
+    }
+    session.records() = savedDacs;
+    const bool dacsBack = session.SendDacs();
+    std::string error;
+    if (equalizer.Next() != ThresholdEqualizer::Action::kDone) {
+        // Never left half changed: the old configuration goes back.
+        session.SendPixelConfig(savedWords, error);
+        return outcome;
+    }
+    outcome.result = equalizer.result();
+    if (!dacsBack) {
+        run.end = RunEnd::kAcquisitionFailed;
+        run.error = "Setting the DACs back failed.";
+    } else if (!file.Finish(outcome.result)) {
+        run.end = RunEnd::kWriteFailed;
+        run.error = file.error();
+    }
+    return outcome;
+}
+
 int FindDac(ChipFamily family, const std::string& name) {
     for (int i = 0; i < DacCountOf(family); ++i) {
         const char* dac = DacNameOf(family, i);

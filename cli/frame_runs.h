@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "cli/interface_session.h"
+#include "calibration/threshold_equalizer.h"
+#include "files/equalization_file.h"
 #include "files/frame_writer.h"
 
 namespace ulvarin::cli {
@@ -87,6 +89,23 @@ std::vector<int> ScanValues(int from, int to, int step);
 // the chips get their DAC values back at the end.
 RunOutcome RunScan(InterfaceSession& session, FrameWriter& writer, const ScanRequest& request,
                    const ProgressFunction& progress, const StopFlag& stop);
+
+struct EqualizeRun {
+    EqualizeRequest request;
+    double exposure = 1.0;
+    int framesPerStep = 1;
+};
+struct EqualizeOutcome {
+    RunOutcome run;  // frames: frames taken
+    EqualizationResult result;  // when the run is done
+};
+// Equalises the thresholds of every chip: the three scans of ThresholdEqualizer, each
+// written to `file` as it ends (with the maps when all is done). Done, the chips keep the
+// new pixel configuration; stopped or failed, they get the old one back. The scanned DAC
+// gets its value back either way.
+EqualizeOutcome RunEqualize(InterfaceSession& session, EqualizationFile& file,
+                            const EqualizeRun& request, const ProgressFunction& progress,
+                            const StopFlag& stop);
 
 // Index of the DAC called `name` (case ignored) for `family`, or -1.
 int FindDac(ChipFamily family, const std::string& name);

@@ -151,6 +151,15 @@ InterfaceSession::Load InterfaceSession::SendPixelConfig(const std::string& what
     return Load::kOk;
 }
 
+bool InterfaceSession::SendPixelConfig(std::span<const uint16_t> words, std::string& error) {
+    if (words.size() < pixelConfig_.size()) {
+        error = "Too few pixel configuration words.";
+        return false;
+    }
+    std::copy_n(words.begin(), pixelConfig_.size(), pixelConfig_.begin());
+    return SendPixelConfig("the pixel configuration", error) == Load::kOk;
+}
+
 std::string InterfaceSession::ReadChipIdText() {
     char text[65] = {};
     handle_.Clear();

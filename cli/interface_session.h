@@ -2,6 +2,7 @@
 // identified, its chips' DACs loaded, and what a run file records about it.
 #pragma once
 
+#include <span>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,10 @@ public:
     Load SetTimepixMode(int mode, std::string& error);
     // Sends the DAC records as they stand now.
     bool SendDacs();
+    // Sends `words` (layout().pixelsInUse() of them) as the pixel configuration, which
+    // pixelConfig() then gives. False with `error` set when the interface refused it.
+    bool SendPixelConfig(std::span<const uint16_t> words, std::string& error);
+    const std::vector<uint16_t>& pixelConfig() const { return pixelConfig_; }
 
     // Chip IDs and firmware version as the interface reports them ("" when unread).
     std::string ReadChipIdText();

@@ -6,7 +6,6 @@
 #include <array>
 #include <cerrno>
 #include <ctime>
-#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -27,9 +26,6 @@ using hdf5::WriteAttribute;
 constexpr int kDeflateLevel = 1;
 constexpr hsize_t kSeriesChunk = 256;
 
-// The library is built without its own locking: one thread at a time may call it (the
-// window's autosave thread and its Save button may both write).
-std::recursive_mutex gLibraryMutex;  // a writer failing to open closes under the lock
 
 // `startTime`: the moment timestamps count from.
 bool WriteRunAttributes(hid_t file, const RunDescription& run, const std::string& startTime) {
@@ -233,7 +229,7 @@ public:
     ~Hdf5FrameWriter() override { Close(); }
 
     bool Append(std::span<const int32_t> counts, const FrameInfo& info) override {
-        std::lock_guard lock(gLibraryMutex);
+        std::lock_guard lock(hdf5::LibraryMutex());
         if (!file_.ok()) return Fail("The HDF5 file is closed.");
         if (counts.size() < layout_.pixelsInUse()) return Fail("Too few values for a frame.");
         ImageOrderCounts(counts, layout_, image_);
@@ -257,7 +253,7 @@ public:
 
     // The root attribute frames_dropped; a file appended to gets the new count.
     bool RecordDroppedFrames(int64_t count) override {
-        std::lock_guard lock(gLibraryMutex);
+        std::lock_guard lock(hdf5::LibraryMutex());
         if (!file_.ok()) return Fail("The HDF5 file is closed.");
         // Written in place when it exists, which readers following the file can take.
         bool ok = false;
@@ -272,7 +268,7 @@ public:
     }
 
     bool Close() override {
-        std::lock_guard lock(gLibraryMutex);
+        std::lock_guard lock(hdf5::LibraryMutex());
         if (!file_.ok()) return error_.empty();
         sets_ = RunDatasets();
         if (!WriteNexusEndTime(file_.get()) && error_.empty())
@@ -316,7 +312,7 @@ private:
 
 std::unique_ptr<FrameWriter> OpenHdf5FrameWriter(const std::string& path, const RunDescription& run,
                                                  std::string& error) {
-    std::lock_guard lock(gLibraryMutex);
+    std::lock_guard lock(hdf5::LibraryMutex());
     H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);  // failures are told through `error`
     errno = 0;
     Id file(H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, hdf5::FollowableFileAccess().get()),
@@ -351,7 +347,7 @@ std::unique_ptr<FrameWriter> OpenHdf5FrameWriter(const std::string& path, const 
 
 std::unique_ptr<FrameWriter> ReopenHdf5RunFile(const std::string& path, const ChipLayout& layout,
                                                std::string& error) {
-    std::lock_guard lock(gLibraryMutex);
+    std::lock_guard lock(hdf5::LibraryMutex());
     H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
     errno = 0;
     // Run files written in the followable format are continued in it; older ones plainly.

@@ -10,6 +10,11 @@ Id Space(std::span<const hsize_t> dims, std::span<const hsize_t> maxDims) {
             H5Sclose};
 }
 
+std::recursive_mutex& LibraryMutex() {
+    static std::recursive_mutex mutex;
+    return mutex;
+}
+
 Id FollowableFileAccess() {
     Id access(H5Pcreate(H5P_FILE_ACCESS), H5Pclose);
     H5Pset_libver_bounds(access.get(), H5F_LIBVER_V110, H5F_LIBVER_LATEST);

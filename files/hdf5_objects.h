@@ -5,12 +5,18 @@
 
 #include <hdf5.h>
 
+#include <mutex>
 #include <span>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace ulvarin::hdf5 {
+
+// The library is built without its own locking: one thread at a time may call it (the
+// window's autosave thread, its Save button and an equalisation may all write). Recursive,
+// as a writer failing to open closes under it.
+std::recursive_mutex& LibraryMutex();
 
 // An HDF5 identifier closed by its own close function when it goes.
 class Id {

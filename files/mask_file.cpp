@@ -7,8 +7,10 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <string>
 
 #include "files/file_names.h"
+#include "files/frame_writer.h"
 
 namespace ulvarin {
 namespace {
@@ -74,6 +76,21 @@ MaskReadResult ReadMaskFile(const std::string& path, bool wide, uint16_t* words,
     File f(std::fopen(path.c_str(), binary ? "rb" : "r"));
     if (!f) return MaskReadResult::CannotOpen;
     return binary ? ReadBinary(f.get(), wide, words, count) : ReadAscii(f.get(), words, count);
+}
+
+bool WriteMaskFile(const std::string& path, std::span<const uint16_t> words, std::string& error) {
+    std::string text;
+    text.reserve(words.size() * 6);
+    for (size_t i = 0; i < words.size(); ++i) {
+        text += std::to_string(words[i]);
+        text += (i + 1) % 256 == 0 ? '\n' : ' ';
+    }
+    errno = 0;
+    File f(std::fopen(path.c_str(), "w"));
+    bool ok = f && std::fwrite(text.data(), 1, text.size(), f.get()) == text.size();
+    ok = f && std::fclose(f.release()) == 0 && ok;
+    if (!ok) error = "Cannot write the mask file " + path + SystemReason(errno);
+    return ok;
 }
 
 }  // namespace ulvarin

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 
 namespace ulvarin {
@@ -23,5 +24,10 @@ enum class MaskReadResult { Ok, CannotOpen, CannotRead };
 // ASCII numbers are read like C's %i (decimal, 0x hexadecimal, leading-0 octal) and keep
 // their low 16 bits.
 MaskReadResult ReadMaskFile(const std::string& path, bool wide, uint16_t* words, size_t count);
+
+// Writes `words` as an ASCII mask file (decimal, one line per chip row of 256 pixels), which
+// ReadMaskFile reads back word for word. False with `error` set (the system's reason) when
+// the file cannot be written whole.
+bool WriteMaskFile(const std::string& path, std::span<const uint16_t> words, std::string& error);
 
 }  // namespace ulvarin

@@ -118,25 +118,30 @@ std::string UtcNow() {
     return text;
 }
 
-bool WriteNexusTree(hid_t file, const RunDescription& run, const std::string& startTime) {
-    const bool scan = !run.scanDac.empty();
-    const Id entry = NexusGroup(file, "entry", "NXentry");
+Id WriteNexusEntry(hid_t file, const RunDescription& run, const std::string& startTime,
+                   const std::string& title, const char* defaultData) {
+    Id entry = NexusGroup(file, "entry", "NXentry");
     if (!entry.ok() || !TextAttribute(file, "default", "entry") ||
-        !TextAttribute(entry.get(), "default", "data"))
-        return false;
-    const std::string title =
-        scan ? "scan of " + run.scanDac : "acquisition of " + std::to_string(run.expectedFrames) + " frames";
-    if (!TextDataset(entry.get(), "start_time", startTime) ||
+        !TextAttribute(entry.get(), "default", defaultData) ||
+        !TextDataset(entry.get(), "start_time", startTime) ||
         !TextDataset(entry.get(), "title", title) ||
         !TextDataset(entry.get(), "program_name", "ulvarin"))
-        return false;
+        return {};
     {
         Id program(H5Dopen2(entry.get(), "program_name", H5P_DEFAULT), H5Dclose);
-        if (!TextAttribute(program.get(), "version", ProgramVersion())) return false;
+        if (!TextAttribute(program.get(), "version", ProgramVersion())) return {};
     }
     const Id instrument = NexusGroup(entry.get(), "instrument", "NXinstrument");
-    return instrument.ok() && WriteDetector(instrument.get(), run) &&
-           WriteData(entry.get(), file, scan);
+    if (!instrument.ok() || !WriteDetector(instrument.get(), run)) return {};
+    return entry;
+}
+
+bool WriteNexusTree(hid_t file, const RunDescription& run, const std::string& startTime) {
+    const bool scan = !run.scanDac.empty();
+    const std::string title =
+        scan ? "scan of " + run.scanDac : "acquisition of " + std::to_string(run.expectedFrames) + " frames";
+    const Id entry = WriteNexusEntry(file, run, startTime, title, "data");
+    return entry.ok() && WriteData(entry.get(), file, scan);
 }
 
 bool WriteNexusEndTime(hid_t file) {

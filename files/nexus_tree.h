@@ -12,12 +12,18 @@
 #include <string>
 
 #include "files/frame_writer.h"
+#include "files/hdf5_objects.h"
 
 namespace ulvarin {
 
 // Writes the tree into `file`, whose root already holds the run's growing datasets
 // ("frames", "exposure", "timestamp", and "scan_values" for a scan or "frame_number").
 bool WriteNexusTree(hid_t file, const RunDescription& run, const std::string& startTime);
+// Writes /entry (NXentry: start time, title, program with version, and the run's
+// instrument/detector) and makes it the file's default, with `defaultData` as its default
+// plot; the caller adds that group. Not ok() on failure.
+hdf5::Id WriteNexusEntry(hid_t file, const RunDescription& run, const std::string& startTime,
+                         const std::string& title, const char* defaultData);
 // Writes (or replaces) /entry/end_time as now; true without doing anything in a file that
 // has no /entry (one written before the tree existed).
 bool WriteNexusEndTime(hid_t file);

@@ -5,6 +5,7 @@
 #include <numbers>
 
 #include "sim/counter_code.h"
+#include "wire/pixel_config.h"
 #include "wire/stream_layout.h"
 
 namespace ulvarin::sim {
@@ -40,15 +41,7 @@ constexpr double kTotSecondsPerUnit = 1e-7;
 }  // namespace
 
 PixelBits PixelBitsOf(ChipFamily family) {
-    switch (family) {
-        case ChipFamily::kMxr:
-            return {0x0001, 0x0200};
-        case ChipFamily::kTimepix:
-            return {0x0080, 0x2000};
-        case ChipFamily::kMedipix2:
-            break;
-    }
-    return {0x0800, 0x0200};
+    return {MaskBit(WireType(family)), TestBit(WireType(family))};
 }
 
 PixelMode PixelModeOf(ChipFamily family, uint16_t configWord) {
@@ -65,8 +58,18 @@ double ThresholdUnits(ChipFamily family, const ChipDacs& dacs) {
 }
 
 PixelPhysics::Scale PixelPhysics::ScaleOf(ChipFamily family) {
-    if (family == ChipFamily::kMedipix2) return {170, 4, 240, 2, 3};
-    return {170, 5, 520, 4, 6};
+    // Seven (Medipix2, MXR) or fifteen (Timepix) steps span about six offset sigmas.
+    if (family == ChipFamily::kMedipix2) return {170, 4, 225, 2, 3, 2.6};
+    if (family == ChipFamily::kMxr) return {170, 5, 520, 4, 6, 5.1};
+    return {170, 5, 520, 4, 6, 2.4};
+}
+
+double PixelPhysics::AdjustShift(ChipFamily family, const ChipDacs& dacs, uint16_t configWord) {
+    const ChipType type = WireType(family);
+    const ThresholdAdjustBits bits = ThresholdAdjustOf(type);
+    const double stepDac = dacs.dac[static_cast<size_t>(bits.stepDac)];
+    const int below = MaxThresholdAdjust(type) - ThresholdAdjustOfWord(configWord, type);
+    return -below * ScaleOf(family).adjustStep * stepDac / bits.stepDacDefault;
 }
 
 DacPoint PixelPhysics::ThresholdScanMidpoint(ChipFamily family) {
@@ -92,6 +95,8 @@ PixelPhysics::PixelPhysics(ChipFamily family, int chipCount, uint64_t seed)
             // About one pixel in 5,000 lacks sensor contact, one in 5,000 is noisy.
             if (UnitFromBits(Mix64(h4)) < 2e-4) pixel.gain = 0;
             pixel.hotRate = UnitFromBits(Mix64(h4 + 1)) < 2e-4 ? 5000.0f : 0.0f;
+            pixel.adjustGain = static_cast<float>(
+                std::max(0.5, 1.0 + 0.05 * HashGaussian(Mix64(h4 + 2), Mix64(h4 + 3))));
         }
     }
 }
@@ -101,7 +106,10 @@ const PixelPhysics::Pixel& PixelPhysics::PixelAt(int chipIndex, int pixel) const
 }
 
 double PixelPhysics::PixelThreshold(const ChipState& chip, int chipIndex, int pixel) const {
-    return ThresholdUnits(family_, chip.dacs) + PixelAt(chipIndex, pixel).offset;
+    const Pixel& px = PixelAt(chipIndex, pixel);
+    const uint16_t word = chip.pixelConfig[static_cast<size_t>(pixel)];
+    return ThresholdUnits(family_, chip.dacs) + px.offset +
+           px.adjustGain * AdjustShift(family_, chip.dacs, word);
 }
 
 double PixelPhysics::PixelHitRate(const ChipState& chip, const FrontEnd& frontEnd,

@@ -3,8 +3,10 @@
 // so a threshold scan gives every pixel an S-curve: nothing while the threshold lies above
 // the photon energy, every photon once it lies below, half at the photon line. Each pixel
 // sees the illumination through its own gain and a fixed threshold offset (Gaussian over
-// the matrix), which moves its S-curve; thresholds set far towards the noise make pixels
-// count their own noise. Counts are worked out lazily for a whole exposure: the emulator
+// the matrix), which moves its S-curve; the threshold adjustment bits of its configuration
+// word move it back by steps the "Ths" DAC scales (each pixel's step a little off the
+// nominal one), so an equalised matrix clusters; thresholds set far towards the noise make
+// pixels count their own noise. Counts are worked out lazily for a whole exposure: the emulator
 // calls Expose with the time the shutter was open.
 #pragma once
 
@@ -59,8 +61,14 @@ public:
         double noiseEdge;   // thresholds above this make a pixel count its noise
         double noiseWidth;
         double offsetSigma;  // spread of the pixels' threshold offsets
+        double adjustStep;   // threshold units per adjustment step at the step DAC's default
     };
     static Scale ScaleOf(ChipFamily family);
+
+    // How far the pixel configuration word's adjustment moves a threshold from where the
+    // top adjustment (all bits set) leaves it: 0 or less, in threshold units, for a pixel
+    // whose step is the nominal one.
+    static double AdjustShift(ChipFamily family, const ChipDacs& dacs, uint16_t configWord);
 
     // Where a scan of the family's threshold DAC (Medipix2 "Thl"; MXR and Timepix
     // "Thl Fine", with "Thl Coarse" at its default 7) under steady light brings the median
@@ -93,6 +101,7 @@ private:
         float offset;   // threshold offset, threshold units (higher: lower energy)
         float gain;     // 0 for a pixel without sensor contact
         float hotRate;  // extra noise hits per second of a few noisy pixels
+        float adjustGain;  // its adjustment step over the nominal one
     };
     struct HitChances {
         double none;

@@ -1,5 +1,6 @@
 // The pixel configuration word each chip keeps per pixel: which bit masks the pixel, which
-// enables its test-pulse input, and the Timepix mode bits.
+// enables its test-pulse input, the Timepix mode bits, and the bits that move the pixel's own
+// threshold. Host and emulator both read the word through this file.
 #pragma once
 
 #include <cstddef>
@@ -35,6 +36,63 @@ constexpr int TimepixModeOf(uint16_t word) {
 }
 inline void ApplyTimepixMode(uint16_t* words, size_t count, int mode) {
     for (size_t i = 0; i < count; ++i) words[i] = WithTimepixMode(words[i], mode);
+}
+
+// The threshold adjustment of a pixel: a small binary number in spare bits of its word that
+// moves the pixel's own (low) threshold, by steps whose size the chip's "Ths" DAC sets.
+// Higher values move the threshold towards lower energy (higher threshold DAC values); all
+// bits set, as in the initial and default words, is the top of the range.
+// The bit positions are this program's assumption of the chips' layout, chosen among the
+// bits no other role uses that a binary mask file also reaches; this table is the one place
+// to correct them.
+struct ThresholdAdjustBits {
+    uint8_t position[4];  // word bit of adjustment bit 0 (least significant), 1, ...
+    int count;            // 3 on Medipix2 and MXR, 4 on Timepix
+    int stepDac;          // index of "Ths" in the chip's DAC record
+    int stepDacDefault;   // the step DAC's default, where one step is the nominal size
+};
+
+constexpr ThresholdAdjustBits ThresholdAdjustOf(ChipType type) {
+    switch (type) {
+        case ChipType::Mxr:
+            return {{8, 12, 10, 0}, 3, 12, 128};
+        case ChipType::Timepix:
+            return {{8, 12, 10, 11}, 4, 11, 85};
+        case ChipType::Medipix2:
+            break;
+    }
+    return {{8, 7, 12, 0}, 3, 4, 128};
+}
+
+// Highest adjustment value of the type (7 or 15).
+constexpr int MaxThresholdAdjust(ChipType type) {
+    return (1 << ThresholdAdjustOf(type).count) - 1;
+}
+
+// The word's bits that hold the adjustment.
+constexpr uint16_t ThresholdAdjustMask(ChipType type) {
+    const ThresholdAdjustBits bits = ThresholdAdjustOf(type);
+    uint16_t mask = 0;
+    for (int b = 0; b < bits.count; ++b) mask = static_cast<uint16_t>(mask | 1u << bits.position[b]);
+    return mask;
+}
+
+constexpr int ThresholdAdjustOfWord(uint16_t word, ChipType type) {
+    const ThresholdAdjustBits bits = ThresholdAdjustOf(type);
+    int value = 0;
+    for (int b = 0; b < bits.count; ++b) value |= ((word >> bits.position[b]) & 1) << b;
+    return value;
+}
+
+// `word` with its adjustment set to `value` (clamped to the type's range); every other bit
+// (mask, test, mode and the rest) kept.
+constexpr uint16_t WithThresholdAdjust(uint16_t word, ChipType type, int value) {
+    const ThresholdAdjustBits bits = ThresholdAdjustOf(type);
+    value = value < 0 ? 0 : value > MaxThresholdAdjust(type) ? MaxThresholdAdjust(type) : value;
+    auto out = static_cast<uint16_t>(word & ~ThresholdAdjustMask(type));
+    for (int b = 0; b < bits.count; ++b)
+        if (value & (1 << b)) out = static_cast<uint16_t>(out | 1u << bits.position[b]);
+    return out;
 }
 
 }  // namespace ulvarin
