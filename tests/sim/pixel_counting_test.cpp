@@ -7,6 +7,7 @@
 #include "sim/counter_code.h"
 #include "sim/pixel_physics.h"
 #include "timed_interface.h"
+#include "wire/pixel_config.h"
 
 namespace ulvarin::sim::test {
 namespace {
@@ -148,11 +149,16 @@ TEST(PixelCounting, TestPulseWordEnablesColumnGroupsOnMxrAndTimepix) {
     for (int column : {8, 100, 247}) EXPECT_EQ(frame[static_cast<size_t>(column)], 0);
 }
 
-// Median count of chip 0 after a 0.1 s exposure at each value of DAC `dac`.
-std::vector<double> MedianScan(TimedInterface& t, int dac, const std::vector<int>& values) {
+// Median count of chip 0 after a 0.1 s exposure at each value of DAC `dac`, the other DACs
+// at their defaults but for `other` set to `otherValue`.
+std::vector<double> MedianScan(TimedInterface& t, int dac, const std::vector<int>& values,
+                               int other = -1, int otherValue = 0) {
     std::vector<double> medians;
     for (int value : values) {
-        t.SetAllDacs([&](ChipDacRecord& r) { r.dac[dac] = static_cast<uint16_t>(value); });
+        t.SetAllDacs([&](ChipDacRecord& r) {
+            r.dac[dac] = static_cast<uint16_t>(value);
+            if (other >= 0) r.dac[other] = static_cast<uint16_t>(otherValue);
+        });
         Expose(t, 0.1);
         std::vector<uint16_t> counts = t.e.Chip(0).counts;
         std::nth_element(counts.begin(), counts.begin() + kChipPixels / 2, counts.end());
@@ -195,6 +201,45 @@ TEST(PixelCounting, ThresholdScanShowsTheNoiseEdgeAndAnSCurve) {
         EXPECT_NEAR(atDefault / full, 1.0, 0.1);
         const double noise = MedianScan(t, mid.dac, {DacMaxValueOf(type, mid.dac)})[0];
         EXPECT_GT(noise, 20 * full);
+    }
+}
+
+// Where the median pixel of chip 0 counts half of what it counts at the top of `values`.
+double MedianCrossing(TimedInterface& t, int dac, const std::vector<int>& values, int other = -1,
+                      int otherValue = 0) {
+    const auto medians = MedianScan(t, dac, values, other, otherValue);
+    const double half = medians.back() / 2;
+    for (size_t i = 1; i < medians.size(); ++i)
+        if (medians[i - 1] < half && medians[i] >= half)
+            return values[i - 1] + (values[i] - values[i - 1]) * (half - medians[i - 1]) /
+                                       (medians[i] - medians[i - 1]);
+    return -1;
+}
+
+// The adjustment bits of the pixel word move every pixel's threshold: from the top of their
+// range (the initial word) to the bottom by the family's span, scaled by the "Ths" DAC, and
+// not at all with "Ths" at 0.
+TEST(PixelCounting, AdjustmentBitsMoveTheThresholdByStepsThsScales) {
+    for (ChipFamily family : {ChipFamily::kMedipix2, ChipFamily::kMxr, ChipFamily::kTimepix}) {
+        SCOPED_TRACE(std::string(FamilyName(family)));
+        TimedInterface t(family);
+        Uniform(t);
+        const ChipType type = WireType(family);
+        const int dac = PixelPhysics::ThresholdScanMidpoint(family).dac;
+        const ThresholdAdjustBits bits = ThresholdAdjustOf(type);
+        const uint16_t top = family == ChipFamily::kTimepix ? WithTimepixMode(0x3FFF, 0) : 0x1FFF;
+        std::vector<int> values;  // up to below the noise edge (Medipix2) or past every S-curve
+        for (int v = 140; v <= (family == ChipFamily::kMedipix2 ? 214 : 230); v += 2)
+            values.push_back(v);
+        t.SetMatrix(std::vector<uint16_t>(kChipPixels, top));
+        const double atTop = MedianCrossing(t, dac, values);
+        EXPECT_NEAR(atTop, 170, 1.5);
+        t.SetMatrix(std::vector<uint16_t>(kChipPixels, WithThresholdAdjust(top, type, 0)));
+        const double span = MaxThresholdAdjust(type) * PixelPhysics::ScaleOf(family).adjustStep;
+        EXPECT_NEAR(MedianCrossing(t, dac, values) - atTop, span, 2.0);
+        const double half = MedianCrossing(t, dac, values, bits.stepDac, bits.stepDacDefault / 2);
+        EXPECT_NEAR(half - atTop, span / 2, 2.0);
+        EXPECT_NEAR(MedianCrossing(t, dac, values, bits.stepDac, 0), atTop, 1.5);
     }
 }
 
