@@ -55,18 +55,18 @@ public:
         // Timepix chips count hits, as the command line sets them unless asked otherwise.
         ok = session.Open(emulator->Description(0), error) &&
              (session.layout().family != ChipFamily::Timepix ||
-              session.SetTimepixMode(0, error) == cli::InterfaceSession::Load::kOk);
+              session.SetTimepixMode(0, error) == InterfaceSession::Load::kOk);
     }
     ~Emulated() {
         SetReportHook(nullptr, nullptr);
         InstallDriver(nullptr);
     }
-    cli::InterfaceSession session;
+    InterfaceSession session;
     bool ok = false;
 };
 
 // Frames taken in `frames` frames of `exposure`, by either path.
-int64_t TakeFrames(cli::InterfaceSession& session, bool frameByFrame, int frames,
+int64_t TakeFrames(InterfaceSession& session, bool frameByFrame, int frames,
                    double exposure) {
     std::string error;
     if (frameByFrame) {

@@ -295,7 +295,7 @@ int Scan(const Options& o, const StopFlag& stop) {
     if (dac < 0) return kExitBadArguments;
     if (const int failed = Prepare(session, o)) return failed;
     const RunDescription description = ScanDescription(session, o, dac);
-    const ScanRequest request{dac, o.from, o.to, o.step, o.exposure, o.frames};
+    const ScanRequest request{dac, ScanValues(o.from, o.to, o.step), o.exposure, o.frames};
     return WriteRun(o, description, steps, "step",
                     [&](FrameWriter& writer, const ProgressFunction& progress) {
                         return RunScan(session, writer, request, progress, stop);

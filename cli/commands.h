@@ -1,7 +1,7 @@
 // The subcommands of ulvarin-cli and their exit codes.
 #pragma once
 
-#include "cli/frame_runs.h"
+#include "session/frame_runs.h"
 
 namespace ulvarin::cli {
 

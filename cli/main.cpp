@@ -5,7 +5,7 @@
 
 namespace {
 
-ulvarin::cli::StopFlag gStop = 0;
+ulvarin::StopFlag gStop = 0;
 
 void RequestStop(int) {
     gStop = 1;

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "backends/emulator_driver.h"
-#include "cli/frame_runs.h"
+#include "session/frame_runs.h"
 #include "device/drivers/driver_registry.h"
 
 namespace ulvarin::cli {

@@ -8,7 +8,7 @@
 
 #include "backends/emulator_driver.h"
 #include "cli/commands.h"
-#include "cli/frame_runs.h"
+#include "session/frame_runs.h"
 #include "device/drivers/driver_registry.h"
 #include "files/mask_file.h"
 #include "tests/cli/cli_runner.h"

@@ -9,7 +9,7 @@
 #include "device/device.h"
 #include "files/frame_writer.h"
 
-namespace ulvarin::cli {
+namespace ulvarin {
 
 // The descriptions of every compatible interface, real ones first, then emulated ones.
 std::vector<std::string> ListInterfaces();
@@ -28,7 +28,8 @@ public:
     InterfaceSession& operator=(const InterfaceSession&) = delete;
 
     // Opens `description` with a reset, learns its chips and loads every chip with its
-    // family's default DACs. False with `error` set when that fails.
+    // family's default DACs and the initial pixel configuration. False with `error` set
+    // when that fails.
     bool Open(const std::string& description, std::string& error);
 
     // How loading a settings file went; `error` says why when it failed.
@@ -47,6 +48,12 @@ public:
     // pixelConfig() then gives. False with `error` set when the interface refused it.
     bool SendPixelConfig(std::span<const uint16_t> words, std::string& error);
     const std::vector<uint16_t>& pixelConfig() const { return pixelConfig_; }
+    // Sets the sensor bias (the supply's code for `volts`; below 23 V it is off) or one of
+    // the interface's two DACs (0 or 1, 12-bit code of `volts` out of 2.5 V), and records
+    // the voltage for the run files. False with `error` set when the interface refused.
+    bool SetBias(double volts, std::string& error);
+    bool SetInterfaceDac(int channel, double volts, std::string& error);
+    double biasVolts() const { return biasVolts_; }
 
     // Chip IDs and firmware version as the interface reports them ("" when unread).
     std::string ReadChipIdText();
@@ -71,4 +78,4 @@ private:
            dac1Volts_ = RunDescription::kUnknown;
 };
 
-}  // namespace ulvarin::cli
+}  // namespace ulvarin

@@ -6,21 +6,23 @@
 // frames so far stay written), or on the first failure.
 #pragma once
 
-#include <csignal>
+#include <atomic>
 #include <functional>
 #include <span>
 #include <string>
 #include <vector>
 
-#include "cli/interface_session.h"
 #include "calibration/threshold_equalizer.h"
 #include "files/equalization_file.h"
 #include "files/frame_writer.h"
+#include "session/interface_session.h"
 
-namespace ulvarin::cli {
+namespace ulvarin {
 
-// Set (from a signal handler) to end a run after the frame under way.
-using StopFlag = volatile std::sig_atomic_t;
+// Set (from a signal handler or another thread) to end a run after the frame under way;
+// lock-free, so a signal handler may store to it.
+using StopFlag = std::atomic<int>;
+static_assert(StopFlag::is_always_lock_free);
 
 // Takes single frames; installs the background hook for its lifetime.
 class FrameTaker {
@@ -78,14 +80,14 @@ RunOutcome RunAcquire(InterfaceSession& session, FrameWriter& writer, const Acqu
 
 struct ScanRequest {
     int dacIndex = 0;
-    int from = 0, to = 0, step = 1;
+    std::vector<int> values;  // in scanning order
     double exposure = 1.0;
     int framesPerStep = 1;  // summed into the step's frame
 };
 // The DAC values a scan visits, from `from` towards `to` in steps of |step| (both ends
 // included when the step lands on them). Empty for a step of 0.
 std::vector<int> ScanValues(int from, int to, int step);
-// Sets the DAC of every chip to each value in turn and writes one summed frame per value;
+// Sets the DAC of every chip to each of the request's values in turn and writes one summed frame per value;
 // the chips get their DAC values back at the end.
 RunOutcome RunScan(InterfaceSession& session, FrameWriter& writer, const ScanRequest& request,
                    const ProgressFunction& progress, const StopFlag& stop);
@@ -110,4 +112,4 @@ EqualizeOutcome RunEqualize(InterfaceSession& session, EqualizationFile& file,
 // Index of the DAC called `name` (case ignored) for `family`, or -1.
 int FindDac(ChipFamily family, const std::string& name);
 
-}  // namespace ulvarin::cli
+}  // namespace ulvarin

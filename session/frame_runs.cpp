@@ -1,4 +1,4 @@
-#include "cli/frame_runs.h"
+#include "session/frame_runs.h"
 
 #include <strings.h>
 
@@ -17,7 +17,7 @@
 #include "process/continuous_run.h"
 #include "wire/action_sets.h"
 
-namespace ulvarin::cli {
+namespace ulvarin {
 namespace {
 
 constexpr uint8_t kOpenAndTime = process::kOpenShutter | process::kStartInterval;
@@ -218,7 +218,7 @@ RunOutcome RunScan(InterfaceSession& session, FrameWriter& writer, const ScanReq
     FrameTaker taker(session);
     std::vector<int32_t> counts(session.layout().pixelsInUse());
     const RunClock clock;
-    for (int value : ScanValues(request.from, request.to, request.step)) {
+    for (int value : request.values) {
         for (ChipDacRecord& record : records)
             record.dac[request.dacIndex] = static_cast<uint16_t>(value);
         if (!session.SendDacs()) {
@@ -333,4 +333,4 @@ int FindDac(ChipFamily family, const std::string& name) {
     return -1;
 }
 
-}  // namespace ulvarin::cli
+}  // namespace ulvarin

@@ -1,17 +1,19 @@
-#include "cli/interface_session.h"
+#include "session/interface_session.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cstring>
 
 #include "device/chip_commands.h"
+#include "device/conversions.h"
+#include "device/interface_commands.h"
 #include "device/identify.h"
 #include "device/link.h"
 #include "files/mask_file.h"
 #include "process/configuration_keys.h"
 #include "wire/pixel_config.h"
 
-namespace ulvarin::cli {
+namespace ulvarin {
 namespace {
 
 constexpr int kListBytes = 64 * 1024;
@@ -92,7 +94,9 @@ bool InterfaceSession::Open(const std::string& description, std::string& error) 
         error = "Loading the chips' DACs failed.";
         return false;
     }
-    return true;
+    // The chips keep their pixel configuration through a reset: another program's mask
+    // would count under this session's record of the initial words.
+    return SendPixelConfig("the initial pixel configuration", error) == Load::kOk;
 }
 
 bool InterfaceSession::SendDacs() {
@@ -160,6 +164,26 @@ bool InterfaceSession::SendPixelConfig(std::span<const uint16_t> words, std::str
     return SendPixelConfig("the pixel configuration", error) == Load::kOk;
 }
 
+bool InterfaceSession::SetBias(double volts, std::string& error) {
+    handle_.Clear();
+    if (!ulvarin::SetBias(handle_, BiasToCode(volts))) {
+        error = "Setting the bias failed.";
+        return false;
+    }
+    biasVolts_ = volts;
+    return true;
+}
+
+bool InterfaceSession::SetInterfaceDac(int channel, double volts, std::string& error) {
+    handle_.Clear();
+    if (!ulvarin::SetInterfaceDac(handle_, static_cast<uint8_t>(channel), ConfiguredDacCode(volts))) {
+        error = "Setting DAC" + std::to_string(channel) + " failed.";
+        return false;
+    }
+    (channel == 0 ? dac0Volts_ : dac1Volts_) = volts;
+    return true;
+}
+
 std::string InterfaceSession::ReadChipIdText() {
     char text[65] = {};
     handle_.Clear();
@@ -187,4 +211,4 @@ RunDescription InterfaceSession::Describe() {
     return run;
 }
 
-}  // namespace ulvarin::cli
+}  // namespace ulvarin

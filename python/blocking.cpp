@@ -1,0 +1,56 @@
+#include "python/blocking.h"
+
+#include <pybind11/pybind11.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace py = pybind11;
+
+namespace ulvarin::python {
+namespace {
+
+// How long the interpreter's thread sleeps between looks at its signals.
+constexpr double kSignalSlice = 0.05;
+
+}  // namespace
+
+bool WaitInterruptibly(const std::function<bool(double seconds)>& ready) {
+    for (;;) {
+        bool done = false;
+        {
+            py::gil_scoped_release release;
+            done = ready(kSignalSlice);
+        }
+        if (done) return true;
+        if (PyErr_CheckSignals() != 0) return false;
+    }
+}
+
+bool RunInterruptibly(const std::function<void()>& work, StopFlag& stop) {
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool finished = false;
+    std::thread worker([&] {
+        work();
+        std::lock_guard lock(mutex);
+        finished = true;
+        ended.notify_all();
+    });
+    const auto hasEnded = [&](double seconds) {
+        std::unique_lock lock(mutex);
+        return ended.wait_for(lock, std::chrono::duration<double>(seconds), [&] { return finished; });
+    };
+    const bool interrupted = !WaitInterruptibly(hasEnded);
+    if (interrupted) {
+        stop = 1;
+        py::gil_scoped_release release;
+        std::unique_lock lock(mutex);
+        ended.wait(lock, [&] { return finished; });
+    }
+    worker.join();
+    return interrupted;
+}
+
+}  // namespace ulvarin::python

@@ -1,0 +1,473 @@
+#include "python/device.h"
+
+#include <cmath>
+#include <map>
+#include <mutex>
+
+#include "device/report.h"
+#include "files/frame_writer_factory.h"
+#include "files/mask_file.h"
+#include "python/blocking.h"
+#include "python/stream.h"
+
+namespace ulvarin::python {
+namespace {
+
+std::mutex gReportMutex;
+std::string gReportText, gReportKind;
+
+void KeepReport(MpxDevice& handle, void*) {
+    if (handle.reportKind > kMessage) {
+        std::lock_guard lock(gReportMutex);
+        gReportText = handle.reportText;
+        gReportKind = ErrorKindName(handle.reportKind);
+    }
+    handle.Clear();
+}
+
+constexpr double kBiasLowest = 23.0, kBiasHighest = 104.5;
+constexpr double kInterfaceDacHighest = 4095 / 1638.6;
+
+const std::map<std::string, int> kTimepixModes = {
+    {"counting", 0}, {"tot", 1}, {"1-hit", 2}, {"toa", 3}};
+
+void CheckExposure(double exposure, int frames) {
+    if (!(exposure > 0) || !std::isfinite(exposure))
+        throw py::value_error("exposure must be a number of seconds above 0, not " +
+                              std::to_string(exposure));
+    if (frames < 1) throw py::value_error("frames must be 1 or more, not " + std::to_string(frames));
+}
+
+// An array of `frames` frames, each written in the image layout by Append.
+class ArrayWriter final : public FrameWriter {
+public:
+    ArrayWriter(const ChipLayout& layout, int frames)
+        : layout_(layout),
+          pixels_(GeometryFor(layout.chipCount).pixels()),
+          array_({static_cast<py::ssize_t>(frames),
+                  static_cast<py::ssize_t>(GeometryFor(layout.chipCount).height()),
+                  static_cast<py::ssize_t>(GeometryFor(layout.chipCount).width())}),
+          data_(array_.mutable_data()),
+          capacity_(frames) {}
+    bool Append(std::span<const int32_t> counts, const FrameInfo& info) override {
+        if (frames_ >= capacity_) return false;
+        ImageOrderCounts(counts, layout_, {data_ + static_cast<size_t>(frames_) * pixels_, pixels_});
+        values.push_back(info.dacValue);
+        ++frames_;
+        return true;
+    }
+    bool Close() override { return true; }
+    // The frames written, as a view of the first ones when the run ended early.
+    py::array_t<uint32_t> Frames() {
+        if (frames_ == capacity_) return array_;
+        return array_[py::slice(0, frames_, 1)].cast<py::array_t<uint32_t>>();
+    }
+    std::vector<int> values;
+
+private:
+    ChipLayout layout_;
+    size_t pixels_;
+    py::array_t<uint32_t> array_;
+    uint32_t* data_;
+    int capacity_;
+};
+
+// Raises ulvarin.Interrupted (a KeyboardInterrupt) carrying what the run took.
+[[noreturn]] void ThrowInterrupted(py::object frames, py::object values = py::none()) {
+    PyErr_Clear();
+    py::object type = py::module_::import("ulvarin").attr("Interrupted");
+    py::object error = type("interrupted: the frames taken so far are in .frames");
+    error.attr("frames") = std::move(frames);
+    error.attr("values") = std::move(values);
+    PyErr_SetObject(type.ptr(), error.ptr());
+    throw py::error_already_set();
+}
+
+// A per-pixel array of `layout` in the image layout, and back.
+template <typename T>
+py::array_t<T> ImageOf(std::span<const T> perPixel, const ChipLayout& layout) {
+    const ImageGeometry g = GeometryFor(layout.chipCount);
+    py::array_t<T> image({g.height(), g.width()});
+    T* out = image.mutable_data();
+    for (uint32_t i = 0; i < g.pixels(); ++i) out[i] = perPixel[ImageIndexToPixel(i, layout)];
+    return image;
+}
+
+}  // namespace
+
+void InstallReportHook() {
+    SetReportHook(KeepReport, nullptr);
+}
+
+void ThrowDeviceError(const std::string& what) {
+    std::string text = what, kind = "error";
+    {
+        std::lock_guard lock(gReportMutex);
+        if (!gReportText.empty()) {
+            text += " (" + gReportText + ")";
+            kind = gReportKind;
+        }
+        gReportText.clear();
+        gReportKind.clear();
+    }
+    throw DeviceError(text, kind);
+}
+
+Device::Device(const std::string& description) : session_(std::make_unique<InterfaceSession>()) {
+    std::string error;
+    bool opened = false;
+    {
+        py::gil_scoped_release release;
+        opened = session_->Open(description, error);
+    }
+    if (!opened) ThrowDeviceError(error);
+}
+
+Device::~Device() {
+    Close();
+}
+
+void Device::Close() {
+    if (stream_ != nullptr) std::exchange(stream_, nullptr)->Abandon("The device was closed.");
+    if (!session_) return;
+    py::gil_scoped_release release;
+    session_.reset();
+}
+
+void Device::StreamEnded(Stream* stream) {
+    if (stream_ == stream) stream_ = nullptr;
+}
+
+InterfaceSession& Device::Session() const {
+    if (!session_) throw DeviceError("The device is closed.", "closed");
+    return *session_;
+}
+
+void Device::CheckIdle() const {
+    Session();
+    if (stream_ != nullptr)
+        throw DeviceError("A stream is running on the device: close it first.", "busy");
+}
+
+std::string Device::description() const {
+    return Session().description();
+}
+
+std::string Device::chipType() const {
+    return ChipFamilyName(Session().layout().family);
+}
+
+int Device::chipCount() const {
+    return Session().layout().chipCount;
+}
+
+std::vector<std::string> Device::chipIds() {
+    CheckIdle();
+    std::vector<std::string> ids;
+    std::string text = Session().ReadChipIdText();
+    for (size_t start = 0; start < text.size();) {
+        const size_t space = text.find_first_of(" ,;", start);
+        const size_t end = space == std::string::npos ? text.size() : space;
+        if (end > start) ids.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return ids;
+}
+
+std::string Device::firmware() {
+    CheckIdle();
+    return Session().ReadFirmware();
+}
+
+py::tuple Device::frameShape() const {
+    const ImageGeometry g = GeometryFor(Session().layout().chipCount);
+    return py::make_tuple(g.height(), g.width());
+}
+
+std::vector<std::string> Device::dacNames() const {
+    const ChipFamily family = Session().layout().family;
+    std::vector<std::string> names;
+    for (int i = 0; i < DacCountOf(family); ++i) names.emplace_back(DacNameOf(family, i));
+    return names;
+}
+
+int Device::DacIndex(const std::string& name) const {
+    const ChipFamily family = Session().layout().family;
+    const int index = FindDac(family, name);
+    if (index >= 0) return index;
+    std::string names;
+    for (const std::string& n : dacNames()) names += (names.empty() ? "" : ", ") + n;
+    throw py::value_error("no DAC \"" + name + "\" on " + ChipFamilyName(family) +
+                          " chips; they have " + names);
+}
+
+std::vector<int> Device::dac(const std::string& name) const {
+    const int index = DacIndex(name);
+    std::vector<int> values;
+    for (const ChipDacRecord& record : Session().records()) values.push_back(record.dac[index]);
+    return values;
+}
+
+void Device::setDac(const std::string& name, const std::vector<int>& values) {
+    CheckIdle();
+    InterfaceSession& session = Session();
+    const int index = DacIndex(name);
+    const auto chips = static_cast<size_t>(session.layout().chipCount);
+    if (values.size() != 1 && values.size() != chips)
+        throw py::value_error(name + " takes one value for every chip or one per chip (" +
+                              std::to_string(chips) + "), not " + std::to_string(values.size()));
+    const int highest = DacMaxValueOf(session.layout().family, index);
+    for (int v : values)
+        if (v < 0 || v > highest)
+            throw py::value_error(name + " takes values 0 to " + std::to_string(highest) +
+                                  ", not " + std::to_string(v));
+    const std::vector<ChipDacRecord> before = session.records();
+    for (size_t c = 0; c < chips; ++c)
+        session.records()[c].dac[index] = static_cast<uint16_t>(values[values.size() == 1 ? 0 : c]);
+    bool sent = false;
+    {
+        py::gil_scoped_release release;
+        sent = session.SendDacs();
+    }
+    if (!sent) {
+        session.records() = before;
+        ThrowDeviceError("Setting " + name + " failed.");
+    }
+}
+
+double Device::bias() const {
+    return Session().biasVolts();
+}
+
+void Device::setBias(double volts) {
+    CheckIdle();
+    if (!(volts == 0 || (volts >= kBiasLowest && volts <= kBiasHighest)))
+        throw py::value_error("the bias is 0 (off) or 23 to 104.5 V, not " + std::to_string(volts));
+    std::string error;
+    if (!Session().SetBias(volts, error)) ThrowDeviceError(error);
+}
+
+void Device::setInterfaceDac(int channel, double volts) {
+    CheckIdle();
+    if (channel != 0 && channel != 1)
+        throw py::value_error("the interface has DAC 0 and DAC 1, not " + std::to_string(channel));
+    if (!(volts >= 0 && volts <= kInterfaceDacHighest))
+        throw py::value_error("the interface DACs take 0 to 2.499 V, not " + std::to_string(volts));
+    std::string error;
+    if (!Session().SetInterfaceDac(channel, volts, error)) ThrowDeviceError(error);
+}
+
+std::vector<std::string> Device::countModes() const {
+    const InterfaceSession& session = Session();
+    return CountModes(session.layout(), session.pixelConfig());
+}
+
+void Device::setCountMode(const std::string& mode) {
+    CheckIdle();
+    if (Session().layout().family != ChipFamily::Timepix)
+        throw py::value_error("count modes are Timepix chips' only");
+    const auto found = kTimepixModes.find(mode);
+    if (found == kTimepixModes.end())
+        throw py::value_error("the count mode is counting, tot, 1-hit or toa, not " + mode);
+    std::string error;
+    if (Session().SetTimepixMode(found->second, error) != InterfaceSession::Load::kOk)
+        ThrowDeviceError(error);
+}
+
+py::array_t<uint16_t> Device::pixelConfig() const {
+    const InterfaceSession& session = Session();
+    const auto chips = static_cast<py::ssize_t>(session.layout().chipCount);
+    py::array_t<uint16_t> words({chips, py::ssize_t{256}, py::ssize_t{256}});
+    std::copy(session.pixelConfig().begin(), session.pixelConfig().end(), words.mutable_data());
+    return words;
+}
+
+void Device::setPixelConfig(const py::array& words) {
+    CheckIdle();
+    InterfaceSession& session = Session();
+    const auto chips = static_cast<py::ssize_t>(session.layout().chipCount);
+    if (!words.dtype().is(py::dtype::of<uint16_t>()))
+        throw py::value_error("the pixel configuration is an array of uint16, not " +
+                              std::string(py::str(words.dtype())));
+    if (words.ndim() != 3 || words.shape(0) != chips || words.shape(1) != 256 ||
+        words.shape(2) != 256) {
+        std::string shape;
+        for (py::ssize_t d = 0; d < words.ndim(); ++d)
+            shape += (d ? ", " : "") + std::to_string(words.shape(d));
+        throw py::value_error("the pixel configuration has the shape (" + std::to_string(chips) +
+                              ", 256, 256), not (" + shape + ")");
+    }
+    const auto contiguous = py::array_t<uint16_t, py::array::c_style | py::array::forcecast>(words);
+    std::string error;
+    bool sent = false;
+    {
+        py::gil_scoped_release release;
+        sent = session.SendPixelConfig({contiguous.data(), static_cast<size_t>(contiguous.size())}, error);
+    }
+    if (!sent) ThrowDeviceError(error);
+}
+
+void Device::loadMask(const std::string& path) {
+    CheckIdle();
+    std::string error;
+    const InterfaceSession::Load result = Session().LoadMask(path, error);
+    if (result == InterfaceSession::Load::kUnreadable) throw py::value_error(error);
+    if (result != InterfaceSession::Load::kOk) ThrowDeviceError(error);
+}
+
+py::array_t<uint32_t> Device::acquire(double exposure, int frames) {
+    CheckExposure(exposure, frames);
+    CheckIdle();
+    InterfaceSession& session = Session();
+    ArrayWriter writer(session.layout(), frames);
+    const AcquireRequest request{frames, exposure, 0};
+    StopFlag stop{0};
+    RunOutcome outcome;
+    const bool interrupted = RunInterruptibly(
+        [&] { outcome = RunAcquire(session, writer, request, nullptr, stop); }, stop);
+    if (interrupted) ThrowInterrupted(writer.Frames());
+    if (outcome.end == RunEnd::kAcquisitionFailed) ThrowDeviceError(outcome.error);
+    if (outcome.dropped > 0)
+        PyErr_WarnEx(PyExc_RuntimeWarning, "frames were dropped: the array kept fewer", 1);
+    return writer.Frames();
+}
+
+std::unique_ptr<Stream> Device::stream(double exposure, int frames) {
+    CheckExposure(exposure, frames);
+    CheckIdle();
+    auto stream = std::make_unique<Stream>(*this, Session(), exposure, frames);
+    stream_ = stream.get();
+    return stream;
+}
+
+py::tuple Device::scan(const std::string& dac, const std::vector<int>& values, double exposure,
+                       int frames) {
+    CheckExposure(exposure, frames);
+    CheckIdle();
+    InterfaceSession& session = Session();
+    const int index = DacIndex(dac);
+    if (values.empty()) throw py::value_error("a scan needs at least one value");
+    const int highest = DacMaxValueOf(session.layout().family, index);
+    for (int v : values)
+        if (v < 0 || v > highest)
+            throw py::value_error(dac + " takes values 0 to " + std::to_string(highest) + ", not " +
+                                  std::to_string(v));
+    ArrayWriter writer(session.layout(), static_cast<int>(values.size()));
+    const ScanRequest request{index, values, exposure, frames};
+    StopFlag stop{0};
+    RunOutcome outcome;
+    const bool interrupted = RunInterruptibly(
+        [&] { outcome = RunScan(session, writer, request, nullptr, stop); }, stop);
+    py::array_t<int32_t> taken(static_cast<py::ssize_t>(writer.values.size()), writer.values.data());
+    if (interrupted) ThrowInterrupted(writer.Frames(), taken);
+    if (outcome.end == RunEnd::kAcquisitionFailed) ThrowDeviceError(outcome.error);
+    return py::make_tuple(writer.Frames(), taken);
+}
+
+namespace {
+
+// The equalisation results file, or nothing when no file was asked for.
+class NoEqualizationFile final : public EqualizationFile {
+public:
+    bool AddScan(const char*, std::span<const int>, const StepCounts&) override { return true; }
+    bool Finish(const EqualizationResult&) override { return true; }
+    const std::string& error() const override { return error_; }
+
+private:
+    std::string error_;
+};
+
+}  // namespace
+
+py::dict Device::equalize(const std::string& dac, const std::vector<int>& values, double exposure,
+                          int frames, bool maskUnequalizable, const std::string& out) {
+    CheckExposure(exposure, frames);
+    CheckIdle();
+    InterfaceSession& session = Session();
+    const int index = DacIndex(dac);
+    if (values.size() < 3) throw py::value_error("an equalisation scans at least three values");
+    const int highest = DacMaxValueOf(session.layout().family, index);
+    for (int v : values)
+        if (v < 0 || v > highest)
+            throw py::value_error(dac + " takes values 0 to " + std::to_string(highest) + ", not " +
+                                  std::to_string(v));
+    std::unique_ptr<EqualizationFile> file;
+    std::string error;
+    if (!out.empty()) {
+        RunDescription description = session.Describe();
+        description.scanDac = DacNameOf(session.layout().family, index);
+        description.scanValues.assign(values.begin(), values.end());
+        file = EqualizationFile::Create(out, description, error);
+        if (!file) throw DeviceError(error, "file");
+    } else {
+        file = std::make_unique<NoEqualizationFile>();
+    }
+    EqualizeRun request;
+    request.request = {index, values, maskUnequalizable};
+    request.exposure = exposure;
+    request.framesPerStep = frames;
+    StopFlag stop{0};
+    EqualizeOutcome outcome;
+    const bool interrupted = RunInterruptibly(
+        [&] { outcome = RunEqualize(session, *file, request, nullptr, stop); }, stop);
+    if (interrupted) ThrowInterrupted(py::none());
+    if (outcome.run.end == RunEnd::kAcquisitionFailed) ThrowDeviceError(outcome.run.error);
+    if (outcome.run.end == RunEnd::kWriteFailed) throw DeviceError(outcome.run.error, "file");
+    const EqualizationResult& r = outcome.result;
+    std::vector<uint8_t> outcomes(r.outcome.size());
+    for (size_t i = 0; i < outcomes.size(); ++i) outcomes[i] = static_cast<uint8_t>(r.outcome[i]);
+    py::list chips;
+    for (const ChipEqualization& c : r.chips)
+        chips.append(py::dict(py::arg("target") = c.target, py::arg("spread_before") = c.spreadBefore,
+                              py::arg("spread_after") = c.spreadAfter,
+                              py::arg("equalized") = c.equalized,
+                              py::arg("unequalizable") = c.unequalizable));
+    return py::dict(
+        py::arg("summary") = DescribeEqualization(r), py::arg("chips") = chips,
+        py::arg("before") = ImageOf<float>(r.before, r.layout),
+        py::arg("after") = ImageOf<float>(r.after, r.layout),
+        py::arg("adjust") = ImageOf<uint8_t>(r.adjust, r.layout),
+        py::arg("outcome") = ImageOf<uint8_t>(outcomes, r.layout), py::arg("pixel_config") = pixelConfig());
+}
+
+void Device::save(const std::string& path, const py::array& frames, double exposure,
+                  const std::vector<int>& values, const std::string& dac) {
+    InterfaceSession& session = Session();
+    const ChipLayout layout = session.layout();
+    const ImageGeometry g = GeometryFor(layout.chipCount);
+    const auto stack = py::array_t<int64_t, py::array::c_style | py::array::forcecast>(frames);
+    const bool single = stack.ndim() == 2;
+    if ((stack.ndim() != 3 && !single) || stack.shape(stack.ndim() - 2) != g.height() ||
+        stack.shape(stack.ndim() - 1) != g.width())
+        throw py::value_error("frames are arrays of (height, width) = (" + std::to_string(g.height()) +
+                              ", " + std::to_string(g.width()) + ") or a stack of them");
+    const auto count = single ? 1 : static_cast<size_t>(stack.shape(0));
+    if (!values.empty() && values.size() != count)
+        throw py::value_error("one value per frame: " + std::to_string(count) + " frames, " +
+                              std::to_string(values.size()) + " values");
+    CheckIdle();
+    RunDescription description = session.Describe();
+    description.expectedFrames = static_cast<int>(count);
+    if (!dac.empty()) {
+        description.scanDac = DacNameOf(layout.family, DacIndex(dac));
+        description.scanValues.assign(values.begin(), values.end());
+    }
+    std::string error;
+    std::unique_ptr<FrameWriter> writer = OpenFrameWriter(path, description, error);
+    if (!writer) throw DeviceError(error, "file");
+    std::vector<int32_t> counts(layout.pixelsInUse());
+    const int64_t* data = stack.data();
+    for (size_t f = 0; f < count; ++f) {
+        const int64_t* image = data + f * g.pixels();
+        for (uint32_t i = 0; i < g.pixels(); ++i)
+            counts[ImageIndexToPixel(i, layout)] =
+                static_cast<int32_t>(std::clamp<int64_t>(image[i], 0, INT32_MAX));
+        FrameInfo info;
+        info.exposure = exposure;
+        info.dacValue = values.empty() ? 0 : values[f];
+        if (!writer->Append(counts, info)) throw DeviceError(writer->error(), "file");
+    }
+    if (!writer->Close()) throw DeviceError(writer->error(), "file");
+}
+
+}  // namespace ulvarin::python

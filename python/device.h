@@ -1,0 +1,100 @@
+// The detector as Python sees it: an open interface with its chips, DACs by name, pixel
+// configuration as a numpy array, and frames, streams, scans and equalisations as numpy
+// arrays in the window's image layout. Arguments are checked before anything is sent, so a
+// bad one changes nothing. Device failures raise DeviceError with the report's text.
+#pragma once
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "session/interface_session.h"
+
+namespace ulvarin::python {
+
+namespace py = pybind11;
+
+// A device failure: the text says what failed and, where the device reported it, why.
+class DeviceError : public std::runtime_error {
+public:
+    DeviceError(const std::string& text, std::string kind)
+        : std::runtime_error(text), kind_(std::move(kind)) {}
+    const std::string& kind() const { return kind_; }
+
+private:
+    std::string kind_;
+};
+
+// Keeps the device's latest error report for the exceptions; installed once by the module.
+void InstallReportHook();
+// Throws DeviceError with `what` and the latest report, which it clears.
+[[noreturn]] void ThrowDeviceError(const std::string& what);
+
+class Stream;
+
+class Device {
+public:
+    // Opens the interface `description` (as ListInterfaces names it).
+    explicit Device(const std::string& description);
+    ~Device();
+    Device(const Device&) = delete;
+    Device& operator=(const Device&) = delete;
+
+    // Ends a running stream and closes the interface; closing twice does nothing.
+    void Close();
+    bool closed() const { return session_ == nullptr; }
+
+    std::string description() const;
+    std::string chipType() const;
+    int chipCount() const;
+    std::vector<std::string> chipIds();
+    std::string firmware();
+    // (height, width) of a frame.
+    py::tuple frameShape() const;
+
+    std::vector<std::string> dacNames() const;
+    // One value per chip.
+    std::vector<int> dac(const std::string& name) const;
+    // One value for every chip, or one per chip.
+    void setDac(const std::string& name, const std::vector<int>& values);
+    double bias() const;
+    void setBias(double volts);
+    void setInterfaceDac(int channel, double volts);
+    // One per chip: "counting", "tot", "1-hit", "toa" or "mixed".
+    std::vector<std::string> countModes() const;
+    void setCountMode(const std::string& mode);
+    py::array_t<uint16_t> pixelConfig() const;
+    void setPixelConfig(const py::array& words);
+    void loadMask(const std::string& path);
+
+    // [frames, height, width] uint32; Ctrl-C raises Interrupted holding the frames so far.
+    py::array_t<uint32_t> acquire(double exposure, int frames);
+    std::unique_ptr<Stream> stream(double exposure, int frames);
+    // (frames [values, height, width], values).
+    py::tuple scan(const std::string& dac, const std::vector<int>& values, double exposure,
+                   int frames);
+    py::dict equalize(const std::string& dac, const std::vector<int>& values, double exposure,
+                      int frames, bool maskUnequalizable, const std::string& out);
+    // Writes `frames` ([n, height, width] or [height, width], image layout) through the
+    // writer the extension of `path` chooses.
+    void save(const std::string& path, const py::array& frames, double exposure,
+              const std::vector<int>& values, const std::string& dac);
+
+    // The stream running on the interface (nullptr when none); it calls StreamEnded.
+    void StreamEnded(Stream* stream);
+
+private:
+    InterfaceSession& Session() const;
+    int DacIndex(const std::string& name) const;
+    // Throws unless no stream holds the interface.
+    void CheckIdle() const;
+
+    std::unique_ptr<InterfaceSession> session_;
+    Stream* stream_ = nullptr;
+};
+
+}  // namespace ulvarin::python

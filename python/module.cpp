@@ -1,0 +1,147 @@
+// The ulvarin Python module: the interfaces found, and a Device to open one of them.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <cstdlib>
+
+#include "backends/standard_backends.h"
+#include "python/device.h"
+#include "python/stream.h"
+#include "session/interface_session.h"
+
+namespace py = pybind11;
+using namespace pybind11::literals;
+
+namespace ulvarin::python {
+namespace {
+
+// The description `wanted` names: None for the first, an index into devices(), or a name
+// (exact, or the only one containing it).
+std::string Choose(const py::object& wanted) {
+    std::string error, description;
+    if (wanted.is_none()) {
+        description = ChooseInterface("", error);
+    } else if (py::isinstance<py::int_>(wanted)) {
+        const auto index = wanted.cast<long long>();
+        if (index < 0) throw py::value_error("no interface number " + std::to_string(index));
+        description = ChooseInterface(std::to_string(index), error);
+    } else {
+        description = ChooseInterface(wanted.cast<std::string>(), error);
+    }
+    if (description.empty()) throw DeviceError(error, "not found");
+    return description;
+}
+
+// Which emulated interfaces are listed: "timepix:4,mxr:2,medipix2:1" or "off".
+void SetEmulators(const std::string& set) {
+    setenv("ULVARIN_EMULATOR", set.c_str(), 1);
+    if (const std::string warning = EmulatorSetWarning(); !warning.empty())
+        throw py::value_error(warning);
+}
+
+void BindDevice(py::module_& m) {
+    py::class_<Device>(m, "Device", R"(An open interface and its chips. Use it in a with block
+(or call close()); frames are numpy uint32 arrays in the window's image layout.)")
+        .def("close", &Device::Close, "Ends a running stream and closes the interface.")
+        .def_property_readonly("closed", &Device::closed)
+        .def("__enter__", [](Device& d) -> Device& { return d; }, py::return_value_policy::reference)
+        .def("__exit__", [](Device& d, const py::args&) { d.Close(); })
+        .def_property_readonly("description", &Device::description)
+        .def_property_readonly("chip_type", &Device::chipType, "'Medipix2', 'MXR' or 'Timepix'.")
+        .def_property_readonly("chip_count", &Device::chipCount)
+        .def_property_readonly("chip_ids", &Device::chipIds, "The chips' IDs as they report them.")
+        .def_property_readonly("firmware", &Device::firmware)
+        .def_property_readonly("frame_shape", &Device::frameShape, "(height, width) of a frame.")
+        .def_property_readonly("dac_names", &Device::dacNames)
+        .def("get_dac", &Device::dac, "name"_a, "The DAC's value on each chip (case ignored).")
+        .def(
+            "set_dac",
+            [](Device& d, const std::string& name, const py::object& value) {
+                d.setDac(name, py::isinstance<py::int_>(value)
+                                   ? std::vector<int>{value.cast<int>()}
+                                   : value.cast<std::vector<int>>());
+            },
+            "name"_a, "value"_a,
+            "Sets a DAC on every chip (one int) or on each chip (one per chip); range-checked.")
+        .def_property("bias", &Device::bias, &Device::setBias,
+                      "Sensor bias in volts: 0 (off) or 23 to 104.5 (NaN until set).")
+        .def("set_interface_dac", &Device::setInterfaceDac, "channel"_a, "volts"_a,
+             "Sets the interface's DAC 0 or 1 (0 to 2.499 V).")
+        .def_property(
+            "count_mode", &Device::countModes, &Device::setCountMode,
+            "Each chip's counting: 'counting', 'tot', '1-hit', 'toa' or 'mixed'; set one of the "
+            "first four on Timepix chips.")
+        .def_property("pixel_config", &Device::pixelConfig, &Device::setPixelConfig,
+                      "Pixel configuration words, uint16 [chips, 256, 256].")
+        .def("load_mask", &Device::loadMask, "path"_a, "Loads a pixel mask file and sends it.")
+        .def("acquire", &Device::acquire, "exposure"_a, "frames"_a = 1,
+             R"(Takes `frames` frames of `exposure` seconds back to back: uint32 [frames, height, width].
+Ctrl-C raises Interrupted, whose .frames holds the frames taken.)")
+        .def("stream", &Device::stream, "exposure"_a, "frames"_a, py::keep_alive<0, 1>(),
+             "Iterates over `frames` frames taken back to back, each as it arrives.")
+        .def("scan", &Device::scan, "dac"_a, "values"_a, "exposure"_a, "frames"_a = 1,
+             "Sets the DAC of every chip to each value and takes `frames` frames summed: "
+             "(frames [values, height, width], values). The DAC gets its value back.")
+        .def("equalize", &Device::equalize, "dac"_a, "values"_a, "exposure"_a, "frames"_a = 1,
+             "mask_unequalizable"_a = false, "out"_a = "",
+             R"(Equalises the pixels' thresholds over a scan of `dac` (three scans). Returns a
+dict: summary, chips (target, spreads), maps before/after/adjust/outcome, pixel_config.
+The chips keep the new configuration; `out` names an .h5 results file.)")
+        .def("save", &Device::save, "path"_a, "frames"_a, "exposure"_a = 0.0,
+             "values"_a = std::vector<int>{}, "dac"_a = "",
+             "Writes frames (.h5, .tif or .txt) with this device's settings.");
+}
+
+void BindStream(py::module_& m) {
+    py::class_<Stream>(m, "Stream", "Frames of a continuous acquisition, one per next().")
+        .def("__iter__", [](Stream& s) -> Stream& { return s; }, py::return_value_policy::reference)
+        .def("__next__", &Stream::Next)
+        .def("close", &Stream::Close, "Ends the run.")
+        .def("__enter__", [](Stream& s) -> Stream& { return s; }, py::return_value_policy::reference)
+        .def("__exit__", [](Stream& s, const py::args&) { s.Close(); })
+        .def_property_readonly("dropped", &Stream::dropped,
+                               "Frames lost because the consumer did not keep up.")
+        .def_property_readonly("taken", &Stream::taken, "Frames handed out so far.")
+        .def_property_readonly("last_number", &Stream::lastNumber,
+                               "The number in the run (from 1) of the frame handed out last.");
+}
+
+void BindErrors(py::module_& m) {
+    static py::exception<DeviceError> deviceError(m, "DeviceError", PyExc_RuntimeError);
+    py::register_exception_translator([](std::exception_ptr p) {
+        try {
+            if (p) std::rethrow_exception(p);
+        } catch (const DeviceError& e) {
+            py::object error = py::reinterpret_borrow<py::object>(deviceError.ptr())(e.what());
+            error.attr("kind") = e.kind();
+            PyErr_SetObject(deviceError.ptr(), error.ptr());
+        }
+    });
+    m.attr("Interrupted") = py::reinterpret_steal<py::object>(
+        PyErr_NewExceptionWithDoc("ulvarin.Interrupted",
+                                  "Ctrl-C during a run; .frames (and .values) hold what it took.",
+                                  PyExc_KeyboardInterrupt, nullptr));
+}
+
+}  // namespace
+}  // namespace ulvarin::python
+
+PYBIND11_MODULE(ulvarin, m) {
+    using namespace ulvarin::python;
+    m.doc() = "The detector's interfaces from Python: open one, set DACs, take frames as numpy arrays.";
+    ulvarin::RegisterStandardBackends();
+    InstallReportHook();
+    BindErrors(m);
+    BindDevice(m);
+    BindStream(m);
+    m.def("devices", &ulvarin::ListInterfaces,
+          "The interfaces found: real ones first, then the emulated ones.");
+    m.def(
+        "open", [](const py::object& wanted) { return std::make_unique<Device>(Choose(wanted)); },
+        "device"_a = py::none(),
+        "Opens an interface: None for the first listed, an index into devices(), or a name.");
+    m.def("set_emulators", &SetEmulators, "spec"_a,
+          "Chooses the emulated interfaces listed: e.g. 'timepix:4,mxr:2' or 'off'.");
+    m.attr("__version__") = ulvarin::ProgramVersion();
+}

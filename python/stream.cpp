@@ -1,0 +1,132 @@
+#include "python/stream.h"
+
+#include "python/blocking.h"
+#include "python/device.h"
+
+namespace ulvarin::python {
+namespace {
+
+// Frames waiting for Python; beyond them the run's own queue (kStreamQueueBytes) holds
+// frames until it too is full and drops.
+constexpr size_t kWaitingFrames = 64;
+constexpr size_t kStreamQueueBytes = size_t{64} << 20;
+
+}  // namespace
+
+// Hands each frame, in the image layout, to the stream's queue; waits while the queue is
+// full (the run's own queue then takes the frames, and drops them once it is full too).
+class Stream::QueueWriter final : public FrameWriter {
+public:
+    explicit QueueWriter(Stream& stream) : stream_(stream) {}
+    bool Append(std::span<const int32_t> counts, const FrameInfo& info) override {
+        auto frame = std::make_unique<Frame>();
+        frame->number = info.number;
+        frame->image.resize(GeometryFor(stream_.layout_.chipCount).pixels());
+        ImageOrderCounts(counts, stream_.layout_, frame->image);
+        std::unique_lock lock(stream_.mutex_);
+        stream_.changed_.wait(lock, [&] {
+            return stream_.queue_.size() < kWaitingFrames || stream_.stop_ != 0;
+        });
+        if (stream_.stop_ == 0) stream_.queue_.push_back(std::move(frame));
+        ++frames_;
+        stream_.changed_.notify_all();
+        return true;
+    }
+    bool Close() override { return true; }
+
+private:
+    Stream& stream_;
+};
+
+Stream::Stream(Device& owner, InterfaceSession& session, double exposure, int frames)
+    : owner_(&owner), layout_(session.layout()) {
+    thread_ = std::thread([this, &session, exposure, frames] { Run(session, exposure, frames); });
+}
+
+Stream::~Stream() {
+    Close();
+}
+
+void Stream::Run(InterfaceSession& session, double exposure, int frames) {
+    QueueWriter writer(*this);
+    AcquireRequest request;
+    request.frames = frames;
+    request.exposure = exposure;
+    request.queueBytes = kStreamQueueBytes;
+    const RunOutcome outcome = RunAcquire(session, writer, request, nullptr, stop_);
+    std::lock_guard lock(mutex_);
+    ended_ = true;
+    dropped_ = outcome.dropped;
+    if (outcome.end == RunEnd::kAcquisitionFailed && failure_.empty()) failure_ = outcome.error;
+    changed_.notify_all();
+}
+
+py::array_t<uint32_t> Stream::Next() {
+    const auto ready = [this](double seconds) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::duration<double>(seconds),
+                                 [this] { return !queue_.empty() || ended_; });
+    };
+    if (!WaitInterruptibly(ready)) {
+        Close();
+        throw py::error_already_set();
+    }
+    std::unique_ptr<Frame> frame;
+    std::string failure;
+    {
+        std::lock_guard lock(mutex_);
+        if (!queue_.empty()) {
+            frame = std::move(queue_.front());
+            queue_.pop_front();
+            changed_.notify_all();
+        }
+        failure = failure_;
+    }
+    if (!frame) {
+        Close();
+        if (!failure.empty()) ThrowDeviceError(failure);
+        throw py::stop_iteration();
+    }
+    ++taken_;
+    lastNumber_ = frame->number;
+    // The array owns the frame's buffer: no copy on the way to numpy.
+    auto* image = new std::vector<uint32_t>(std::move(frame->image));
+    py::capsule owner(image, [](void* p) { delete static_cast<std::vector<uint32_t>*>(p); });
+    const ImageGeometry g = GeometryFor(layout_.chipCount);
+    return py::array_t<uint32_t>({g.height(), g.width()}, image->data(), owner);
+}
+
+void Stream::Join() {
+    if (!thread_.joinable()) return;
+    if (PyGILState_Check() != 0) {
+        py::gil_scoped_release release;
+        thread_.join();
+    } else {
+        thread_.join();
+    }
+}
+
+void Stream::Close() {
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = 1;
+        changed_.notify_all();
+    }
+    Join();
+    if (owner_ != nullptr) std::exchange(owner_, nullptr)->StreamEnded(this);
+}
+
+void Stream::Abandon(const std::string& why) {
+    owner_ = nullptr;  // the device is going: it no longer hears of this stream
+    Close();
+    std::lock_guard lock(mutex_);
+    queue_.clear();
+    failure_ = why;
+}
+
+int64_t Stream::dropped() const {
+    std::lock_guard lock(mutex_);
+    return dropped_;
+}
+
+}  // namespace ulvarin::python

@@ -1,0 +1,70 @@
+// A continuous acquisition handed to Python one frame at a time: the interface's own run
+// takes the frames back to back on a thread of its own into a bounded queue, and each
+// next() takes the oldest. A consumer slower than the interface loses frames from the
+// queue's far end, counted in `dropped`, never slows the run.
+#pragma once
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "session/frame_runs.h"
+
+namespace ulvarin::python {
+
+namespace py = pybind11;
+
+class Device;
+
+class Stream {
+public:
+    // Starts `frames` frames of `exposure` seconds on `session`; `owner` hears when it ends.
+    Stream(Device& owner, InterfaceSession& session, double exposure, int frames);
+    ~Stream();
+    Stream(const Stream&) = delete;
+    Stream& operator=(const Stream&) = delete;
+
+    // The next frame ([height, width] uint32); StopIteration after the last, DeviceError
+    // when the run failed or the device was closed under it.
+    py::array_t<uint32_t> Next();
+    // Ends the run (frames not yet taken are not); idempotent.
+    void Close();
+    // Ends the run because the device goes away: the next Next() raises.
+    void Abandon(const std::string& why);
+
+    int64_t dropped() const;
+    int taken() const { return taken_; }
+    // The number in the run (1 for the first) of the frame Next() handed out last.
+    int64_t lastNumber() const { return lastNumber_; }
+
+private:
+    struct Frame {
+        std::vector<uint32_t> image;
+        int64_t number = 0;
+    };
+    class QueueWriter;
+    void Run(InterfaceSession& session, double exposure, int frames);
+    void Join();
+
+    Device* owner_;
+    ChipLayout layout_;
+    StopFlag stop_{0};
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::unique_ptr<Frame>> queue_;
+    bool ended_ = false;
+    std::string failure_;  // why the run ended badly, "" when it did not
+    int64_t dropped_ = 0;
+    int taken_ = 0;
+    int64_t lastNumber_ = 0;
+    std::thread thread_;
+};
+
+}  // namespace ulvarin::python

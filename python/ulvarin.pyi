@@ -1,0 +1,71 @@
+"""The detector's interfaces from Python: open one, set DACs, take frames as numpy arrays.
+
+Frames are uint32 arrays in the window's image layout ([height, width], chips as tiles).
+"""
+from typing import Iterator, Sequence, Union
+
+import numpy as np
+import numpy.typing as npt
+
+__version__: str
+
+class DeviceError(RuntimeError):
+    """A device failure; `kind` names the report ('error', 'closed', 'busy', 'file', ...)."""
+    kind: str
+
+class Interrupted(KeyboardInterrupt):
+    """Ctrl-C during a run; `frames` (and `values` for a scan) hold what it took."""
+    frames: npt.NDArray[np.uint32]
+    values: npt.NDArray[np.int32] | None
+
+def devices() -> list[str]:
+    """The interfaces found: real ones first, then the emulated ones."""
+
+def open(device: Union[None, int, str] = None) -> "Device":
+    """Opens an interface: None for the first listed, an index into devices(), or a name."""
+
+def set_emulators(spec: str) -> None:
+    """Chooses the emulated interfaces listed: e.g. 'timepix:4,mxr:2' or 'off'."""
+
+class Stream:
+    """Frames of a continuous acquisition, one per next()."""
+    dropped: int
+    taken: int
+    last_number: int
+    def __iter__(self) -> Iterator[npt.NDArray[np.uint32]]: ...
+    def __next__(self) -> npt.NDArray[np.uint32]: ...
+    def close(self) -> None: ...
+    def __enter__(self) -> "Stream": ...
+    def __exit__(self, *args: object) -> None: ...
+
+class Device:
+    """An open interface and its chips; use it in a with block (or call close())."""
+    closed: bool
+    description: str
+    chip_type: str
+    chip_count: int
+    chip_ids: list[str]
+    firmware: str
+    frame_shape: tuple[int, int]
+    dac_names: list[str]
+    bias: float
+    count_mode: list[str]
+    pixel_config: npt.NDArray[np.uint16]
+    def close(self) -> None: ...
+    def __enter__(self) -> "Device": ...
+    def __exit__(self, *args: object) -> None: ...
+    def get_dac(self, name: str) -> list[int]:
+        """The DAC's value on each chip (name case ignored)."""
+    def set_dac(self, name: str, value: Union[int, Sequence[int]]) -> None:
+        """Sets a DAC on every chip (one int) or on each chip; ValueError out of range."""
+    def set_interface_dac(self, channel: int, volts: float) -> None: ...
+    def load_mask(self, path: str) -> None: ...
+    def acquire(self, exposure: float, frames: int = 1) -> npt.NDArray[np.uint32]:
+        """[frames, height, width] taken back to back."""
+    def stream(self, exposure: float, frames: int) -> Stream: ...
+    def scan(self, dac: str, values: Sequence[int], exposure: float,
+             frames: int = 1) -> tuple[npt.NDArray[np.uint32], npt.NDArray[np.int32]]: ...
+    def equalize(self, dac: str, values: Sequence[int], exposure: float, frames: int = 1,
+                 mask_unequalizable: bool = False, out: str = "") -> dict: ...
+    def save(self, path: str, frames: npt.ArrayLike, exposure: float = 0.0,
+             values: Sequence[int] = (), dac: str = "") -> None: ...
