@@ -191,6 +191,10 @@ std::vector<std::string> Device::dacNames() const {
     return names;
 }
 
+bool Device::hasDac(const std::string& name) const {
+    return FindDac(Session().layout().family, name) >= 0;
+}
+
 int Device::DacIndex(const std::string& name) const {
     const ChipFamily family = Session().layout().family;
     const int index = FindDac(family, name);

@@ -57,6 +57,7 @@ public:
     py::tuple frameShape() const;
 
     std::vector<std::string> dacNames() const;
+    bool hasDac(const std::string& name) const;
     // One value per chip.
     std::vector<int> dac(const std::string& name) const;
     // One value for every chip, or one per chip.

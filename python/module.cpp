@@ -40,6 +40,35 @@ void SetEmulators(const std::string& set) {
         throw py::value_error(warning);
 }
 
+// One int for every chip, or a sequence of one per chip.
+std::vector<int> DacValues(const py::object& value) {
+    if (py::isinstance<py::int_>(value)) return {value.cast<int>()};
+    return value.cast<std::vector<int>>();
+}
+
+// The chips' DACs as a mapping from name to one value per chip.
+struct DacView {
+    Device* device;
+};
+
+void BindDacView(py::module_& m) {
+    py::class_<DacView>(m, "Dacs", R"(The chips' DACs by name (case ignored): each a list of one
+value per chip. Assign one int for every chip or one value per chip; range-checked.)")
+        .def("__getitem__", [](const DacView& v, const std::string& name) { return v.device->dac(name); })
+        .def("__setitem__", [](const DacView& v, const std::string& name,
+                               const py::object& value) { v.device->setDac(name, DacValues(value)); })
+        .def("__iter__", [](const DacView& v) { return py::iter(py::cast(v.device->dacNames())); })
+        .def("__len__", [](const DacView& v) { return v.device->dacNames().size(); })
+        .def("keys", [](const DacView& v) { return v.device->dacNames(); })
+        .def("__contains__",
+             [](const DacView& v, const std::string& name) { return v.device->hasDac(name); })
+        .def("__repr__", [](const DacView& v) {
+            py::dict values;
+            for (const std::string& name : v.device->dacNames()) values[py::str(name)] = v.device->dac(name);
+            return py::str(values);
+        });
+}
+
 void BindDevice(py::module_& m) {
     py::class_<Device>(m, "Device", R"(An open interface and its chips. Use it in a with block
 (or call close()); frames are numpy uint32 arrays in the window's image layout.)")
@@ -54,13 +83,14 @@ void BindDevice(py::module_& m) {
         .def_property_readonly("firmware", &Device::firmware)
         .def_property_readonly("frame_shape", &Device::frameShape, "(height, width) of a frame.")
         .def_property_readonly("dac_names", &Device::dacNames)
+        .def_property_readonly(
+            "dacs", [](Device& d) { return DacView{&d}; }, py::keep_alive<0, 1>(),
+            "The DACs by name: dacs['Ikrum'] is one value per chip; dacs['Ikrum'] = 20 sets all.")
         .def("get_dac", &Device::dac, "name"_a, "The DAC's value on each chip (case ignored).")
         .def(
             "set_dac",
             [](Device& d, const std::string& name, const py::object& value) {
-                d.setDac(name, py::isinstance<py::int_>(value)
-                                   ? std::vector<int>{value.cast<int>()}
-                                   : value.cast<std::vector<int>>());
+                d.setDac(name, DacValues(value));
             },
             "name"_a, "value"_a,
             "Sets a DAC on every chip (one int) or on each chip (one per chip); range-checked.")
@@ -133,6 +163,7 @@ PYBIND11_MODULE(ulvarin, m) {
     ulvarin::RegisterStandardBackends();
     InstallReportHook();
     BindErrors(m);
+    BindDacView(m);
     BindDevice(m);
     BindStream(m);
     m.def("devices", &ulvarin::ListInterfaces,

@@ -27,6 +27,15 @@ def open(device: Union[None, int, str] = None) -> "Device":
 def set_emulators(spec: str) -> None:
     """Chooses the emulated interfaces listed: e.g. 'timepix:4,mxr:2' or 'off'."""
 
+class Dacs:
+    """The chips' DACs by name (case ignored): each a list of one value per chip."""
+    def __getitem__(self, name: str) -> list[int]: ...
+    def __setitem__(self, name: str, value: Union[int, Sequence[int]]) -> None: ...
+    def __iter__(self) -> Iterator[str]: ...
+    def __len__(self) -> int: ...
+    def __contains__(self, name: str) -> bool: ...
+    def keys(self) -> list[str]: ...
+
 class Stream:
     """Frames of a continuous acquisition, one per next()."""
     dropped: int
@@ -48,6 +57,7 @@ class Device:
     firmware: str
     frame_shape: tuple[int, int]
     dac_names: list[str]
+    dacs: Dacs
     bias: float
     count_mode: list[str]
     pixel_config: npt.NDArray[np.uint16]

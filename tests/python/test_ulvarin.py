@@ -50,8 +50,12 @@ def test_dacs_by_name_per_chip_and_for_all_and_refusals_send_nothing():
         assert "Thl Fine" in det.dac_names
         det.set_dac("ikrum", 20)
         assert det.get_dac("Ikrum") == [20] * 4
-        det.set_dac("Ikrum", [1, 2, 3, 4])
-        assert det.get_dac("IKRUM") == [1, 2, 3, 4]
+        det.dacs["Ikrum"] = [1, 2, 3, 4]
+        assert det.dacs["IKRUM"] == [1, 2, 3, 4] == det.get_dac("ikrum")
+        assert "Thl Coarse" in det.dacs and "Thl" not in det.dacs
+        assert list(det.dacs) == det.dac_names and len(det.dacs) == len(det.dac_names)
+        with pytest.raises(ValueError, match='no DAC "Vthl"'):
+            det.dacs["Vthl"]
         for name, value, text in [("Nope", 1, 'no DAC "Nope" on Timepix chips'),
                                   ("Thl Fine", 1024, "Thl Fine takes values 0 to 1023, not 1024"),
                                   ("Ikrum", -1, "takes values 0 to 255, not -1"),
