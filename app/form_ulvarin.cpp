@@ -174,7 +174,12 @@ void TFormUlvarin::ConnectScan() {
     connect(scan, &ScanPanel::integrationWanted, image, &ImagePanel::SetIntegrating);
     connect(scan, &ScanPanel::freshSumWanted, image, &ImagePanel::StartFreshSum);
     connect(scan, &ScanPanel::processWanted, processes, &ProcessPanel::BttnStartProcessClick);
-    connect(processes, &ProcessPanel::processEnded, scan, &ScanPanel::ScanStep);
+    // Frames the reader has handed over but the GUI thread not yet taken in belong to the
+    // step that has just ended: they are summed before the step is measured.
+    connect(processes, &ProcessPanel::processEnded, scan, [this] {
+        if (scan->Active()) TakeBackgroundFrames();
+        scan->ScanStep();
+    });
     // A process given up by an interface that stopped answering ends the scan as well.
     connect(processes, &ProcessPanel::processLost, scan, [this] {
         if (scan->Active()) scan->BttnScanStartClick();

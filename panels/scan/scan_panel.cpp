@@ -1,12 +1,22 @@
 #include "panels/scan/scan_panel.h"
 
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QStandardItemModel>
+#include <QTemporaryDir>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cmath>
 
+#include "calibration/threshold_equalizer.h"
 #include "device/chip_commands.h"
+#include "device/clock.h"
+#include "device/link.h"
+#include "files/equalization_file.h"
+#include "panels/scan/equalization_dialog.h"
 #include "panels/scan/scan_table.h"
 #include "panels/shared/window_shared.h"
 #include "widgets/control_table.h"
@@ -20,6 +30,18 @@ namespace {
 constexpr uint16_t kTimepixTestBit = 0x2000;
 constexpr uint16_t kMxrTestBit = 0x0200;
 constexpr uint8_t kTestPulseThird = 10;
+// "Eq. bits" items: "No change", "Scan" (stepping the adjustment itself: not offered), then
+// the adjustment values from 0.
+constexpr int kBitsNoChange = 0;
+constexpr int kBitsScan = 1;
+constexpr int kBitsFirstValue = 2;
+constexpr const char* kEqualizeCaption = "Equalization Failed";
+
+// "1:05" or "0:07" for a number of seconds.
+QString MinutesText(double seconds) {
+    const long whole = std::lround(std::max(0.0, seconds));
+    return QStringLiteral("%1:%2").arg(whole / 60).arg(whole % 60, 2, 10, QLatin1Char('0'));
+}
 
 // Takes the number typed into a range box as its up-down's position (within the range);
 // a text that is no number shows the position again.
@@ -43,6 +65,19 @@ ScanPanel::ScanPanel(WindowShared& shared, QWidget* parent) : QWidget(parent), s
     UpDownScanTo = FindControl<UpDown>(this, "UpDownScanTo");
     UpDownScanStep = FindControl<UpDown>(this, "UpDownScanStep");
     UpDownTestPulseCount = FindControl<UpDown>(this, "UpDownTestPulseCount");
+    CombScanBits = FindControl<DropDownCombo>(this, "CombScanBits");
+    BttnEqualize = FindControl<QPushButton>(this, "BttnEqualize");
+    // The equalisation's progress beside its button, in the row the table leaves free.
+    ProgressEqualize = new QProgressBar(GroupScan);
+    ProgressEqualize->setObjectName(QStringLiteral("ProgressEqualize"));
+    ProgressEqualize->setToolTip(QStringLiteral("Frames of the equalization taken, and the time left"));
+    ProgressEqualize->setRange(0, 1);
+    ProgressEqualize->setValue(0);
+    ProgressEqualize->setFormat(QString());
+    ProgressEqualize->setMaximumHeight(BttnEqualize->sizeHint().height());
+    if (auto* grid = qobject_cast<QGridLayout*>(GroupScan->layout()->itemAt(0)->layout()))
+        grid->addWidget(ProgressEqualize, grid->rowCount() - 1, 2, 1, 4);
+    FillScanBits();
     // The range boxes hold their up-down's position: typed values are taken when the box is
     // left, within the range, and before a step, so an arrow steps from the number typed.
     for (UpDown* upDown : {UpDownScanFrom, UpDownScanTo, UpDownScanStep, UpDownTestPulseCount}) {
@@ -59,6 +94,7 @@ ScanPanel::ScanPanel(WindowShared& shared, QWidget* parent) : QWidget(parent), s
         StepUpDownFromBox(box, upDown);
     }
     connect(BttnScanStart, &QPushButton::clicked, this, &ScanPanel::BttnScanStartClick);
+    connect(BttnEqualize, &QPushButton::clicked, this, &ScanPanel::BttnEqualizeClick);
     connect(FindControl<QPushButton>(this, "BttnMakeTestPulses"), &QPushButton::clicked, this,
             &ScanPanel::BttnMakeTestPulsesClick);
     connect(CombScanDAC, &QComboBox::activated, this, [this] { emit dacRecordsChanged(); });
@@ -67,8 +103,75 @@ ScanPanel::ScanPanel(WindowShared& shared, QWidget* parent) : QWidget(parent), s
         for (int i = 0; i < DacCount(shared_.device); ++i)
             CombScanDAC->addItem(QString::fromUtf8(DacName(shared_.device, i)));
         CombScanDAC->setCurrentIndex(shared_.isMxr ? 6 : 8);
+        FillScanBits();
     });
 }
+
+// The adjustment values the open chips take (0-7, or 0-15 on Timepix); the choice is kept
+// where the new list still has it.
+void ScanPanel::FillScanBits() {
+    const int chosen = CombScanBits->currentIndex();
+    CombScanBits->clear();
+    CombScanBits->addItem(QStringLiteral("No change"));
+    CombScanBits->addItem(QStringLiteral("Scan"));
+    for (int value = 0; value <= MaxThresholdAdjust(shared_.Type()); ++value)
+        CombScanBits->addItem(QString::number(value));
+    if (auto* model = qobject_cast<QStandardItemModel*>(CombScanBits->model())) {
+        QStandardItem* scanItem = model->item(kBitsScan);
+        scanItem->setEnabled(false);
+        scanItem->setToolTip(QStringLiteral("Not available: \"Equalize\" scans the adjustment"));
+    }
+    CombScanBits->setCurrentIndex(chosen >= 0 && chosen < CombScanBits->count() && chosen != kBitsScan
+                                      ? chosen
+                                      : kBitsNoChange);
+}
+
+bool ScanPanel::SendWords(std::span<const uint16_t> words) {
+    FrameStore& frames = shared_.frames;
+    std::copy(words.begin(), words.end(), frames.config().begin());
+    shared_.BeginOperation();
+    shared_.device.Clear();
+    const bool sent = SetMatrix(shared_.device, frames.config().data(), frames.pixelsInUse());
+    shared_.ImageChanged();  // the mask views show the words
+    return sent;
+}
+
+bool ScanPanel::SendBackWords() {
+    if (equalizer_ && equalizer_->Next() == ThresholdEqualizer::Action::kDone)
+        savedWords_ = equalizer_->result().words;
+    if (savedWords_.empty()) return true;
+    const std::vector<uint16_t> words = std::move(savedWords_);
+    savedWords_.clear();
+    // A closed interface holds nothing to put back; the window's copy is set all the same.
+    if (!shared_.IsOpen()) {
+        std::copy(words.begin(), words.end(), shared_.frames.config().begin());
+        shared_.ImageChanged();
+        return true;
+    }
+    return SendWords(words);
+}
+
+bool ScanPanel::StartStepProcess(const char* failedCaption) {
+    emit dacRecordsChanged();
+    shared_.BeginOperation();
+    shared_.device.Clear();
+    if (!SetChipDacs(shared_.device, shared_.dacRecords.data(), 0)) {
+        shared_.dialogs().Error(std::string(Equalizing() ? "Equalization" : "DAC scan") +
+                                    " failed. Can't set DAC values.",
+                                failedCaption);
+        return false;
+    }
+    emit freshSumWanted();
+    emit processWanted();
+    // Nothing would end a process that did not start: the scan would wait for ever.
+    if (queries_.processRunning && !queries_.processRunning()) {
+        shared_.dialogs().Error("The process of the step could not be started.", failedCaption);
+        return false;
+    }
+    return true;
+}
+
+ScanPanel::~ScanPanel() = default;
 
 void ScanPanel::BttnScanStartClick() {
     if (scan_.active)
@@ -86,6 +189,25 @@ void ScanPanel::Start() {
     scan_ = BeginScan(CombScanDAC->currentIndex(), UpDownScanFrom->Position(),
                       UpDownScanTo->Position(), UpDownScanStep->Position(), shared_.ChipRecords(),
                       queries_.integrating && queries_.integrating());
+    const int bits = CombScanBits->currentIndex() - kBitsFirstValue;
+    if (bits >= 0 && shared_.IsOpen()) {
+        // Only the adjustment of counting pixels changes: masked pixels stay as they are,
+        // and the mask, test and mode bits of all.
+        FrameStore& frames = shared_.frames;
+        const auto words = frames.config().first(frames.pixelsInUse());
+        savedWords_.assign(words.begin(), words.end());
+        std::vector<uint16_t> scanWords = savedWords_;
+        for (uint16_t& word : scanWords)
+            if (IsGoodPixel(word, shared_.Type()))
+                word = WithThresholdAdjust(word, shared_.Type(), bits);
+        if (!SendWords(scanWords)) {
+            shared_.dialogs().Error("DAC scan failed. Can't set the pixel configuration.",
+                                    "Scan Failed");
+            SendBackWords();
+            scan_.active = false;
+            return;
+        }
+    }
     emit dacShown(scan_.dacIndex);
     UpdateScanControls();
     emit curvesBegun(queries_.chipItem ? queries_.chipItem() : 0, scan_.from, scan_.step);
@@ -105,6 +227,10 @@ ScanPoint ScanPanel::MeasureStep() {
 
 void ScanPanel::ScanStep() {
     if (!scan_.active) return;
+    if (equalizer_) {
+        EqualizeStep();
+        return;
+    }
     if (HasStepToRecord(scan_)) emit pointMeasured(MeasureStep());
     GroupScan->setTitle(QString::fromStdString(ScanCaption(scan_)));
     if (!AdvanceScan(scan_)) {
@@ -112,32 +238,39 @@ void ScanPanel::ScanStep() {
         return;
     }
     SetScannedDac(shared_.ChipRecords(), scan_);
-    emit dacRecordsChanged();
-    shared_.BeginOperation();
-    shared_.device.Clear();
-    if (!SetChipDacs(shared_.device, shared_.dacRecords.data(), 0)) {
-        shared_.dialogs().Error("DAC scan failed. Can't set DAC values.", "Scan Failed");
-        Stop();
-        return;
-    }
-    emit freshSumWanted();
-    emit processWanted();
+    if (!StartStepProcess("Scan Failed")) Stop();
 }
 
+// Whatever ends a scan or an equalisation (its end, the operator, a failure, a closed
+// interface) puts back the DAC, the integration and the pixel configuration.
 void ScanPanel::Stop() {
+    const bool equalizing = equalizer_ != nullptr;
+    const bool finished =
+        equalizing && equalizer_->Next() == ThresholdEqualizer::Action::kDone;
     RestoreScannedDac(shared_.ChipRecords(), scan_);
     shared_.BeginOperation();
     shared_.device.Clear();
-    SetChipDacs(shared_.device, shared_.dacRecords.data(), 0);
+    const bool dacsBack = !shared_.IsOpen() || SetChipDacs(shared_.device, shared_.dacRecords.data(), 0);
     emit dacRecordsChanged();
+    const bool wordsBack = SendBackWords();
     emit integrationWanted(scan_.savedIntegrating);
     scan_.active = false;
+    if (equalizing) {
+        EndEqualization(finished, dacsBack && wordsBack);
+    } else if (!wordsBack) {
+        shared_.dialogs().Error("The pixel configuration from before the scan could not be sent "
+                                "back.",
+                                "Scan Failed");
+    }
     UpdateScanControls();
 }
 
 void ScanPanel::UpdateScanControls() {
     BttnScanStart->setText(scan_.active ? QStringLiteral("Stop") : QStringLiteral("Start"));
-    for (const char* name : {"CombScanDAC", "EditScanFrom", "EditScanTo", "EditScanStep"})
+    BttnEqualize->setText(equalizer_ ? QStringLiteral("Stop") : QStringLiteral("Equalize"));
+    BttnEqualize->setEnabled(!scan_.active || equalizer_ != nullptr);
+    for (const char* name :
+         {"CombScanDAC", "CombScanBits", "EditScanFrom", "EditScanTo", "EditScanStep"})
         FindControl<QWidget>(this, name)->setEnabled(!scan_.active);
     for (UpDown* upDown : {UpDownScanFrom, UpDownScanTo, UpDownScanStep})
         upDown->setEnabled(!scan_.active);
@@ -186,6 +319,197 @@ void ScanPanel::BttnMakeTestPulsesClick() {
         return;
     }
     shared_.FrameArrived();
+}
+
+// --- threshold equalisation ---------------------------------------------------------------
+
+void ScanPanel::BttnEqualizeClick() {
+    if (equalizer_) {
+        Stop();
+        return;
+    }
+    if (scan_.active) return;  // the button is disabled while a scan runs
+    StartEqualization();
+}
+
+void ScanPanel::StartEqualization() {
+    if (!shared_.IsOpen()) {
+        shared_.dialogs().Error("No interface is open.", kEqualizeCaption);
+        return;
+    }
+    if (queries_.processRunning && queries_.processRunning()) {
+        shared_.dialogs().Error("A process is running. Stop it before starting an equalization.",
+                                kEqualizeCaption);
+        return;
+    }
+    ScanSettings settings = BeginScan(CombScanDAC->currentIndex(), UpDownScanFrom->Position(),
+                                      UpDownScanTo->Position(), UpDownScanStep->Position(),
+                                      shared_.ChipRecords(),
+                                      queries_.integrating && queries_.integrating());
+    EqualizeRequest request;
+    request.dacIndex = settings.dacIndex;
+    for (int value = settings.from; value <= settings.to; value += settings.step)
+        request.values.push_back(value);
+    if (request.values.size() < 3) {
+        shared_.dialogs().Error("An equalization scans at least three values: widen From..To "
+                                "or make Step smaller.",
+                                kEqualizeCaption);
+        return;
+    }
+    FrameStore& frames = shared_.frames;
+    const auto words = frames.config().first(frames.pixelsInUse());
+    scan_ = settings;
+    savedWords_.assign(words.begin(), words.end());
+    equalizer_ = std::make_unique<ThresholdEqualizer>(frames.layout(), savedWords_, request);
+    exposing_ = false;
+    equalizeStarted_ = Now();
+
+    // The results file is written as the run goes, so its scans need no memory; a file
+    // that cannot be written costs only the file, not the equalisation.
+    RunDescription run;
+    run.layout = frames.layout();
+    run.deviceName = DeviceName(shared_.device);
+    run.chipIdText = ChipIdText(shared_.device);
+    run.dacs.assign(shared_.ChipRecords().begin(), shared_.ChipRecords().end());
+    const char* dacName = DacName(shared_.device, request.dacIndex);
+    run.scanDac = dacName != nullptr ? dacName : "";
+    run.scanValues.assign(request.values.begin(), request.values.end());
+    run.countModes = CountModes(run.layout, savedWords_);
+    run.pixelConfig = savedWords_;
+    run.expectedFrames = equalizer_->framesInAll();
+    resultsFile_.reset();
+    resultsPath_.clear();
+    resultsError_.clear();
+    resultsFolder_ = std::make_unique<QTemporaryDir>();
+    if (resultsFolder_->isValid()) {
+        resultsPath_ = resultsFolder_->filePath(QStringLiteral("equalization.h5")).toStdString();
+        resultsFile_ = EqualizationFile::Create(resultsPath_, run, resultsError_);
+    } else {
+        resultsError_ = resultsFolder_->errorString().toStdString();
+    }
+    if (!resultsFile_) resultsPath_.clear();
+
+    const int steps = equalizer_->stepsPerScan();
+    shared_.AddLogLine(QStringLiteral("Equalization started: %1 from %2 to %3 by %4, 3 scans of "
+                                      "%5 steps (%6 frames)")
+                           .arg(QString::fromUtf8(run.scanDac.c_str()))
+                           .arg(settings.from)
+                           .arg(request.values.back())
+                           .arg(settings.step)
+                           .arg(steps)
+                           .arg(equalizer_->framesInAll()));
+    emit dacShown(scan_.dacIndex);
+    UpdateScanControls();
+    EqualizeStep();
+}
+
+// Called at the start and each time a step's process has ended: the frame summed over the
+// step goes to the equaliser, then whatever it asks for next is done.
+void ScanPanel::EqualizeStep() {
+    ThresholdEqualizer& equalizer = *equalizer_;
+    FrameStore& frames = shared_.frames;
+    if (exposing_) {
+        exposing_ = false;
+        const auto phase = static_cast<int>(equalizer.phase());
+        if (equalizer.Feed(frames.counts().first(frames.pixelsInUse())))
+            WriteEqualizationScan(phase);
+    }
+    while (equalizer.Next() == ThresholdEqualizer::Action::kConfigure) {
+        if (!SendWords(equalizer.words())) {
+            shared_.dialogs().Error("Equalization failed. Can't set the pixel configuration.",
+                                    kEqualizeCaption);
+            Stop();
+            return;
+        }
+        equalizer.Configured();
+    }
+    ShowEqualizationProgress();
+    if (equalizer.Next() == ThresholdEqualizer::Action::kDone) {
+        Stop();
+        return;
+    }
+    scan_.current = equalizer.dacValue();
+    SetScannedDac(shared_.ChipRecords(), scan_);
+    exposing_ = true;
+    if (!StartStepProcess(kEqualizeCaption)) {
+        exposing_ = false;
+        Stop();
+    }
+}
+
+void ScanPanel::WriteEqualizationScan(int phase) {
+    if (!resultsFile_) return;
+    static constexpr const char* kNames[] = {"scan_lowest_adjust", "scan_highest_adjust",
+                                             "scan_verify"};
+    const ThresholdEqualizer& equalizer = *equalizer_;
+    const char* name = kNames[std::clamp(phase, 0, 2)];
+    const bool written = resultsFile_->AddScan(name, equalizer.request().values, [&](int step) {
+        return equalizer.ScanCounts(step);
+    });
+    if (written) return;
+    resultsError_ = resultsFile_->error();
+    shared_.AddLogLine(QStringLiteral("Equalization results file not written: %1")
+                           .arg(QString::fromStdString(resultsError_)));
+    resultsFile_.reset();
+    resultsPath_.clear();
+}
+
+void ScanPanel::ShowEqualizationProgress() {
+    const ThresholdEqualizer& equalizer = *equalizer_;
+    const int taken = equalizer.framesTaken(), all = equalizer.framesInAll();
+    const int percent = all > 0 ? taken * 100 / all : 0;
+    GroupScan->setTitle(QStringLiteral("Equalizing (%1 %)").arg(percent));
+    ProgressEqualize->setRange(0, all);
+    ProgressEqualize->setValue(taken);
+    const double elapsed = Now() - equalizeStarted_;
+    const QString left = taken > 0 ? MinutesText(elapsed / taken * (all - taken)) + " left"
+                                   : QStringLiteral("starting");
+    ProgressEqualize->setFormat(QStringLiteral("Step %1 of %2, %3").arg(taken).arg(all).arg(left));
+}
+
+void ScanPanel::EndEqualization(bool finished, bool restored) {
+    const double seconds = Now() - equalizeStarted_;
+    std::unique_ptr<ThresholdEqualizer> equalizer = std::move(equalizer_);
+    exposing_ = false;
+    ProgressEqualize->setRange(0, 1);
+    ProgressEqualize->setValue(finished ? 1 : 0);
+    ProgressEqualize->setFormat(finished ? QStringLiteral("Done") : QStringLiteral("Stopped"));
+    if (!finished) {
+        resultsFile_.reset();
+        resultsFolder_.reset();
+        if (!shared_.IsOpen()) {
+            shared_.AddLogLine(QStringLiteral("Equalization stopped after %1 s: the interface was "
+                                              "closed")
+                                   .arg(seconds, 0, 'f', 1));
+            return;
+        }
+        shared_.AddLogLine(
+            QStringLiteral("Equalization stopped after %1 s: %2")
+                .arg(seconds, 0, 'f', 1)
+                .arg(restored ? QStringLiteral("pixel configuration and DACs restored")
+                              : QStringLiteral("the pixel configuration or the DACs could not be "
+                                               "sent back")));
+        if (!restored)
+            shared_.dialogs().Error("Equalization stopped, but the previous pixel configuration "
+                                    "or DACs could not be sent back.",
+                                    kEqualizeCaption);
+        return;
+    }
+    const EqualizationResult& result = equalizer->result();
+    if (resultsFile_ && !resultsFile_->Finish(result)) {
+        resultsError_ = resultsFile_->error();
+        resultsPath_.clear();
+    }
+    resultsFile_.reset();
+    shared_.AddLogLine(QStringLiteral("Equalization finished in %1 s: %2")
+                           .arg(seconds, 0, 'f', 1)
+                           .arg(QString::fromStdString(DescribeEqualization(result))));
+    if (!restored)
+        shared_.dialogs().Error("Equalization finished, but the new pixel configuration or the "
+                                "DACs could not be sent.",
+                                kEqualizeCaption);
+    if (!dialog_) dialog_ = new EqualizationDialog(this);
+    dialog_->ShowResult(result, std::move(resultsFolder_), resultsPath_, resultsError_);
 }
 
 }  // namespace ulvarin

@@ -1,20 +1,31 @@
 // The "Scan" group: one DAC of all chips stepped through a range, a hardware process run at
 // each value, and the median and average of each step's summed image recorded as curves
-// for the pulse view; and the test-pulse button. The scan moves on each time the process
-// ends (ScanStep, called from the end of a poll).
+// for the pulse view; the threshold equalisation over the same DAC and range; and the
+// test-pulse button. A scan or an equalisation moves on each time the process ends
+// (ScanStep, called from the end of a poll).
 #pragma once
 
 #include <QWidget>
+#include <cstdint>
 #include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
 
 #include "process/dac_scan.h"
 
 class QGroupBox;
+class QProgressBar;
 class QPushButton;
+class QTemporaryDir;
 
 namespace ulvarin {
 
 class DropDownCombo;
+class EqualizationDialog;
+class EqualizationFile;
+class ThresholdEqualizer;
 class UpDown;
 class WindowShared;
 
@@ -31,12 +42,20 @@ class ScanPanel : public QWidget {
     Q_OBJECT
 public:
     ScanPanel(WindowShared& shared, QWidget* parent);
+    ~ScanPanel() override;
 
     void SetQueries(ScanQueries queries) { queries_ = std::move(queries); }
 
-    // Starts a scan, or stops the one running (restoring the DAC and "Integrate pics").
-    // A scan is not started while a process runs: its first step would stop that process.
+    // Starts a scan, or stops the one running (or the equalisation): the DAC, "Integrate
+    // pics" and the pixel configuration as they were. A scan is not started while a process
+    // runs: its first step would stop that process. With "Eq. bits" at a value, every
+    // counting pixel's threshold adjustment is set to it for the scan.
     void BttnScanStartClick();
+    // Starts a threshold equalisation of every chip over the scan's DAC and range (the
+    // process's interval timer exposing each step), or stops the one running. Finished, the
+    // window keeps the new pixel configuration and the results are shown; stopped or
+    // failed, the pixel configuration and the DACs are as they were.
+    void BttnEqualizeClick();
     // Records the step that has just ended and starts the next, or ends the scan.
     void ScanStep();
     void UpdateScanControls();
@@ -46,6 +65,9 @@ public:
 
     const ScanSettings& settings() const { return scan_; }
     bool Active() const { return scan_.active; }
+    bool Equalizing() const { return equalizer_ != nullptr; }
+    // The results window of the last equalisation (nullptr before the first has ended).
+    EqualizationDialog* equalizationDialog() const { return dialog_; }
 
 signals:
     // The other groups follow a scan starting and ending (controls disabled while active).
@@ -68,6 +90,22 @@ private:
     void Start();
     void Stop();
     ScanPoint MeasureStep();
+    // Sets the DAC records to the step's value, sends them and starts the step's process.
+    // False, after saying why, when the interface refused either.
+    bool StartStepProcess(const char* failedCaption);
+    // Sends `words` as the pixel configuration, after putting them in the frame store.
+    bool SendWords(std::span<const uint16_t> words);
+    // Puts back the configuration the scan or the equalisation changed (or, finished, the
+    // equalisation's result); false when the interface did not take it.
+    bool SendBackWords();
+    void FillScanBits();
+
+    void StartEqualization();
+    void EqualizeStep();
+    void WriteEqualizationScan(int phase);
+    void ShowEqualizationProgress();
+    // Writes the line that ends an equalisation and, finished, shows its results.
+    void EndEqualization(bool finished, bool restored);
 
     WindowShared& shared_;
     ScanQueries queries_;
@@ -79,6 +117,23 @@ private:
     UpDown* UpDownScanTo = nullptr;
     UpDown* UpDownScanStep = nullptr;
     UpDown* UpDownTestPulseCount = nullptr;
+    DropDownCombo* CombScanBits = nullptr;
+    QPushButton* BttnEqualize = nullptr;
+    QProgressBar* ProgressEqualize = nullptr;
+
+    // The pixel configuration before the scan or the equalisation changed it; empty when
+    // nothing was changed.
+    std::vector<uint16_t> savedWords_;
+    std::unique_ptr<ThresholdEqualizer> equalizer_;
+    bool exposing_ = false;  // an equalisation frame is being taken
+    double equalizeStarted_ = 0;
+    // The results file, written as each scan ends into a folder of its own that lives as
+    // long as the results shown; "Save results..." copies it.
+    std::unique_ptr<QTemporaryDir> resultsFolder_;
+    std::unique_ptr<EqualizationFile> resultsFile_;
+    std::string resultsPath_;
+    std::string resultsError_;
+    EqualizationDialog* dialog_ = nullptr;
 };
 
 }  // namespace ulvarin

@@ -18,10 +18,11 @@ GroupTable ScanGroupTable() {
                  LabelCell("Eq. bits:"),
                  {.kind = K::List,
                   .name = "CombScanBits",
+                  .hint = "Threshold adjustment bits of every counting pixel during a scan "
+                          "(the pixel configuration comes back when the scan ends)",
                   .items = {"No change", "Scan", "0", "1", "2", "3", "4", "5", "6", "7"},
                   .selected = 0,
-                  .span = 2,
-                  .enabled = false}},
+                  .span = 2}},
                 {LabelCell("From:"),
                  {.kind = K::EditUpDown,
                   .name = "EditScanFrom",
@@ -64,6 +65,14 @@ GroupTable ScanGroupTable() {
                   .text = "!",
                   .hint = "Make just test pulses"},
                  {.kind = K::Button, .name = "BttnScanStart", .text = "Start"}},
+                // The progress bar beside the button is added by the panel.
+                {{.kind = K::Button,
+                  .name = "BttnEqualize",
+                  .text = "Equalize",
+                  .hint = "Equalize the pixels' thresholds: three scans of the DAC over "
+                          "From..To by Step, then the adjustment bits that bring every pixel "
+                          "to its chip's median threshold are kept",
+                  .span = 2}},
             }}};
 }
 

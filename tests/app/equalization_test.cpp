@@ -1,0 +1,224 @@
+// Threshold equalisation and the "Eq. bits" selector through the whole window: the scan
+// group drives the equaliser from the end of each process against the emulated chips, the
+// chips end with the new configuration (or the old one when stopped), and the results
+// window keeps the mask.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStandardItemModel>
+#include <algorithm>
+#include <filesystem>
+
+#include "files/mask_file.h"
+#include "panels/scan/equalization_dialog.h"
+#include "tests/app/window_fixture.h"
+#include "wire/pixel_config.h"
+
+namespace ulvarin::test {
+namespace {
+
+class EqualizationTest : public WindowTest {
+protected:
+    // Plain counting from a reset matrix, a 0.1 s exposure per step, the range typed into
+    // the scan boxes.
+    void Prepare(const char* set, int from, int to, int step) {
+        Start(set);
+        Control<QCheckBox>("ChkbInterfaceADCread")->setChecked(false);
+        if (form->shared.isTimepix) form->basics->ChooseMode(0);
+        form->basics->BttnResetMatrixClick();
+        Control<QComboBox>("CombInterval")->setEditText(QStringLiteral("0.1"));
+        for (auto [box, value] :
+             {std::pair{"EditScanFrom", from}, {"EditScanTo", to}, {"EditScanStep", step}}) {
+            auto* edit = Control<QLineEdit>(box);
+            edit->setText(QString::number(value));
+            emit edit->editingFinished();
+        }
+    }
+    // Masks a few pixels of chip 0 and sets the test bit of a few others, and sends that.
+    void MarkPixels() {
+        const ChipType type = form->shared.Type();
+        auto config = form->shared.frames.config();
+        for (int p : kMasked) config[static_cast<size_t>(p)] &= static_cast<uint16_t>(~MaskBit(type));
+        for (int p : kTested) config[static_cast<size_t>(p)] |= TestBit(type);
+        form->shared.SendPixelConfig(nullptr, false, "offline");
+    }
+    std::vector<uint16_t> WindowWords() {
+        const auto config = form->shared.frames.config().first(form->shared.frames.pixelsInUse());
+        return {config.begin(), config.end()};
+    }
+    // Whether chip 0 of the emulated interface holds the window's words (in its register's
+    // width).
+    bool EmulatorHoldsWindowWords() {
+        const uint16_t width = form->shared.isTimepix ? 0x3FFF : 0x1FFF;
+        const std::vector<uint16_t> held = EmulatorChip(0, 0).pixelConfig;
+        const auto config = form->shared.frames.config();
+        for (int p = 0; p < kChipPixels; ++p)
+            if (((held[static_cast<size_t>(p)] ^ config[static_cast<size_t>(p)]) & width) != 0)
+                return false;
+        return true;
+    }
+    int Dac(int chip, int index) {
+        return form->shared.dacRecords[static_cast<size_t>(chip)].dac[static_cast<size_t>(index)];
+    }
+    bool HasLineStartingWith(const char* start) {
+        const QStringList lines = Lines();
+        return std::any_of(lines.begin(), lines.end(),
+                           [&](const QString& line) { return line.startsWith(start); });
+    }
+
+    static constexpr int kMasked[] = {3, 700, 40000};
+    static constexpr int kTested[] = {5, 1234};
+};
+
+TEST_F(EqualizationTest, EqualizingAChipShrinksItsSpreadKeepsTheNewConfigurationAndSavesIt) {
+    Prepare("medipix2:1", 120, 200, 4);
+    MarkPixels();
+    const std::vector<uint16_t> before = WindowWords();
+    const int dac = Control<QComboBox>("CombScanDAC")->currentIndex();
+    const int dacBefore = Dac(0, dac);
+
+    Control<QPushButton>("BttnEqualize")->click();
+    ASSERT_TRUE(form->scan->Equalizing());
+    EXPECT_EQ(Control<QPushButton>("BttnEqualize")->text(), "Stop");
+    EXPECT_EQ(Control<QPushButton>("BttnScanStart")->text(), "Stop");
+    EXPECT_FALSE(form->processes->isEnabled());
+    ASSERT_TRUE(WaitFor([&] { return Control<QProgressBar>("ProgressEqualize")->value() >= 2; },
+                        20000));
+    EXPECT_TRUE(Control<QGroupBox>("GroupScan")->title().startsWith("Equalizing ("));
+    EXPECT_TRUE(Control<QProgressBar>("ProgressEqualize")->text().contains("left"));
+    ASSERT_TRUE(WaitFor([&] { return !form->scan->Equalizing(); }, 100000));
+
+    // The spread of the chip's thresholds shrinks, nearly every pixel is equalised.
+    EqualizationDialog* results = form->scan->equalizationDialog();
+    ASSERT_NE(results, nullptr);
+    EXPECT_TRUE(results->isVisible());
+    const EqualizationResult& result = results->result();
+    ASSERT_EQ(result.chips.size(), 1u);
+    const ChipEqualization& chip = result.chips[0];
+    EXPECT_GT(chip.spreadBefore, 2.0);
+    EXPECT_LT(chip.spreadAfter, 0.7 * chip.spreadBefore) << DescribeEqualization(result);
+    EXPECT_LT(chip.unequalizable, kChipPixels / 100);
+    const ThresholdHistograms bins = BinThresholds(result, 64);
+    EXPECT_GT(*std::max_element(bins.after.begin(), bins.after.end()),
+              *std::max_element(bins.before.begin(), bins.before.end()));
+
+    // The window holds and the chip took the new configuration; masked pixels stay masked,
+    // test bits and every bit but the adjustment unchanged; the DAC is back.
+    const std::vector<uint16_t> after = WindowWords();
+    EXPECT_EQ(after, result.words);
+    EXPECT_TRUE(EmulatorHoldsWindowWords());
+    const ChipType type = ChipType::Medipix2;
+    for (int p : kMasked) EXPECT_EQ(after[static_cast<size_t>(p)], before[static_cast<size_t>(p)]);
+    int changed = 0;
+    for (size_t p = 0; p < after.size(); ++p) {
+        ASSERT_EQ(after[p] & ~ThresholdAdjustMask(type), before[p] & ~ThresholdAdjustMask(type)) << p;
+        changed += after[p] != before[p];
+    }
+    EXPECT_GT(changed, kChipPixels / 2);
+    EXPECT_EQ(Dac(0, dac), dacBefore);
+    EXPECT_EQ(EmulatorChip(0, 0).dacs.dac[static_cast<size_t>(dac)], dacBefore);
+    EXPECT_TRUE(HasLineStartingWith("Equalization started: "));
+    EXPECT_TRUE(HasLineStartingWith("Equalization finished in "));
+    EXPECT_EQ(Control<QPushButton>("BttnEqualize")->text(), "Equalize");
+    EXPECT_EQ(Control<QGroupBox>("GroupScan")->title(), "Scan");
+    EXPECT_TRUE(form->processes->isEnabled());
+
+    // The mask saved loads back word for word; the results file is copied where asked; a
+    // mask name "Set Mask" would read as binary is refused.
+    const QString folder = programFolder->path();
+    const std::string mask = (folder + "/equalized.txt").toStdString();
+    const std::string h5 = (folder + "/equalized.h5").toStdString();
+    dialogs->paths = {mask, h5, (folder + "/equalized.bpc").toStdString()};
+    results->findChild<QPushButton*>("BttnSaveEqualizedMask")->click();
+    results->findChild<QPushButton*>("BttnSaveEqualization")->click();
+    const size_t boxes = dialogs->messages.size();
+    results->findChild<QPushButton*>("BttnSaveEqualizedMask")->click();
+    ASSERT_EQ(dialogs->messages.size(), boxes + 1);
+    EXPECT_FALSE(std::filesystem::exists((folder + "/equalized.bpc").toStdString()));
+    std::vector<uint16_t> loaded(after.size());
+    ASSERT_EQ(ReadMaskFile(mask, false, loaded.data(), loaded.size()), MaskReadResult::Ok);
+    EXPECT_EQ(loaded, after);
+    EXPECT_GT(std::filesystem::file_size(h5), 100000u);
+}
+
+TEST_F(EqualizationTest, StoppingPutsBackThePixelConfigurationAndTheDacs) {
+    Prepare("timepix:2", 110, 200, 5);
+    MarkPixels();
+    const std::vector<uint16_t> before = WindowWords();
+    const int dac = Control<QComboBox>("CombScanDAC")->currentIndex();
+    const int dacBefore = Dac(1, dac);
+    Control<QPushButton>("BttnEqualize")->click();
+    ASSERT_TRUE(form->scan->Equalizing());
+    // Under way: the chips count at the lowest adjustment, the DAC stepped.
+    ASSERT_TRUE(WaitFor([&] { return Control<QProgressBar>("ProgressEqualize")->value() >= 2; },
+                        20000));
+    EXPECT_EQ(ThresholdAdjustOfWord(EmulatorChip(0, 0).pixelConfig[100], ChipType::Timepix), 0);
+    EXPECT_NE(Dac(1, dac), dacBefore);
+
+    Control<QPushButton>("BttnScanStart")->click();
+    EXPECT_FALSE(form->scan->Equalizing());
+    EXPECT_FALSE(form->scan->Active());
+    EXPECT_EQ(WindowWords(), before);
+    EXPECT_TRUE(EmulatorHoldsWindowWords());
+    EXPECT_EQ(Dac(1, dac), dacBefore);
+    EXPECT_EQ(EmulatorChip(0, 1).dacs.dac[static_cast<size_t>(dac)], dacBefore);
+    EXPECT_TRUE(HasLineStartingWith("Equalization stopped after "));
+    EXPECT_EQ(form->scan->equalizationDialog(), nullptr) << "nothing to show";
+    EXPECT_EQ(Control<QPushButton>("BttnEqualize")->text(), "Equalize");
+
+    // A range of fewer than three values is refused before anything changes.
+    ASSERT_TRUE(WaitFor([&] { return !form->processes->ProcessRunning(); }, 5000));
+    auto* to = Control<QLineEdit>("EditScanTo");
+    to->setText(QStringLiteral("115"));
+    emit to->editingFinished();
+    const size_t boxes = dialogs->messages.size();
+    Control<QPushButton>("BttnEqualize")->click();
+    EXPECT_FALSE(form->scan->Equalizing());
+    ASSERT_EQ(dialogs->messages.size(), boxes + 1);
+    EXPECT_EQ(dialogs->messages.back().caption, "Equalization Failed");
+}
+
+TEST_F(EqualizationTest, EqBitsSetTheAdjustmentOfCountingPixelsForAScanOnly) {
+    Prepare("timepix:1", 150, 152, 1);
+    // Timepix pixels have four adjustment bits: the list offers 0 to 15, "Scan" not at all.
+    auto* bits = Control<QComboBox>("CombScanBits");
+    ASSERT_TRUE(bits->isEnabled());
+    ASSERT_EQ(bits->count(), 2 + 16);
+    EXPECT_EQ(bits->itemText(bits->count() - 1), "15");
+    auto* model = qobject_cast<QStandardItemModel*>(bits->model());
+    ASSERT_NE(model, nullptr);
+    EXPECT_FALSE(model->item(1)->isEnabled());
+    EXPECT_EQ(bits->currentIndex(), 0);
+
+    MarkPixels();
+    const std::vector<uint16_t> before = WindowWords();
+    Choose(bits, 2 + 5);
+    Control<QPushButton>("BttnScanStart")->click();
+    ASSERT_TRUE(form->scan->Active());
+    EXPECT_FALSE(bits->isEnabled());
+    const std::vector<uint16_t> during = EmulatorChip(0, 0).pixelConfig;
+    for (size_t p = 0; p < before.size(); ++p) {
+        const bool masked = !IsGoodPixel(before[p], ChipType::Timepix);
+        const uint16_t expected = masked ? before[p] : WithThresholdAdjust(before[p], ChipType::Timepix, 5);
+        ASSERT_EQ(during[p] & 0x3FFF, expected & 0x3FFF) << p;
+    }
+    ASSERT_TRUE(WaitFor([&] { return !form->scan->Active(); }, 30000));
+    EXPECT_EQ(WindowWords(), before);
+    EXPECT_TRUE(EmulatorHoldsWindowWords());
+    EXPECT_TRUE(bits->isEnabled());
+    EXPECT_EQ(bits->currentIndex(), 2 + 5) << "the choice stays for the next scan";
+
+    // "No change" leaves the configuration alone.
+    Choose(bits, 0);
+    Control<QPushButton>("BttnScanStart")->click();
+    ASSERT_TRUE(form->scan->Active());
+    EXPECT_TRUE(EmulatorHoldsWindowWords());
+    EXPECT_EQ(WindowWords(), before);
+    Control<QPushButton>("BttnScanStart")->click();
+}
+
+}  // namespace
+}  // namespace ulvarin::test
