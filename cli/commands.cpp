@@ -13,6 +13,7 @@
 #include "cli/progress.h"
 #include "device/device.h"
 #include "device/report.h"
+#include "files/frame_stream.h"
 #include "files/frame_writer.h"
 #include "files/frame_writer_factory.h"
 #include "files/hdf5_frame_writer.h"
@@ -41,6 +42,8 @@ struct Options {
     bool force = false;         // replace outputs that exist
     bool append = false;        // add to an existing .h5 run
     bool longExposure = false;  // exposures beyond kMaxExposure
+    std::string stream;               // endpoint of the live frame stream
+    double streamWait = 0;            // seconds to wait for a stream consumer
     std::string maskOut;              // equalize: the resulting mask file
     bool maskUnequalizable = false;   // equalize: mask pixels it cannot equalise
 };
@@ -198,38 +201,62 @@ template <typename Run>
 int WriteRun(const Options& o, const RunDescription& description, int total, const char* unit,
              Run run) {
     std::string error;
-    std::unique_ptr<FrameWriter> writer =
-        o.append ? ReopenHdf5RunFile(o.out, description.layout, error)
-                 : OpenFrameWriter(o.out, description, error);
-    if (!writer) return Fail(kExitWrite, error);
+    std::unique_ptr<FrameWriter> file;
+    if (!o.out.empty()) {
+        file = o.append ? ReopenHdf5RunFile(o.out, description.layout, error)
+                        : OpenFrameWriter(o.out, description, error);
+        if (!file) return Fail(kExitWrite, error);
+    }
+    std::unique_ptr<FrameStream> stream;
+    if (!o.stream.empty()) {
+        stream = FrameStream::Open(o.stream, description, o.streamWait, error);
+        if (!stream) return Fail(kExitWrite, error);
+    }
+    // The stream first: consumers see each frame before the disk has it.
+    TeeWriter both({stream.get(), file.get()});
+    FrameWriter& writer = stream && file ? both : stream ? static_cast<FrameWriter&>(*stream) : *file;
     Progress progress(stderr, isatty(fileno(stderr)) != 0, total, unit);
-    const RunOutcome outcome = run(*writer, [&](int done) { progress.Update(done); });
+    const RunOutcome outcome = run(writer, [&](int done) { progress.Update(done); });
     progress.Finish();
     const bool recorded =
-        outcome.end == RunEnd::kWriteFailed || writer->RecordDroppedFrames(outcome.dropped);
-    const bool closed = writer->Close() && recorded;
+        outcome.end == RunEnd::kWriteFailed || writer.RecordDroppedFrames(outcome.dropped);
+    const bool closed = writer.Close() && recorded;
+    const std::string where = file ? o.out : o.stream;
     if (outcome.dropped > 0)
         std::fprintf(stderr,
                      "ulvarin-cli: %lld of %lld frames taken could not be written in time and "
                      "are missing from %s\n",
                      static_cast<long long>(outcome.dropped),
-                     static_cast<long long>(outcome.dropped + outcome.frames), o.out.c_str());
+                     static_cast<long long>(outcome.dropped + outcome.frames), where.c_str());
+    if (stream)
+        std::fprintf(stderr, "ulvarin-cli: %d frames streamed to %s, %lld dropped%s\n",
+                     stream->frames(), stream->endpoint().c_str(),
+                     static_cast<long long>(stream->dropped()),
+                     stream->dropped() > 0 ? " (a consumer did not keep up)" : "");
     switch (outcome.end) {
         case RunEnd::kWriteFailed:
             return Fail(kExitWrite, outcome.error);
         case RunEnd::kAcquisitionFailed:
             return Fail(kExitAcquisition, outcome.error + " " + std::to_string(outcome.frames) +
-                                              " frames kept in " + o.out);
+                                              " frames kept in " + where);
         default:
             break;
     }
-    if (!closed) return Fail(kExitWrite, writer->error());
-    const std::string files = WrittenFiles(o.out, total, outcome.frames + outcome.dropped);
+    if (!closed) return Fail(kExitWrite, writer.error());
+    const std::string files =
+        file ? WrittenFiles(o.out, total, outcome.frames + outcome.dropped) : o.stream;
+    const char* verb = file ? "written to" : "streamed to";
     if (outcome.end == RunEnd::kStopped)
-        return Fail(kExitInterrupted, "interrupted: " + std::to_string(outcome.frames) +
-                                          " frames written to " + files);
-    std::printf("%d frames written to %s\n", outcome.frames, files.c_str());
+        return Fail(kExitInterrupted, "interrupted: " + std::to_string(outcome.frames) + " frames " +
+                                          verb + " " + files);
+    std::printf("%d frames %s %s\n", outcome.frames, verb, files.c_str());
     return outcome.dropped > 0 ? kExitWrite : kExitOk;
+}
+
+// 0, or the exit code when the run has nowhere to go.
+int CheckDestination(const Options& o) {
+    if (!o.out.empty() || !o.stream.empty()) return 0;
+    return Fail(kExitBadArguments, "--out is required (or --stream)");
 }
 
 // 0, or the exit code after saying why the exposure is refused.
@@ -240,6 +267,7 @@ int CheckExposure(const Options& o) {
 }
 
 int Acquire(const Options& o, const StopFlag& stop) {
+    if (const int failed = CheckDestination(o)) return failed;
     if (o.period > 0 && o.period <= o.exposure)
         return Fail(kExitBadArguments, "--period must be longer than --exposure");
     if (const int failed = CheckExposure(o)) return failed;
@@ -286,6 +314,7 @@ RunDescription ScanDescription(InterfaceSession& session, const Options& o, int 
 }
 
 int Scan(const Options& o, const StopFlag& stop) {
+    if (const int failed = CheckDestination(o)) return failed;
     if (const int failed = CheckExposure(o)) return failed;
     const int steps = static_cast<int>(ScanValues(o.from, o.to, o.step).size());
     if (const int failed = CheckOutput(o, steps)) return failed;
@@ -304,6 +333,7 @@ int Scan(const Options& o, const StopFlag& stop) {
 
 // 0, or the exit code after saying why equalize's outputs are refused.
 int CheckEqualizeOutputs(const Options& o) {
+    if (o.out.empty()) return Fail(kExitBadArguments, "--out is required");
     if (FrameFormatFor(o.out) != FrameFormat::kHdf5)
         return Fail(kExitBadArguments, "equalize writes its results to an .h5 file: " + o.out);
     if (o.append) return Fail(kExitBadArguments, "--append does not apply to equalize");
@@ -367,6 +397,15 @@ void AddDevice(CLI::App& command, Options& o) {
                        "it (default: the first listed)");
 }
 
+void AddStreamOptions(CLI::App& command, Options& o) {
+    command.add_option("--stream", o.stream,
+                       "Also send every frame live over ZeroMQ from this endpoint, e.g. "
+                       "tcp://*:5555 (consumers connect a SUB socket; see the README)");
+    command.add_option("--stream-wait", o.streamWait,
+                       "Seconds to wait for a stream consumer before the run starts")
+        ->check(CLI::NonNegativeNumber);
+}
+
 void AddRunOptions(CLI::App& command, Options& o) {
     command.add_option("--exposure", o.exposure, "Exposure of each frame in seconds")
         ->required()
@@ -385,7 +424,6 @@ void AddRunOptions(CLI::App& command, Options& o) {
             "over threshold (tot), one hit (1-hit) or time of arrival (toa)")
         ->transform(CLI::CheckedTransformer(kTimepixModes, CLI::ignore_case));
     command.add_option("--out", o.out, "Output file: .h5 (HDF5), .tif (TIFF) or .txt")
-        ->required()
         ->check(CLI::Validator(ValidOutput, "FILE"));
     command.add_flag("--force", o.force, "Replace output files that exist");
     command.add_flag("--append", o.append,
@@ -417,6 +455,7 @@ int RunCommandLine(int argc, char** argv, const StopFlag& stop) {
                      "exposure); without it the next frame starts as the last is read out")
         ->check(kAboveZero);
     AddRunOptions(*acquire, o);
+    AddStreamOptions(*acquire, o);
     CLI::App* scan = app.add_subcommand(
         "scan", "Step one DAC of every chip through a range, one summed frame per value");
     AddDevice(*scan, o);
@@ -426,6 +465,7 @@ int RunCommandLine(int argc, char** argv, const StopFlag& stop) {
     scan->add_option("--step", o.step, "Step between values")->check(kAboveZero);
     scan->add_option("--frames", o.frames, "Frames summed per value")->check(kFrameCount);
     AddRunOptions(*scan, o);
+    AddStreamOptions(*scan, o);
     CLI::App* equalize = app.add_subcommand(
         "equalize",
         "Equalise the pixels' thresholds: three scans of the threshold DAC (adjustment bits at "

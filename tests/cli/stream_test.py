@@ -1,0 +1,149 @@
+#!/usr/bin/python3
+"""Receives ulvarin-cli's live frame stream as an analysis program would (Debian's pyzmq):
+every frame of a run, in order and equal to the run file's, with the series' start and end;
+a scan's values; and a consumer that stops reading or dies costs the stream frames, counted,
+never the run or its file.
+
+Usage: stream_test.py PATH_TO_ULVARIN_CLI
+"""
+import json
+import os
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+
+import h5py
+import numpy as np
+import zmq
+
+CLI = sys.argv[1]
+ENV = dict(os.environ, ULVARIN_EMULATOR="medipix2:1,timepix:4", ULVARIN_EMULATOR_RATE="0")
+FAILURES = []
+
+
+def check(condition, text):
+    if not condition:
+        FAILURES.append(text)
+        print("FAIL:", text)
+
+
+def free_endpoint():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return f"tcp://127.0.0.1:{s.getsockname()[1]}"
+
+
+def subscriber(endpoint):
+    sub = zmq.Context.instance().socket(zmq.SUB)
+    sub.setsockopt(zmq.RCVTIMEO, 30000)
+    sub.setsockopt(zmq.SUBSCRIBE, b"")
+    sub.connect(endpoint)
+    return sub
+
+
+def receive_series(sub, into):
+    """Every message of one series: (header, frame or None)."""
+    while True:
+        parts = sub.recv_multipart()
+        header = json.loads(parts[0])
+        frame = None
+        if header["htype"] == "frame":
+            frame = np.frombuffer(parts[1], dtype="<u4").reshape(header["shape"])
+        into.append((header, frame))
+        if header["htype"] == "series_end":
+            return
+
+
+def cli(*args):
+    return subprocess.run([CLI, *args], env=ENV, capture_output=True, text=True, timeout=120)
+
+
+def every_frame_in_order(folder):
+    endpoint, out = free_endpoint(), os.path.join(folder, "run.h5")
+    sub, messages = subscriber(endpoint), []
+    listener = threading.Thread(target=receive_series, args=(sub, messages))
+    listener.start()
+    run = cli("acquire", "1", "--frames", "20", "--exposure", "0.01", "--out", out,
+              "--stream", endpoint, "--stream-wait", "10")
+    listener.join(60)
+    check(run.returncode == 0, f"acquire with a stream: {run.stderr}")
+    check("20 frames streamed to " + endpoint + ", 0 dropped" in run.stderr, run.stderr)
+    start, end = messages[0][0], messages[-1][0]
+    check(start["htype"] == "series_start" and start["chip_type"] == "Timepix" and
+          start["chip_count"] == 4 and start["shape"] == [512, 512] and
+          start["frames_expected"] == 20, f"series start {start}")
+    check(end == {"htype": "series_end", "series": start["series"], "frames": 20, "dropped": 0},
+          f"series end {end}")
+    frames = [(h, f) for h, f in messages if h["htype"] == "frame"]
+    check([h["frame"] for h, _ in frames] == list(range(1, 21)), "frame numbers 1 to 20")
+    with h5py.File(out) as f:
+        stored = f["frames"][:]
+    check(all(np.array_equal(f, stored[i]) for i, (_, f) in enumerate(frames)),
+          "the stream carries the counts the file holds")
+    check(all(abs(h["exposure"] - 0.01) < 1e-3 for h, _ in frames), "exposures")
+    sub.close()
+
+
+def scan_values(folder):
+    endpoint = free_endpoint()
+    sub, messages = subscriber(endpoint), []
+    listener = threading.Thread(target=receive_series, args=(sub, messages))
+    listener.start()
+    run = cli("scan", "0", "--dac", "Thl", "--from", "150", "--to", "190", "--step", "20",
+              "--exposure", "0.02", "--stream", endpoint, "--stream-wait", "10")
+    listener.join(60)
+    check(run.returncode == 0 and "3 frames streamed to" in run.stdout, f"stream-only scan {run}")
+    check(messages[0][0].get("dac") == "Thl", f"scan start {messages[0][0]}")
+    check([h["value"] for h, _ in messages if h["htype"] == "frame"] == [150, 170, 190],
+          "scan values in the headers")
+    sub.close()
+
+
+def consumers_that_fail_cost_frames_not_the_run(folder):
+    # One consumer subscribes and never reads; the run goes on, the file gets every frame.
+    endpoint, out = free_endpoint(), os.path.join(folder, "slow.h5")
+    stuck = subscriber(endpoint)
+    stuck.setsockopt(zmq.RCVHWM, 1)
+    run = cli("acquire", "1", "--frames", "150", "--exposure", "0.001", "--out", out,
+              "--stream", endpoint, "--stream-wait", "10")
+    check(run.returncode == 0, f"a stuck consumer fails the run: {run.stderr}")
+    with h5py.File(out) as f:
+        check(f["frames"].shape[0] == 150, f"the file holds {f['frames'].shape[0]} of 150 frames")
+    dropped = [line for line in run.stderr.splitlines() if "streamed to" in line]
+    check(dropped and "a consumer did not keep up" in dropped[0], f"the loss is told: {dropped}")
+    stuck.close(linger=0)
+
+    # A consumer process that dies mid-run.
+    endpoint, out = free_endpoint(), os.path.join(folder, "crash.h5")
+    consumer = subprocess.Popen([sys.executable, "-c",
+                                 "import zmq, sys; s = zmq.Context().socket(zmq.SUB); "
+                                 f"s.connect('{endpoint}'); s.setsockopt(zmq.SUBSCRIBE, b''); "
+                                 "[s.recv_multipart() for _ in range(5)]; print('ok', flush=True); "
+                                 "import os; os._exit(1)"], stdout=subprocess.PIPE, text=True)
+    run = cli("acquire", "1", "--frames", "60", "--exposure", "0.005", "--out", out,
+              "--stream", endpoint, "--stream-wait", "10")
+    consumer.wait(30)
+    check(consumer.stdout.read().strip() == "ok", "the consumer took frames, then died")
+    check(run.returncode == 0, f"a dead consumer fails the run: {run.stderr}")
+    with h5py.File(out) as f:
+        check(f["frames"].shape[0] == 60, "the file holds every frame after a consumer died")
+
+
+def bad_endpoint():
+    run = cli("acquire", "--frames", "1", "--exposure", "0.01", "--stream", "tcp://nowhere:x")
+    check(run.returncode == 5 and "Cannot open the stream at tcp://nowhere:x" in run.stderr,
+          f"bad endpoint: {run.returncode} {run.stderr}")
+    run = cli("acquire", "--frames", "1", "--exposure", "0.01")
+    check(run.returncode == 2 and "--out is required (or --stream)" in run.stderr, run.stderr)
+
+
+with tempfile.TemporaryDirectory() as folder:
+    every_frame_in_order(folder)
+    scan_values(folder)
+    consumers_that_fail_cost_frames_not_the_run(folder)
+    bad_endpoint()
+if FAILURES:
+    sys.exit(f"{len(FAILURES)} checks failed")
+print("stream OK")
