@@ -34,6 +34,8 @@ LAYERS = {
             "backends", "sim"} | BOTTOM,
     "python": {"session", "process", "files", "calibration", "analog", "imaging", "config", "device",
                "device/drivers", "backends", "sim"} | BOTTOM,
+    "tango": {"session", "process", "files", "calibration", "analog", "imaging", "config", "device",
+              "device/drivers", "backends", "sim", "wire"} | BOTTOM,
     "widgets": {"analog", "imaging"} | BOTTOM,
     "panels": {"widgets", "process", "files", "calibration", "analog", "imaging", "config", "device",
                "device/drivers"} | BOTTOM,

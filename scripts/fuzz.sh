@@ -20,7 +20,7 @@ if ! command -v clang++ >/dev/null; then
     # With its recommends: libFuzzer's runtime is one of them.
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq clang
 fi
-CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DULVARIN_BUILD_FUZZ=ON -DULVARIN_BUILD_PYTHON=OFF \
+CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DULVARIN_BUILD_FUZZ=ON -DULVARIN_BUILD_PYTHON=OFF -DULVARIN_BUILD_TANGO=OFF \
     -DULVARIN_BUILD_TESTS=OFF -DULVARIN_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" -j2 --target "${targets[@]/#/fuzz_}"
 

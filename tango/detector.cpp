@@ -1,0 +1,565 @@
+#include "tango/detector.h"
+
+#include <unistd.h>
+
+#include <cmath>
+#include <limits>
+#include <map>
+#include <utility>
+
+#include "device/report.h"
+#include "files/frame_stream.h"
+#include "files/frame_writer_factory.h"
+#include "files/text_frame_writer.h"
+
+namespace ulvarin::tango_server {
+namespace {
+
+std::mutex gReportMutex;
+std::string gReport;
+
+void KeepReport(MpxDevice& handle, void*) {
+    if (handle.reportKind > kMessage) {
+        std::lock_guard lock(gReportMutex);
+        gReport = std::string(ErrorKindName(handle.reportKind)) + ": " + handle.reportText;
+    }
+    handle.Clear();
+}
+
+// `what`, with the device's own report in parentheses when it gave one.
+std::string WithReport(const std::string& what) {
+    const std::string report = TakeDeviceReport();
+    return report.empty() ? what : what + " (" + report + ")";
+}
+
+const std::map<std::string, int> kTimepixModes = {
+    {"counting", 0}, {"tot", 1}, {"1-hit", 2}, {"toa", 3}};
+
+std::string Number(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+}  // namespace
+
+std::string TakeDeviceReport() {
+    std::lock_guard lock(gReportMutex);
+    return std::exchange(gReport, {});
+}
+
+void InstallReportHook() {
+    SetReportHook(KeepReport, nullptr);
+}
+
+// Hands each frame to the run's writer, then keeps it as the latest frame.
+class Detector::Watcher final : public FrameWriter {
+public:
+    Watcher(Detector& detector, FrameWriter& inner) : detector_(detector), inner_(inner) {}
+    bool Append(std::span<const int32_t> counts, const FrameInfo& info) override {
+        const bool ok = inner_.Append(counts, info);
+        frames_ = inner_.frames();
+        if (!ok) error_ = inner_.error();
+        detector_.FrameTaken(counts);
+        return ok;
+    }
+    bool Close() override { return Forward(inner_.Close()); }
+    bool RecordDroppedFrames(int64_t count) override {
+        return Forward(inner_.RecordDroppedFrames(count));
+    }
+
+private:
+    bool Forward(bool ok) {
+        if (!ok) error_ = inner_.error();
+        return ok;
+    }
+    Detector& detector_;
+    FrameWriter& inner_;
+};
+
+struct Detector::Run {
+    RunDescription description;
+    std::unique_ptr<FrameWriter> file;
+    std::unique_ptr<FrameStream> stream;
+    std::string outputFile, endpoint;
+    double streamWait = 0;  // the stream is opened on the worker when it waits
+    bool scan = false;
+    AcquireRequest acquire;
+    ScanRequest scanRequest;
+};
+
+Detector::Detector() = default;
+
+Detector::~Detector() {
+    Close();
+}
+
+void Detector::Open(const std::string& wanted) {
+    Close();
+    std::string error;
+    const std::string description = ChooseInterface(wanted, error);
+    if (description.empty()) {
+        SetStatus(DetectorState::kFault, error);
+        throw Refused(error);
+    }
+    auto session = std::make_unique<InterfaceSession>();
+    if (!session->Open(description, error)) {
+        const std::string text = WithReport(error);
+        SetStatus(DetectorState::kFault, "Opening " + description + " failed: " + text);
+        throw DeviceFailed(text);
+    }
+    std::vector<std::string> ids;
+    const std::string idText = session->ReadChipIdText();
+    for (size_t start = 0; start < idText.size();) {
+        const size_t space = idText.find_first_of(" ,;", start);
+        const size_t end = space == std::string::npos ? idText.size() : space;
+        if (end > start) ids.push_back(idText.substr(start, end - start));
+        start = end + 1;
+    }
+    session_ = std::move(session);
+    std::lock_guard lock(mutex_);
+    layout_ = session_->layout();
+    records_ = session_->records();
+    countModes_ = CountModes(layout_, session_->pixelConfig());
+    chipIds_ = std::move(ids);
+    lastCounts_.clear();
+    acquired_ = dropped_ = 0;
+    state_ = DetectorState::kOn;
+    status_ = "Open: " + description + ".";
+}
+
+void Detector::Close() {
+    Stop();
+    JoinWorker();
+    if (!session_) return;
+    session_.reset();
+    SetStatus(DetectorState::kOff, "The interface is closed.");
+}
+
+DetectorState Detector::state() const {
+    std::lock_guard lock(mutex_);
+    return state_;
+}
+
+std::string Detector::status() const {
+    std::lock_guard lock(mutex_);
+    return status_;
+}
+
+void Detector::SetStatus(DetectorState state, const std::string& text) {
+    std::lock_guard lock(mutex_);
+    state_ = state;
+    status_ = text;
+}
+
+InterfaceSession& Detector::Session() const {
+    if (!session_) throw Refused("No interface is open: Open one first.");
+    return *session_;
+}
+
+void Detector::CheckIdle() const {
+    Session();
+    std::lock_guard lock(mutex_);
+    if (running_) throw Refused("A run is under way: Stop it first.");
+}
+
+std::string Detector::description() const {
+    return Session().description();
+}
+
+std::string Detector::chipType() const {
+    Session();
+    std::lock_guard lock(mutex_);
+    return ChipFamilyName(layout_.family);
+}
+
+int Detector::chipCount() const {
+    Session();
+    std::lock_guard lock(mutex_);
+    return layout_.chipCount;
+}
+
+std::vector<std::string> Detector::chipIds() {
+    Session();
+    std::lock_guard lock(mutex_);
+    return chipIds_;
+}
+
+std::vector<std::string> Detector::dacNames() const {
+    Session();
+    std::vector<std::string> names;
+    const ChipFamily family = layout_.family;
+    for (int i = 0; i < DacCountOf(family); ++i) names.emplace_back(DacNameOf(family, i));
+    return names;
+}
+
+std::vector<std::string> Detector::countModes() const {
+    Session();
+    std::lock_guard lock(mutex_);
+    return countModes_;
+}
+
+double Detector::bias() const {
+    return Session().biasVolts();
+}
+
+int Detector::DacIndex(const std::string& name) const {
+    const ChipFamily family = Session().layout().family;
+    const int index = FindDac(family, name);
+    if (index >= 0) return index;
+    std::string names;
+    for (const std::string& n : dacNames()) names += (names.empty() ? "" : ", ") + n;
+    throw Refused("No DAC \"" + name + "\" on " + ChipFamilyName(family) + " chips; they have " +
+                  names + ".");
+}
+
+std::string Detector::thresholdDac() const {
+    return Session().layout().family == ChipFamily::Medipix2 ? "Thl" : "Thl Fine";
+}
+
+std::vector<int> Detector::GetDac(const std::string& name) const {
+    const int index = DacIndex(name);
+    std::lock_guard lock(mutex_);
+    std::vector<int> values;
+    for (const ChipDacRecord& record : records_) values.push_back(record.dac[index]);
+    return values;
+}
+
+void Detector::SetDac(const std::string& name, const std::vector<int>& values) {
+    const int index = DacIndex(name);
+    CheckIdle();
+    InterfaceSession& session = Session();
+    const auto chips = static_cast<size_t>(session.layout().chipCount);
+    if (values.size() != 1 && values.size() != chips)
+        throw Refused(name + " takes one value for every chip or one per chip (" +
+                      std::to_string(chips) + "), not " + std::to_string(values.size()) + ".");
+    const int highest = DacMaxValueOf(session.layout().family, index);
+    for (int v : values)
+        if (v < 0 || v > highest)
+            throw Refused(name + " takes values 0 to " + std::to_string(highest) + ", not " +
+                          std::to_string(v) + ".");
+    const std::vector<ChipDacRecord> before = session.records();
+    for (size_t c = 0; c < chips; ++c)
+        session.records()[c].dac[index] = static_cast<uint16_t>(values[values.size() == 1 ? 0 : c]);
+    if (!session.SendDacs()) {
+        session.records() = before;
+        const std::string text = WithReport("Setting " + name + " failed.");
+        SetStatus(DetectorState::kFault, text);
+        throw DeviceFailed(text);
+    }
+    std::lock_guard lock(mutex_);
+    records_ = session.records();
+}
+
+void Detector::SetBias(double volts) {
+    if (!(volts == 0 || (volts >= kBiasLowest && volts <= kBiasHighest)))
+        throw Refused("The bias is 0 (off) or 23 to 104.5 V, not " + Number(volts) + ".");
+    CheckIdle();
+    std::string error;
+    if (!Session().SetBias(volts, error)) {
+        const std::string text = WithReport(error);
+        SetStatus(DetectorState::kFault, text);
+        throw DeviceFailed(text);
+    }
+}
+
+void Detector::SetCountMode(const std::string& mode) {
+    if (Session().layout().family != ChipFamily::Timepix)
+        throw Refused("Count modes are Timepix chips' only.");
+    const auto found = kTimepixModes.find(mode);
+    if (found == kTimepixModes.end())
+        throw Refused("The count mode is counting, tot, 1-hit or toa, not \"" + mode + "\".");
+    CheckIdle();
+    std::string error;
+    if (Session().SetTimepixMode(found->second, error) != InterfaceSession::Load::kOk) {
+        const std::string text = WithReport(error);
+        SetStatus(DetectorState::kFault, text);
+        throw DeviceFailed(text);
+    }
+    std::lock_guard lock(mutex_);
+    countModes_ = CountModes(layout_, session_->pixelConfig());
+}
+
+void Detector::LoadMask(const std::string& path) {
+    CheckIdle();
+    std::string error;
+    const InterfaceSession::Load result = Session().LoadMask(path, error);
+    if (result == InterfaceSession::Load::kUnreadable) throw Refused(error);
+    if (result != InterfaceSession::Load::kOk) {
+        const std::string text = WithReport(error);
+        SetStatus(DetectorState::kFault, text);
+        throw DeviceFailed(text);
+    }
+    std::lock_guard lock(mutex_);
+    countModes_ = CountModes(layout_, session_->pixelConfig());
+}
+
+RunSettings Detector::settings() const {
+    std::lock_guard lock(mutex_);
+    return settings_;
+}
+
+void Detector::SetExposure(double seconds) {
+    if (!(seconds > 0 && seconds <= kMaxExposure))
+        throw Refused("The exposure is above 0 and at most " + Number(kMaxExposure) +
+                      " s, not " + Number(seconds) + ".");
+    std::lock_guard lock(mutex_);
+    settings_.exposure = seconds;
+}
+
+void Detector::SetFrames(int64_t frames) {
+    if (frames < 1 || frames > std::numeric_limits<int>::max())
+        throw Refused("Frames are 1 to " + std::to_string(std::numeric_limits<int>::max()) +
+                      ", not " + std::to_string(frames) + ".");
+    std::lock_guard lock(mutex_);
+    settings_.frames = static_cast<int>(frames);
+}
+
+void Detector::SetPeriod(double seconds) {
+    if (!(seconds >= 0 && seconds <= kMaxExposure))
+        throw Refused("The period is 0 (back to back) or up to " + Number(kMaxExposure) +
+                      " s, not " + Number(seconds) + ".");
+    std::lock_guard lock(mutex_);
+    settings_.period = seconds;
+}
+
+void Detector::SetOutputFile(const std::string& path) {
+    if (!path.empty()) {
+        if (!FrameFormatFor(path))
+            throw Refused("The output file ends in .h5, .tif or .txt: " + path);
+        const size_t slash = path.rfind('/');
+        const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+        if (name.rfind('.') == 0)
+            throw Refused("The output file needs a name before its extension: " + path);
+    }
+    std::lock_guard lock(mutex_);
+    settings_.outputFile = path;
+}
+
+void Detector::SetStreamEndpoint(const std::string& endpoint) {
+    if (!endpoint.empty() && endpoint.rfind("tcp://", 0) != 0 && endpoint.rfind("ipc://", 0) != 0)
+        throw Refused("The stream endpoint is tcp://HOST:PORT or ipc://PATH, not " + endpoint);
+    std::lock_guard lock(mutex_);
+    settings_.streamEndpoint = endpoint;
+}
+
+void Detector::SetStreamWait(double seconds) {
+    if (!(seconds >= 0 && seconds <= 600))
+        throw Refused("The stream wait is 0 to 600 s, not " + Number(seconds) + ".");
+    std::lock_guard lock(mutex_);
+    settings_.streamWait = seconds;
+}
+
+void Detector::SetOverwrite(bool overwrite) {
+    std::lock_guard lock(mutex_);
+    settings_.overwrite = overwrite;
+}
+
+void Detector::CheckOutputs(const RunSettings& s, int frames) const {
+    if (s.outputFile.empty() && s.streamEndpoint.empty())
+        throw Refused("A run needs output_file or stream_endpoint (or both).");
+    if (s.outputFile.empty() || s.overwrite) return;
+    const std::optional<std::string> existing =
+        FrameFormatFor(s.outputFile) == FrameFormat::kText
+            ? ExistingTextRunFile(s.outputFile, frames)
+            : (access(s.outputFile.c_str(), F_OK) == 0 ? std::optional(s.outputFile) : std::nullopt);
+    if (existing) throw Refused(*existing + " exists: set overwrite to replace it.");
+}
+
+void Detector::Start() {
+    CheckIdle();
+    const RunSettings s = settings();
+    if (s.period > 0 && s.period <= s.exposure)
+        throw Refused("The period (" + Number(s.period) + " s) must be longer than the exposure (" +
+                      Number(s.exposure) + " s).");
+    CheckOutputs(s, s.frames);
+    auto run = std::make_unique<Run>();
+    run->description = Session().Describe();
+    run->description.expectedFrames = s.frames;
+    run->acquire = AcquireRequest{s.frames, s.exposure, s.period};
+    run->outputFile = s.outputFile;
+    run->endpoint = s.streamEndpoint;
+    run->streamWait = s.streamWait;
+    StartRun(std::move(run));
+}
+
+void Detector::Scan(const std::string& dac, int from, int to, int step) {
+    const int index = DacIndex(dac);
+    CheckIdle();
+    const ChipFamily family = Session().layout().family;
+    const int highest = DacMaxValueOf(family, index);
+    if (from < 0 || to < 0 || from > highest || to > highest)
+        throw Refused(std::string(DacNameOf(family, index)) + " takes values 0 to " +
+                      std::to_string(highest) + ", not " + std::to_string(from) + " to " +
+                      std::to_string(to) + ".");
+    if (step <= 0) throw Refused("The scan's step is above 0, not " + std::to_string(step) + ".");
+    const std::vector<int> values = ScanValues(from, to, step);
+    const RunSettings s = settings();
+    CheckOutputs(s, static_cast<int>(values.size()));
+    auto run = std::make_unique<Run>();
+    run->description = Session().Describe();
+    run->description.scanDac = DacNameOf(family, index);
+    run->description.scanValues.assign(values.begin(), values.end());
+    run->description.expectedFrames = static_cast<int>(values.size());
+    run->scan = true;
+    run->scanRequest = ScanRequest{index, values, s.exposure, 1};
+    run->outputFile = s.outputFile;
+    run->endpoint = s.streamEndpoint;
+    run->streamWait = s.streamWait;
+    StartRun(std::move(run));
+}
+
+// Opens the run's file (and, when it need not wait for a consumer, its stream) here, so
+// that a file or endpoint that cannot be opened is refused to the caller; the frames are
+// taken on the worker.
+void Detector::StartRun(std::unique_ptr<Run> run) {
+    std::string error;
+    if (!run->outputFile.empty()) {
+        run->file = OpenFrameWriter(run->outputFile, run->description, error);
+        if (!run->file) throw DeviceFailed(error);
+    }
+    if (!run->endpoint.empty() && run->streamWait <= 0) {
+        run->stream = FrameStream::Open(run->endpoint, run->description, 0, error);
+        if (!run->stream) throw DeviceFailed(error);
+    }
+    JoinWorker();  // a run that ended is joined before the next starts
+    stop_.store(0);
+    {
+        std::lock_guard lock(mutex_);
+        running_ = true;
+        acquired_ = dropped_ = 0;
+        lastCounts_.clear();
+        state_ = DetectorState::kRunning;
+        status_ = run->scan ? "Scanning " + run->description.scanDac + "."
+                            : "Acquiring " + std::to_string(run->acquire.frames) + " frames.";
+    }
+    worker_ = std::thread([this, r = std::shared_ptr<Run>(std::move(run))] { Work(*r); });
+}
+
+void Detector::Work(Run& run) {
+    std::string error;
+    if (!run.endpoint.empty() && !run.stream) {
+        run.stream = FrameStream::Open(run.endpoint, run.description, run.streamWait, error);
+        if (!run.stream) {
+            if (run.file) run.file->Close();
+            std::lock_guard lock(mutex_);
+            running_ = false;
+            state_ = DetectorState::kFault;
+            status_ = error;
+            return;
+        }
+    }
+    // The stream first: consumers see each frame before the disk has it.
+    TeeWriter both({run.stream.get(), run.file.get()});
+    FrameWriter& inner = run.stream && run.file ? both
+                         : run.stream           ? static_cast<FrameWriter&>(*run.stream)
+                                                : *run.file;
+    Watcher writer(*this, inner);
+    const RunOutcome outcome =
+        run.scan ? RunScan(*session_, writer, run.scanRequest, nullptr, stop_)
+                 : RunAcquire(*session_, writer, run.acquire, nullptr, stop_);
+    const bool recorded =
+        outcome.end == RunEnd::kWriteFailed || writer.RecordDroppedFrames(outcome.dropped);
+    const bool closed = writer.Close() && recorded;
+    const int64_t streamDropped = run.stream ? run.stream->dropped() : 0;
+    const std::string where = run.file ? run.outputFile : run.stream->endpoint();
+    std::string text = std::to_string(outcome.frames) + " frames " +
+                       (run.file ? "written to " : "streamed to ") + where;
+    if (outcome.dropped > 0)
+        text += ", " + std::to_string(outcome.dropped) + " taken but not written in time";
+    if (streamDropped > 0)
+        text += ", " + std::to_string(streamDropped) + " not streamed (a consumer did not keep up)";
+    DetectorState state = DetectorState::kOn;
+    switch (outcome.end) {
+        case RunEnd::kDone:
+            text = "Run done: " + text + ".";
+            break;
+        case RunEnd::kStopped:
+            text = "Run stopped: " + text + ".";
+            break;
+        case RunEnd::kAcquisitionFailed:
+            state = DetectorState::kFault;
+            text = "Run failed: " + WithReport(outcome.error) + " " + text + ".";
+            break;
+        case RunEnd::kWriteFailed:
+            state = DetectorState::kFault;
+            text = "Run failed: " + outcome.error + " " + text + ".";
+            break;
+    }
+    if (!closed && outcome.end != RunEnd::kWriteFailed) {
+        state = DetectorState::kFault;
+        text += " Closing the output failed: " + writer.error();
+    }
+    std::lock_guard lock(mutex_);
+    if (run.scan) records_ = session_->records();
+    dropped_ = outcome.dropped + streamDropped;
+    running_ = false;
+    state_ = state;
+    status_ = text;
+}
+
+void Detector::Stop() {
+    stop_.store(1);
+}
+
+void Detector::JoinWorker() {
+    if (worker_.joinable()) worker_.join();
+}
+
+void Detector::FrameTaken(std::span<const int32_t> counts) {
+    {
+        std::lock_guard lock(mutex_);
+        lastCounts_.assign(counts.begin(), counts.end());
+        ++acquired_;
+        ++serial_;
+    }
+    frameArrived_.notify_all();
+}
+
+int64_t Detector::framesAcquired() const {
+    std::lock_guard lock(mutex_);
+    return acquired_;
+}
+
+int64_t Detector::framesDropped() const {
+    std::lock_guard lock(mutex_);
+    return dropped_;
+}
+
+FrameImage Detector::LastFrame() const {
+    FrameImage image;
+    std::vector<int32_t> counts;
+    ChipLayout layout;
+    {
+        std::lock_guard lock(mutex_);
+        if (state_ == DetectorState::kOff) return image;
+        counts = lastCounts_;
+        layout = layout_;
+        image.number = acquired_;
+    }
+    const ImageGeometry g = GeometryFor(layout.chipCount);
+    image.width = static_cast<int>(g.width());
+    image.height = static_cast<int>(g.height());
+    image.pixels.assign(g.pixels(), 0);
+    if (counts.size() == layout.pixelsInUse()) ImageOrderCounts(counts, layout, image.pixels);
+    else image.number = 0;
+    return image;
+}
+
+bool Detector::WaitForFrame(int64_t& seen, std::chrono::steady_clock::time_point deadline) {
+    std::unique_lock lock(mutex_);
+    frameArrived_.wait_until(lock, deadline, [&] { return woken_ || serial_ != seen; });
+    if (woken_ || serial_ == seen) return false;
+    seen = serial_;
+    return true;
+}
+
+void Detector::Wake() {
+    {
+        std::lock_guard lock(mutex_);
+        woken_ = true;
+    }
+    frameArrived_.notify_all();
+}
+
+}  // namespace ulvarin::tango_server
