@@ -177,8 +177,11 @@ void DetectorDevice::ReadProperties() {
     get_db_device()->get_property(data);
     if (!data[0].is_empty()) data[0] >> interface_;
     if (!data[1].is_empty()) {
+        // A property file splits "timepix:4,mxr:2" at the comma: the entries are joined back.
+        std::vector<std::string> entries;
+        data[1] >> entries;
         std::string set;
-        data[1] >> set;
+        for (const std::string& entry : entries) set += (set.empty() ? "" : ",") + entry;
         // The emulated interfaces are listed from this variable whenever interfaces are.
         setenv("ULVARIN_EMULATOR", set.c_str(), 1);
     }
