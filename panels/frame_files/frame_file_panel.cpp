@@ -1,6 +1,7 @@
 #include "panels/frame_files/frame_file_panel.h"
 
 #include <QCheckBox>
+#include <QSignalBlocker>
 #include <QCoreApplication>
 #include <QLineEdit>
 #include <QPushButton>
@@ -87,6 +88,8 @@ FrameFilePanel::FrameFilePanel(WindowShared& shared, QWidget* parent)
     EditFileName = FindControl<QLineEdit>(this, "EditFileName");
     EditFileName->setMinimumWidth(
         EditFileName->fontMetrics().horizontalAdvance(QStringLiteral("data_0000.txt")) + 16);
+    ChkbStream = FindControl<QCheckBox>(this, "ChkbStream");
+    EditStreamEndpoint = FindControl<QLineEdit>(this, "EditStreamEndpoint");
     // Failures are found on the writer thread and shown on this one.
     autosaver_ = std::make_unique<FrameAutosaver>([this] {
         QMetaObject::invokeMethod(
@@ -98,6 +101,7 @@ FrameFilePanel::FrameFilePanel(WindowShared& shared, QWidget* parent)
 FrameFilePanel::~FrameFilePanel() {
     // Queued frames are written before the panel goes; their failure news dies with it.
     autosaver_.reset();
+    if (stream_) stream_->Close();
 }
 
 void FrameFilePanel::ConnectControls() {
@@ -113,7 +117,15 @@ void FrameFilePanel::ConnectControls() {
     connect(ChkbAutoSaveFrames, &QCheckBox::toggled, this, [this](bool on) {
         if (!on) autosaver_->EndRun();
     });
-    connect(&shared_, &WindowShared::openStateChanged, this, [this] { firmware_.reset(); });
+    connect(ChkbStream, &QCheckBox::toggled, this, &FrameFilePanel::StreamToggled);
+    connect(&shared_, &WindowShared::openStateChanged, this, [this] {
+        firmware_.reset();
+        // Another interface may bring another frame shape: a new series tells consumers.
+        if (stream_) {
+            EndStream();
+            StreamToggled(true);
+        }
+    });
     connect(&shared_, &WindowShared::interfaceReset, this,
             [this] { autosaver_->name().lastFileNumber = 0; });
 }
@@ -202,9 +214,49 @@ void FrameFilePanel::BttnLoadNextClick() {
     LoadStepped(+1);
 }
 
+void FrameFilePanel::StreamToggled(bool on) {
+    if (!on) {
+        EndStream();
+        return;
+    }
+    std::string error;
+    const std::string endpoint = EditStreamEndpoint->text().trimmed().toStdString();
+    stream_ = FrameStream::Open(endpoint, WindowRun(), 0, error);
+    if (!stream_) {
+        const QSignalBlocker quiet(ChkbStream);
+        ChkbStream->setChecked(false);
+        shared_.dialogs().Error(error, "Error");
+        return;
+    }
+    EditStreamEndpoint->setEnabled(false);
+    shared_.AddLogLine(QStringLiteral("Streaming frames from %1")
+                           .arg(QString::fromStdString(stream_->endpoint())));
+}
+
+void FrameFilePanel::EndStream() {
+    EditStreamEndpoint->setEnabled(true);
+    if (!stream_) return;
+    stream_->Close();
+    shared_.AddLogLine(QStringLiteral("Stream ended: %1 frame(s) sent, %2 dropped")
+                           .arg(stream_->frames())
+                           .arg(stream_->dropped()));
+    stream_.reset();
+}
+
 void FrameFilePanel::FrameTakenIn() {
-    if (!ChkbAutoSaveFrames->isChecked()) return;
     const FrameStore& frames = shared_.frames;
+    if (stream_) {
+        FrameInfo info;
+        info.exposure = frames.integratedTime;
+        // Sending never waits; a failure of the socket itself ends the stream.
+        if (!stream_->Append(frames.counts().first(frames.pixelsInUse()), info)) {
+            shared_.AddLogLine(QString::fromStdString(stream_->error()));
+            const QSignalBlocker quiet(ChkbStream);
+            ChkbStream->setChecked(false);
+            EndStream();
+        }
+    }
+    if (!ChkbAutoSaveFrames->isChecked()) return;
     const std::optional<std::string> path = autosaver_->Save(
         frames.counts().first(frames.pixelsInUse()), WindowRun(), frames.integratedTime);
     if (path) {

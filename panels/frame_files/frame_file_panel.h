@@ -10,6 +10,7 @@
 
 #include "files/frame_autosaver.h"
 #include "files/frame_file.h"
+#include "files/frame_stream.h"
 #include "files/frame_writer.h"
 
 class QCheckBox;
@@ -37,7 +38,8 @@ public:
 
     // Reads a frame file into the count frame and shows it; errors in a box. True on success.
     bool LoadFrameFile(const std::string& path);
-    // A frame was taken in: autosaves it when "Autosave" is checked.
+    // A frame was taken in: autosaves it when "Autosave" is checked, and streams it when
+    // "Stream" is.
     void FrameTakenIn();
 
     const AutosaveTemplate& autosaveName() const { return autosaver_->name(); }
@@ -64,10 +66,17 @@ private:
     FrameFileStatus WriteCountsAsRun(const std::string& path);
     // The open interface's firmware text, asked of it once per open.
     const std::string& Firmware();
+    // "Stream" checked: opens the stream at the endpoint shown (a box and unchecked when it
+    // cannot); unchecked: ends the series and tells what was sent.
+    void StreamToggled(bool on);
+    void EndStream();
 
     WindowShared& shared_;
     QCheckBox* ChkbAutoSaveFrames = nullptr;
     QLineEdit* EditFileName = nullptr;
+    QCheckBox* ChkbStream = nullptr;
+    QLineEdit* EditStreamEndpoint = nullptr;
+    std::unique_ptr<FrameStream> stream_;
     std::unique_ptr<FrameAutosaver> autosaver_;
     bool dropReportDue_ = false;  // a report of dropped frames is scheduled
     std::optional<std::string> firmware_;  // of the interface open now, once asked

@@ -41,6 +41,16 @@ Grid ImageFileGrid() {
           .name = "BttnLoadNext",
           .text = ">>",
           .hint = "Loads next autosaved frame"}},
+        {{.kind = K::Check,
+          .name = "ChkbStream",
+          .text = "Stream",
+          .hint = "Every frame taken in is also sent live over ZeroMQ from the endpoint beside "
+                  "(consumers connect a SUB socket; the README gives the format)"},
+         {.kind = K::Edit,
+          .name = "EditStreamEndpoint",
+          .text = "tcp://*:5555",
+          .hint = "Endpoint the frames are sent from, e.g. tcp://*:5555",
+          .span = 4}},
     };
 }
 

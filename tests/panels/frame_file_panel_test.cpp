@@ -8,6 +8,8 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <fstream>
+#include <zmq.hpp>
+#include <zmq_addon.hpp>
 #include <string>
 
 #include "device/link.h"
@@ -111,6 +113,54 @@ TEST_F(FrameFilePanelTest, AutosavedFramesAreSteppedThrough) {
     Click("BttnLoadNext");
     EXPECT_EQ(Counts(), frames[2]);
     EXPECT_EQ(form->frameFiles->autosaveName().lastFileNumber, 7);
+}
+
+// "Stream" sends each frame taken in, as taken, to a consumer that connects; switched off,
+// the series ends with the count sent; an endpoint that cannot be bound is told in a box.
+TEST_F(FrameFilePanelTest, StreamedFramesReachAConsumerAsTaken) {
+    Start("medipix2:1");
+    Control<QLineEdit>("EditStreamEndpoint")->setText("tcp://127.0.0.1:*");
+    Control<QCheckBox>("ChkbStream")->setChecked(true);
+    const QString opened = LastLine();
+    ASSERT_TRUE(opened.startsWith("Streaming frames from tcp://127.0.0.1:")) << opened.toStdString();
+    EXPECT_FALSE(Control<QLineEdit>("EditStreamEndpoint")->isEnabled());
+    zmq::context_t context;
+    zmq::socket_t consumer(context, zmq::socket_type::sub);
+    consumer.set(zmq::sockopt::subscribe, "");
+    consumer.set(zmq::sockopt::rcvtimeo, 200);
+    consumer.connect(opened.section(' ', 3).toStdString());
+    // Frames sent before the subscription reaches the window are not seen: take frames
+    // until one arrives.
+    std::vector<zmq::message_t> parts;
+    for (int tries = 0; tries < 50 && parts.empty(); ++tries) {
+        TakeFrame([](int, int) { return 1; });
+        (void)zmq::recv_multipart(consumer, std::back_inserter(parts));
+    }
+    ASSERT_EQ(parts.size(), 2u) << "no frame reached the consumer";
+    consumer.set(zmq::sockopt::rcvtimeo, 5000);
+    TakeFrame(Pattern);
+    parts.clear();
+    ASSERT_TRUE(zmq::recv_multipart(consumer, std::back_inserter(parts)));
+    ASSERT_EQ(parts.size(), 2u);
+    EXPECT_NE(parts[0].to_string().find("\"htype\":\"frame\""), std::string::npos);
+    ASSERT_EQ(parts[1].size(), kChipPixels * sizeof(uint32_t));
+    const auto* values = parts[1].data<uint32_t>();
+    const std::vector<int32_t> taken = Counts();  // one chip: the image is the chip as it is
+    EXPECT_TRUE(std::equal(taken.begin(), taken.end(), values));
+
+    Control<QCheckBox>("ChkbStream")->setChecked(false);
+    parts.clear();
+    ASSERT_TRUE(zmq::recv_multipart(consumer, std::back_inserter(parts)));
+    EXPECT_NE(parts[0].to_string().find("\"htype\":\"series_end\""), std::string::npos);
+    EXPECT_TRUE(LastLine().startsWith("Stream ended: ")) << LastLine().toStdString();
+    EXPECT_TRUE(LastLine().endsWith(" frame(s) sent, 0 dropped")) << LastLine().toStdString();
+
+    Control<QLineEdit>("EditStreamEndpoint")->setText("tcp://nowhere:x");
+    Control<QCheckBox>("ChkbStream")->setChecked(true);
+    EXPECT_FALSE(Control<QCheckBox>("ChkbStream")->isChecked());
+    ASSERT_EQ(dialogs->messages.size(), 1u);
+    EXPECT_NE(dialogs->messages[0].text.find("Cannot open the stream at tcp://nowhere:x"),
+              std::string::npos);
 }
 
 // A frame that cannot be written is reported, and the next frame tries the same name.
