@@ -15,11 +15,11 @@
 #include <vector>
 
 #include "backends/emulator_driver.h"
-#include "cli/frame_runs.h"
-#include "cli/interface_session.h"
 #include "device/drivers/driver_registry.h"
 #include "device/report.h"
 #include "process/continuous_run.h"
+#include "session/frame_runs.h"
+#include "session/interface_session.h"
 #include "wire/stream_layout.h"
 
 namespace ulvarin {
@@ -70,13 +70,13 @@ int64_t TakeFrames(InterfaceSession& session, bool frameByFrame, int frames,
                    double exposure) {
     std::string error;
     if (frameByFrame) {
-        cli::FrameTaker taker(session);
+        FrameTaker taker(session);
         std::vector<int32_t> sum(session.layout().pixelsInUse());
-        const volatile std::sig_atomic_t stop = 0;
+        const StopFlag stop{0};
         int64_t taken = 0;
         for (int i = 0; i < frames; ++i) {
             double time = 0;
-            if (taker.Take(exposure, sum, time, error, stop) != cli::FrameTaker::Result::kTaken)
+            if (taker.Take(exposure, sum, time, error, stop) != FrameTaker::Result::kTaken)
                 break;
             ++taken;
         }

@@ -51,9 +51,6 @@ struct Options {
 // Longest exposure taken without --long: a typo (100000 for 1.0) must not run for a day.
 constexpr double kMaxExposure = 3600;
 
-// The Timepix counting modes by name, as the pixel configuration numbers them.
-const std::map<std::string, int> kTimepixModes = {
-    {"counting", 0}, {"tot", 1}, {"1-hit", 2}, {"toa", 3}};
 
 int Fail(int code, const std::string& text) {
     std::fprintf(stderr, "ulvarin-cli: %s\n", text.c_str());
@@ -296,9 +293,9 @@ int ScannedDac(const InterfaceSession& session, const Options& o) {
                                     " chips; they have " + names);
         return -1;
     }
-    const int maxValue = DacMaxValueOf(family, dac);
-    if (o.from < 0 || o.to < 0 || o.from > maxValue || o.to > maxValue) {
-        Fail(kExitBadArguments, o.dac + " takes values 0 to " + std::to_string(maxValue));
+    const std::vector<int> ends{o.from, o.to};
+    if (const std::string refusal = DacValuesRefusal(family, dac, ends); !refusal.empty()) {
+        Fail(kExitBadArguments, refusal);
         return -1;
     }
     return dac;
@@ -422,7 +419,7 @@ void AddRunOptions(CLI::App& command, Options& o) {
             },
             "Timepix pixels count hits (counting, the default unless --config sets it), time "
             "over threshold (tot), one hit (1-hit) or time of arrival (toa)")
-        ->transform(CLI::CheckedTransformer(kTimepixModes, CLI::ignore_case));
+        ->transform(CLI::CheckedTransformer(TimepixModesByName(), CLI::ignore_case));
     command.add_option("--out", o.out, "Output file: .h5 (HDF5), .tif (TIFF) or .txt")
         ->check(CLI::Validator(ValidOutput, "FILE"));
     command.add_flag("--force", o.force, "Replace output files that exist");

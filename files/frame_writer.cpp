@@ -15,8 +15,20 @@ const char* ProgramVersion() {
     return ULVARIN_VERSION;
 }
 
+namespace {
+
+constexpr const char* kModeNames[] = {"counting", "tot", "1-hit", "toa"};
+
+}  // namespace
+
+const std::map<std::string, int>& TimepixModesByName() {
+    static const std::map<std::string, int> modes = {
+        {kModeNames[0], 0}, {kModeNames[1], 1}, {kModeNames[2], 2}, {kModeNames[3], 3}};
+    return modes;
+}
+
 std::vector<std::string> CountModes(const ChipLayout& layout, std::span<const uint16_t> config) {
-    static constexpr const char* kNames[] = {"counting", "tot", "1-hit", "toa"};
+    const auto& kNames = kModeNames;
     std::vector<std::string> modes;
     for (int chip = 0; chip < layout.chipCount; ++chip) {
         if (layout.family != ChipFamily::Timepix) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <map>
 #include <memory>
 #include <span>
 #include <string>
@@ -52,6 +53,10 @@ struct RunDescription {
 // (time over threshold), "1-hit" or "toa" (time of arrival); "mixed" when a chip's pixels
 // differ.
 std::vector<std::string> CountModes(const ChipLayout& layout, std::span<const uint16_t> config);
+
+// The Timepix counting modes by those names, numbered as WithTimepixMode takes them (0
+// counting ... 3 toa).
+const std::map<std::string, int>& TimepixModesByName();
 
 // What is known of one frame.
 struct FrameInfo {

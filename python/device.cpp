@@ -25,11 +25,8 @@ void KeepReport(MpxDevice& handle, void*) {
     handle.Clear();
 }
 
-constexpr double kBiasLowest = 23.0, kBiasHighest = 104.5;
 constexpr double kInterfaceDacHighest = 4095 / 1638.6;
 
-const std::map<std::string, int> kTimepixModes = {
-    {"counting", 0}, {"tot", 1}, {"1-hit", 2}, {"toa", 3}};
 
 void CheckExposure(double exposure, int frames) {
     if (!(exposure > 0) || !std::isfinite(exposure))
@@ -214,29 +211,15 @@ std::vector<int> Device::dac(const std::string& name) const {
 
 void Device::setDac(const std::string& name, const std::vector<int>& values) {
     CheckIdle();
-    InterfaceSession& session = Session();
     const int index = DacIndex(name);
-    const auto chips = static_cast<size_t>(session.layout().chipCount);
-    if (values.size() != 1 && values.size() != chips)
-        throw py::value_error(name + " takes one value for every chip or one per chip (" +
-                              std::to_string(chips) + "), not " + std::to_string(values.size()));
-    const int highest = DacMaxValueOf(session.layout().family, index);
-    for (int v : values)
-        if (v < 0 || v > highest)
-            throw py::value_error(name + " takes values 0 to " + std::to_string(highest) +
-                                  ", not " + std::to_string(v));
-    const std::vector<ChipDacRecord> before = session.records();
-    for (size_t c = 0; c < chips; ++c)
-        session.records()[c].dac[index] = static_cast<uint16_t>(values[values.size() == 1 ? 0 : c]);
-    bool sent = false;
+    std::string error;
+    InterfaceSession::Change change;
     {
         py::gil_scoped_release release;
-        sent = session.SendDacs();
+        change = Session().SetDac(index, values, error);
     }
-    if (!sent) {
-        session.records() = before;
-        ThrowDeviceError("Setting " + name + " failed.");
-    }
+    if (change == InterfaceSession::Change::kRefused) throw py::value_error(error);
+    if (change == InterfaceSession::Change::kFailed) ThrowDeviceError(error);
 }
 
 double Device::bias() const {
@@ -245,7 +228,7 @@ double Device::bias() const {
 
 void Device::setBias(double volts) {
     CheckIdle();
-    if (!(volts == 0 || (volts >= kBiasLowest && volts <= kBiasHighest)))
+    if (!InterfaceSession::BiasInRange(volts))
         throw py::value_error("the bias is 0 (off) or 23 to 104.5 V, not " + std::to_string(volts));
     std::string error;
     if (!Session().SetBias(volts, error)) ThrowDeviceError(error);
@@ -270,8 +253,8 @@ void Device::setCountMode(const std::string& mode) {
     CheckIdle();
     if (Session().layout().family != ChipFamily::Timepix)
         throw py::value_error("count modes are Timepix chips' only");
-    const auto found = kTimepixModes.find(mode);
-    if (found == kTimepixModes.end())
+    const auto found = TimepixModesByName().find(mode);
+    if (found == TimepixModesByName().end())
         throw py::value_error("the count mode is counting, tot, 1-hit or toa, not " + mode);
     std::string error;
     if (Session().SetTimepixMode(found->second, error) != InterfaceSession::Load::kOk)
@@ -351,11 +334,8 @@ py::tuple Device::scan(const std::string& dac, const std::vector<int>& values, d
     InterfaceSession& session = Session();
     const int index = DacIndex(dac);
     if (values.empty()) throw py::value_error("a scan needs at least one value");
-    const int highest = DacMaxValueOf(session.layout().family, index);
-    for (int v : values)
-        if (v < 0 || v > highest)
-            throw py::value_error(dac + " takes values 0 to " + std::to_string(highest) + ", not " +
-                                  std::to_string(v));
+    if (std::string refusal = DacValuesRefusal(session.layout().family, index, values); !refusal.empty())
+        throw py::value_error(refusal);
     ArrayWriter writer(session.layout(), static_cast<int>(values.size()));
     const ScanRequest request{index, values, exposure, frames};
     StopFlag stop{0};
@@ -390,11 +370,8 @@ py::dict Device::equalize(const std::string& dac, const std::vector<int>& values
     InterfaceSession& session = Session();
     const int index = DacIndex(dac);
     if (values.size() < 3) throw py::value_error("an equalisation scans at least three values");
-    const int highest = DacMaxValueOf(session.layout().family, index);
-    for (int v : values)
-        if (v < 0 || v > highest)
-            throw py::value_error(dac + " takes values 0 to " + std::to_string(highest) + ", not " +
-                                  std::to_string(v));
+    if (std::string refusal = DacValuesRefusal(session.layout().family, index, values); !refusal.empty())
+        throw py::value_error(refusal);
     std::unique_ptr<EqualizationFile> file;
     std::string error;
     if (!out.empty()) {

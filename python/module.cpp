@@ -172,7 +172,7 @@ PYBIND11_MODULE(ulvarin, m) {
         "open", [](const py::object& wanted) { return std::make_unique<Device>(Choose(wanted)); },
         "device"_a = py::none(),
         "Opens an interface: None for the first listed, an index into devices(), or a name.");
-    m.def("set_emulators", &SetEmulators, "spec"_a,
+    m.def("set_emulators", &SetEmulators, "emulators"_a,
           "Chooses the emulated interfaces listed: e.g. 'timepix:4,mxr:2' or 'off'.");
     m.attr("__version__") = ulvarin::ProgramVersion();
 }

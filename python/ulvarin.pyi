@@ -24,7 +24,7 @@ def devices() -> list[str]:
 def open(device: Union[None, int, str] = None) -> "Device":
     """Opens an interface: None for the first listed, an index into devices(), or a name."""
 
-def set_emulators(spec: str) -> None:
+def set_emulators(emulators: str) -> None:
     """Chooses the emulated interfaces listed: e.g. 'timepix:4,mxr:2' or 'off'."""
 
 class Dacs:

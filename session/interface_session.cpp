@@ -6,8 +6,9 @@
 
 #include "device/chip_commands.h"
 #include "device/conversions.h"
-#include "device/interface_commands.h"
+#include "device/dac_tables.h"
 #include "device/identify.h"
+#include "device/interface_commands.h"
 #include "device/link.h"
 #include "files/mask_file.h"
 #include "process/configuration_keys.h"
@@ -102,6 +103,35 @@ bool InterfaceSession::Open(const std::string& description, std::string& error) 
 bool InterfaceSession::SendDacs() {
     handle_.Clear();
     return SetChipDacs(handle_, records_.data(), static_cast<int>(records_.size()));
+}
+
+std::string DacValuesRefusal(ChipFamily family, int index, std::span<const int> values) {
+    const int highest = DacMaxValueOf(family, index);
+    for (int v : values)
+        if (v < 0 || v > highest)
+            return std::string(DacNameOf(family, index)) + " takes values 0 to " +
+                   std::to_string(highest) + ", not " + std::to_string(v);
+    return {};
+}
+
+InterfaceSession::Change InterfaceSession::SetDac(int index, std::span<const int> values,
+                                                  std::string& error) {
+    const auto chips = records_.size();
+    const char* name = DacNameOf(layout_.family, index);
+    if (values.size() != 1 && values.size() != chips) {
+        error = std::string(name) + " takes one value for every chip or one per chip (" +
+                std::to_string(chips) + "), not " + std::to_string(values.size());
+        return Change::kRefused;
+    }
+    error = DacValuesRefusal(layout_.family, index, values);
+    if (!error.empty()) return Change::kRefused;
+    const std::vector<ChipDacRecord> before = records_;
+    for (size_t c = 0; c < chips; ++c)
+        records_[c].dac[index] = static_cast<uint16_t>(values[values.size() == 1 ? 0 : c]);
+    if (SendDacs()) return Change::kSent;
+    records_ = before;
+    error = "Setting " + std::string(name) + " failed.";
+    return Change::kFailed;
 }
 
 InterfaceSession::Load InterfaceSession::LoadConfiguration(const std::string& path,

@@ -11,6 +11,10 @@
 
 namespace ulvarin {
 
+// "" when DAC `index` of `family` takes every one of `values`, else why not ("Thl takes
+// values 0 to 255, not 300").
+std::string DacValuesRefusal(ChipFamily family, int index, std::span<const int> values);
+
 // The descriptions of every compatible interface, real ones first, then emulated ones.
 std::vector<std::string> ListInterfaces();
 
@@ -44,10 +48,20 @@ public:
     Load SetTimepixMode(int mode, std::string& error);
     // Sends the DAC records as they stand now.
     bool SendDacs();
+    // Sets DAC `index` of every chip to one value, or of each chip to its own, and sends the
+    // records: kRefused (nothing sent) for a wrong count or a value out of the DAC's range,
+    // kFailed (records as before) when the interface refused. `error` says why.
+    enum class Change { kSent, kRefused, kFailed };
+    Change SetDac(int index, std::span<const int> values, std::string& error);
     // Sends `words` (layout().pixelsInUse() of them) as the pixel configuration, which
     // pixelConfig() then gives. False with `error` set when the interface refused it.
     bool SendPixelConfig(std::span<const uint16_t> words, std::string& error);
     const std::vector<uint16_t>& pixelConfig() const { return pixelConfig_; }
+    // The bias supply's range: 0 (off) or kBiasLowest to kBiasHighest volts.
+    static constexpr double kBiasLowest = 23.0, kBiasHighest = 104.5;
+    static bool BiasInRange(double volts) {
+        return volts == 0 || (volts >= kBiasLowest && volts <= kBiasHighest);
+    }
     // Sets the sensor bias (the supply's code for `volts`; below 23 V it is off) or one of
     // the interface's two DACs (0 or 1, 12-bit code of `volts` out of 2.5 V), and records
     // the voltage for the run files. False with `error` set when the interface refused.

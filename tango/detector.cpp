@@ -32,9 +32,6 @@ std::string WithReport(const std::string& what) {
     return report.empty() ? what : what + " (" + report + ")";
 }
 
-const std::map<std::string, int> kTimepixModes = {
-    {"counting", 0}, {"tot", 1}, {"1-hit", 2}, {"toa", 3}};
-
 std::string Number(double value) {
     char text[32];
     std::snprintf(text, sizeof text, "%g", value);
@@ -229,30 +226,24 @@ void Detector::SetDac(const std::string& name, const std::vector<int>& values) {
     const int index = DacIndex(name);
     CheckIdle();
     InterfaceSession& session = Session();
-    const auto chips = static_cast<size_t>(session.layout().chipCount);
-    if (values.size() != 1 && values.size() != chips)
-        throw Refused(name + " takes one value for every chip or one per chip (" +
-                      std::to_string(chips) + "), not " + std::to_string(values.size()) + ".");
-    const int highest = DacMaxValueOf(session.layout().family, index);
-    for (int v : values)
-        if (v < 0 || v > highest)
-            throw Refused(name + " takes values 0 to " + std::to_string(highest) + ", not " +
-                          std::to_string(v) + ".");
-    const std::vector<ChipDacRecord> before = session.records();
-    for (size_t c = 0; c < chips; ++c)
-        session.records()[c].dac[index] = static_cast<uint16_t>(values[values.size() == 1 ? 0 : c]);
-    if (!session.SendDacs()) {
-        session.records() = before;
-        const std::string text = WithReport("Setting " + name + " failed.");
-        SetStatus(DetectorState::kFault, text);
-        throw DeviceFailed(text);
+    std::string error;
+    switch (session.SetDac(index, values, error)) {
+        case InterfaceSession::Change::kRefused:
+            throw Refused(error + ".");
+        case InterfaceSession::Change::kFailed: {
+            const std::string text = WithReport(error);
+            SetStatus(DetectorState::kFault, text);
+            throw DeviceFailed(text);
+        }
+        case InterfaceSession::Change::kSent:
+            break;
     }
     std::lock_guard lock(mutex_);
     records_ = session.records();
 }
 
 void Detector::SetBias(double volts) {
-    if (!(volts == 0 || (volts >= kBiasLowest && volts <= kBiasHighest)))
+    if (!InterfaceSession::BiasInRange(volts))
         throw Refused("The bias is 0 (off) or 23 to 104.5 V, not " + Number(volts) + ".");
     CheckIdle();
     std::string error;
@@ -266,8 +257,8 @@ void Detector::SetBias(double volts) {
 void Detector::SetCountMode(const std::string& mode) {
     if (Session().layout().family != ChipFamily::Timepix)
         throw Refused("Count modes are Timepix chips' only.");
-    const auto found = kTimepixModes.find(mode);
-    if (found == kTimepixModes.end())
+    const auto found = TimepixModesByName().find(mode);
+    if (found == TimepixModesByName().end())
         throw Refused("The count mode is counting, tot, 1-hit or toa, not \"" + mode + "\".");
     CheckIdle();
     std::string error;

@@ -52,7 +52,6 @@ struct FrameImage {
 class Detector {
 public:
     static constexpr double kMaxExposure = 3600;
-    static constexpr double kBiasLowest = 23.0, kBiasHighest = 104.5;
 
     Detector();
     // Stops a run (its file is closed with the frames taken) and closes the interface.

@@ -195,13 +195,12 @@ void EqualizationDialog::BttnSaveResultsClick() {
                       "Save Failed");
         return;
     }
-    FileRequest request;
-    request.title = "Save Equalization Results";
-    request.filter = "HDF5 file|*.h5|All files|*.*";
-    request.initialName = "equalization.h5";
-    request.defaultExtension = "h5";
-    request.overwritePrompt = true;
-    const std::optional<std::string> path = dialogs.SaveFile(request);
+    const std::optional<std::string> path =
+        dialogs.SaveFile({.title = "Save Equalization Results",
+                          .filter = "HDF5 file|*.h5|All files|*.*",
+                          .initialName = "equalization.h5",
+                          .defaultExtension = "h5",
+                          .overwritePrompt = true});
     if (!path) return;
     std::error_code error;
     std::filesystem::copy_file(resultsFile_, *path,
@@ -212,13 +211,12 @@ void EqualizationDialog::BttnSaveResultsClick() {
 
 void EqualizationDialog::BttnSaveMaskClick() {
     Dialogs& dialogs = CurrentDialogs();
-    FileRequest request;
-    request.title = "Save Mask File";
-    request.filter = "ASCII matrix|*.txt|All files|*.*";
-    request.initialName = "equalized_mask.txt";
-    request.defaultExtension = "txt";
-    request.overwritePrompt = true;
-    const std::optional<std::string> path = dialogs.SaveFile(request);
+    const std::optional<std::string> path =
+        dialogs.SaveFile({.title = "Save Mask File",
+                          .filter = "ASCII matrix|*.txt|All files|*.*",
+                          .initialName = "equalized_mask.txt",
+                          .defaultExtension = "txt",
+                          .overwritePrompt = true});
     if (!path) return;
     // "Set Mask" reads any other extension as a binary file: an ASCII matrix under such a
     // name would load as garbage.

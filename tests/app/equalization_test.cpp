@@ -22,21 +22,6 @@ namespace {
 
 class EqualizationTest : public WindowTest {
 protected:
-    // Plain counting from a reset matrix, a 0.1 s exposure per step, the range typed into
-    // the scan boxes.
-    void Prepare(const char* set, int from, int to, int step) {
-        Start(set);
-        Control<QCheckBox>("ChkbInterfaceADCread")->setChecked(false);
-        if (form->shared.isTimepix) form->basics->ChooseMode(0);
-        form->basics->BttnResetMatrixClick();
-        Control<QComboBox>("CombInterval")->setEditText(QStringLiteral("0.1"));
-        for (auto [box, value] :
-             {std::pair{"EditScanFrom", from}, {"EditScanTo", to}, {"EditScanStep", step}}) {
-            auto* edit = Control<QLineEdit>(box);
-            edit->setText(QString::number(value));
-            emit edit->editingFinished();
-        }
-    }
     // Masks a few pixels of chip 0 and sets the test bit of a few others, and sends that.
     void MarkPixels() {
         const ChipType type = form->shared.Type();
@@ -74,7 +59,7 @@ protected:
 };
 
 TEST_F(EqualizationTest, EqualizingAChipShrinksItsSpreadKeepsTheNewConfigurationAndSavesIt) {
-    Prepare("medipix2:1", 120, 200, 4);
+    StartForScan("medipix2:1", 120, 200, 4);
     MarkPixels();
     const std::vector<uint16_t> before = WindowWords();
     const int dac = Control<QComboBox>("CombScanDAC")->currentIndex();
@@ -145,7 +130,7 @@ TEST_F(EqualizationTest, EqualizingAChipShrinksItsSpreadKeepsTheNewConfiguration
 }
 
 TEST_F(EqualizationTest, StoppingPutsBackThePixelConfigurationAndTheDacs) {
-    Prepare("timepix:2", 110, 200, 5);
+    StartForScan("timepix:2", 110, 200, 5);
     MarkPixels();
     const std::vector<uint16_t> before = WindowWords();
     const int dac = Control<QComboBox>("CombScanDAC")->currentIndex();
@@ -182,7 +167,7 @@ TEST_F(EqualizationTest, StoppingPutsBackThePixelConfigurationAndTheDacs) {
 }
 
 TEST_F(EqualizationTest, EqBitsSetTheAdjustmentOfCountingPixelsForAScanOnly) {
-    Prepare("timepix:1", 150, 152, 1);
+    StartForScan("timepix:1", 150, 152, 1);
     // Timepix pixels have four adjustment bits: the list offers 0 to 15, "Scan" not at all.
     auto* bits = Control<QComboBox>("CombScanBits");
     ASSERT_TRUE(bits->isEnabled());

@@ -17,26 +17,11 @@ namespace {
 
 class ScanTest : public WindowTest {
 protected:
-    // Plain counting from erased counters, a 0.1 s exposure per step, the range typed into
-    // the scan boxes.
-    void Prepare(const char* set, int from, int to, int step) {
-        Start(set);
-        Control<QCheckBox>("ChkbInterfaceADCread")->setChecked(false);
-        if (form->shared.isTimepix) form->basics->ChooseMode(0);
-        form->basics->BttnResetMatrixClick();
-        Control<QComboBox>("CombInterval")->setEditText(QStringLiteral("0.1"));
-        for (auto [box, value] :
-             {std::pair{"EditScanFrom", from}, {"EditScanTo", to}, {"EditScanStep", step}}) {
-            auto* edit = Control<QLineEdit>(box);
-            edit->setText(QString::number(value));
-            emit edit->editingFinished();
-        }
-    }
     const PulseRecord& Curves(int slot) { return form->pulses->pulses().HistorySlot(slot); }
 };
 
 TEST_F(ScanTest, ThresholdScanOfTheQuadRisesThroughTheEmulatedThreshold) {
-    Prepare("timepix:4", 150, 190, 5);
+    StartForScan("timepix:4", 150, 190, 5);
     const sim::DacPoint midpoint =
         sim::PixelPhysics::ThresholdScanMidpoint(sim::ChipFamily::kTimepix);
     ASSERT_EQ(Control<QComboBox>("CombScanDAC")->currentIndex(), midpoint.dac);
@@ -74,7 +59,7 @@ TEST_F(ScanTest, ThresholdScanOfTheQuadRisesThroughTheEmulatedThreshold) {
 }
 
 TEST_F(ScanTest, StoppingByHandRestoresAtOnceAndARunningProcessRefusesAStart) {
-    Prepare("mxr:2", 100, 200, 1);
+    StartForScan("mxr:2", 100, 200, 1);
     Control<QPushButton>("BttnScanStart")->click();
     ASSERT_TRUE(form->scan->Active());
     ASSERT_TRUE(WaitFor([&] { return Curves(0).Count(0) >= 2; }, 10000));
@@ -100,7 +85,7 @@ TEST_F(ScanTest, StoppingByHandRestoresAtOnceAndARunningProcessRefusesAStart) {
 // A pulled cable gives the step's process up, and the scan with it: nothing waits for a
 // poll that cannot come.
 TEST_F(ScanTest, APulledCableEndsTheScan) {
-    Prepare("mxr:1", 100, 200, 1);
+    StartForScan("mxr:1", 100, 200, 1);
     Control<QPushButton>("BttnScanStart")->click();
     ASSERT_TRUE(form->scan->Active());
     emulator->SetPlugged(0, false);
@@ -127,7 +112,7 @@ TEST_F(ScanTest, ArrowsStepFromTheNumberTyped) {
 }
 
 TEST_F(ScanTest, TestPulsesCountTheNumberAskedForInEveryPixel) {
-    Prepare("timepix:2", 0, 1, 1);
+    StartForScan("timepix:2", 0, 1, 1);
     auto* count = Control<QLineEdit>("EditTestPulseCount");
     count->setText(QStringLiteral("37"));
     emit count->editingFinished();
@@ -150,7 +135,7 @@ TEST_F(ScanTest, TestPulsesCountTheNumberAskedForInEveryPixel) {
 
 // Medipix2 chips have no test-pulse configuration: the button only asks and generates.
 TEST_F(ScanTest, TestPulsesOnMedipix2OnlyAskAndGenerate) {
-    Prepare("medipix2:1", 0, 1, 1);
+    StartForScan("medipix2:1", 0, 1, 1);
     const std::vector<uint16_t> config(form->shared.frames.config().begin(),
                                        form->shared.frames.config().end());
     const uint32_t word = form->shared.dacRecords[0].testPulseWord;

@@ -1,5 +1,8 @@
 #include "tests/app/window_fixture.h"
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QListWidget>
@@ -38,6 +41,20 @@ void WindowTest::MakeWindow(const std::string& set) {
 void WindowTest::Start(const std::string& set) {
     MakeWindow(set);
     ASSERT_TRUE(WaitFor([&] { return form->Timer->isActive(); }));
+}
+
+void WindowTest::StartForScan(const std::string& set, int from, int to, int step) {
+    Start(set);
+    Control<QCheckBox>("ChkbInterfaceADCread")->setChecked(false);
+    if (form->shared.isTimepix) form->basics->ChooseMode(0);
+    form->basics->BttnResetMatrixClick();
+    Control<QComboBox>("CombInterval")->setEditText(QStringLiteral("0.1"));
+    for (auto [box, value] :
+         {std::pair{"EditScanFrom", from}, {"EditScanTo", to}, {"EditScanStep", step}}) {
+        auto* edit = Control<QLineEdit>(box);
+        edit->setText(QString::number(value));
+        emit edit->editingFinished();
+    }
 }
 
 void WindowTest::OpenByName(const std::string& description) {
