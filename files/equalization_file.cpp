@@ -171,7 +171,21 @@ private:
     std::string error_;
 };
 
+class NoEqualizationFile final : public EqualizationFile {
+public:
+    bool AddScan(const char*, std::span<const int>, const StepCounts&) override { return true; }
+    bool Finish(const EqualizationResult&) override { return true; }
+    const std::string& error() const override { return error_; }
+
+private:
+    std::string error_;
+};
+
 }  // namespace
+
+std::unique_ptr<EqualizationFile> EqualizationFile::None() {
+    return std::make_unique<NoEqualizationFile>();
+}
 
 std::unique_ptr<EqualizationFile> EqualizationFile::Create(const std::string& path,
                                                            const RunDescription& run,

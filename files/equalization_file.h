@@ -29,6 +29,8 @@ public:
     // set when that fails. `run.scanDac` names the scanned DAC.
     static std::unique_ptr<EqualizationFile> Create(const std::string& path,
                                                     const RunDescription& run, std::string& error);
+    // A results file that keeps nothing, for an equalisation whose results are not saved.
+    static std::unique_ptr<EqualizationFile> None();
     virtual ~EqualizationFile() = default;
 
     // Adds the scan `name` of `values.size()` steps; `counts(step)` gives each step's counts

@@ -348,21 +348,6 @@ py::tuple Device::scan(const std::string& dac, const std::vector<int>& values, d
     return py::make_tuple(writer.Frames(), taken);
 }
 
-namespace {
-
-// The equalisation results file, or nothing when no file was asked for.
-class NoEqualizationFile final : public EqualizationFile {
-public:
-    bool AddScan(const char*, std::span<const int>, const StepCounts&) override { return true; }
-    bool Finish(const EqualizationResult&) override { return true; }
-    const std::string& error() const override { return error_; }
-
-private:
-    std::string error_;
-};
-
-}  // namespace
-
 py::dict Device::equalize(const std::string& dac, const std::vector<int>& values, double exposure,
                           int frames, bool maskUnequalizable, const std::string& out) {
     CheckExposure(exposure, frames);
@@ -381,7 +366,7 @@ py::dict Device::equalize(const std::string& dac, const std::vector<int>& values
         file = EqualizationFile::Create(out, description, error);
         if (!file) throw DeviceError(error, "file");
     } else {
-        file = std::make_unique<NoEqualizationFile>();
+        file = EqualizationFile::None();
     }
     EqualizeRun request;
     request.request = {index, values, maskUnequalizable};

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "device/report.h"
+#include "files/equalization_file.h"
 #include "files/frame_stream.h"
 #include "files/frame_writer_factory.h"
 #include "files/text_frame_writer.h"
@@ -83,6 +84,8 @@ struct Detector::Run {
     bool scan = false;
     AcquireRequest acquire;
     ScanRequest scanRequest;
+    std::unique_ptr<EqualizeRun> equalize;  // set for an equalisation
+    std::unique_ptr<EqualizationFile> results;
 };
 
 Detector::Detector() = default;
@@ -374,22 +377,24 @@ void Detector::Start() {
     StartRun(std::move(run));
 }
 
-void Detector::Scan(const std::string& dac, int from, int to, int step) {
+std::pair<int, std::vector<int>> Detector::ScanRange(const std::string& dac, int from, int to,
+                                                     int step) const {
     const int index = DacIndex(dac);
     CheckIdle();
-    const ChipFamily family = Session().layout().family;
-    const int highest = DacMaxValueOf(family, index);
-    if (from < 0 || to < 0 || from > highest || to > highest)
-        throw Refused(std::string(DacNameOf(family, index)) + " takes values 0 to " +
-                      std::to_string(highest) + ", not " + std::to_string(from) + " to " +
-                      std::to_string(to) + ".");
+    const std::vector<int> ends{from, to};
+    if (std::string refusal = DacValuesRefusal(Session().layout().family, index, ends); !refusal.empty())
+        throw Refused(refusal + ".");
     if (step <= 0) throw Refused("The scan's step is above 0, not " + std::to_string(step) + ".");
-    const std::vector<int> values = ScanValues(from, to, step);
+    return {index, ScanValues(from, to, step)};
+}
+
+void Detector::Scan(const std::string& dac, int from, int to, int step) {
+    const auto [index, values] = ScanRange(dac, from, to, step);
     const RunSettings s = settings();
     CheckOutputs(s, static_cast<int>(values.size()));
     auto run = std::make_unique<Run>();
     run->description = Session().Describe();
-    run->description.scanDac = DacNameOf(family, index);
+    run->description.scanDac = DacNameOf(Session().layout().family, index);
     run->description.scanValues.assign(values.begin(), values.end());
     run->description.expectedFrames = static_cast<int>(values.size());
     run->scan = true;
@@ -400,12 +405,39 @@ void Detector::Scan(const std::string& dac, int from, int to, int step) {
     StartRun(std::move(run));
 }
 
+void Detector::Equalize(const std::string& dac, int from, int to, int step, bool maskUnequalizable) {
+    const auto [index, values] = ScanRange(dac, from, to, step);
+    if (values.size() < 3)
+        throw Refused("An equalisation scans at least three values, not " +
+                      std::to_string(values.size()) + ".");
+    const RunSettings s = settings();
+    auto run = std::make_unique<Run>();
+    run->description = Session().Describe();
+    run->description.scanDac = DacNameOf(Session().layout().family, index);
+    run->description.scanValues.assign(values.begin(), values.end());
+    if (s.outputFile.empty()) {
+        run->results = EqualizationFile::None();
+    } else {
+        if (FrameFormatFor(s.outputFile) != FrameFormat::kHdf5)
+            throw Refused("An equalisation writes its results to an .h5 file, not " + s.outputFile);
+        if (!s.overwrite && access(s.outputFile.c_str(), F_OK) == 0)
+            throw Refused(s.outputFile + " exists: set overwrite to replace it.");
+        std::string error;
+        run->results = EqualizationFile::Create(s.outputFile, run->description, error);
+        if (!run->results) throw DeviceFailed(error);
+    }
+    run->equalize = std::make_unique<EqualizeRun>();
+    run->equalize->request = {index, values, maskUnequalizable};
+    run->equalize->exposure = s.exposure;
+    StartRun(std::move(run));
+}
+
 // Opens the run's file (and, when it need not wait for a consumer, its stream) here, so
 // that a file or endpoint that cannot be opened is refused to the caller; the frames are
 // taken on the worker.
 void Detector::StartRun(std::unique_ptr<Run> run) {
     std::string error;
-    if (!run->outputFile.empty()) {
+    if (!run->equalize && !run->outputFile.empty()) {
         run->file = OpenFrameWriter(run->outputFile, run->description, error);
         if (!run->file) throw DeviceFailed(error);
     }
@@ -421,13 +453,41 @@ void Detector::StartRun(std::unique_ptr<Run> run) {
         acquired_ = dropped_ = 0;
         lastCounts_.clear();
         state_ = DetectorState::kRunning;
-        status_ = run->scan ? "Scanning " + run->description.scanDac + "."
-                            : "Acquiring " + std::to_string(run->acquire.frames) + " frames.";
+        status_ = run->equalize ? "Equalizing over " + run->description.scanDac + "."
+                  : run->scan   ? "Scanning " + run->description.scanDac + "."
+                                : "Acquiring " + std::to_string(run->acquire.frames) + " frames.";
     }
     worker_ = std::thread([this, r = std::shared_ptr<Run>(std::move(run))] { Work(*r); });
 }
 
+std::pair<DetectorState, std::string> Detector::Equalizing(Run& run) {
+    const EqualizeOutcome outcome = RunEqualize(*session_, *run.results, *run.equalize, nullptr, stop_);
+    switch (outcome.run.end) {
+        case RunEnd::kDone:
+            return {DetectorState::kOn, "Equalisation done: " + DescribeEqualization(outcome.result) + "."};
+        case RunEnd::kStopped:
+            return {DetectorState::kOn,
+                    "Equalisation stopped: the pixel configuration and DACs are as before."};
+        case RunEnd::kAcquisitionFailed:
+            return {DetectorState::kFault, "Equalisation failed: " + WithReport(outcome.run.error)};
+        case RunEnd::kWriteFailed:
+            break;
+    }
+    return {DetectorState::kFault, "Equalisation failed: " + outcome.run.error};
+}
+
 void Detector::Work(Run& run) {
+    if (run.equalize) {
+        const auto [state, text] = Equalizing(run);
+        const std::vector<std::string> modes = CountModes(session_->layout(), session_->pixelConfig());
+        std::lock_guard lock(mutex_);
+        records_ = session_->records();
+        countModes_ = modes;
+        running_ = false;
+        state_ = state;
+        status_ = text;
+        return;
+    }
     std::string error;
     if (!run.endpoint.empty() && !run.stream) {
         run.stream = FrameStream::Open(run.endpoint, run.description, run.streamWait, error);

@@ -101,6 +101,10 @@ public:
     void Start();
     // Starts a scan of `dac` from `from` to `to` in steps of `step`, one frame per value.
     void Scan(const std::string& dac, int from, int to, int step);
+    // Starts an equalisation of the thresholds over a scan of `dac` (three scans, one frame
+    // of the exposure per value), its results to output_file when that is set (an .h5
+    // file). Done, the chips keep the new pixel configuration; stopped or failed, the old.
+    void Equalize(const std::string& dac, int from, int to, int step, bool maskUnequalizable);
     // Asks the run to end after the frame under way; returns at once.
     void Stop();
 
@@ -122,6 +126,11 @@ private:
     int DacIndex(const std::string& name) const;
     void StartRun(std::unique_ptr<Run> run);
     void Work(Run& run);
+    // An equalisation's part of Work: the outcome's status text and state.
+    std::pair<DetectorState, std::string> Equalizing(Run& run);
+    // A scan's DAC index and values, checked.
+    std::pair<int, std::vector<int>> ScanRange(const std::string& dac, int from, int to,
+                                               int step) const;
     void JoinWorker();
     void FrameTaken(std::span<const int32_t> counts);
     void SetStatus(DetectorState state, const std::string& text);

@@ -415,6 +415,21 @@ void DetectorDeviceClass::command_factory() {
             return command.insert();
         }));
     command_list.push_back(new FunctionCommand(
+        "Equalize", Tango::DEVVAR_STRINGARRAY, Tango::DEV_VOID,
+        "[DAC name, from, to, step, \"mask\"]: equalises the thresholds over three scans of "
+        "the DAC (one frame of `exposure` per value); results to output_file (.h5) when set; "
+        "\"mask\" (optional) masks the pixels it cannot equalise",
+        "", [](Tango::Command& command, DetectorDevice& device, const CORBA::Any& in) {
+            const std::vector<std::string> args = TextsArgument(command, in);
+            const bool mask = args.size() == 5 && args[4] == "mask";
+            if (args.size() != 4 && !mask)
+                throw Refused("Equalize takes [DAC name, from, to, step] and optionally \"mask\".");
+            device.detector().Equalize(args[0], WholeNumber(args[1], "from"),
+                                       WholeNumber(args[2], "to"), WholeNumber(args[3], "step"),
+                                       mask);
+            return command.insert();
+        }));
+    command_list.push_back(new FunctionCommand(
         "LoadMask", Tango::DEV_STRING, Tango::DEV_VOID,
         "Pixel mask file (the window's format) to send as the pixel configuration", "",
         [](Tango::Command& command, DetectorDevice& device, const CORBA::Any& in) {

@@ -199,7 +199,7 @@ def test_run_to_file_and_stream_with_change_events(quad, tmp_path):
     assert (gaps > 0.15).all(), gaps
 
 
-def test_scan_steps_the_dac_and_gives_it_back(quad, tmp_path):
+def test_scan_and_equalize_step_the_dac_and_give_it_back(quad, tmp_path):
     d = quad.device
     d.threshold = 450
     d.output_file, d.stream_endpoint, d.exposure = str(tmp_path / "scan.h5"), "", 0.01
@@ -210,6 +210,18 @@ def test_scan_steps_the_dac_and_gives_it_back(quad, tmp_path):
         assert list(f["scan_values"][:]) == [400, 405, 410, 415, 420]
         assert f["frames"].shape == (5, 512, 512)
         assert f.attrs["scan_dac"] == "Thl Fine"
+    assert list(d.GetDac("Thl Fine")) == [450] * 4
+    # An equalisation over the noise edge: the quad ends equalised, its results in the file.
+    out = tmp_path / "equalization.h5"
+    d.output_file = str(out)
+    refused(lambda: d.Equalize(["Thl Fine", "490", "491", "1"]), "at least three values")
+    refused(lambda: d.Equalize(["Thl Fine", "490", "590", "2", "maybe"]), "optionally")
+    d.Equalize(["Thl Fine", "490", "590", "2"])
+    wait_state(d, tango.DevState.ON)
+    assert d.status().startswith("Equalisation done: Equalized 4 chips"), d.status()
+    with h5py.File(out, "r") as f:
+        spread = f["entry/equalization"]
+        assert (spread["spread_before"][:] > 5 * spread["spread_after"][:]).all()
     assert list(d.GetDac("Thl Fine")) == [450] * 4
 
 
