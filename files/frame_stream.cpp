@@ -50,7 +50,8 @@ struct FrameStream::Socket {
 FrameStream::FrameStream(std::unique_ptr<Socket> socket, const RunDescription& run)
     : socket_(std::move(socket)),
       layout_(run.layout),
-      scan_(!run.scanDac.empty()),
+      countModes_(run.countModes),
+      scanDac_(run.scanDac),
       series_(MicrosecondsNow()),
       image_(GeometryFor(run.layout.chipCount).pixels()) {}
 
@@ -92,7 +93,7 @@ std::unique_ptr<FrameStream> FrameStream::Open(const std::string& endpoint, cons
                   {"dtype", "uint32"},
                   {"count_mode", run.countModes},
                   {"frames_expected", run.expectedFrames}};
-    if (stream->scan_) start["dac"] = run.scanDac;
+    if (!run.scanDac.empty()) start["dac"] = run.scanDac;
     stream->socket_->Send(start);
     return stream;
 }
@@ -109,8 +110,14 @@ bool FrameStream::Append(std::span<const int32_t> counts, const FrameInfo& info)
                    {"shape", {g.height(), g.width()}},
                    {"dtype", "uint32"},
                    {"exposure", info.exposure},
-                   {"timestamp", info.timestamp}};
-    if (scan_) header["value"] = info.dacValue;
+                   {"timestamp", info.timestamp},
+                   {"chip_type", ChipFamilyName(layout_.family)},
+                   {"chip_count", layout_.chipCount},
+                   {"count_mode", countModes_}};
+    if (!scanDac_.empty()) {
+        header["dac"] = scanDac_;
+        header["value"] = info.dacValue;
+    }
     try {
         if (socket_->Send(header, image_))
             ++frames_;

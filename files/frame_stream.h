@@ -7,7 +7,8 @@
 //    [height, width], "dtype": "uint32", "count_mode": [...], "frames_expected": N,
 //    "dac": name (scans)}
 //   {"htype": "frame", "series": S, "frame": n (from 1), "shape", "dtype", "exposure": s,
-//    "timestamp": s from the start, "value": DAC value (scans)}
+//    "timestamp": s from the start, "chip_type", "chip_count", "count_mode", and for scans
+//    "dac" and "value"} (a consumer that joins late learns what it sees from any frame)
 //   {"htype": "series_end", "series": S, "frames": sent, "dropped": lost}
 // Sending never waits: a frame that a connected consumer cannot take at once (its queue
 // full) is dropped for all, counted, and told in series_end; the frame numbers show the gap.
@@ -50,7 +51,8 @@ private:
 
     std::unique_ptr<Socket> socket_;
     ChipLayout layout_;
-    bool scan_ = false;
+    std::vector<std::string> countModes_;
+    std::string scanDac_;  // empty for an acquisition
     int64_t series_ = 0;
     int64_t dropped_ = 0;
     std::string endpoint_;

@@ -83,6 +83,8 @@ def every_frame_in_order(folder):
     check(all(np.array_equal(f, stored[i]) for i, (_, f) in enumerate(frames)),
           "the stream carries the counts the file holds")
     check(all(abs(h["exposure"] - 0.01) < 1e-3 for h, _ in frames), "exposures")
+    check(frames[-1][0]["chip_type"] == "Timepix" and frames[-1][0]["chip_count"] == 4 and
+          frames[-1][0]["count_mode"] == ["counting"] * 4, f"a frame describes itself {frames[-1][0]}")
     sub.close()
 
 
@@ -96,8 +98,8 @@ def scan_values(folder):
     listener.join(60)
     check(run.returncode == 0 and "3 frames streamed to" in run.stdout, f"stream-only scan {run}")
     check(messages[0][0].get("dac") == "Thl", f"scan start {messages[0][0]}")
-    check([h["value"] for h, _ in messages if h["htype"] == "frame"] == [150, 170, 190],
-          "scan values in the headers")
+    check([(h["dac"], h["value"]) for h, _ in messages if h["htype"] == "frame"] ==
+          [("Thl", 150), ("Thl", 170), ("Thl", 190)], "scan values in the headers")
     sub.close()
 
 
