@@ -7,6 +7,8 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "widgets/up_down.h"
+
 namespace ulvarin {
 namespace {
 
@@ -80,6 +82,7 @@ void PlaceParts(QMainWindow* window, const WindowParts& parts) {
     layout->addLayout(bar);
 
     QScrollArea* controls = ControlArea(parts, central);
+    WheelOnlyWithFocus(controls->widget());
     auto* right = new FittingSplitter(Qt::Vertical, central, controls->widget(), 0, 0.7);
     right->setObjectName(QStringLiteral("SplitterMessages"));
     right->addWidget(controls);

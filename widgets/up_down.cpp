@@ -1,5 +1,9 @@
 #include "widgets/up_down.h"
 
+#include <QAbstractScrollArea>
+#include <QAbstractSpinBox>
+#include <QCoreApplication>
+#include <QComboBox>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QToolButton>
@@ -109,6 +113,44 @@ void IgnoreWheel(QWidget* box) {
         }
     };
     box->installEventFilter(new WheelBlock(box));
+}
+
+void WheelOnlyWithFocus(QWidget* area) {
+    class FocusFirst : public QObject {
+    public:
+        using QObject::QObject;
+
+    protected:
+        bool eventFilter(QObject* watched, QEvent* event) override {
+            auto* box = static_cast<QWidget*>(watched);
+            if (event->type() != QEvent::Wheel || box->hasFocus())
+                return QObject::eventFilter(watched, event);
+            // Handed to the scroll area that holds the box, as if the box were not there.
+            QWidget* holder = box->parentWidget();
+            while (holder != nullptr && qobject_cast<QAbstractScrollArea*>(holder) == nullptr)
+                holder = holder->parentWidget();
+            if (auto* scroll = qobject_cast<QAbstractScrollArea*>(holder)) {
+                const auto* wheel = static_cast<QWheelEvent*>(event);
+                QWidget* viewport = scroll->viewport();
+                QWheelEvent passed(viewport->mapFromGlobal(wheel->globalPosition()),
+                                   wheel->globalPosition(), wheel->pixelDelta(),
+                                   wheel->angleDelta(), wheel->buttons(), wheel->modifiers(),
+                                   wheel->phase(), wheel->inverted());
+                QCoreApplication::sendEvent(viewport, &passed);
+            }
+            return true;
+        }
+    };
+    QList<QWidget*> boxes;
+    for (QWidget* w : area->findChildren<QAbstractSpinBox*>()) boxes.append(w);
+    for (QWidget* w : area->findChildren<QComboBox*>()) boxes.append(w);
+    for (QWidget* w : area->findChildren<QLineEdit*>())
+        if (qobject_cast<QComboBox*>(w->parentWidget()) == nullptr) boxes.append(w);
+    for (QWidget* box : boxes) {
+        // Not focused by the wheel itself, which would let it step at once.
+        if (box->focusPolicy() == Qt::WheelFocus) box->setFocusPolicy(Qt::StrongFocus);
+        box->installEventFilter(new FocusFirst(box));
+    }
 }
 
 void StepUpDownFromBox(QWidget* box, UpDown* upDown) {

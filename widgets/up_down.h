@@ -65,6 +65,12 @@ void StepWithKeysAndWheel(QWidget* box, std::function<void(int direction)> step)
 // Lets the mouse wheel over `box` do nothing (for boxes whose every change drives hardware).
 void IgnoreWheel(QWidget* box);
 
+// The spin boxes, lists and edit boxes inside `area` take the wheel only once they have focus
+// (clicked or tabbed into); until then the wheel goes to the scroll area that holds them,
+// so that no value changes because the pointer crossed it while the operator scrolled. Call
+// after their own wheel handling is installed.
+void WheelOnlyWithFocus(QWidget* area);
+
 // Steps `upDown` from its buddy box with the keys and the wheel, as its arrows would.
 void StepUpDownFromBox(QWidget* box, UpDown* upDown);
 

@@ -1,11 +1,15 @@
 // The window on laptop and desktop screens: every group is reachable at 1280 x 720 and the
 // image scales with its room; the frequent actions have keys.
 #include <QApplication>
+#include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
+#include <QWheelEvent>
 
 #include "tests/app/window_fixture.h"
 
@@ -45,6 +49,47 @@ TEST_F(WindowTest, ALaptopSizedWindowShowsImageStatisticsAndMessages) {
     scroll->ensureWidgetVisible(pulses);
     QCoreApplication::processEvents();
     EXPECT_TRUE(SeenInWindow(form.get(), pulses, 0.5));
+}
+
+// Scrolling the controls with the pointer over a box scrolls past it: no count, DAC or list
+// changes until the box is clicked or tabbed into; then the wheel steps it.
+TEST_F(WindowTest, TheWheelScrollsPastBoxesAndStepsOnlyAFocusedOne) {
+    Start("timepix:4");
+    form->show();
+    form->resize(1280, 720);
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    auto* scroll = Control<QScrollArea>("ScrollControls");
+    auto* count = Control<QLineEdit>("EditTestPulseCount");
+    auto* from = Control<QLineEdit>("EditScanFrom");
+    auto* dac = Control<QComboBox>("CombScanDAC");
+    auto* interval = Control<QComboBox>("CombInterval");
+    const auto wheelUp = [](QWidget* box) {
+        QWheelEvent wheel(QPointF(5, 5), box->mapToGlobal(QPointF(5, 5)), QPoint(),
+                          QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(box, &wheel);
+    };
+    QScrollBar* bar = scroll->verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 0) << "the controls scroll at 1280 x 720";
+    const QString countBefore = count->text(), fromBefore = from->text();
+    const int dacBefore = dac->currentIndex();
+    const QString intervalBefore = interval->currentText();
+    for (QWidget* box : std::initializer_list<QWidget*>{count, from, dac, interval}) {
+        bar->setValue(bar->maximum());
+        wheelUp(box);
+        EXPECT_LT(bar->value(), bar->maximum()) << box->objectName().toStdString();
+    }
+    EXPECT_EQ(count->text(), countBefore);
+    EXPECT_EQ(from->text(), fromBefore);
+    EXPECT_EQ(dac->currentIndex(), dacBefore);
+    EXPECT_EQ(interval->currentText(), intervalBefore);
+
+    count->setFocus();
+    ASSERT_TRUE(count->hasFocus());
+    const int scrolled = bar->value();
+    wheelUp(count);
+    EXPECT_EQ(count->text(), QString::number(countBefore.toInt() + 1));
+    EXPECT_EQ(bar->value(), scrolled) << "a focused box takes the wheel itself";
 }
 
 TEST_F(WindowTest, FrequentActionsHaveKeysNamedInTheirHints) {

@@ -114,6 +114,11 @@ TEST_F(DacPanelTest, ArrowsStepFromTheStoredValueWithinTheRange) {
     QTest::keyClick(Edit(), Qt::Key_Down);
     QTest::keyClick(Edit(), Qt::Key_Down);
     EXPECT_EQ(Dac(1, kThl), 253);
+    // The wheel steps the box once it has focus (before, it scrolls the controls).
+    form->show();
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    Edit()->setFocus();
     QWheelEvent wheel(QPointF(5, 5), QPointF(5, 5), QPoint(), QPoint(0, 120), Qt::NoButton,
                       Qt::NoModifier, Qt::NoScrollPhase, false);
     QCoreApplication::sendEvent(Edit(), &wheel);
