@@ -14,8 +14,9 @@ case "$kind" in
         targets=(test_device test_sim test_core)
         # The soak test measures every call against its deadline; slowed several times over,
         # the emulated link misses them by design. Its threads run in the other suites too.
-        # The run file test drives ulvarin-cli, which is not among the targets built here.
-        skip="|^Soak\\.|^cli_run_file_python$" ;;
+        # The run file and stream tests drive ulvarin-cli, which is not among the targets
+        # built here.
+        skip="|^Soak\\.|^cli_run_file_python$|^cli_stream_python$" ;;
   *) echo "unknown sanitizer: $kind" >&2; exit 2 ;;
 esac
 dir="build-$kind"
