@@ -38,14 +38,20 @@ MaskReadResult ReadAscii(std::FILE* f, uint16_t* words, size_t count) {
     char chunk[65536];
     for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) text.append(chunk, n);
     const char* p = text.c_str();
+    std::string token;
     for (size_t i = 0; i < count; ++i) {
         while (std::isspace(static_cast<unsigned char>(*p))) ++p;
+        // The number is read from a copy of its own token: checked builds look at the whole
+        // rest of the text on every call, which made a four-chip mask take minutes there.
+        const char* start = p;
+        while (*p != 0 && !std::isspace(static_cast<unsigned char>(*p))) ++p;
+        token.assign(start, p);
         char* end = nullptr;
         errno = 0;
-        long long value = std::strtoll(p, &end, 0);  // out-of-range values saturate
-        if (end == p) return MaskReadResult::CannotRead;
+        long long value = std::strtoll(token.c_str(), &end, 0);  // out-of-range values saturate
+        if (end == token.c_str()) return MaskReadResult::CannotRead;
         words[i] = static_cast<uint16_t>(static_cast<unsigned long long>(value) & 0xFFFF);
-        p = end;
+        p = start + (end - token.c_str());  // what follows the number in its token is read next
     }
     return MaskReadResult::Ok;
 }
