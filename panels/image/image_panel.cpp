@@ -393,7 +393,6 @@ bool ImagePanel::Integrating() const {
 void ImagePanel::StartFreshSum() {
     ChkbSum->setChecked(true);
     shared_.frames.SetIntegrating(true);
-    RequestImageRedraw();
 }
 
 void ImagePanel::PaintHistogram(QPainter& painter, const QRect& area) {

@@ -86,7 +86,9 @@ public:
     bool Integrating() const;
     // "Flat field corr." ticked: the counts are shown corrected.
     bool FlatFieldShown() const;
-    // A fresh sum: "Integrate pics" ticked, the sum and its time at 0, the view redrawn.
+    // A fresh sum: "Integrate pics" ticked, the sum and its time at 0. The image and its
+    // statistics keep showing the frame before until the next one is taken in, so a scan
+    // shows each step's frame while the following step exposes.
     void StartFreshSum();
 
     // --- for the configuration file ----------------------------------------------------
