@@ -45,6 +45,14 @@ std::string ScanCaption(const ScanSettings& s) {
     return text;
 }
 
+int ScanStepCount(const ScanSettings& s) {
+    return (s.to - s.from) / s.step + 1;
+}
+
+int ScanStepsDone(const ScanSettings& s) {
+    return std::clamp((s.current - s.from) / s.step, 0, ScanStepCount(s));
+}
+
 bool AdvanceScan(ScanSettings& s) {
     s.current += s.step;
     return s.current <= s.to;

@@ -42,6 +42,11 @@ inline bool HasStepToRecord(const ScanSettings& s) {
 // "Scanning (%.3lg%%)" with the larger of 0 and the share of the range already passed.
 std::string ScanCaption(const ScanSettings& s);
 
+// The number of steps from `from` to `to`, and of those already recorded (the step being
+// exposed not counted).
+int ScanStepCount(const ScanSettings& s);
+int ScanStepsDone(const ScanSettings& s);
+
 // Moves to the next value; false (scan over) when it lies beyond `to`.
 bool AdvanceScan(ScanSettings& s);
 

@@ -67,16 +67,18 @@ ScanPanel::ScanPanel(WindowShared& shared, QWidget* parent) : QWidget(parent), s
     UpDownTestPulseCount = FindControl<UpDown>(this, "UpDownTestPulseCount");
     CombScanBits = FindControl<DropDownCombo>(this, "CombScanBits");
     BttnEqualize = FindControl<QPushButton>(this, "BttnEqualize");
-    // The equalisation's progress beside its button, in the row the table leaves free.
-    ProgressEqualize = new QProgressBar(GroupScan);
-    ProgressEqualize->setObjectName(QStringLiteral("ProgressEqualize"));
-    ProgressEqualize->setToolTip(QStringLiteral("Frames of the equalization taken, and the time left"));
-    ProgressEqualize->setRange(0, 1);
-    ProgressEqualize->setValue(0);
-    ProgressEqualize->setFormat(QString());
-    ProgressEqualize->setMaximumHeight(BttnEqualize->sizeHint().height());
+    // The progress of a scan or an equalisation beside the Equalize button, in the row the
+    // table leaves free.
+    ProgressScan = new QProgressBar(GroupScan);
+    ProgressScan->setObjectName(QStringLiteral("ProgressScan"));
+    ProgressScan->setToolTip(
+        QStringLiteral("Steps of the scan or frames of the equalization taken, and the time left"));
+    ProgressScan->setRange(0, 1);
+    ProgressScan->setValue(0);
+    ProgressScan->setFormat(QString());
+    ProgressScan->setMaximumHeight(BttnEqualize->sizeHint().height());
     if (auto* grid = qobject_cast<QGridLayout*>(GroupScan->layout()->itemAt(0)->layout()))
-        grid->addWidget(ProgressEqualize, grid->rowCount() - 1, 2, 1, 4);
+        grid->addWidget(ProgressScan, grid->rowCount() - 1, 2, 1, 4);
     FillScanBits();
     // The range boxes hold their up-down's position: typed values are taken when the box is
     // left, within the range, and before a step, so an arrow steps from the number typed.
@@ -208,10 +210,22 @@ void ScanPanel::Start() {
             return;
         }
     }
+    started_ = Now();
+    shared_.AddLogLine(QStringLiteral("Scan started: %1 from %2 to %3 by %4, %5 steps")
+                           .arg(ScannedDacName())
+                           .arg(scan_.from)
+                           .arg(scan_.to)
+                           .arg(scan_.step)
+                           .arg(ScanStepCount(scan_)));
     emit dacShown(scan_.dacIndex);
     UpdateScanControls();
     emit curvesBegun(queries_.chipItem ? queries_.chipItem() : 0, scan_.from, scan_.step);
     ScanStep();
+}
+
+QString ScanPanel::ScannedDacName() const {
+    const char* name = DacName(shared_.device, scan_.dacIndex);
+    return name != nullptr ? QString::fromUtf8(name) : QStringLiteral("DAC %1").arg(scan_.dacIndex);
 }
 
 ScanPoint ScanPanel::MeasureStep() {
@@ -237,6 +251,7 @@ void ScanPanel::ScanStep() {
         Stop();
         return;
     }
+    ShowProgress(ScanStepsDone(scan_), ScanStepCount(scan_));
     SetScannedDac(shared_.ChipRecords(), scan_);
     if (!StartStepProcess("Scan Failed")) Stop();
 }
@@ -245,8 +260,10 @@ void ScanPanel::ScanStep() {
 // interface) puts back the DAC, the integration and the pixel configuration.
 void ScanPanel::Stop() {
     const bool equalizing = equalizer_ != nullptr;
-    const bool finished =
-        equalizing && equalizer_->Next() == ThresholdEqualizer::Action::kDone;
+    const bool finished = equalizing
+                              ? equalizer_->Next() == ThresholdEqualizer::Action::kDone
+                              : scan_.current > scan_.to;
+    const int stepsDone = ScanStepsDone(scan_);
     RestoreScannedDac(shared_.ChipRecords(), scan_);
     shared_.BeginOperation();
     shared_.device.Clear();
@@ -257,12 +274,50 @@ void ScanPanel::Stop() {
     scan_.active = false;
     if (equalizing) {
         EndEqualization(finished, dacsBack && wordsBack);
-    } else if (!wordsBack) {
-        shared_.dialogs().Error("The pixel configuration from before the scan could not be sent "
-                                "back.",
-                                "Scan Failed");
+    } else {
+        EndScan(finished, stepsDone);
+        if (!wordsBack)
+            shared_.dialogs().Error("The pixel configuration from before the scan could not be "
+                                    "sent back.",
+                                    "Scan Failed");
     }
     UpdateScanControls();
+}
+
+void ScanPanel::EndScan(bool finished, int stepsDone) {
+    const double seconds = Now() - started_;
+    EndProgress(finished);
+    const int steps = ScanStepCount(scan_);
+    if (finished) {
+        shared_.AddLogLine(QStringLiteral("Scan finished in %1 s: %2 steps of %3 from %4 to %5")
+                               .arg(seconds, 0, 'f', 1)
+                               .arg(steps)
+                               .arg(ScannedDacName())
+                               .arg(scan_.from)
+                               .arg(scan_.to));
+        return;
+    }
+    shared_.AddLogLine(QStringLiteral("Scan stopped after %1 s, %2 of %3 steps taken%4")
+                           .arg(seconds, 0, 'f', 1)
+                           .arg(stepsDone)
+                           .arg(steps)
+                           .arg(shared_.IsOpen() ? QString()
+                                                 : QStringLiteral(": the interface was closed")));
+}
+
+void ScanPanel::ShowProgress(int taken, int all) {
+    ProgressScan->setRange(0, all);
+    ProgressScan->setValue(taken);
+    const double elapsed = Now() - started_;
+    const QString left = taken > 0 ? MinutesText(elapsed / taken * (all - taken)) + " left"
+                                   : QStringLiteral("starting");
+    ProgressScan->setFormat(QStringLiteral("Step %1 of %2, %3").arg(taken).arg(all).arg(left));
+}
+
+void ScanPanel::EndProgress(bool finished) {
+    ProgressScan->setRange(0, 1);
+    ProgressScan->setValue(finished ? 1 : 0);
+    ProgressScan->setFormat(finished ? QStringLiteral("Done") : QStringLiteral("Stopped"));
 }
 
 void ScanPanel::UpdateScanControls() {
@@ -362,7 +417,7 @@ void ScanPanel::StartEqualization() {
     savedWords_.assign(words.begin(), words.end());
     equalizer_ = std::make_unique<ThresholdEqualizer>(frames.layout(), savedWords_, request);
     exposing_ = false;
-    equalizeStarted_ = Now();
+    started_ = Now();
 
     // The results file is written as the run goes, so its scans need no memory; a file
     // that cannot be written costs only the file, not the equalisation.
@@ -459,21 +514,14 @@ void ScanPanel::ShowEqualizationProgress() {
     const int taken = equalizer.framesTaken(), all = equalizer.framesInAll();
     const int percent = all > 0 ? taken * 100 / all : 0;
     GroupScan->setTitle(QStringLiteral("Equalizing (%1 %)").arg(percent));
-    ProgressEqualize->setRange(0, all);
-    ProgressEqualize->setValue(taken);
-    const double elapsed = Now() - equalizeStarted_;
-    const QString left = taken > 0 ? MinutesText(elapsed / taken * (all - taken)) + " left"
-                                   : QStringLiteral("starting");
-    ProgressEqualize->setFormat(QStringLiteral("Step %1 of %2, %3").arg(taken).arg(all).arg(left));
+    ShowProgress(taken, all);
 }
 
 void ScanPanel::EndEqualization(bool finished, bool restored) {
-    const double seconds = Now() - equalizeStarted_;
+    const double seconds = Now() - started_;
     std::unique_ptr<ThresholdEqualizer> equalizer = std::move(equalizer_);
     exposing_ = false;
-    ProgressEqualize->setRange(0, 1);
-    ProgressEqualize->setValue(finished ? 1 : 0);
-    ProgressEqualize->setFormat(finished ? QStringLiteral("Done") : QStringLiteral("Stopped"));
+    EndProgress(finished);
     if (!finished) {
         resultsFile_.reset();
         resultsFolder_.reset();

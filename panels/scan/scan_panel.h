@@ -99,6 +99,13 @@ private:
     // equalisation's result); false when the interface did not take it.
     bool SendBackWords();
     void FillScanBits();
+    QString ScannedDacName() const;
+    // One message line for a scan that ended (finished or stopped after `stepsDone` steps).
+    void EndScan(bool finished, int stepsDone);
+    // The progress bar: `taken` of `all` steps and the time left at the pace so far; at the
+    // end "Done" or "Stopped".
+    void ShowProgress(int taken, int all);
+    void EndProgress(bool finished);
 
     void StartEqualization();
     void EqualizeStep();
@@ -119,14 +126,14 @@ private:
     UpDown* UpDownTestPulseCount = nullptr;
     DropDownCombo* CombScanBits = nullptr;
     QPushButton* BttnEqualize = nullptr;
-    QProgressBar* ProgressEqualize = nullptr;
+    QProgressBar* ProgressScan = nullptr;
 
     // The pixel configuration before the scan or the equalisation changed it; empty when
     // nothing was changed.
     std::vector<uint16_t> savedWords_;
     std::unique_ptr<ThresholdEqualizer> equalizer_;
     bool exposing_ = false;  // an equalisation frame is being taken
-    double equalizeStarted_ = 0;
+    double started_ = 0;  // when the scan or the equalisation began
     // The results file, written as each scan ends into a folder of its own that lives as
     // long as the results shown; "Save results..." copies it.
     std::unique_ptr<QTemporaryDir> resultsFolder_;

@@ -48,12 +48,6 @@ protected:
     int Dac(int chip, int index) {
         return form->shared.dacRecords[static_cast<size_t>(chip)].dac[static_cast<size_t>(index)];
     }
-    bool HasLineStartingWith(const char* start) {
-        const QStringList lines = Lines();
-        return std::any_of(lines.begin(), lines.end(),
-                           [&](const QString& line) { return line.startsWith(start); });
-    }
-
     static constexpr int kMasked[] = {3, 700, 40000};
     static constexpr int kTested[] = {5, 1234};
 };
@@ -70,10 +64,10 @@ TEST_F(EqualizationTest, EqualizingAChipShrinksItsSpreadKeepsTheNewConfiguration
     EXPECT_EQ(Control<QPushButton>("BttnEqualize")->text(), "Stop");
     EXPECT_EQ(Control<QPushButton>("BttnScanStart")->text(), "Stop");
     EXPECT_FALSE(form->processes->isEnabled());
-    ASSERT_TRUE(WaitFor([&] { return Control<QProgressBar>("ProgressEqualize")->value() >= 2; },
+    ASSERT_TRUE(WaitFor([&] { return Control<QProgressBar>("ProgressScan")->value() >= 2; },
                         20000));
     EXPECT_TRUE(Control<QGroupBox>("GroupScan")->title().startsWith("Equalizing ("));
-    EXPECT_TRUE(Control<QProgressBar>("ProgressEqualize")->text().contains("left"));
+    EXPECT_TRUE(Control<QProgressBar>("ProgressScan")->text().contains("left"));
     ASSERT_TRUE(WaitFor([&] { return !form->scan->Equalizing(); }, 100000));
 
     // The spread of the chip's thresholds shrinks, nearly every pixel is equalised.
@@ -138,7 +132,7 @@ TEST_F(EqualizationTest, StoppingPutsBackThePixelConfigurationAndTheDacs) {
     Control<QPushButton>("BttnEqualize")->click();
     ASSERT_TRUE(form->scan->Equalizing());
     // Under way: the chips count at the lowest adjustment, the DAC stepped.
-    ASSERT_TRUE(WaitFor([&] { return Control<QProgressBar>("ProgressEqualize")->value() >= 2; },
+    ASSERT_TRUE(WaitFor([&] { return Control<QProgressBar>("ProgressScan")->value() >= 2; },
                         20000));
     EXPECT_EQ(ThresholdAdjustOfWord(EmulatorChip(0, 0).pixelConfig[100], ChipType::Timepix), 0);
     EXPECT_NE(Dac(1, dac), dacBefore);

@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 
 #include "analog/pulse_store.h"
@@ -31,7 +32,32 @@ TEST_F(ScanTest, ThresholdScanOfTheQuadRisesThroughTheEmulatedThreshold) {
     EXPECT_EQ(Control<QPushButton>("BttnScanStart")->text(), "Stop");
     EXPECT_FALSE(form->processes->isEnabled());
     EXPECT_TRUE(Control<QGroupBox>("GroupScan")->title().startsWith("Scanning ("));
-    ASSERT_TRUE(WaitFor([&] { return !form->scan->Active(); }, 60000));
+    EXPECT_TRUE(HasLineStartingWith("Scan started: "));
+
+    // While it runs, the bar counts the steps recorded and the image shows the last step's
+    // frame (with its statistics) while the next one exposes, never an empty sum.
+    auto* progress = Control<QProgressBar>("ProgressScan");
+    int sampled = 0, progressWrong = 0, emptyImages = 0;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            if (!form->scan->Active()) return true;
+            const PulseRecord& all = Curves(0);
+            if (all.Count(1) == 0) return false;
+            ++sampled;
+            if (progress->value() != all.Count(1) || progress->maximum() != 9 ||
+                !progress->text().contains(" left"))
+                ++progressWrong;
+            if (all.Samples(1).back() > 0 && !form->image->Stale() &&
+                form->image->shown().statistics.sum == 0)
+                ++emptyImages;
+            return false;
+        },
+        60000));
+    EXPECT_GT(sampled, 0);
+    EXPECT_EQ(progressWrong, 0) << progress->text().toStdString();
+    EXPECT_EQ(emptyImages, 0) << "of " << sampled;
+    EXPECT_EQ(progress->text(), "Done");
+    EXPECT_TRUE(HasLineStartingWith("Scan finished in "));
 
     // Nine steps: 150, 155, ... 190, each a point of every curve.
     const PulseRecord& all = Curves(0);
@@ -65,6 +91,8 @@ TEST_F(ScanTest, StoppingByHandRestoresAtOnceAndARunningProcessRefusesAStart) {
     ASSERT_TRUE(WaitFor([&] { return Curves(0).Count(0) >= 2; }, 10000));
     Control<QPushButton>("BttnScanStart")->click();
     EXPECT_FALSE(form->scan->Active());
+    EXPECT_EQ(Control<QProgressBar>("ProgressScan")->text(), "Stopped");
+    EXPECT_TRUE(LastLine().startsWith("Scan stopped after ")) << LastLine().toStdString();
     EXPECT_EQ(form->shared.dacRecords[1].dac[6], form->scan->settings().savedValue[1]);
     EXPECT_EQ(Curves(1).Count(0), Curves(0).Count(0)) << "two chips: records 1 and 2 too";
 

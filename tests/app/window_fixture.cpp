@@ -1,5 +1,7 @@
 #include "tests/app/window_fixture.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
@@ -98,6 +100,12 @@ QStringList WindowTest::Lines() {
     for (int i = 0; i < Control<QListWidget>("ListMsg")->count(); ++i)
         lines << Control<QListWidget>("ListMsg")->item(i)->text();
     return lines;
+}
+
+bool WindowTest::HasLineStartingWith(const char* start) {
+    const QStringList lines = Lines();
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const QString& line) { return line.startsWith(start); });
 }
 
 QString WindowTest::LastLine() {

@@ -68,6 +68,7 @@ protected:
     std::array<QFrame*, 4> NumberShapes();
     QStringList Lines();
     QString LastLine();
+    bool HasLineStartingWith(const char* start);
 
     // Picks item `index` of `list` as the operator does: selects it and runs its handler.
     static void Choose(QComboBox* list, int index);
