@@ -49,6 +49,18 @@ struct ImageGeometry {
     constexpr uint32_t pixels() const { return width() * height(); }
 };
 
+// A rectangle of image positions, both corners included (left <= right, top <= bottom).
+struct ImageRect {
+    uint32_t left = 0;
+    uint32_t top = 0;
+    uint32_t right = 0;
+    uint32_t bottom = 0;
+
+    constexpr uint32_t width() const { return right - left + 1; }
+    constexpr uint32_t height() const { return bottom - top + 1; }
+    bool operator==(const ImageRect&) const = default;
+};
+
 // Chip count and family: everything the layout depends on.
 struct ChipLayout {
     int chipCount = 0;  // 0 (no interface) to kMaxChips

@@ -12,7 +12,7 @@ RecomputedImage RecomputeImage(FrameStore& store, const ViewSettings& view,
     const std::span<const double> values = store.result().first(store.pixelsInUse());
     out.rangeTextsChanged = ComputeDisplayRange(values, range);
     out.histogram = ComputeHistogram(values, range.range);
-    out.rendered = RenderImage(values, store.layout(), range.range, image);
+    out.rendered = RenderImage(values, store.layout(), range.range, image, view.colouring);
     return out;
 }
 

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "imaging/image_view.h"
+
 namespace ulvarin {
 namespace {
 
@@ -30,20 +32,8 @@ Placement PlaceImage(int boxWidth, int boxHeight, uint32_t imageWidth, uint32_t 
 
 std::optional<PointedPixel> PixelAtPoint(const Placement& placement, int x, int y,
                                          const ChipLayout& layout) {
-    if (layout.chipCount <= 0 || placement.width <= 0 || placement.height <= 0) return {};
-    const int dx = x - placement.left;
-    const int dy = y - placement.top;
-    if (dx < 0 || dy < 0 || dx >= placement.width || dy >= placement.height) return {};
     const ImageGeometry g = GeometryFor(layout.chipCount);
-    // Proportional, so the last box pixel of a shrunk image still maps inside it.
-    const auto ix = static_cast<uint32_t>(static_cast<uint64_t>(dx) * g.width() / placement.width);
-    const auto iy =
-        static_cast<uint32_t>(static_cast<uint64_t>(dy) * g.height() / placement.height);
-    PointedPixel pointed;
-    pointed.imageX = std::min(ix, g.width() - 1);
-    pointed.imageY = std::min(iy, g.height() - 1);
-    pointed.pixel = ImageIndexToPixel(pointed.imageY * g.width() + pointed.imageX, layout);
-    return pointed;
+    return PixelAtPoint(FitTransform(placement, g.width(), g.height()), x, y, layout);
 }
 
 std::string DescribePixel(const PointedPixel& pointed, double value) {

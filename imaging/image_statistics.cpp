@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include "base/number_text.h"
 
@@ -41,6 +42,26 @@ ImageStatistics ComputeImageStatistics(std::span<const double> values,
     }
     if (squares != 0.0) s.standardDeviation = std::sqrt(squares / s.goodCount);
     return s;
+}
+
+ImageStatistics ComputeRegionStatistics(std::span<const double> values,
+                                        std::span<const uint16_t> config,
+                                        const ChipLayout& layout, const ImageRect& rect) {
+    const uint32_t inUse = layout.pixelsInUse();
+    if (inUse == 0 || values.size() < inUse || config.size() < inUse) return {};
+    const ImageGeometry g = GeometryFor(layout.chipCount);
+    const uint32_t right = std::min(rect.right, g.width() - 1);
+    const uint32_t bottom = std::min(rect.bottom, g.height() - 1);
+    std::vector<double> regionValues;
+    std::vector<uint16_t> regionConfig;
+    for (uint32_t y = rect.top; y <= bottom; ++y) {
+        for (uint32_t x = rect.left; x <= right; ++x) {
+            const uint32_t pixel = ImageIndexToPixel(y * g.width() + x, layout);
+            regionValues.push_back(values[pixel]);
+            regionConfig.push_back(config[pixel]);
+        }
+    }
+    return ComputeImageStatistics(regionValues, regionConfig, layout.family);
 }
 
 StatisticsLabels FormatStatisticsLabels(const ImageStatistics& stats, double integratedTime) {

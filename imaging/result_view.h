@@ -4,6 +4,7 @@
 
 #include <string_view>
 
+#include "imaging/colour_map.h"
 #include "imaging/frame_store.h"
 #include "imaging/image_statistics.h"
 
@@ -31,6 +32,7 @@ struct ViewSettings {
     ResultView view = ResultView::Result;
     bool flatField = false;   // "Result" multiplies by the flat-field factors
     bool interpolate = true;  // "Result" fills masked pixels from good neighbours
+    Colouring colouring;      // how the view is coloured; the values do not depend on it
 };
 
 // Fills store.result() for every pixel in use with the selected view and returns the
