@@ -6,10 +6,12 @@
 #include <clocale>
 #include <cstdio>
 #include <exception>
+#include <string_view>
 
 #include "app/form_ulvarin.h"
 #include "app/screenshot.h"
 #include "backends/standard_backends.h"
+#include "base/program_version.h"
 #include "config/program_folder.h"
 #include "widgets/dialogs.h"
 
@@ -92,9 +94,45 @@ Options ReadOptions(const QStringList& arguments) {
     return options;
 }
 
+constexpr const char* kUsage =
+    "Usage: ulvarin [OPTION]...\n"
+    "Tester and acquisition window for the USB readout interface of Medipix2, Medipix2 MXR\n"
+    "and Timepix hybrid pixel detectors (one to four chips). Without a connected interface\n"
+    "it opens the built-in emulator; ULVARIN_EMULATOR chooses its chip set (for example\n"
+    "timepix:4).\n"
+    "\n"
+    "Options:\n"
+    "  --screenshot FILE       render the window to a PNG file and exit\n"
+    "  --size WxH              size of that picture (default 1280x720)\n"
+    "  --scene NAME            what it shows: pulses, scan, testmask, terminal or tester\n"
+    "  --frames N              frames exposed before the picture is taken (default 1)\n"
+    "  --save-frames FOLDER    also write those frames into FOLDER\n"
+    "  -h, --help              show this help and exit\n"
+    "  --version               show the version and exit\n";
+
+// --help and --version are answered before any window system is needed, so they work on a
+// machine without a display (and for generating the manual page). True when answered.
+bool AnswerWithoutWindow(int argc, char** argv, int& status) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (argument == "--help" || argument == "-h") {
+            std::fputs(kUsage, stdout);
+            status = 0;
+            return true;
+        }
+        if (argument == "--version") {
+            std::printf("ulvarin %s\n", ulvarin::ProgramVersion());
+            status = 0;
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (int status = 0; AnswerWithoutWindow(argc, argv, status)) return status;
     ulvarin::RegisterStandardBackends();
     Application application(argc, argv);
     // Qt adopts the user's locale at start-up; numbers in files, logs and the C-formatted
@@ -104,10 +142,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QString::fromUtf8(kTitle));
     const Options options = ReadOptions(QApplication::arguments());
     if (!options.valid) {
-        std::fprintf(stderr,
-                     "usage: ulvarin [--screenshot FILE [--size WxH] [--scene "
-                     "pulses|scan|testmask|terminal|tester] [--frames N] [--save-frames "
-                     "FOLDER]]\n");
+        std::fputs(kUsage, stderr);
         return 2;
     }
     // A picture shows the program as it starts, whatever configuration earlier runs left

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "backends/standard_backends.h"
+#include "base/program_version.h"
 #include "cli/progress.h"
 #include "device/device.h"
 #include "device/report.h"
@@ -435,6 +436,8 @@ int RunCommandLine(int argc, char** argv, const StopFlag& stop) {
     RegisterStandardBackends();
     CLI::App app{"Ulvarin interface tester on the command line"};
     app.footer(kExitCodes);
+    app.set_version_flag("--version", std::string("ulvarin-cli ") + ProgramVersion(),
+                         "Show the version and exit");
     app.require_subcommand(1);
     Options o;
 

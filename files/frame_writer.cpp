@@ -5,16 +5,7 @@
 
 #include "wire/pixel_config.h"
 
-#ifndef ULVARIN_VERSION
-#define ULVARIN_VERSION "unknown"
-#endif
-
 namespace ulvarin {
-
-const char* ProgramVersion() {
-    return ULVARIN_VERSION;
-}
-
 namespace {
 
 constexpr const char* kModeNames[] = {"counting", "tot", "1-hit", "toa"};

@@ -16,9 +16,6 @@
 
 namespace ulvarin {
 
-// The version of this program, written into every file that has room for it.
-const char* ProgramVersion();
-
 // ": " and the system's words for `error` (an errno value), or "" for 0: appended to a
 // file error so the user learns why (no permission, disk full, no such folder).
 std::string SystemReason(int error);

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/program_version.h"
 #include "files/hdf5_objects.h"
 #include "files/nexus_tree.h"
 

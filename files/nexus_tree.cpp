@@ -6,6 +6,7 @@
 #include <ctime>
 #include <vector>
 
+#include "base/program_version.h"
 #include "device/dac_tables.h"
 #include "files/hdf5_objects.h"
 #include "imaging/chip_layout.h"

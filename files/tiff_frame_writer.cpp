@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "base/program_version.h"
+
 namespace ulvarin {
 namespace {
 

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "backends/standard_backends.h"
+#include "base/program_version.h"
 #include "python/device.h"
 #include "python/stream.h"
 #include "session/interface_session.h"

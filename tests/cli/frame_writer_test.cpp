@@ -8,6 +8,7 @@
 
 #include <filesystem>
 
+#include "base/program_version.h"
 #include "files/frame_file.h"
 #include "files/frame_writer_factory.h"
 #include "files/hdf5_frame_writer.h"
