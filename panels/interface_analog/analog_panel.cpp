@@ -12,7 +12,9 @@
 #include <algorithm>
 #include <cmath>
 #include <optional>
+#include <vector>
 
+#include "analog/plot_series.h"
 #include "analog/scope_plot.h"
 #include "base/number_text.h"
 #include "device/clock.h"
@@ -325,10 +327,20 @@ void AnalogPanel::PaintScope(QPainter& painter, const QRect& area) {
     const QColor grey(64, 64, 64);
     DrawGrid(painter, plot.voltageGrid, grey);
     DrawGrid(painter, plot.timeGrid, grey);
-    for (const ScopeCurve& curve : plot.curves) {
+    // The channels' labels start where their curves end, usually all at one point: they
+    // are stacked apart so each stays readable.
+    const QFontMetrics metrics(painter.font());
+    std::vector<LabelBox> boxes;
+    for (const ScopeCurve& curve : plot.curves)
+        boxes.push_back({curve.label.x, curve.label.y,
+                         metrics.horizontalAdvance(QString::fromStdString(curve.label.text)),
+                         metrics.height()});
+    const std::vector<PlotPoint> placed = SpreadLabels(boxes, area.height());
+    for (size_t i = 0; i < plot.curves.size(); ++i) {
+        const ScopeCurve& curve = plot.curves[i];
         painter.setPen(ToQColor(curve.colour));
         DrawPolyline(painter, curve.points);
-        DrawLabel(painter, curve.label);
+        DrawLabel(painter, {placed[i].x, placed[i].y, curve.label.text});
     }
 }
 

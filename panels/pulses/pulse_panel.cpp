@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <utility>
 
+#include "analog/plot_series.h"
 #include "analog/pulse_heights.h"
 #include "device/report.h"
 #include "files/file_names.h"
@@ -22,8 +23,10 @@
 #include "panels/shared/window_shared.h"
 #include "widgets/control_table.h"
 #include "widgets/dialogs.h"
+#include "widgets/event_watch.h"
 #include "widgets/paint_box.h"
 #include "widgets/plot_painter.h"
+#include "widgets/plot_window.h"
 
 namespace ulvarin {
 namespace {
@@ -115,7 +118,7 @@ void PulsePanel::BuildControls() {
     auto* views = new QHBoxLayout;
     views->setSpacing(4);
     PaintBoxPulse = MakePaintBox(group, "PaintBoxPulse", "Scope screen", 140);
-    PaintBoxSpectrum = MakePaintBox(group, "PaintBoxSpectrum", "", 140);
+    PaintBoxSpectrum = MakePaintBox(group, "PaintBoxSpectrum", "Double click: a larger plot", 140);
     views->addWidget(PaintBoxPulse);
     views->addWidget(PaintBoxSpectrum);
     static_cast<QVBoxLayout*>(group->layout())->insertLayout(0, views, 1);
@@ -146,6 +149,10 @@ void PulsePanel::BuildControls() {
     QAction* clear = PopupMenuPulse->addAction(QStringLiteral("Clear"));
     clear->setObjectName(QStringLiteral("MenuItemPulseClear"));
     connect(clear, &QAction::triggered, this, &PulsePanel::MenuItemPulseClearClick);
+    PopupMenuPulse->addSeparator();
+    QAction* larger = PopupMenuPulse->addAction(QStringLiteral("Open plot window"));
+    larger->setObjectName(QStringLiteral("MenuItemPulsePlotWindow"));
+    connect(larger, &QAction::triggered, this, &PulsePanel::OpenPulsePlot);
 }
 
 void PulsePanel::ConnectControls() {
@@ -164,17 +171,29 @@ void PulsePanel::ConnectControls() {
         [this](QPainter& painter, const QRect& area) { PaintPulseView(painter, area); });
     PaintBoxSpectrum->SetPainter(
         [this](QPainter& painter, const QRect& area) { PaintSpectrum(painter, area); });
+    OnEvent(PaintBoxPulse, QEvent::MouseButtonDblClick, [this] { OpenPulsePlot(); });
+    OnEvent(PaintBoxSpectrum, QEvent::MouseButtonDblClick, [this] { OpenSpectrumPlot(); });
+}
+
+PlotWindow* PulsePanel::OpenPulsePlot() {
+    return ShowPlotWindow(pulseWindow_, this, "PlotWindowPulse", "Pulse view",
+                          PulseViewSeries(pulses_, scanAxis));
+}
+
+PlotWindow* PulsePanel::OpenSpectrumPlot() {
+    return ShowPlotWindow(spectrumWindow_, this, "PlotWindowSpectrum", "Spectrum",
+                          SpectrumSeries(pulses_.GetSpectrum(), pulses_.PulseCount()));
 }
 
 void PulsePanel::BeginScanCurves(int shownSlot, double start, double step) {
     pulses_.BeginScan(shownSlot);
     scanAxis = {start, step};
-    PaintBoxPulse->update();
+    Repaint({.pulseView = true});
 }
 
 void PulsePanel::AppendScanPoint(const ScanPoint& point) {
     RecordScanPoint(pulses_, point);
-    PaintBoxPulse->update();
+    Repaint({.pulseView = true});
 }
 
 void PulsePanel::SetScopeChannelSource(std::function<uint8_t()> source) {
@@ -196,8 +215,16 @@ void PulsePanel::ProcessPulse() {
 }
 
 void PulsePanel::Repaint(ViewsToRepaint views) {
-    if (views.pulseView) PaintBoxPulse->update();
-    if (views.spectrum) PaintBoxSpectrum->update();
+    if (views.pulseView) {
+        PaintBoxPulse->update();
+        RefreshPlotWindow(pulseWindow_, [this] { return PulseViewSeries(pulses_, scanAxis); });
+    }
+    if (views.spectrum) {
+        PaintBoxSpectrum->update();
+        RefreshPlotWindow(spectrumWindow_, [this] {
+            return SpectrumSeries(pulses_.GetSpectrum(), pulses_.PulseCount());
+        });
+    }
 }
 
 void PulsePanel::ShowPulseCount() {
@@ -249,7 +276,7 @@ void PulsePanel::ForgetPulses() {
 void PulsePanel::ChipSelected(int item) {
     if (!pulses_.HistoryHoldsScan()) return;
     pulses_.ShowScanCurve(item);
-    PaintBoxPulse->update();
+    Repaint({.pulseView = true});
 }
 
 std::optional<std::string> PulsePanel::AskSaveName(const FileRequest& request) {
@@ -285,7 +312,7 @@ void PulsePanel::BtnLoadSpectrumClick() {
     const TextFileResult result = LoadSpectrum(*path, pulses_);
     // Also after an early end: the bins read so far are shown with their sum.
     ShowPulseCount();
-    PaintBoxSpectrum->update();
+    Repaint({.spectrum = true});
     ShowFileResult(result);
 }
 

@@ -1,10 +1,12 @@
 // The "Pulses and spectrum" group: the pulse view of the last 16 scope shots (or of the
 // curves of a DAC scan), the spectrum of back-side pulse heights, the pulse count, base line
 // restore, pulse autosave, a simulated pulse, and saving and loading the spectrum and the
-// curves as text. Autosaved pulse files are written in order on a writer thread of the
-// panel, so a slow disk never holds up the window.
+// curves as text; either view opens larger in a plot window of its own (double click, or
+// the pulse view's menu), kept up to date while open. Autosaved pulse files are written in
+// order on a writer thread of the panel, so a slow disk never holds up the window.
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 #include <cstdint>
 #include <functional>
@@ -28,6 +30,7 @@ namespace ulvarin {
 
 class OrderedWriter;
 class PaintBox;
+class PlotWindow;
 class WindowShared;
 struct FileRequest;
 
@@ -73,6 +76,10 @@ public:
     // Returns once every pulse file queued so far has been written (or has failed); the
     // report of a failure still arrives through the window's event loop.
     void WaitForAutosaves();
+    // Opens the larger plot window of the pulse view (its scan curves of every chip while a
+    // scan holds the history) or of the spectrum; an open one is raised.
+    PlotWindow* OpenPulsePlot();
+    PlotWindow* OpenSpectrumPlot();
 
     PulseStore& pulses() { return pulses_; }
     // The scanned values of the last DAC scan, the pulse view's horizontal axis while the
@@ -103,6 +110,8 @@ private:
     QCheckBox* ChkbAutosavePulse = nullptr;
     QMenu* PopupMenuPulse = nullptr;
     std::unique_ptr<OrderedWriter> autosaves_;
+    QPointer<PlotWindow> pulseWindow_;
+    QPointer<PlotWindow> spectrumWindow_;
 };
 
 }  // namespace ulvarin
