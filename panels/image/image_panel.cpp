@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCursor>
 #include <QEvent>
 #include <QFrame>
 #include <QGroupBox>
@@ -12,6 +13,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
 
@@ -44,6 +46,11 @@ constexpr const char* kMedipix2Positions[4] = {"1", "2", "3", "4"};
 constexpr const char* kMxrPositions[4] = {"2", "1", "4", "3"};
 
 const QString kMedianStyle = QStringLiteral("QLabel { color: blue; }");
+// The outline of the region over the image.
+const QColor kRegionColour(0, 255, 255);
+// A range box shows a limit of this many digits whole, with room for its frame and margins.
+constexpr int kRangeBoxDigits = 6;
+constexpr int kRangeBoxMargins = 14;
 
 // A limit as the range boxes show it: the shortest general form with up to 15 significant
 // digits, so a limit read back from its box is the limit stored; C locale, no "-0".
@@ -105,7 +112,12 @@ void ImagePanel::BuildControls() {
     EditRangeMin = FindControl<QLineEdit>(this, "EditRangeMin");
     EditRangeMax = FindControl<QLineEdit>(this, "EditRangeMax");
     ChkbRangeAuto = FindControl<QCheckBox>(this, "ChkbRangeAuto");
-    for (QLineEdit* edit : {EditRangeMin, EditRangeMax}) edit->setMaximumWidth(90);
+    for (QLineEdit* edit : {EditRangeMin, EditRangeMax}) {
+        edit->setMaximumWidth(90);
+        // A narrow window would otherwise squeeze the box until a limit such as 3148 is cut.
+        const int digits = edit->fontMetrics().horizontalAdvance(QString(kRangeBoxDigits, '0'));
+        edit->setMinimumWidth(std::min(90, digits + kRangeBoxMargins));
+    }
     for (int i = 0; i < 4; ++i)
         rangeButtons_[i] = FindControl<QPushButton>(this, kRangeButtonNames[i]);
     LabelRange = FindControl<QLabel>(this, "LabelRange");
@@ -118,6 +130,13 @@ void ImagePanel::BuildControls() {
     ChkbSum->setChecked(shared_.frames.integrating());
     ChkbFF = FindControl<QCheckBox>(this, "ChkbFF");
     ChkbInterpolate = FindControl<QCheckBox>(this, "ChkbInterpolate");
+    ComboColourMap = FindControl<QComboBox>(this, "ComboColourMap");
+    ChkbLogScale = FindControl<QCheckBox>(this, "ChkbLogScale");
+    LabelRegion = FindControl<QLabel>(this, "LabelRegion");
+    LabelRegionSum = FindControl<QLabel>(this, "LabelRegionSum");
+    LabelRegionCount = FindControl<QLabel>(this, "LabelRegionCount");
+    LabelRegionAverage = FindControl<QLabel>(this, "LabelRegionAverage");
+    LabelRegionStdDev = FindControl<QLabel>(this, "LabelRegionStdDev");
 }
 
 void ImagePanel::ConnectControls() {
@@ -126,12 +145,16 @@ void ImagePanel::ConnectControls() {
     connect(ChkbRangeAuto, &QCheckBox::clicked, this, &ImagePanel::ChkbRangeAutoClick);
     connect(ChkbFF, &QCheckBox::clicked, this, &ImagePanel::ChkbFFClick);
     connect(ChkbInterpolate, &QCheckBox::clicked, this, &ImagePanel::ChkbInterpolateClick);
+    connect(ComboColourMap, &QComboBox::activated, this, &ImagePanel::ComboColourMapSelect);
+    connect(ChkbLogScale, &QCheckBox::clicked, this, &ImagePanel::ChkbLogScaleClick);
     const auto button = [this](const char* name, void (ImagePanel::*handler)()) {
         connect(FindControl<QPushButton>(this, name), &QPushButton::clicked, this, handler);
     };
     button("BttnUseAsFF", &ImagePanel::BttnUseAsFFClick);
     button("BttnImgAsMsk", &ImagePanel::BttnImgAsMskClick);
     button("BttnMaskOuter", &ImagePanel::BttnMaskOuterClick);
+    button("BttnResetZoom", &ImagePanel::BttnResetZoomClick);
+    button("BttnClearRegion", &ImagePanel::BttnClearRegionClick);
     for (QLineEdit* edit : {EditRangeMin, EditRangeMax}) {
         connect(edit, &QLineEdit::returnPressed, this, &ImagePanel::EditRangeEnter);
         connect(edit, &QLineEdit::editingFinished, this, &ImagePanel::RequestImageRedraw);
@@ -159,16 +182,132 @@ bool ImagePanel::eventFilter(QObject* watched, QEvent* event) {
         return true;
     }
     if (watched == PaintBoxBitmap) {
-        if (event->type() == QEvent::MouseMove) {
-            const QPoint at = static_cast<QMouseEvent*>(event)->position().toPoint();
-            ShowPointedPixel(at.x(), at.y());
-        } else if (event->type() == QEvent::Leave) {
+        if (ImageMouseEvent(event)) return true;
+        if (event->type() == QEvent::Leave) {
             LabelPixelInfo->clear();
         } else if (event->type() == QEvent::Resize) {
             PlaceChipMarks();
         }
     }
     return QWidget::eventFilter(watched, event);
+}
+
+// The wheel zooms about the pointer and is used up here, so nothing else scrolls with it. A
+// left drag moves a zoomed image, Shift+left or right draws the region, a double click
+// fits the whole image again.
+bool ImagePanel::ImageMouseEvent(QEvent* event) {
+    if (event->type() == QEvent::Wheel) {
+        const auto* wheel = static_cast<QWheelEvent*>(event);
+        const QPoint at = wheel->position().toPoint();
+        const int notches = wheel->angleDelta().y();
+        if (notches != 0) ZoomImageAt(at.x(), at.y(), std::pow(kWheelZoomStep, notches / 120.0));
+        return true;
+    }
+    const bool press = event->type() == QEvent::MouseButtonPress;
+    if (!press && event->type() != QEvent::MouseMove &&
+        event->type() != QEvent::MouseButtonRelease &&
+        event->type() != QEvent::MouseButtonDblClick)
+        return false;
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    const QPoint at = mouse->position().toPoint();
+    if (event->type() == QEvent::MouseButtonDblClick && mouse->button() == Qt::LeftButton) {
+        BttnResetZoomClick();
+        return false;
+    }
+    if (press) {
+        const bool region = mouse->button() == Qt::RightButton ||
+                            (mouse->button() == Qt::LeftButton &&
+                             mouse->modifiers().testFlag(Qt::ShiftModifier));
+        const std::optional<ImagePoint> pixel = ImagePixelAt(ImageTransform(), at.x(), at.y());
+        if (region && pixel) {
+            drag_ = Drag::Region;
+            regionFrom_ = *pixel;
+            SetRegion(*pixel, *pixel);
+        } else if (mouse->button() == Qt::LeftButton && zoom_.zoomed()) {
+            drag_ = Drag::Pan;
+            dragFrom_ = at;
+            dragZoom_ = zoom_;
+        }
+    } else if (event->type() == QEvent::MouseButtonRelease) {
+        drag_ = Drag::None;
+    } else if (drag_ == Drag::Pan) {
+        const QPoint moved = at - dragFrom_;
+        zoom_ = PanBy(dragZoom_, ImageArea(), moved.x(), moved.y());
+        ViewMoved(at);
+    } else if (drag_ == Drag::Region) {
+        const std::optional<ImagePoint> to = NearestImagePixel(ImageTransform(), at.x(), at.y());
+        if (to) SetRegion(regionFrom_, *to);
+    }
+    ShowPointedPixel(at.x(), at.y());
+    return false;
+}
+
+ViewArea ImagePanel::ImageArea() const {
+    const ImageGeometry g = shared_.frames.geometry();
+    return {PaintBoxBitmap->width(), PaintBoxBitmap->height(), g.width(), g.height()};
+}
+
+ViewTransform ImagePanel::ImageTransform() const {
+    return TransformFor(zoom_, ImageArea());
+}
+
+void ImagePanel::ZoomImageAt(int x, int y, double factor) {
+    zoom_ = ZoomAt(zoom_, ImageArea(), x, y, factor);
+    ViewMoved(QPoint(x, y));
+}
+
+void ImagePanel::BttnResetZoomClick() {
+    zoom_ = {};
+    drag_ = Drag::None;
+    ViewMoved(PaintBoxBitmap->mapFromGlobal(QCursor::pos()));
+}
+
+void ImagePanel::ViewMoved(QPoint pointer) {
+    PlaceChipMarks();
+    if (PaintBoxBitmap->rect().contains(pointer)) ShowPointedPixel(pointer.x(), pointer.y());
+    PaintBoxBitmap->update();
+}
+
+void ImagePanel::SetRegion(ImagePoint from, ImagePoint to) {
+    region_ = ImageRect{std::min(from.x, to.x), std::min(from.y, to.y), std::max(from.x, to.x),
+                        std::max(from.y, to.y)};
+    ShowRegionStatistics();
+    PaintBoxBitmap->update();
+}
+
+void ImagePanel::BttnClearRegionClick() {
+    region_.reset();
+    drag_ = Drag::None;
+    ShowRegionStatistics();
+    PaintBoxBitmap->update();
+}
+
+// Recomputed with every new view, so the region's numbers follow the frames as the whole
+// image's do.
+void ImagePanel::ShowRegionStatistics() {
+    const FrameStore& frames = shared_.frames;
+    regionStatistics_ = {};
+    if (!region_) {
+        for (QLabel* label : {LabelRegionSum, LabelRegionCount, LabelRegionAverage,
+                              LabelRegionStdDev})
+            label->setText(QStringLiteral("-"));
+        LabelRegion->setText(QStringLiteral("none"));
+        return;
+    }
+    const uint32_t inUse = frames.pixelsInUse();
+    regionStatistics_ = ComputeRegionStatistics(frames.result().first(inUse),
+                                                frames.config().first(inUse), frames.layout(),
+                                                *region_);
+    const StatisticsLabels labels = FormatStatisticsLabels(regionStatistics_, 0.0);
+    LabelRegion->setText(QStringLiteral("%1,%2 %3x%4")
+                             .arg(region_->left)
+                             .arg(region_->top)
+                             .arg(region_->width())
+                             .arg(region_->height()));
+    LabelRegionSum->setText(QString::fromStdString(labels.sum));
+    LabelRegionCount->setText(QString::number(regionStatistics_.goodCount));
+    LabelRegionAverage->setText(QString::fromStdString(labels.average));
+    LabelRegionStdDev->setText(QString::fromStdString(labels.standardDeviation));
 }
 
 // Up and Down keys and the wheel step a limit by a tenth of the range's order of magnitude
@@ -217,9 +356,7 @@ void ImagePanel::ScheduleRender() {
     }
     const FrameStore& frames = shared_.frames;
     if (frames.pixelsInUse() == 0) return;
-    view_.view = static_cast<ResultView>(std::max(0, ComboResult->currentIndex()));
-    view_.flatField = ChkbFF->isChecked();
-    view_.interpolate = ChkbInterpolate->isChecked();
+    ReadViewControls();
     ReadRangeBoxes();
     renderer_->Render(frames, view_, range_, inputVersion_);
     renderInFlight_ = true;
@@ -245,10 +382,20 @@ void ImagePanel::TakeRender(const RenderedImage& rendered) {
 
 void ImagePanel::ResetForInterface() {
     imagePixels_.clear();
+    zoom_ = {};
+    region_.reset();
     const char* const* numbers = shared_.isMxr ? kMxrPositions : kMedipix2Positions;
     for (int i = 0; i < 4; ++i) numberLabels_[i]->setText(QString::fromUtf8(numbers[i]));
     PlaceChipMarks();
     NewFrame();
+}
+
+void ImagePanel::ReadViewControls() {
+    view_.view = static_cast<ResultView>(std::max(0, ComboResult->currentIndex()));
+    view_.flatField = ChkbFF->isChecked();
+    view_.interpolate = ChkbInterpolate->isChecked();
+    view_.colouring.map = static_cast<ColourMap>(std::max(0, ComboColourMap->currentIndex()));
+    view_.colouring.log = ChkbLogScale->isChecked();
 }
 
 void ImagePanel::ReadRangeBoxes() {
@@ -266,9 +413,7 @@ void ImagePanel::RecomputeImageIfFlagged() {
         FlagRecompute();
     }
     if (!recompute_) return;
-    view_.view = static_cast<ResultView>(std::max(0, ComboResult->currentIndex()));
-    view_.flatField = ChkbFF->isChecked();
-    view_.interpolate = ChkbInterpolate->isChecked();
+    ReadViewControls();
     ReadRangeBoxes();
     shown_ = RecomputeImage(frames, view_, range_, imagePixels_);
     recompute_ = false;
@@ -290,16 +435,28 @@ void ImagePanel::PaintImage(QPainter& painter, const QRect& area) {
     const QImage image(reinterpret_cast<const uchar*>(imagePixels_.data()),
                        static_cast<int>(g.width()), static_cast<int>(g.height()),
                        QImage::Format_RGB32);
-    const Placement p = ImagePlacement();
-    // Nearest pixel: counts stay sharp blocks when zoomed, and no hot pixel is blurred away.
-    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
-    painter.drawImage(QRect(p.left, p.top, p.width, p.height), image);
+    // Every box pixel shows the pixel named under the pointer there: sharp blocks when
+    // zoomed, and no hot pixel blurred away when shrunk.
+    const ViewArea box = ImageArea();
+    const ViewTransform t = ImageTransform();
+    boxPixels_.resize(static_cast<size_t>(std::max(0, box.boxWidth)) *
+                      static_cast<size_t>(std::max(0, box.boxHeight)));
+    if (!RenderView(t, box, imagePixels_, 0xFF000000u, boxPixels_)) return;
+    const QImage picture(reinterpret_cast<const uchar*>(boxPixels_.data()), box.boxWidth,
+                         box.boxHeight, QImage::Format_RGB32);
+    painter.drawImage(QPoint(0, 0), picture);
+    if (!region_) return;
+    // Just outside the region's pixels, so that none of them is hidden.
+    const BoxRect r = BoxRectOf(t, *region_);
+    painter.setPen(QPen(kRegionColour, 1));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(QRect(QPoint(r.left - 1, r.top - 1), QPoint(r.right, r.bottom)));
 }
 
 void ImagePanel::ShowPointedPixel(int x, int y) {
     const FrameStore& frames = shared_.frames;
     const std::optional<PointedPixel> pointed =
-        PixelAtPoint(ImagePlacement(), x, y, frames.layout());
+        PixelAtPoint(ImageTransform(), x, y, frames.layout());
     if (!pointed) {
         LabelPixelInfo->clear();
         return;
@@ -310,12 +467,16 @@ void ImagePanel::ShowPointedPixel(int x, int y) {
 
 // The marks cover the quadrants of the image as it is drawn now.
 void ImagePanel::PlaceChipMarks() {
-    const Placement p = ImagePlacement();
-    const int halfWidth = p.width / 2;
-    const int halfHeight = p.height / 2;
+    const ViewTransform t = ImageTransform();
+    const uint32_t halfWidth = t.imageWidth / 2;
+    const uint32_t halfHeight = t.imageHeight / 2;
     for (int i = 0; i < 4; ++i) {
-        const QRect quadrant(p.left + kQuadrantColumn[i] * halfWidth,
-                             p.top + kQuadrantRow[i] * halfHeight, halfWidth, halfHeight);
+        const uint32_t left = kQuadrantColumn[i] * halfWidth;
+        const uint32_t top = kQuadrantRow[i] * halfHeight;
+        const BoxRect r =
+            halfWidth == 0 ? BoxRect{}
+                           : BoxRectOf(t, {left, top, left + halfWidth - 1, top + halfHeight - 1});
+        const QRect quadrant(QPoint(r.left, r.top), QPoint(r.right, r.bottom));
         numberShapes_[i]->setGeometry(quadrant.adjusted(2, 2, -2, -2));
         numberLabels_[i]->setGeometry(quadrant);
     }
@@ -357,6 +518,7 @@ void ImagePanel::ShowStatistics(double time) {
     LabelTime->setText(QString::fromStdString(labels.time));
     LabelMedian->setText(QString::fromStdString(labels.median));
     LabelMedian->setStyleSheet(kMedianStyle);
+    ShowRegionStatistics();
 }
 
 double ImagePanel::LabelMedianClick() {

@@ -1,19 +1,23 @@
 // The image of the selected view with its display range, histogram and statistics. The
 // view is recomputed only when flagged (view, statistics, range, histogram and colours),
 // drawn with square pixels in whatever room the window gives it, and the pixel under the
-// mouse is described in a status line.
+// mouse is described in a status line. The wheel zooms the image towards the pointer, a
+// drag moves the zoomed image, a double click shows the whole image again; Shift+drag or a
+// right-drag draws a region whose statistics show beside the whole image's.
 #pragma once
 
 #include <QWidget>
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "imaging/display_range.h"
 #include "imaging/image_pipeline.h"
 #include "imaging/image_placement.h"
 #include "imaging/image_renderer.h"
+#include "imaging/image_view.h"
 #include "imaging/result_view.h"
 
 class QCheckBox;
@@ -105,8 +109,27 @@ public:
 
     // Statistics and histogram of the last recomputation.
     const RecomputedImage& shown() const { return shown_; }
-    // Where the image is drawn in its box now.
+    // Where the whole image is drawn in its box when not zoomed.
     Placement ImagePlacement() const;
+
+    // --- zoom, pan and region ------------------------------------------------------------
+    // Where the whole image lies in its box now, zoomed and moved as the operator left it;
+    // what is drawn at a box point and the pixel named there both follow it.
+    ViewTransform ImageTransform() const;
+    const ImageZoom& Zoom() const { return zoom_; }
+    // The wheel: zooms by `factor` about point (x, y) of the image box.
+    void ZoomImageAt(int x, int y, double factor);
+    // The whole image, fitted to its box again.
+    void BttnResetZoomClick();
+    // The region whose statistics are shown: the image pixels from `from` to `to`, both
+    // corners included.
+    void SetRegion(ImagePoint from, ImagePoint to);
+    void BttnClearRegionClick();
+    const std::optional<ImageRect>& Region() const { return region_; }
+    // Statistics of the region's good pixels in the view as shown; empty without a region.
+    const ImageStatistics& RegionStatistics() const { return regionStatistics_; }
+    void ComboColourMapSelect() { RequestImageRedraw(); }
+    void ChkbLogScaleClick() { RequestImageRedraw(); }
 
 signals:
     // A frame has been taken in (its view may be recomputed later).
@@ -121,6 +144,8 @@ private:
     // A new interface: a fresh image and the chip numbers of its type.
     void ResetForInterface();
     void RecomputeImageIfFlagged();
+    // The view, correction and colour controls into view_.
+    void ReadViewControls();
     void MaskFromImage(MaskRule rule);
     void ReadRangeBoxes();
     void ShowRangeTexts();
@@ -133,6 +158,12 @@ private:
     void TakeRender(const RenderedImage& rendered);
     void StepLimit(QLineEdit* edit, int direction);
     void ShowPointedPixel(int x, int y);
+    void ShowRegionStatistics();
+    // The mouse over the image box: zoom, pan and region; true when the event is used up.
+    bool ImageMouseEvent(QEvent* event);
+    ViewArea ImageArea() const;
+    // The zoom or pan changed: marks, pointed pixel and picture follow.
+    void ViewMoved(QPoint pointer);
     void PlaceChipMarks();
     void PaintImage(QPainter& painter, const QRect& area);
     void PaintHistogram(QPainter& painter, const QRect& area);
@@ -156,6 +187,13 @@ private:
     QLabel* LabelStdDev = nullptr;
     QLabel* LabelMedian = nullptr;
     QLabel* LabelTime = nullptr;
+    QComboBox* ComboColourMap = nullptr;
+    QCheckBox* ChkbLogScale = nullptr;
+    QLabel* LabelRegion = nullptr;
+    QLabel* LabelRegionSum = nullptr;
+    QLabel* LabelRegionCount = nullptr;
+    QLabel* LabelRegionAverage = nullptr;
+    QLabel* LabelRegionStdDev = nullptr;
     // Over the image quadrants, index 0 = chip position 1 (upper right).
     std::array<QLabel*, 4> numberLabels_{};
     std::array<QFrame*, 4> numberShapes_{};
@@ -169,6 +207,17 @@ private:
     std::unique_ptr<ImageRenderer> renderer_;
     bool renderInFlight_ = false;
     bool renderWanted_ = false;  // frames came while a recomputation ran
+
+    ImageZoom zoom_;
+    std::optional<ImageRect> region_;
+    ImageStatistics regionStatistics_;
+    std::vector<uint32_t> boxPixels_;  // the box's picture, as RenderView makes it
+    // A drag over the image: moving the zoomed image, or drawing the region.
+    enum class Drag { None, Pan, Region };
+    Drag drag_ = Drag::None;
+    QPoint dragFrom_;
+    ImageZoom dragZoom_;       // the zoom when a pan began
+    ImagePoint regionFrom_;    // the pixel where a region began
 };
 
 }  // namespace ulvarin

@@ -68,6 +68,29 @@ Grid ImageViewGrid() {
           .text = "Mask outer pixels",
           .hint = "Pixels with values outside of range in current frame are masked out.",
           .span = 4}},
+        {LabelCell("Colours:"),
+         {.kind = K::List,
+          .name = "ComboColourMap",
+          .hint = "Colour map: three-band (grey, blue below and red above the range), grey or "
+                  "viridis",
+          .items = {"Three-band", "Grey", "Viridis"},
+          .selected = 0,
+          .span = 2},
+         {.kind = K::Check,
+          .name = "ChkbLogScale",
+          .text = "Log",
+          .hint = "Logarithmic scale between the range limits"},
+         {.kind = K::Button,
+          .name = "BttnResetZoom",
+          .text = "Whole image",
+          .hint = "Shows the whole image again (or double click it). The wheel zooms, a drag "
+                  "moves the zoomed image",
+          .span = 2},
+         {.kind = K::Button,
+          .name = "BttnClearRegion",
+          .text = "Clear region",
+          .hint = "Removes the region drawn with Shift+drag or right-drag over the image",
+          .span = 2}},
     };
 }
 
@@ -90,6 +113,23 @@ GroupTable StatisticsGroup() {
                   .name = "LabelMedian",
                   .text = "<click>",
                   .hint = "Median computation is rather time consuming :-)"}},
+                {LabelCell("Region:"),
+                 {.kind = K::Label,
+                  .name = "LabelRegion",
+                  .text = "none",
+                  .hint = "Shift+drag or right-drag over the image draws a region; its good "
+                          "pixels are counted as the whole image's are"},
+                 LabelCell("Sum:"),
+                 {.kind = K::Label, .name = "LabelRegionSum", .text = "-"},
+                 LabelCell("Pixels:"),
+                 {.kind = K::Label,
+                  .name = "LabelRegionCount",
+                  .text = "-",
+                  .hint = "Good (not masked) pixels in the region"}},
+                {LabelCell("Average:"),
+                 {.kind = K::Label, .name = "LabelRegionAverage", .text = "-"},
+                 LabelCell("Std.Dev.:"),
+                 {.kind = K::Label, .name = "LabelRegionStdDev", .text = "-"}},
             }}};
 }
 
