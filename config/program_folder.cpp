@@ -30,6 +30,14 @@ bool Writable(std::filesystem::path folder) {
     return !folder.empty() && access(folder.c_str(), W_OK) == 0;
 }
 
+// An installed program lives in PREFIX/bin beside PREFIX/share/doc/ulvarin; its folder is
+// shared by every user (and writable for root), so settings never go there.
+bool Installed(const std::filesystem::path& folder) {
+    std::error_code error;
+    return folder.filename() == "bin" &&
+           std::filesystem::is_directory(folder.parent_path() / "share/doc/ulvarin", error);
+}
+
 std::string UserConfigFolder() {
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && *xdg != 0)
         return std::string(xdg) + "/ulvarin/Config";
@@ -54,7 +62,9 @@ void SetProgramFolder(const std::string& folder) {
 }
 
 std::string ConfigFolder() {
-    const std::string beside = ProgramFolder() + "/Config";
+    const std::string program = ProgramFolder();
+    if (Installed(program)) return UserConfigFolder();
+    const std::string beside = program + "/Config";
     return Writable(beside) ? beside : UserConfigFolder();
 }
 

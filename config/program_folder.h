@@ -13,7 +13,8 @@ std::string ProgramFolder();
 void SetProgramFolder(const std::string& folder);
 
 // "Config" beside the program when that folder is writable (or can be made there), else
-// $XDG_CONFIG_HOME/ulvarin/Config (default ~/.config/ulvarin/Config). Creates nothing.
+// $XDG_CONFIG_HOME/ulvarin/Config (default ~/.config/ulvarin/Config); always the latter for
+// an installed program (PREFIX/bin beside PREFIX/share/doc/ulvarin). Creates nothing.
 std::string ConfigFolder();
 
 }  // namespace ulvarin

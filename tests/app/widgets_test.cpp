@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
+#include <QTemporaryDir>
 #include <QTest>
 #include <filesystem>
 #include <memory>
@@ -100,6 +101,26 @@ TEST(ProgramFolderTest, TestsCanPointTheProgramElsewhere) {
     EXPECT_EQ(ConfigFolder(), folder + "/Config");
     SetProgramFolder("");
     EXPECT_EQ(ProgramFolder(), std::filesystem::canonical("/proc/self/exe").parent_path().string());
+}
+
+// An installed program keeps its settings in the user's folder, even where it could write
+// beside itself (root, or a prefix the user owns); a plain folder named bin keeps them there.
+TEST(ProgramFolderTest, AnInstalledProgramUsesTheUsersFolder) {
+    QTemporaryDir root;
+    const std::string prefix = root.path().toStdString() + "/usr";
+    std::filesystem::create_directories(prefix + "/bin");
+    const std::string xdg = root.path().toStdString() + "/xdg";
+    const QByteArray savedXdg = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(xdg));
+    SetProgramFolder(prefix + "/bin");
+    EXPECT_EQ(ConfigFolder(), prefix + "/bin/Config");
+    std::filesystem::create_directories(prefix + "/share/doc/ulvarin");
+    EXPECT_EQ(ConfigFolder(), xdg + "/ulvarin/Config");
+    SetProgramFolder("");
+    if (savedXdg.isNull())
+        qunsetenv("XDG_CONFIG_HOME");
+    else
+        qputenv("XDG_CONFIG_HOME", savedXdg);
 }
 
 }  // namespace
