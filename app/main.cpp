@@ -56,7 +56,7 @@ bool ReadSize(const QString& text, Options& options) {
     return wide && high && options.width >= 200 && options.height >= 200;
 }
 
-// "pulses", "scan", "testmask", "terminal" or "tester".
+// "pulses", "scan", "testmask", "zoom", "terminal" or "tester".
 bool ReadScene(const QString& text, Options& options) {
     if (text == QLatin1String("pulses"))
         options.scene = ulvarin::Scene::Pulses;
@@ -64,6 +64,8 @@ bool ReadScene(const QString& text, Options& options) {
         options.scene = ulvarin::Scene::Scan;
     else if (text == QLatin1String("testmask"))
         options.scene = ulvarin::Scene::TestMask;
+    else if (text == QLatin1String("zoom"))
+        options.scene = ulvarin::Scene::ImageZoom;
     else if (text == QLatin1String("terminal"))
         options.scene = ulvarin::Scene::Terminal;
     else if (text == QLatin1String("tester"))
@@ -104,7 +106,8 @@ constexpr const char* kUsage =
     "Options:\n"
     "  --screenshot FILE       render the window to a PNG file and exit\n"
     "  --size WxH              size of that picture (default 1280x720)\n"
-    "  --scene NAME            what it shows: pulses, scan, testmask, terminal or tester\n"
+    "  --scene NAME            what it shows: pulses, scan, testmask, zoom, terminal or\n"
+    "                          tester\n"
     "  --frames N              frames exposed before the picture is taken (default 1)\n"
     "  --save-frames FOLDER    also write those frames into FOLDER\n"
     "  -h, --help              show this help and exit\n"

@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPixmap>
 #include <QTimer>
 #include <algorithm>
@@ -101,6 +102,19 @@ void RunThresholdScan(TFormUlvarin& form) {
     RunEventsUntil([&form] { return !form.scan->Active(); }, 60000);
 }
 
+// The image zoomed about the middle of its box, a region drawn across the chips' meeting
+// point and the pointer named in the line under the image.
+void ShowZoomedRegion(TFormUlvarin& form) {
+    auto* box = form.findChild<QWidget*>(QStringLiteral("PaintBoxBitmap"));
+    const QPoint centre(box->width() / 2, box->height() / 2);
+    form.image->ZoomImageAt(centre.x(), centre.y(), 2.5);
+    form.image->SetRegion({232, 236}, {289, 281});
+    const QPoint pointer = centre + QPoint(box->width() / 5, -box->height() / 5);
+    QMouseEvent move(QEvent::MouseMove, pointer, box->mapToGlobal(pointer), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(box, &move);
+}
+
 void SaveFrame(TFormUlvarin& form, const QString& folder, int index) {
     QDir().mkpath(folder);
     const QString name = QDir(folder).filePath(QString::asprintf("frame_%04d.txt", index));
@@ -155,7 +169,9 @@ int TakeScreenshot(TFormUlvarin& form, const QString& path, int frames, const QS
     else
         ShowTypicalRange(form);
     // Numbers over the quadrants tell which chip is where.
-    if (form.shared.chipCount == 4) form.image->ShowChipMarks(true, true);
+    if (form.shared.chipCount == 4 && scene != Scene::ImageZoom)
+        form.image->ShowChipMarks(true, true);
+    if (scene == Scene::ImageZoom) ShowZoomedRegion(form);
     if (scene == Scene::Tester) ShowTester(form);
     ProcessEventsFor(100);  // lets the timer drain and the list and image repaint
     form.terminal->FlushPending();
