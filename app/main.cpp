@@ -6,7 +6,6 @@
 #include <clocale>
 #include <cstdio>
 #include <exception>
-#include <string_view>
 
 #include "app/form_ulvarin.h"
 #include "app/screenshot.h"
@@ -113,29 +112,10 @@ constexpr const char* kUsage =
     "  -h, --help              show this help and exit\n"
     "  --version               show the version and exit\n";
 
-// --help and --version are answered before any window system is needed, so they work on a
-// machine without a display (and for generating the manual page). True when answered.
-bool AnswerWithoutWindow(int argc, char** argv, int& status) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view argument = argv[i];
-        if (argument == "--help" || argument == "-h") {
-            std::fputs(kUsage, stdout);
-            status = 0;
-            return true;
-        }
-        if (argument == "--version") {
-            std::printf("ulvarin %s\n", ulvarin::ProgramVersion());
-            status = 0;
-            return true;
-        }
-    }
-    return false;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (int status = 0; AnswerWithoutWindow(argc, argv, status)) return status;
+    if (ulvarin::AnswerHelpOrVersion(argc, argv, "ulvarin", kUsage)) return 0;
     ulvarin::RegisterStandardBackends();
     Application application(argc, argv);
     // Qt adopts the user's locale at start-up; numbers in files, logs and the C-formatted

@@ -2,7 +2,7 @@
 # Installs the Debian packages the build needs, only those that are missing.
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config libftdi1-dev libusb-1.0-0-dev libgtest-dev
-          libgmock-dev libbenchmark-dev qt6-base-dev qt6-charts-dev fonts-dejavu-core libcli11-dev libhdf5-dev
+          libgmock-dev libbenchmark-dev qt6-base-dev qt6-charts-dev libqt6opengl6-dev fonts-dejavu-core libcli11-dev libhdf5-dev
           libtiff-dev python3-h5py python3-numpy python3-tifffile python3-silx hdf5-tools
           pybind11-dev python3-dev python3-pytest libzmq3-dev cppzmq-dev nlohmann-json3-dev
           python3-zmq locales libtango-dev python3-tango help2man desktop-file-utils

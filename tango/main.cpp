@@ -9,14 +9,35 @@
 #include <cstdio>
 
 #include "backends/standard_backends.h"
+#include "base/program_version.h"
 #include "tango/detector.h"
 #include "tango/detector_device.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: ulvarin-tango INSTANCE [-v[LEVEL]] [-file=PROPERTIES.res | -nodb [-dlist DEVICE]]\n"
+    "       [-ORBendPoint giop:tcp:HOST:PORT]\n"
+    "Tango device server of class UlvarinDetector: one pixel detector interface per device\n"
+    "(state, acquisition settings, DACs, acquisitions, scans, threshold equalisation and the\n"
+    "last frame). Its property Interface chooses the interface (a description, an index or an\n"
+    "emulated set such as timepix:4); without it the first one listed.\n"
+    "\n"
+    "  INSTANCE              the server's instance name, as registered in the database\n"
+    "  -nodb -dlist DEVICE   run without a Tango database, serving DEVICE (a/b/c)\n"
+    "  -file=FILE            run without a database, devices and properties from FILE\n"
+    "  -ORBendPoint ADDRESS  where clients connect when there is no database\n"
+    "  -h, --help            show this help and exit\n"
+    "  --version             show the version and exit\n";
+
+}  // namespace
 
 void Tango::DServer::class_factory() {
     add_class(ulvarin::tango_server::DetectorDeviceClass::Init("UlvarinDetector"));
 }
 
 int main(int argc, char* argv[]) {
+    if (ulvarin::AnswerHelpOrVersion(argc, argv, "ulvarin-tango", kUsage)) return 0;
     ulvarin::RegisterStandardBackends();
     ulvarin::tango_server::InstallReportHook();
     if (const std::string warning = ulvarin::EmulatorSetWarning(); !warning.empty())

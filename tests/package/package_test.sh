@@ -53,6 +53,10 @@ if [ -x "$window" ]; then
     fail "ulvarin --help without a display"
   [ -f "$root/usr/share/man/man1/ulvarin.1.gz" ] || fail "ulvarin manual page missing"
 fi
+if [ -x "$root/usr/bin/ulvarin-tango" ]; then
+  [ "$("$root/usr/bin/ulvarin-tango" --version)" = "ulvarin-tango $version" ] ||
+    fail "ulvarin-tango --version"
+fi
 if [ -d "$root/usr/lib/python3/dist-packages" ]; then
   got="$(cd "$work" && PYTHONPATH="$root/usr/lib/python3/dist-packages" /usr/bin/python3 -c \
     'import ulvarin; print(ulvarin.__version__, len(ulvarin.devices()))')"
