@@ -12,9 +12,9 @@ class TFormUlvarin;
 
 // What the picture shows after the frames: the pulses and spectrum of `pulses` scope shots
 // at 100 V, the curves of a threshold scan (150 to 190 in steps of 5, 0.1 s per step), the
-// test pattern read back from the chips, or the image zoomed with a region drawn over it. Terminal and Tester picture those windows
-// instead of the main one: the terminal logging the frames read, the tester with a byte
-// looped back over LVDS and both I2C lines set.
+// test pattern read back from the chips, or the image zoomed with a region drawn over it.
+// Terminal and Tester picture those windows instead of the main one: the terminal logging the
+// frames read, the tester with a byte looped back over LVDS and both I2C lines set.
 enum class Scene { Pulses, Scan, TestMask, Terminal, Tester, ImageZoom };
 
 // Waits for the start-up open (at most `startSeconds`), exposes and reads `frames` frames

@@ -45,8 +45,8 @@ ColourTable ViridisTable() {
     ColourTable table;
     for (int level = 0; level < 256; ++level) {
         const double t = level / 255.0;
-        table.levels[level] = Rgb(Polynomial(kViridis[0], t), Polynomial(kViridis[1], t),
-                                  Polynomial(kViridis[2], t));
+        table.levels[level] =
+            Rgb(Polynomial(kViridis[0], t), Polynomial(kViridis[1], t), Polynomial(kViridis[2], t));
     }
     table.below = table.levels.front();
     table.above = table.levels.back();
@@ -57,9 +57,12 @@ ColourTable ViridisTable() {
 
 std::string_view ColourMapName(ColourMap map) {
     switch (map) {
-        case ColourMap::ThreeBand: return "Three-band";
-        case ColourMap::Grey: return "Grey";
-        case ColourMap::Viridis: return "Viridis";
+        case ColourMap::ThreeBand:
+            return "Three-band";
+        case ColourMap::Grey:
+            return "Grey";
+        case ColourMap::Viridis:
+            return "Viridis";
     }
     return "";
 }
@@ -69,9 +72,12 @@ const ColourTable& TableOf(ColourMap map) {
     static const ColourTable grey = GreyTable(Grey(0), Grey(255));
     static const ColourTable viridis = ViridisTable();
     switch (map) {
-        case ColourMap::Grey: return grey;
-        case ColourMap::Viridis: return viridis;
-        case ColourMap::ThreeBand: break;
+        case ColourMap::Grey:
+            return grey;
+        case ColourMap::Viridis:
+            return viridis;
+        case ColourMap::ThreeBand:
+            break;
     }
     return threeBand;
 }

@@ -45,8 +45,8 @@ ImageStatistics ComputeImageStatistics(std::span<const double> values,
 }
 
 ImageStatistics ComputeRegionStatistics(std::span<const double> values,
-                                        std::span<const uint16_t> config,
-                                        const ChipLayout& layout, const ImageRect& rect) {
+                                        std::span<const uint16_t> config, const ChipLayout& layout,
+                                        const ImageRect& rect) {
     const uint32_t inUse = layout.pixelsInUse();
     if (inUse == 0 || values.size() < inUse || config.size() < inUse) return {};
     const ImageGeometry g = GeometryFor(layout.chipCount);

@@ -33,8 +33,8 @@ ImageStatistics ComputeImageStatistics(std::span<const double> values,
 // the image): the same good pixels only, the same sums. `values` and `config` are indexed by
 // pixel and cover the layout's pixels in use; otherwise, as without a chip, nothing counts.
 ImageStatistics ComputeRegionStatistics(std::span<const double> values,
-                                        std::span<const uint16_t> config,
-                                        const ChipLayout& layout, const ImageRect& rect);
+                                        std::span<const uint16_t> config, const ChipLayout& layout,
+                                        const ImageRect& rect);
 
 // Shown in the median label until the median is asked for.
 inline constexpr char kMedianPrompt[] = "<click>";

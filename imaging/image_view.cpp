@@ -38,8 +38,7 @@ int FirstBoxAt(double c, double start, double span, uint32_t count) {
 // The image coordinate to put at the box centre so that after the span becomes `newSpan`
 // the cell under box coordinate p stays under p; with p beside the image, the nearest image
 // edge stays where it is.
-double KeptCentre(int p, double start, double span, uint32_t count, double newSpan,
-                  int boxSize) {
+double KeptCentre(int p, double start, double span, uint32_t count, double newSpan, int boxSize) {
     double u = ImageCoordinate(p, start, span, count);
     double anchor = p;
     if (u >= 0.0 && u < count) {
@@ -130,10 +129,10 @@ ImageZoom ZoomAt(const ImageZoom& zoom, const ViewArea& area, int x, int y, doub
     const ViewTransform now = TransformFor(zoom, area);
     ImageZoom out;
     out.factor = next;
-    out.centreX = KeptCentre(x, now.left, now.width, area.imageWidth, fit.width * next,
-                             area.boxWidth);
-    out.centreY = KeptCentre(y, now.top, now.height, area.imageHeight, fit.height * next,
-                             area.boxHeight);
+    out.centreX =
+        KeptCentre(x, now.left, now.width, area.imageWidth, fit.width * next, area.boxWidth);
+    out.centreY =
+        KeptCentre(y, now.top, now.height, area.imageHeight, fit.height * next, area.boxHeight);
     return out;
 }
 

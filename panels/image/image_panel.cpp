@@ -205,8 +205,7 @@ bool ImagePanel::ImageMouseEvent(QEvent* event) {
     }
     const bool press = event->type() == QEvent::MouseButtonPress;
     if (!press && event->type() != QEvent::MouseMove &&
-        event->type() != QEvent::MouseButtonRelease &&
-        event->type() != QEvent::MouseButtonDblClick)
+        event->type() != QEvent::MouseButtonRelease && event->type() != QEvent::MouseButtonDblClick)
         return false;
     const auto* mouse = static_cast<QMouseEvent*>(event);
     const QPoint at = mouse->position().toPoint();
@@ -215,9 +214,9 @@ bool ImagePanel::ImageMouseEvent(QEvent* event) {
         return false;
     }
     if (press) {
-        const bool region = mouse->button() == Qt::RightButton ||
-                            (mouse->button() == Qt::LeftButton &&
-                             mouse->modifiers().testFlag(Qt::ShiftModifier));
+        const bool region =
+            mouse->button() == Qt::RightButton ||
+            (mouse->button() == Qt::LeftButton && mouse->modifiers().testFlag(Qt::ShiftModifier));
         const std::optional<ImagePoint> pixel = ImagePixelAt(ImageTransform(), at.x(), at.y());
         if (region && pixel) {
             drag_ = Drag::Region;
@@ -288,16 +287,15 @@ void ImagePanel::ShowRegionStatistics() {
     const FrameStore& frames = shared_.frames;
     regionStatistics_ = {};
     if (!region_) {
-        for (QLabel* label : {LabelRegionSum, LabelRegionCount, LabelRegionAverage,
-                              LabelRegionStdDev})
+        for (QLabel* label :
+             {LabelRegionSum, LabelRegionCount, LabelRegionAverage, LabelRegionStdDev})
             label->setText(QStringLiteral("-"));
         LabelRegion->setText(QStringLiteral("none"));
         return;
     }
     const uint32_t inUse = frames.pixelsInUse();
-    regionStatistics_ = ComputeRegionStatistics(frames.result().first(inUse),
-                                                frames.config().first(inUse), frames.layout(),
-                                                *region_);
+    regionStatistics_ = ComputeRegionStatistics(
+        frames.result().first(inUse), frames.config().first(inUse), frames.layout(), *region_);
     const StatisticsLabels labels = FormatStatisticsLabels(regionStatistics_, 0.0);
     LabelRegion->setText(QStringLiteral("%1,%2 %3x%4")
                              .arg(region_->left)
@@ -384,6 +382,7 @@ void ImagePanel::ResetForInterface() {
     imagePixels_.clear();
     zoom_ = {};
     region_.reset();
+    ShowRegionStatistics();
     const char* const* numbers = shared_.isMxr ? kMxrPositions : kMedipix2Positions;
     for (int i = 0; i < 4; ++i) numberLabels_[i]->setText(QString::fromUtf8(numbers[i]));
     PlaceChipMarks();

@@ -216,8 +216,8 @@ private:
     enum class Drag { None, Pan, Region };
     Drag drag_ = Drag::None;
     QPoint dragFrom_;
-    ImageZoom dragZoom_;       // the zoom when a pan began
-    ImagePoint regionFrom_;    // the pixel where a region began
+    ImageZoom dragZoom_;     // the zoom when a pan began
+    ImagePoint regionFrom_;  // the pixel where a region began
 };
 
 }  // namespace ulvarin

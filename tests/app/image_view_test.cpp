@@ -2,6 +2,8 @@
 // moves the zoomed image, the status line names the pixel that is drawn under the pointer,
 // colour maps and the log scale recolour it, and a region drawn over it shows the
 // statistics of its pixels.
+#include "imaging/image_view.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QImage>
@@ -18,7 +20,6 @@
 
 #include "imaging/colour_map.h"
 #include "imaging/image_render.h"
-#include "imaging/image_view.h"
 #include "tests/app/window_fixture.h"
 
 namespace ulvarin::test {
@@ -226,10 +227,10 @@ TEST_F(ImageViewTest, TheNewControlsAndWholeRangeLimitsFitLaptopScreens) {
     for (const QSize size : {QSize(1366, 768), QSize(1280, 720)}) {
         form->resize(size);
         QCoreApplication::processEvents();
-        for (const char* name : {"ComboColourMap", "ChkbLogScale", "BttnResetZoom",
-                                 "BttnClearRegion", "LabelRegion", "LabelRegionSum",
-                                 "LabelRegionCount", "LabelRegionAverage", "LabelRegionStdDev",
-                                 "EditRangeMin", "EditRangeMax"})
+        for (const char* name :
+             {"ComboColourMap", "ChkbLogScale", "BttnResetZoom", "BttnClearRegion", "LabelRegion",
+              "LabelRegionSum", "LabelRegionCount", "LabelRegionAverage", "LabelRegionStdDev",
+              "EditRangeMin", "EditRangeMax"})
             EXPECT_TRUE(Seen(form.get(), Control<QWidget>(name))) << name << " " << size.width();
         EXPECT_GT(form->image->ImagePlacement().width, 300);
         expectWholeLimits("fitted");

@@ -70,7 +70,8 @@ TEST(ImageView, ZoomingKeepsThePixelUnderThePointerAndThePictureAgrees) {
         std::uniform_int_distribution<int> x(0, area.boxWidth - 1), y(0, area.boxHeight - 1);
         const int px = x(random), py = y(random);
         // Mostly in, sometimes out, sometimes by fractions of a notch as touch pads send.
-        const double factor = step % 5 == 4 ? 1 / 1.7 : std::pow(kWheelZoomStep, 1 + step % 3 / 8.0);
+        const double factor =
+            step % 5 == 4 ? 1 / 1.7 : std::pow(kWheelZoomStep, 1 + step % 3 / 8.0);
         const ViewTransform before = TransformFor(zoom, area);
         const std::optional<ImagePoint> under = ImagePixelAt(before, px, py);
         const ImageZoom next = ZoomAt(zoom, area, px, py, factor);
