@@ -35,7 +35,8 @@ for deb in "${packages[@]}"; do dpkg-deb -x "$deb" "$root"; done
 desktop-file-validate "$root"/usr/share/applications/*.desktop || fail "desktop entry"
 appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml || fail "metainfo"
 [ -f "$root/usr/lib/udev/rules.d/70-ulvarin.rules" ] || fail "udev rule not installed"
-[ -f "$root/usr/share/man/man1/ulvarin-cli.1.gz" ] || fail "ulvarin-cli manual page missing"
+zcat "$root/usr/share/man/man1/ulvarin-cli.1.gz" | grep -q -- '--exposure' ||
+  fail "the ulvarin-cli manual page lacks the subcommands' options"
 [ -f "$root/usr/share/bash-completion/completions/ulvarin-cli" ] || fail "bash completion missing"
 
 # The programs run from the unpacked root, with the libraries of the system.
