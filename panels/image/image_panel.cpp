@@ -430,10 +430,6 @@ void ImagePanel::PaintImage(QPainter& painter, const QRect& area) {
     if (!renderInFlight_) RecomputeImageIfFlagged();
     painter.fillRect(area, Qt::black);
     if (shared_.frames.pixelsInUse() == 0 || imagePixels_.empty()) return;
-    const ImageGeometry g = shared_.frames.geometry();
-    const QImage image(reinterpret_cast<const uchar*>(imagePixels_.data()),
-                       static_cast<int>(g.width()), static_cast<int>(g.height()),
-                       QImage::Format_RGB32);
     // Every box pixel shows the pixel named under the pointer there: sharp blocks when
     // zoomed, and no hot pixel blurred away when shrunk.
     const ViewArea box = ImageArea();
