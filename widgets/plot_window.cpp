@@ -209,10 +209,10 @@ std::optional<std::string> PlotWindow::AskName(const char* title, const char* fi
     return WithExtension(*path, (std::string(".") + extension).c_str());
 }
 
-bool PlotWindow::Written(bool ok, const std::string& path) {
+bool PlotWindow::Written(bool ok, const std::string& path, const QString& reason) {
     const QString where = QString::fromStdString(path);
     if (!ok) {
-        CurrentDialogs().Error("Could not write " + path, "Error");
+        CurrentDialogs().Error("Could not write " + path + ": " + reason.toStdString(), "Error");
         return false;
     }
     readout_->setText(QStringLiteral("Written to: ") + where);
@@ -226,7 +226,7 @@ bool PlotWindow::ExportPng() {
     QSaveFile file(QString::fromStdString(*path));
     const bool ok =
         file.open(QIODevice::WriteOnly) && view_->grab().save(&file, "PNG") && file.commit();
-    return Written(ok, *path);
+    return Written(ok, *path, file.errorString());
 }
 
 bool PlotWindow::ExportCsv() {
@@ -239,7 +239,7 @@ bool PlotWindow::ExportCsv() {
                     file.write(text.data(), static_cast<qint64>(text.size())) ==
                         static_cast<qint64>(text.size()) &&
                     file.commit();
-    return Written(ok, *path);
+    return Written(ok, *path, file.errorString());
 }
 
 PlotWindow* ShowPlotWindow(QPointer<PlotWindow>& window, QWidget* owner, const char* name,

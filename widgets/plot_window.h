@@ -49,7 +49,8 @@ private:
     // Asks for a save name through the dialogs seam; none when cancelled.
     std::optional<std::string> AskName(const char* title, const char* filter, const char* name,
                                        const char* extension);
-    bool Written(bool ok, const std::string& path);
+    // Says where the file went, or shows why it could not be written.
+    bool Written(bool ok, const std::string& path, const QString& reason);
 
     PlotData data_;
     QChart* chart_ = nullptr;

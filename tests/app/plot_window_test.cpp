@@ -190,6 +190,11 @@ TEST_F(PlotWindowTest, SpectrumAndPulseWindowsFollowThePulses) {
     ASSERT_EQ(dialogs->messages.size(), boxes + 1);
     EXPECT_EQ(dialogs->messages.back().icon, DialogIcon::Error);
     EXPECT_NE(dialogs->messages.back().text.find("missing/folder/s.csv"), std::string::npos);
+    // The system's reason follows the name.
+    const std::string& text = dialogs->messages.back().text;
+    const size_t reason = text.find("s.csv: ");
+    ASSERT_NE(reason, std::string::npos) << text;
+    EXPECT_GT(text.size(), reason + 7) << text;
     EXPECT_FALSE(QFile::exists(QString::fromStdString(Path("missing/folder/s.csv"))));
 }
 
