@@ -22,7 +22,8 @@ case "$kind" in
   *) echo "unknown sanitizer: $kind" >&2; exit 2 ;;
 esac
 dir="build-$kind"
-[ -f "$dir/build.ninja" ] || cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+# Configured on every run, so options such as ULVARIN_WERROR reach a folder built before.
+cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DULVARIN_BUILD_BENCH=OFF -DULVARIN_BUILD_PYTHON=OFF -DULVARIN_BUILD_TANGO=OFF -DULVARIN_WERROR="${ULVARIN_WERROR:-OFF}" -DCMAKE_CXX_FLAGS="$flags -fno-omit-frame-pointer" \
   -DCMAKE_EXE_LINKER_FLAGS="$flags"
 cmake --build "$dir" -j "$(nproc)" --target "${targets[@]}"
