@@ -52,6 +52,13 @@ inline double RangeFraction(double value, DisplayRange range, bool log) {
     return std::log1p(value - range.min) / std::log1p(range.max - range.min);
 }
 
+// The value at `fraction` of the scale (0: the lower limit, 1: the upper): the inverse of
+// RangeFraction, for the numbers along a colour bar.
+inline double RangeValueAt(double fraction, DisplayRange range, bool log) {
+    if (!log) return range.min + fraction * (range.max - range.min);
+    return range.min + std::expm1(fraction * std::log1p(range.max - range.min));
+}
+
 // Colours values of one display range with one colouring.
 class Colourer {
 public:

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "base/number_text.h"
 #include "imaging/median.h"
 
 namespace ulvarin {
@@ -235,6 +236,23 @@ uint32_t MaskPixels(FrameStore& store, MaskRule rule, double min, double max) {
         ++matched;
     }
     return matched;
+}
+
+uint32_t MaskedPixelCount(const FrameStore& store) {
+    const ChipFamily family = store.layout().family;
+    const auto config = store.config().first(store.pixelsInUse());
+    return static_cast<uint32_t>(std::count_if(config.begin(), config.end(), [family](uint16_t w) {
+        return !IsGoodPixel(w, family);
+    }));
+}
+
+std::string MaskedPixelsLine(const std::string& action, uint32_t masked, uint32_t maskedInAll,
+                             uint32_t inUse) {
+    const auto share = [inUse](uint32_t pixels) {
+        return FormatDouble("%.3g %%", inUse == 0 ? 0.0 : 100.0 * pixels / inUse);
+    };
+    return action + ": " + std::to_string(masked) + " pixel(s) masked (" + share(masked) + "), " +
+           std::to_string(maskedInAll) + " (" + share(maskedInAll) + ") masked in all";
 }
 
 bool InterpolateBadPixels(FrameStore& store, int radius) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "imaging/frame_store.h"
 
@@ -35,6 +36,15 @@ enum class MaskRule {
 // store.result() matches the rule, and returns how many matched. Only clears bits, so
 // masks accumulate. min and max are read by OutsideRange only.
 uint32_t MaskPixels(FrameStore& store, MaskRule rule, double min = 0, double max = 0);
+
+// Pixels in use whose mask bit is clear.
+uint32_t MaskedPixelCount(const FrameStore& store);
+
+// The message line of a mask action named `action`: how many pixels it masked and how
+// many are masked in all, each also as a share of the `inUse` pixels, e.g.
+// "Mask outer pixels: 1234 pixel(s) masked (0.471 %), 1300 (0.496 %) masked in all".
+std::string MaskedPixelsLine(const std::string& action, uint32_t masked, uint32_t maskedInAll,
+                             uint32_t inUse);
 
 // Fills the masked pixels of store.result() (a "Result" view just computed) from the good
 // pixels within `radius` image positions, pass by pass: every masked pixel first gets

@@ -4,17 +4,19 @@
 #include <cmath>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "base/number_text.h"
 #include "imaging/corrections.h"
+#include "imaging/readable_number.h"
 
 namespace ulvarin {
 
 namespace {
 
 void WriteTexts(DisplayRangeControls& controls) {
-    controls.minText = FormatNumber(controls.range.min);
-    controls.maxText = FormatNumber(controls.range.max);
+    controls.minText = ReadableNumber(controls.range.min);
+    controls.maxText = ReadableNumber(controls.range.max);
 }
 
 // Equal limits get max + 1; where 1 is lost to rounding (huge limits) the lower limit
@@ -26,6 +28,12 @@ DisplayRange SeparateEqualLimits(DisplayRange r) {
     return r;
 }
 
+// Equal limits of an automatic range: 0 up to them, or 0 to 1 for 0.
+DisplayRange WidenEqualAutoLimits(DisplayRange r) {
+    if (r.min == r.max) return {0.0, r.max == 0.0 ? 1.0 : r.max};
+    return r;
+}
+
 DisplayRange DataRange(std::span<const double> values) {
     DisplayRange r{kAutoRangeStartMin, 0.0};
     for (const double v : values) {
@@ -34,9 +42,19 @@ DisplayRange DataRange(std::span<const double> values) {
         if (v < r.min) r.min = v;
     }
     if (r.max < r.min) return {0.0, 1.0};  // no number at all
-    // Equal limits (the upper one starts at 0, so they are 0 or positive): 0 up to them.
-    if (r.min == r.max) return {0.0, r.max == 0.0 ? 1.0 : r.max};
-    return r;
+    // Equal limits (the upper one starts at 0, so they are 0 or positive).
+    return WidenEqualAutoLimits(r);
+}
+
+DisplayRange AutoRange(std::span<const double> values, bool robust, GoodPixels good) {
+    if (robust) {
+        const std::optional<DisplayRange> r =
+            PercentileRange(values, good, kRobustLowFraction, kRobustHighFraction);
+        // A negative lower percentile keeps a range that may end below 0 apart from 0.
+        if (r) return r->min == r->max && r->min < 0.0 ? SeparateEqualLimits(*r)
+                                                        : WidenEqualAutoLimits(*r);
+    }
+    return DataRange(values);
 }
 
 // Reads the typed limits and corrects them in order; true if anything was corrected.
@@ -44,6 +62,8 @@ bool TypedRange(DisplayRangeControls& controls) {
     DisplayRange& r = controls.range;
     bool corrected = false;
     const auto read = [&corrected](const std::string& text, double& limit) {
+        // The text written for the stored limit stands for the limit itself, all its digits.
+        if (std::isfinite(limit) && text == ReadableNumber(limit)) return;
         const std::optional<double> typed = ParseNumber(text);
         if (typed) limit = *typed;
         // A kept limit may be anything the caller stored; an unusable one restarts at 0.
@@ -79,9 +99,37 @@ double WholeWidth(DisplayRange r) {
 
 }  // namespace
 
-bool ComputeDisplayRange(std::span<const double> values, DisplayRangeControls& controls) {
+std::optional<DisplayRange> PercentileRange(std::span<const double> values, GoodPixels good,
+                                            double low, double high) {
+    // Kept between calls: a frame's recomputation allocates nothing once it has run.
+    thread_local std::vector<double> kept;
+    kept.clear();
+    const bool everyPixel = good.config.empty();
+    const size_t n = everyPixel ? values.size() : std::min(values.size(), good.config.size());
+    for (size_t p = 0; p < n; ++p) {
+        const double v = values[p];
+        if (v == kBadPixelMarker || std::isnan(v)) continue;
+        if (everyPixel || IsGoodPixel(good.config[p], good.family)) kept.push_back(v);
+    }
+    if (kept.empty()) return std::nullopt;
+    const double last = static_cast<double>(kept.size() - 1);
+    const auto rank = [&](double at) {
+        return static_cast<size_t>(std::clamp(at, 0.0, last));
+    };
+    const size_t lowRank = rank(std::floor(std::clamp(low, 0.0, 1.0) * last));
+    const size_t highRank = std::max(lowRank, rank(std::ceil(std::clamp(high, 0.0, 1.0) * last)));
+    const auto highAt = kept.begin() + static_cast<std::ptrdiff_t>(highRank);
+    std::nth_element(kept.begin(), highAt, kept.end());
+    // Everything before the upper rank is now no larger: the lower rank lies among them.
+    const auto lowAt = kept.begin() + static_cast<std::ptrdiff_t>(lowRank);
+    if (lowAt != highAt) std::nth_element(kept.begin(), lowAt, highAt);
+    return DisplayRange{*lowAt, *highAt};
+}
+
+bool ComputeDisplayRange(std::span<const double> values, DisplayRangeControls& controls,
+                         GoodPixels good) {
     if (controls.autoRange) {
-        controls.range = DataRange(values);
+        controls.range = AutoRange(values, controls.robust, good);
     } else if (!TypedRange(controls)) {
         return false;
     }
@@ -127,9 +175,9 @@ DisplayRange ShiftRangeUp(DisplayRange r) {
 }
 
 bool PressRangeButton(RangeButton button, std::span<const double> values,
-                      DisplayRangeControls& controls) {
+                      DisplayRangeControls& controls, GoodPixels good) {
     if (button == RangeButton::Down && controls.range.min == 0.0) return false;
-    ComputeDisplayRange(values, controls);
+    ComputeDisplayRange(values, controls, good);
     DisplayRange next = controls.range;
     switch (button) {
         case RangeButton::Wider:

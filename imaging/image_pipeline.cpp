@@ -9,8 +9,10 @@ RecomputedImage RecomputeImage(FrameStore& store, const ViewSettings& view,
     RecomputedImage out;
     if (store.layout().chipCount <= 0) return out;
     out.statistics = ComputeResultView(store, view);
-    const std::span<const double> values = store.result().first(store.pixelsInUse());
-    out.rangeTextsChanged = ComputeDisplayRange(values, range);
+    const uint32_t inUse = store.pixelsInUse();
+    const std::span<const double> values = store.result().first(inUse);
+    out.rangeTextsChanged =
+        ComputeDisplayRange(values, range, {store.config().first(inUse), store.layout().family});
     out.histogram = ComputeHistogram(values, range.range);
     out.rendered = RenderImage(values, store.layout(), range.range, image, view.colouring);
     return out;

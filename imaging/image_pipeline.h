@@ -20,8 +20,9 @@ struct RecomputedImage {
     bool rendered = false;           // false: no chip, or `image` too small (left untouched)
 };
 
-// Runs ComputeResultView, ComputeDisplayRange, ComputeHistogram and RenderImage (with the
-// view's colouring) for the store's pixels in use. `image` needs store.geometry().pixels()
+// Runs ComputeResultView, ComputeDisplayRange (its good pixels by the store's pixel
+// configuration), ComputeHistogram and RenderImage (with the view's colouring) for the
+// store's pixels in use. `image` needs store.geometry().pixels()
 // entries. With no chip nothing is computed.
 RecomputedImage RecomputeImage(FrameStore& store, const ViewSettings& view,
                                DisplayRangeControls& range, std::span<uint32_t> image);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/number_text.h"
+#include "imaging/readable_number.h"
 
 namespace ulvarin {
 
@@ -65,16 +66,16 @@ ImageStatistics ComputeRegionStatistics(std::span<const double> values,
 }
 
 StatisticsLabels FormatStatisticsLabels(const ImageStatistics& stats, double integratedTime) {
-    return {FormatNumber(stats.minimum) + "-" + FormatNumber(stats.maximum),
-            FormatNumber(stats.sum),
-            FormatDouble("%.8g", stats.average),
-            FormatDouble("%.8g", stats.standardDeviation),
+    return {ReadableNumber(stats.minimum) + "-" + ReadableNumber(stats.maximum),
+            ReadableNumber(stats.sum),
+            ReadableNumber(stats.average),
+            ReadableNumber(stats.standardDeviation),
             kMedianPrompt,
             FormatDouble("%.8g s", integratedTime)};
 }
 
 std::string FormatMedianLabel(double median) {
-    return FormatNumber(median);
+    return ReadableNumber(median);
 }
 
 }  // namespace ulvarin

@@ -39,18 +39,20 @@ ImageStatistics ComputeRegionStatistics(std::span<const double> values,
 // Shown in the median label until the median is asked for.
 inline constexpr char kMedianPrompt[] = "<click>";
 
+// Numbers are written by ReadableNumber: whole counts in full, others with six or seven
+// significant digits.
 struct StatisticsLabels {
-    std::string range;              // "min-max", e.g. "0-1234"
-    std::string sum;                // "%.15g"
-    std::string average;            // "%.8g"
-    std::string standardDeviation;  // "%.8g"
+    std::string range;  // "min-max", e.g. "0-1234"
+    std::string sum;
+    std::string average;
+    std::string standardDeviation;
     std::string median;             // kMedianPrompt: every recomputation clears the median
     std::string time;               // integrated time, "%.8g s"
 };
 
 StatisticsLabels FormatStatisticsLabels(const ImageStatistics& stats, double integratedTime);
 
-// The median label once computed ("%.15g").
+// The median label once computed (ReadableNumber).
 std::string FormatMedianLabel(double median);
 
 }  // namespace ulvarin

@@ -89,6 +89,38 @@ TEST(MaskPixels, MasksAccumulateAndRangeLimitsAreKept) {
     }
 }
 
+// What the message line of a mask action counts: pixels newly masked, not those a second
+// press finds masked already; shares of the pixels in use of every chip.
+TEST(MaskPixels, TheCountsOfTheMessageLine) {
+    FrameStore store = StoreWith({4, ChipFamily::Timepix}, 0);
+    EXPECT_EQ(MaskedPixelCount(store), 0u);
+    for (uint32_t p : {7u, 65536u + 9, 3 * 65536u + 65535}) store.result()[p] = 2;
+    store.config()[200000] = MaskClearingWord(ChipFamily::Timepix);  // masked before
+    store.config()[270000] = MaskClearingWord(ChipFamily::Timepix);  // beyond the chips in use
+    EXPECT_EQ(MaskedPixelCount(store), 1u);
+    MaskPixels(store, MaskRule::Nonzero);
+    EXPECT_EQ(MaskedPixelCount(store), 4u);
+    MaskPixels(store, MaskRule::Nonzero);
+    EXPECT_EQ(MaskedPixelCount(store), 4u) << "a second press masks nothing new";
+
+    struct Case {
+        uint32_t masked, inAll, inUse;
+        const char* line;
+    };
+    const Case cases[] = {
+        {1234, 1300, 262144, "Mask outer pixels: 1234 pixel(s) masked (0.471 %), 1300 (0.496 %) "
+                             "masked in all"},
+        {0, 0, 65536, "Mask outer pixels: 0 pixel(s) masked (0 %), 0 (0 %) masked in all"},
+        {65536, 65536, 65536,
+         "Mask outer pixels: 65536 pixel(s) masked (100 %), 65536 (100 %) masked in all"},
+        {1, 1, 262144,
+         "Mask outer pixels: 1 pixel(s) masked (0.000381 %), 1 (0.000381 %) masked in all"},
+        {0, 0, 0, "Mask outer pixels: 0 pixel(s) masked (0 %), 0 (0 %) masked in all"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(MaskedPixelsLine("Mask outer pixels", c.masked, c.inAll, c.inUse), c.line);
+}
+
 TEST(Interpolate, WithoutMaskNothingChanges) {
     FrameStore store = StoreWith({4, ChipFamily::Timepix}, 0);
     std::mt19937 gen(1);

@@ -26,6 +26,24 @@ TEST(ImageRender, ColourEdgesOfTheRange) {
     EXPECT_EQ(PixelColour(2, {0, 3}), Grey(170));
 }
 
+// The colour bar's numbers: the value drawn at a fraction of the scale is the one that
+// RangeFraction puts there, on both scales, also for ranges that start below or above 0.
+TEST(ImageRender, RangeValueAtInvertsRangeFraction) {
+    const DisplayRange ranges[] = {{0, 1}, {0, 5800}, {10, 20}, {-3, 7}, {0.97, 1.04}, {4e6, 9e6}};
+    for (const DisplayRange r : ranges) {
+        for (const bool log : {false, true}) {
+            EXPECT_EQ(RangeValueAt(0, r, log), r.min);
+            EXPECT_NEAR(RangeValueAt(1, r, log), r.max, 1e-9 * std::abs(r.max));
+            for (const double f : {0.1, 0.5, 0.9})
+                EXPECT_NEAR(RangeFraction(RangeValueAt(f, r, log), r, log), f, 1e-9)
+                    << r.min << ".." << r.max << (log ? " log" : "");
+        }
+    }
+    // The middle of a log scale of counts lies far below the middle of the range.
+    EXPECT_NEAR(RangeValueAt(0.5, {0, 9999}, true), 99, 1e-9);
+    EXPECT_EQ(RangeValueAt(0.5, {0, 5800}, false), 2900);
+}
+
 TEST(ImageRender, RefusesBuffersTooSmall) {
     const ChipLayout layout{3, ChipFamily::Mxr};
     std::vector<double> result(3 * 65536, 1.0);
