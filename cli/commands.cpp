@@ -19,7 +19,9 @@
 #include "files/frame_writer_factory.h"
 #include "files/hdf5_frame_writer.h"
 #include "files/mask_file.h"
+#include "base/number_text.h"
 #include "files/text_frame_writer.h"
+#include "session/run_rules.h"
 
 namespace ulvarin::cli {
 namespace {
@@ -49,10 +51,6 @@ struct Options {
     bool maskUnequalizable = false;   // equalize: mask pixels it cannot equalise
 };
 
-// Longest exposure taken without --long: a typo (100000 for 1.0) must not run for a day.
-constexpr double kMaxExposure = 3600;
-
-
 int Fail(int code, const std::string& text) {
     std::fprintf(stderr, "ulvarin-cli: %s\n", text.c_str());
     return code;
@@ -65,37 +63,33 @@ void PrintReport(MpxDevice& handle, void*) {
     handle.Clear();
 }
 
-std::string ValidOutput(const std::string& path) {
-    if (!FrameFormatFor(path)) return "the output must end in .h5, .tif or .txt: " + path;
-    const size_t slash = path.rfind('/');
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    if (name.rfind('.') == 0) return "the output needs a name before its extension: " + path;
-    return {};
-}
-
 bool Exists(const std::string& path) {
     return access(path.c_str(), F_OK) == 0;
+}
+
+// How --force and --append treat an output that exists.
+ExistingOutput OutputRule(const Options& o) {
+    return o.append ? ExistingOutput::kAppend
+                    : o.force ? ExistingOutput::kReplace : ExistingOutput::kRefuse;
+}
+
+// The exit code after saying why an output that exists is refused, with the options that
+// would take it.
+int FailExisting(const std::string& existing, bool hdf5) {
+    return Fail(kExitBadArguments, existing + " exists: --force replaces it" +
+                                       (hdf5 ? ", --append adds the frames to it" : ""));
 }
 
 // 0, or the exit code after saying why the output may not be written: files a run would
 // replace (a text run of `frames` frames writes one numbered file each) unless --force,
 // or an --append that has nothing of its kind to add to.
-int CheckOutput(const Options& o, int frames) {
-    const bool hdf5 = FrameFormatFor(o.out) == FrameFormat::kHdf5;
+int CheckOutput(const Options& o, int64_t frames) {
     if (o.append && o.force) return Fail(kExitBadArguments, "--append and --force exclude each other");
-    if (o.append) {
-        if (!hdf5) return Fail(kExitBadArguments, "--append adds to .h5 runs only");
-        if (!Exists(o.out)) return Fail(kExitBadArguments, o.out + " does not exist: nothing to append to");
-        return 0;
-    }
-    if (o.force) return 0;
-    const bool text = FrameFormatFor(o.out) == FrameFormat::kText;
-    const std::optional<std::string> existing =
-        text ? ExistingTextRunFile(o.out, frames)
-             : (Exists(o.out) ? std::optional(o.out) : std::nullopt);
-    if (!existing) return 0;
-    return Fail(kExitBadArguments, *existing + " exists: --force replaces it" +
-                                       (hdf5 ? ", --append adds the frames to it" : ""));
+    std::string existing;
+    const std::string refusal = OutputRefusal(o.out, frames, OutputRule(o), &existing);
+    if (refusal.empty()) return 0;
+    if (!existing.empty()) return FailExisting(existing, FrameFormatFor(o.out) == FrameFormat::kHdf5);
+    return Fail(kExitBadArguments, refusal);
 }
 
 // What the run's files are called, for the closing line: a numbered text run names its
@@ -107,31 +101,36 @@ std::string WrittenFiles(const std::string& out, int expected, int64_t frames) {
     return frames == 1 ? first : first + " ... " + TextRunFileName(out, expected, frames - 1);
 }
 
-// Whole frame counts, with the limit named rather than the parser's "Could not convert".
+// Frame counts, refused with the reason every face gives rather than the parser's "Could
+// not convert".
 const CLI::Validator kFrameCount(
     [](std::string& text) {
         long long value = 0;
         const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-        if (ec == std::errc() && end == text.data() + text.size() && value >= 1 &&
-            value <= std::numeric_limits<int>::max())
-            return std::string();
-        return "must be a whole number from 1 to " +
-               std::to_string(std::numeric_limits<int>::max()) + ", not " + text;
+        if (ec == std::errc() && end == text.data() + text.size()) return FramesRefusal(value);
+        return "Frames are a whole number from 1 to " +
+               std::to_string(std::numeric_limits<int>::max()) + ", not " + text + ".";
     },
     "1..2147483647");
 
-// A number above zero, told in a short message rather than the parser's range.
-const CLI::Validator kAboveZero(
+// Exposures, checked by the rule every face applies (the hour's limit comes later, where
+// --long is known).
+const CLI::Validator kExposure(
     [](std::string& text) {
-        try {
-            size_t used = 0;
-            const double value = std::stod(text, &used);
-            if (used == text.size() && value > 0) return std::string();
-        } catch (const std::exception&) {
-        }
-        return "must be a number above 0, not " + text;
+        const std::optional<double> value = ParseNumber(text);
+        if (!value) return "The exposure is a number of seconds above 0, not " + text + ".";
+        return ExposureRefusal(*value, true);
     },
-    "> 0");
+    "SECONDS");
+
+// A Timepix counting mode's name.
+const CLI::Validator kCountMode(
+    [](std::string& text) {
+        std::string refusal;
+        CountModeByName(ChipFamily::Timepix, text, refusal);
+        return refusal;
+    },
+    "MODE");
 
 int List() {
     const std::vector<std::string> names = ListInterfaces();
@@ -259,17 +258,23 @@ int CheckDestination(const Options& o) {
 
 // 0, or the exit code after saying why the exposure is refused.
 int CheckExposure(const Options& o) {
-    if (o.exposure <= kMaxExposure || o.longExposure) return 0;
-    return Fail(kExitBadArguments, "--exposure is at most " + std::to_string(int(kMaxExposure)) +
-                                       " s unless --long is given");
+    const std::string refusal = ExposureRefusal(o.exposure, o.longExposure);
+    if (refusal.empty()) return 0;
+    return Fail(kExitBadArguments,
+                refusal + (o.exposure > kMaxExposure ? " --long allows it." : ""));
+}
+
+// 0, or the exit code after saying why `refusal` (when not empty) refused the request.
+int Refuse(const std::string& refusal) {
+    return refusal.empty() ? 0 : Fail(kExitBadArguments, refusal);
 }
 
 int Acquire(const Options& o, const StopFlag& stop) {
     if (const int failed = CheckDestination(o)) return failed;
-    if (o.period > 0 && o.period <= o.exposure)
-        return Fail(kExitBadArguments, "--period must be longer than --exposure");
     if (const int failed = CheckExposure(o)) return failed;
-    if (const int failed = CheckOutput(o, o.frames)) return failed;
+    if (const int failed = Refuse(PeriodRefusal(o.period, o.exposure))) return failed;
+    if (!o.out.empty())
+        if (const int failed = CheckOutput(o, o.frames)) return failed;
     InterfaceSession session;
     if (const int failed = OpenSession(session, o)) return failed;
     if (const int failed = Prepare(session, o)) return failed;
@@ -282,47 +287,42 @@ int Acquire(const Options& o, const StopFlag& stop) {
                     });
 }
 
-// The scanned DAC's index, after checking the name and the range; -1 after saying why not.
-int ScannedDac(const InterfaceSession& session, const Options& o) {
+// The scanned DAC's index, after checking its name and that it takes `values`; -1 after
+// saying why not.
+int ScannedDac(const InterfaceSession& session, const Options& o, const std::vector<int>& values) {
     const ChipFamily family = session.layout().family;
-    const int dac = FindDac(family, o.dac);
-    if (dac < 0) {
-        std::string names;
-        for (int i = 0; i < DacCountOf(family); ++i)
-            names += std::string(i ? ", " : "") + DacNameOf(family, i);
-        Fail(kExitBadArguments, "no DAC \"" + o.dac + "\" on " + ChipFamilyName(family) +
-                                    " chips; they have " + names);
-        return -1;
-    }
-    const std::vector<int> ends{o.from, o.to};
-    if (const std::string refusal = DacValuesRefusal(family, dac, ends); !refusal.empty()) {
-        Fail(kExitBadArguments, refusal);
-        return -1;
-    }
-    return dac;
+    std::string refusal;
+    const int dac = DacByName(family, o.dac, refusal);
+    if (dac >= 0) refusal = DacValuesRefusal(family, dac, values);
+    if (refusal.empty()) return dac;
+    Fail(kExitBadArguments, refusal);
+    return -1;
 }
 
-// What the run file of a scan of `dac` records.
-RunDescription ScanDescription(InterfaceSession& session, const Options& o, int dac) {
+// What the run file of a scan of `dac` over `values` records.
+RunDescription ScanDescription(InterfaceSession& session, int dac, const std::vector<int>& values) {
     RunDescription description = session.Describe();
     description.scanDac = DacNameOf(session.layout().family, dac);
-    for (int value : ScanValues(o.from, o.to, o.step)) description.scanValues.push_back(value);
-    description.expectedFrames = static_cast<int>(description.scanValues.size());
+    description.scanValues.assign(values.begin(), values.end());
+    description.expectedFrames = static_cast<int>(values.size());
     return description;
 }
 
 int Scan(const Options& o, const StopFlag& stop) {
     if (const int failed = CheckDestination(o)) return failed;
     if (const int failed = CheckExposure(o)) return failed;
-    const int steps = static_cast<int>(ScanValues(o.from, o.to, o.step).size());
-    if (const int failed = CheckOutput(o, steps)) return failed;
+    const ScanPlan plan = PlanScan(o.from, o.to, o.step);
+    if (const int failed = Refuse(plan.refusal)) return failed;
+    const int steps = static_cast<int>(plan.values.size());
+    if (!o.out.empty())
+        if (const int failed = CheckOutput(o, steps)) return failed;
     InterfaceSession session;
     if (const int failed = OpenSession(session, o)) return failed;
-    const int dac = ScannedDac(session, o);
+    const int dac = ScannedDac(session, o, plan.values);
     if (dac < 0) return kExitBadArguments;
     if (const int failed = Prepare(session, o)) return failed;
-    const RunDescription description = ScanDescription(session, o, dac);
-    const ScanRequest request{dac, ScanValues(o.from, o.to, o.step), o.exposure, o.frames};
+    const RunDescription description = ScanDescription(session, dac, plan.values);
+    const ScanRequest request{dac, plan.values, o.exposure, o.frames};
     return WriteRun(o, description, steps, "step",
                     [&](FrameWriter& writer, const ProgressFunction& progress) {
                         return RunScan(session, writer, request, progress, stop);
@@ -332,30 +332,28 @@ int Scan(const Options& o, const StopFlag& stop) {
 // 0, or the exit code after saying why equalize's outputs are refused.
 int CheckEqualizeOutputs(const Options& o) {
     if (o.out.empty()) return Fail(kExitBadArguments, "--out is required");
-    if (FrameFormatFor(o.out) != FrameFormat::kHdf5)
-        return Fail(kExitBadArguments, "equalize writes its results to an .h5 file: " + o.out);
     if (o.append) return Fail(kExitBadArguments, "--append does not apply to equalize");
-    if (const int failed = CheckOutput(o, 1)) return failed;
-    if (!o.maskOut.empty() && !o.force && Exists(o.maskOut))
-        return Fail(kExitBadArguments, o.maskOut + " exists: --force replaces it");
+    const std::string refusal = EqualizeOutputRefusal(o.out, OutputRule(o));
+    if (!refusal.empty() && FrameFormatFor(o.out) == FrameFormat::kHdf5 && Exists(o.out))
+        return FailExisting(o.out, false);
+    if (const int failed = Refuse(refusal)) return failed;
+    if (!o.maskOut.empty() && !o.force && Exists(o.maskOut)) return FailExisting(o.maskOut, false);
     return 0;
 }
 
 int Equalize(const Options& o, const StopFlag& stop) {
     if (const int failed = CheckExposure(o)) return failed;
     if (const int failed = CheckEqualizeOutputs(o)) return failed;
-    const std::vector<int> values = ScanValues(o.from, o.to, o.step);
-    if (values.size() < 3)
-        return Fail(kExitBadArguments, "an equalisation scans at least three values; --from " +
-                                           std::to_string(o.from) + " --to " + std::to_string(o.to) +
-                                           " --step " + std::to_string(o.step) + " gives " +
-                                           std::to_string(values.size()));
+    const ScanPlan plan = PlanScan(o.from, o.to, o.step);
+    if (const int failed = Refuse(plan.refusal)) return failed;
+    const std::vector<int>& values = plan.values;
+    if (const int failed = Refuse(EqualizeValuesRefusal(values.size()))) return failed;
     InterfaceSession session;
     if (const int failed = OpenSession(session, o)) return failed;
-    const int dac = ScannedDac(session, o);
+    const int dac = ScannedDac(session, o, values);
     if (dac < 0) return kExitBadArguments;
     if (const int failed = Prepare(session, o)) return failed;
-    RunDescription description = ScanDescription(session, o, dac);
+    RunDescription description = ScanDescription(session, dac, values);
     description.pixelConfig = session.pixelConfig();
     std::string error;
     std::unique_ptr<EqualizationFile> file = EqualizationFile::Create(o.out, description, error);
@@ -407,22 +405,23 @@ void AddStreamOptions(CLI::App& command, Options& o) {
 void AddRunOptions(CLI::App& command, Options& o) {
     command.add_option("--exposure", o.exposure, "Exposure of each frame in seconds")
         ->required()
-        ->check(kAboveZero);
+        ->check(kExposure);
     command.add_option("--config", o.config, "Configuration file (.ini) to load first")
         ->check(CLI::ExistingFile);
     command.add_option("--mask", o.mask, "Pixel mask file to load first")->check(CLI::ExistingFile);
     command
-        .add_option_function<int>(
+        .add_option_function<std::string>(
             "--mode",
-            [&o](const int& mode) {
-                o.mode = mode;
+            [&o](const std::string& name) {
+                std::string refusal;
+                o.mode = CountModeByName(ChipFamily::Timepix, name, refusal);
                 o.modeGiven = true;
             },
             "Timepix pixels count hits (counting, the default unless --config sets it), time "
             "over threshold (tot), one hit (1-hit) or time of arrival (toa)")
-        ->transform(CLI::CheckedTransformer(TimepixModesByName(), CLI::ignore_case));
+        ->check(kCountMode);
     command.add_option("--out", o.out, "Output file: .h5 (HDF5), .tif (TIFF) or .txt")
-        ->check(CLI::Validator(ValidOutput, "FILE"));
+        ->check(CLI::Validator(OutputNameRefusal, "FILE"));
     command.add_flag("--force", o.force, "Replace output files that exist");
     command.add_flag("--append", o.append,
                      "Add the frames to an existing .h5 run of the same chips");
@@ -452,8 +451,7 @@ int RunCommandLine(int argc, char** argv, const StopFlag& stop) {
     acquire
         ->add_option("--period", o.period,
                      "Seconds from the start of one frame to the next (longer than the "
-                     "exposure); without it the next frame starts as the last is read out")
-        ->check(kAboveZero);
+                     "exposure); without it the next frame starts as the last is read out");
     AddRunOptions(*acquire, o);
     AddStreamOptions(*acquire, o);
     CLI::App* scan = app.add_subcommand(
@@ -462,7 +460,7 @@ int RunCommandLine(int argc, char** argv, const StopFlag& stop) {
     scan->add_option("--dac", o.dac, "DAC name, e.g. Thl or Ikrum (case ignored)")->required();
     scan->add_option("--from", o.from, "First value")->required();
     scan->add_option("--to", o.to, "Last value")->required();
-    scan->add_option("--step", o.step, "Step between values")->check(kAboveZero);
+    scan->add_option("--step", o.step, "Step between values (1 or more)");
     scan->add_option("--frames", o.frames, "Frames summed per value")->check(kFrameCount);
     AddRunOptions(*scan, o);
     AddStreamOptions(*scan, o);
@@ -477,7 +475,7 @@ int RunCommandLine(int argc, char** argv, const StopFlag& stop) {
         ->required();
     equalize->add_option("--from", o.from, "First value")->required();
     equalize->add_option("--to", o.to, "Last value")->required();
-    equalize->add_option("--step", o.step, "Step between values")->check(kAboveZero);
+    equalize->add_option("--step", o.step, "Step between values (1 or more)");
     equalize->add_option("--frames", o.frames, "Frames summed per value")->check(kFrameCount);
     equalize->add_option("--mask-out", o.maskOut,
                          "Write the resulting pixel configuration as a mask file (ASCII), which "

@@ -1,5 +1,7 @@
 #include "python/device.h"
 
+#include <unistd.h>
+
 #include <cmath>
 #include <map>
 #include <mutex>
@@ -27,12 +29,24 @@ void KeepReport(MpxDevice& handle, void*) {
 
 constexpr double kInterfaceDacHighest = 4095 / 1638.6;
 
+// Raises ValueError with `refusal` unless it is empty.
+void Check(const std::string& refusal) {
+    if (!refusal.empty()) throw py::value_error(refusal);
+}
 
-void CheckExposure(double exposure, int frames) {
-    if (!(exposure > 0) || !std::isfinite(exposure))
-        throw py::value_error("exposure must be a number of seconds above 0, not " +
-                              std::to_string(exposure));
-    if (frames < 1) throw py::value_error("frames must be 1 or more, not " + std::to_string(frames));
+void CheckExposure(double exposure, int64_t frames) {
+    Check(ExposureRefusal(exposure));
+    Check(FramesRefusal(frames));
+}
+
+ExistingOutput OutputRule(bool overwrite) {
+    return overwrite ? ExistingOutput::kReplace : ExistingOutput::kRefuse;
+}
+
+// An output refused for existing says how to replace it from here.
+void CheckOutput(const std::string& refusal, const std::string& path) {
+    if (refusal.empty()) return;
+    throw py::value_error(refusal + (access(path.c_str(), F_OK) == 0 ? " overwrite=True replaces it." : ""));
 }
 
 // An array of `frames` frames, each written in the image layout by Append.
@@ -115,7 +129,8 @@ Device::Device(const std::string& description) : session_(std::make_unique<Inter
     bool opened = false;
     {
         py::gil_scoped_release release;
-        opened = session_->Open(description, error);
+        opened = session_->Open(description, error) &&
+                 session_->CountHits(error) == InterfaceSession::Load::kOk;
     }
     if (!opened) ThrowDeviceError(error);
 }
@@ -125,6 +140,8 @@ Device::~Device() {
 }
 
 void Device::Close() {
+    // A run taken on another thread holds the session until it ends.
+    if (busy_.load()) throw DeviceError(kRunUnderWay, "busy");
     if (stream_ != nullptr) std::exchange(stream_, nullptr)->Abandon("The device was closed.");
     if (!session_) return;
     py::gil_scoped_release release;
@@ -142,8 +159,15 @@ InterfaceSession& Device::Session() const {
 
 void Device::CheckIdle() const {
     Session();
-    if (stream_ != nullptr)
-        throw DeviceError("A stream is running on the device: close it first.", "busy");
+    if (stream_ != nullptr || busy_.load()) throw DeviceError(kRunUnderWay, "busy");
+}
+
+Device::RunClaim Device::ClaimRun() {
+    Session();
+    bool idle = false;
+    if (stream_ != nullptr || !busy_.compare_exchange_strong(idle, true))
+        throw DeviceError(kRunUnderWay, "busy");
+    return RunClaim{&busy_};
 }
 
 std::string Device::description() const {
@@ -160,15 +184,7 @@ int Device::chipCount() const {
 
 std::vector<std::string> Device::chipIds() {
     CheckIdle();
-    std::vector<std::string> ids;
-    std::string text = Session().ReadChipIdText();
-    for (size_t start = 0; start < text.size();) {
-        const size_t space = text.find_first_of(" ,;", start);
-        const size_t end = space == std::string::npos ? text.size() : space;
-        if (end > start) ids.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return ids;
+    return Session().ReadChipIdList();
 }
 
 std::string Device::firmware() {
@@ -189,17 +205,15 @@ std::vector<std::string> Device::dacNames() const {
 }
 
 bool Device::hasDac(const std::string& name) const {
-    return FindDac(Session().layout().family, name) >= 0;
+    std::string refusal;
+    return DacByName(Session().layout().family, name, refusal) >= 0;
 }
 
 int Device::DacIndex(const std::string& name) const {
-    const ChipFamily family = Session().layout().family;
-    const int index = FindDac(family, name);
-    if (index >= 0) return index;
-    std::string names;
-    for (const std::string& n : dacNames()) names += (names.empty() ? "" : ", ") + n;
-    throw py::value_error("no DAC \"" + name + "\" on " + ChipFamilyName(family) +
-                          " chips; they have " + names);
+    std::string refusal;
+    const int index = DacByName(Session().layout().family, name, refusal);
+    Check(refusal);
+    return index;
 }
 
 std::vector<int> Device::dac(const std::string& name) const {
@@ -228,8 +242,7 @@ double Device::bias() const {
 
 void Device::setBias(double volts) {
     CheckIdle();
-    if (!InterfaceSession::BiasInRange(volts))
-        throw py::value_error("the bias is 0 (off) or 23 to 104.5 V, not " + std::to_string(volts));
+    Check(BiasRefusal(volts));
     std::string error;
     if (!Session().SetBias(volts, error)) ThrowDeviceError(error);
 }
@@ -251,13 +264,10 @@ std::vector<std::string> Device::countModes() const {
 
 void Device::setCountMode(const std::string& mode) {
     CheckIdle();
-    if (Session().layout().family != ChipFamily::Timepix)
-        throw py::value_error("count modes are Timepix chips' only");
-    const auto found = TimepixModesByName().find(mode);
-    if (found == TimepixModesByName().end())
-        throw py::value_error("the count mode is counting, tot, 1-hit or toa, not " + mode);
     std::string error;
-    if (Session().SetTimepixMode(found->second, error) != InterfaceSession::Load::kOk)
+    const int code = CountModeByName(Session().layout().family, mode, error);
+    Check(error);
+    if (Session().SetTimepixMode(code, error) != InterfaceSession::Load::kOk)
         ThrowDeviceError(error);
 }
 
@@ -304,7 +314,7 @@ void Device::loadMask(const std::string& path) {
 
 py::array_t<uint32_t> Device::acquire(double exposure, int frames) {
     CheckExposure(exposure, frames);
-    CheckIdle();
+    const RunClaim claim = ClaimRun();
     InterfaceSession& session = Session();
     ArrayWriter writer(session.layout(), frames);
     const AcquireRequest request{frames, exposure, 0};
@@ -330,12 +340,11 @@ std::unique_ptr<Stream> Device::stream(double exposure, int frames) {
 py::tuple Device::scan(const std::string& dac, const std::vector<int>& values, double exposure,
                        int frames) {
     CheckExposure(exposure, frames);
-    CheckIdle();
+    const RunClaim claim = ClaimRun();
     InterfaceSession& session = Session();
     const int index = DacIndex(dac);
-    if (values.empty()) throw py::value_error("a scan needs at least one value");
-    if (std::string refusal = DacValuesRefusal(session.layout().family, index, values); !refusal.empty())
-        throw py::value_error(refusal);
+    if (values.empty()) throw py::value_error("A scan needs at least one value.");
+    Check(DacValuesRefusal(session.layout().family, index, values));
     ArrayWriter writer(session.layout(), static_cast<int>(values.size()));
     const ScanRequest request{index, values, exposure, frames};
     StopFlag stop{0};
@@ -349,17 +358,18 @@ py::tuple Device::scan(const std::string& dac, const std::vector<int>& values, d
 }
 
 py::dict Device::equalize(const std::string& dac, const std::vector<int>& values, double exposure,
-                          int frames, bool maskUnequalizable, const std::string& out) {
+                          int frames, bool maskUnequalizable, const std::string& out,
+                          bool overwrite) {
     CheckExposure(exposure, frames);
-    CheckIdle();
+    const RunClaim claim = ClaimRun();
     InterfaceSession& session = Session();
     const int index = DacIndex(dac);
-    if (values.size() < 3) throw py::value_error("an equalisation scans at least three values");
-    if (std::string refusal = DacValuesRefusal(session.layout().family, index, values); !refusal.empty())
-        throw py::value_error(refusal);
+    Check(EqualizeValuesRefusal(values.size()));
+    Check(DacValuesRefusal(session.layout().family, index, values));
     std::unique_ptr<EqualizationFile> file;
     std::string error;
     if (!out.empty()) {
+        CheckOutput(EqualizeOutputRefusal(out, OutputRule(overwrite)), out);
         RunDescription description = session.Describe();
         description.scanDac = DacNameOf(session.layout().family, index);
         description.scanValues.assign(values.begin(), values.end());
@@ -397,7 +407,7 @@ py::dict Device::equalize(const std::string& dac, const std::vector<int>& values
 }
 
 void Device::save(const std::string& path, const py::array& frames, double exposure,
-                  const std::vector<int>& values, const std::string& dac) {
+                  const std::vector<int>& values, const std::string& dac, bool overwrite) {
     InterfaceSession& session = Session();
     const ChipLayout layout = session.layout();
     const ImageGeometry g = GeometryFor(layout.chipCount);
@@ -412,6 +422,7 @@ void Device::save(const std::string& path, const py::array& frames, double expos
         throw py::value_error("one value per frame: " + std::to_string(count) + " frames, " +
                               std::to_string(values.size()) + " values");
     CheckIdle();
+    CheckOutput(OutputRefusal(path, static_cast<int64_t>(count), OutputRule(overwrite)), path);
     RunDescription description = session.Describe();
     description.expectedFrames = static_cast<int>(count);
     if (!dac.empty()) {

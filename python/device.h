@@ -7,6 +7,7 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <atomic>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -79,11 +80,12 @@ public:
     py::tuple scan(const std::string& dac, const std::vector<int>& values, double exposure,
                    int frames);
     py::dict equalize(const std::string& dac, const std::vector<int>& values, double exposure,
-                      int frames, bool maskUnequalizable, const std::string& out);
+                      int frames, bool maskUnequalizable, const std::string& out, bool overwrite);
     // Writes `frames` ([n, height, width] or [height, width], image layout) through the
-    // writer the extension of `path` chooses.
+    // writer the extension of `path` chooses; a file that exists is kept (ValueError)
+    // unless `overwrite`.
     void save(const std::string& path, const py::array& frames, double exposure,
-              const std::vector<int>& values, const std::string& dac);
+              const std::vector<int>& values, const std::string& dac, bool overwrite);
 
     // The stream running on the interface (nullptr when none); it calls StreamEnded.
     void StreamEnded(Stream* stream);
@@ -91,11 +93,20 @@ public:
 private:
     InterfaceSession& Session() const;
     int DacIndex(const std::string& name) const;
-    // Throws unless no stream holds the interface.
+    // Throws unless no stream or run holds the interface.
     void CheckIdle() const;
+    // Marks the device busy for a run taken on the caller's thread (with the GIL released,
+    // so other threads may call meanwhile): their runs and settings are refused until it
+    // ends. Throws as CheckIdle.
+    struct RunClaim {
+        std::atomic<bool>* busy;
+        ~RunClaim() { busy->store(false); }
+    };
+    RunClaim ClaimRun();
 
     std::unique_ptr<InterfaceSession> session_;
     Stream* stream_ = nullptr;
+    std::atomic<bool> busy_{false};
 };
 
 }  // namespace ulvarin::python

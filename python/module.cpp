@@ -3,7 +3,10 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <functional>
+#include <limits>
 
 #include "backends/standard_backends.h"
 #include "base/program_version.h"
@@ -41,10 +44,47 @@ void SetEmulators(const std::string& set) {
         throw py::value_error(warning);
 }
 
+// Any integer Python knows (int, numpy integer scalars: whatever has __index__) as an int;
+// TypeError for anything else, ValueError beyond int's range.
+int Integer(const py::handle& value, const char* what) {
+    if (!PyIndex_Check(value.ptr()) || PyBool_Check(value.ptr()))
+        throw py::type_error(std::string(what) + " is an integer, not " +
+                             std::string(py::str(py::type::handle_of(value).attr("__name__"))));
+    const auto number = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
+    if (!number) throw py::error_already_set();
+    int overflow = 0;
+    const long long v = PyLong_AsLongLongAndOverflow(number.ptr(), &overflow);
+    if (overflow != 0 || v < std::numeric_limits<int>::min() || v > std::numeric_limits<int>::max())
+        throw py::value_error(std::string(what) + " " + std::string(py::str(number)) +
+                              " is out of range.");
+    return static_cast<int>(v);
+}
+
+// One integer, or a sequence (list, tuple, numpy array) of them.
+std::vector<int> Integers(const py::object& value, const char* what) {
+    if (PyIndex_Check(value.ptr())) return {Integer(value, what)};
+    if (py::isinstance<py::str>(value) || !py::hasattr(value, "__iter__"))
+        throw py::type_error(std::string(what) + " is an integer or a sequence of integers");
+    std::vector<int> values;
+    for (const py::handle item : value) values.push_back(Integer(item, what));
+    return values;
+}
+
 // One int for every chip, or a sequence of one per chip.
 std::vector<int> DacValues(const py::object& value) {
-    if (py::isinstance<py::int_>(value)) return {value.cast<int>()};
-    return value.cast<std::vector<int>>();
+    return Integers(value, "A DAC value");
+}
+
+// A count mode for every chip: one name, or a sequence of names (as count_mode reads) that
+// must all be the same, since the chips are set together.
+std::string CountModeOf(const py::object& value) {
+    if (py::isinstance<py::str>(value)) return value.cast<std::string>();
+    std::vector<std::string> modes;
+    for (const py::handle item : value) modes.push_back(py::str(item));
+    if (modes.empty() || std::adjacent_find(modes.begin(), modes.end(), std::not_equal_to<>()) != modes.end())
+        throw py::value_error("The count mode is set for every chip at once: one mode, not " +
+                              std::string(py::str(value)) + ".");
+    return modes.front();
 }
 
 // The chips' DACs as a mapping from name to one value per chip.
@@ -100,7 +140,8 @@ void BindDevice(py::module_& m) {
         .def("set_interface_dac", &Device::setInterfaceDac, "channel"_a, "volts"_a,
              "Sets the interface's DAC 0 or 1 (0 to 2.499 V).")
         .def_property(
-            "count_mode", &Device::countModes, &Device::setCountMode,
+            "count_mode", &Device::countModes,
+            [](Device& d, const py::object& mode) { d.setCountMode(CountModeOf(mode)); },
             "Each chip's counting: 'counting', 'tot', '1-hit', 'toa' or 'mixed'; set one of the "
             "first four on Timepix chips.")
         .def_property("pixel_config", &Device::pixelConfig, &Device::setPixelConfig,
@@ -111,17 +152,38 @@ void BindDevice(py::module_& m) {
 Ctrl-C raises Interrupted, whose .frames holds the frames taken.)")
         .def("stream", &Device::stream, "exposure"_a, "frames"_a, py::keep_alive<0, 1>(),
              "Iterates over `frames` frames taken back to back, each as it arrives.")
-        .def("scan", &Device::scan, "dac"_a, "values"_a, "exposure"_a, "frames"_a = 1,
+        .def(
+            "scan",
+            [](Device& d, const std::string& dac, const py::object& values, double exposure,
+               int frames) { return d.scan(dac, Integers(values, "A scan value"), exposure, frames); },
+            "dac"_a, "values"_a, "exposure"_a, "frames"_a = 1,
              "Sets the DAC of every chip to each value and takes `frames` frames summed: "
              "(frames [values, height, width], values). The DAC gets its value back.")
-        .def("equalize", &Device::equalize, "dac"_a, "values"_a, "exposure"_a, "frames"_a = 1,
-             "mask_unequalizable"_a = false, "out"_a = "",
-             R"(Equalises the pixels' thresholds over a scan of `dac` (three scans). Returns a
+        .def(
+            "equalize",
+            [](Device& d, const std::string& dac, const py::object& values, double exposure,
+               int frames, bool maskUnequalizable, const std::string& out, bool overwrite) {
+                return d.equalize(dac, Integers(values, "A scan value"), exposure, frames,
+                                  maskUnequalizable, out, overwrite);
+            },
+            "dac"_a, "values"_a, "exposure"_a, "frames"_a = 1, "mask_unequalizable"_a = false,
+            "out"_a = "", "overwrite"_a = false,
+            R"(Equalises the pixels' thresholds over a scan of `dac` (three scans). Returns a
 dict: summary, chips (target, spreads), maps before/after/adjust/outcome, pixel_config.
-The chips keep the new configuration; `out` names an .h5 results file.)")
-        .def("save", &Device::save, "path"_a, "frames"_a, "exposure"_a = 0.0,
-             "values"_a = std::vector<int>{}, "dac"_a = "",
-             "Writes frames (.h5, .tif or .txt) with this device's settings.");
+The chips keep the new configuration; `out` names an .h5 results file, kept if it exists
+unless `overwrite`.)")
+        .def(
+            "save",
+            [](Device& d, const std::string& path, const py::array& frames, double exposure,
+               const py::object& values, const std::string& dac, bool overwrite) {
+                d.save(path, frames, exposure,
+                       values.is_none() ? std::vector<int>{} : Integers(values, "A value"), dac,
+                       overwrite);
+            },
+            "path"_a, "frames"_a, "exposure"_a = 0.0, "values"_a = py::none(), "dac"_a = "",
+            "overwrite"_a = false,
+            "Writes frames (.h5, .tif or .txt) with this device's settings; a file that exists "
+            "is kept (ValueError) unless `overwrite`.");
 }
 
 void BindStream(py::module_& m) {

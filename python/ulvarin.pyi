@@ -59,7 +59,7 @@ class Device:
     dac_names: list[str]
     dacs: Dacs
     bias: float
-    count_mode: list[str]
+    count_mode: list[str]  # set with one name, or a list of one name for every chip
     pixel_config: npt.NDArray[np.uint16]
     def close(self) -> None: ...
     def __enter__(self) -> "Device": ...
@@ -76,6 +76,9 @@ class Device:
     def scan(self, dac: str, values: Sequence[int], exposure: float,
              frames: int = 1) -> tuple[npt.NDArray[np.uint32], npt.NDArray[np.int32]]: ...
     def equalize(self, dac: str, values: Sequence[int], exposure: float, frames: int = 1,
-                 mask_unequalizable: bool = False, out: str = "") -> dict: ...
+                 mask_unequalizable: bool = False, out: str = "",
+                 overwrite: bool = False) -> dict: ...
     def save(self, path: str, frames: npt.ArrayLike, exposure: float = 0.0,
-             values: Sequence[int] = (), dac: str = "") -> None: ...
+             values: Sequence[int] | None = None, dac: str = "",
+             overwrite: bool = False) -> None:
+        """Writes frames; a file that exists is kept (ValueError) unless `overwrite`."""

@@ -200,16 +200,6 @@ RunOutcome RunAcquire(InterfaceSession& session, FrameWriter& writer, const Acqu
     return outcome;
 }
 
-std::vector<int> ScanValues(int from, int to, int step) {
-    std::vector<int> values;
-    if (step == 0) return values;
-    const long stride = std::labs(step);
-    const long direction = to >= from ? 1 : -1;
-    for (long v = from; direction > 0 ? v <= to : v >= to; v += direction * stride)
-        values.push_back(static_cast<int>(v));
-    return values;
-}
-
 RunOutcome RunScan(InterfaceSession& session, FrameWriter& writer, const ScanRequest& request,
                    const ProgressFunction& progress, const StopFlag& stop) {
     RunOutcome outcome;
@@ -323,14 +313,6 @@ EqualizeOutcome RunEqualize(InterfaceSession& session, EqualizationFile& file,
         run.error = file.error();
     }
     return outcome;
-}
-
-int FindDac(ChipFamily family, const std::string& name) {
-    for (int i = 0; i < DacCountOf(family); ++i) {
-        const char* dac = DacNameOf(family, i);
-        if (dac != nullptr && strcasecmp(dac, name.c_str()) == 0) return i;
-    }
-    return -1;
 }
 
 }  // namespace ulvarin

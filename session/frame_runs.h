@@ -84,9 +84,6 @@ struct ScanRequest {
     double exposure = 1.0;
     int framesPerStep = 1;  // summed into the step's frame
 };
-// The DAC values a scan visits, from `from` towards `to` in steps of |step| (both ends
-// included when the step lands on them). Empty for a step of 0.
-std::vector<int> ScanValues(int from, int to, int step);
 // Sets the DAC of every chip to each of the request's values in turn and writes one summed frame per value;
 // the chips get their DAC values back at the end.
 RunOutcome RunScan(InterfaceSession& session, FrameWriter& writer, const ScanRequest& request,
@@ -108,8 +105,5 @@ struct EqualizeOutcome {
 EqualizeOutcome RunEqualize(InterfaceSession& session, EqualizationFile& file,
                             const EqualizeRun& request, const ProgressFunction& progress,
                             const StopFlag& stop);
-
-// Index of the DAC called `name` (case ignored) for `family`, or -1.
-int FindDac(ChipFamily family, const std::string& name);
 
 }  // namespace ulvarin

@@ -105,22 +105,13 @@ bool InterfaceSession::SendDacs() {
     return SetChipDacs(handle_, records_.data(), static_cast<int>(records_.size()));
 }
 
-std::string DacValuesRefusal(ChipFamily family, int index, std::span<const int> values) {
-    const int highest = DacMaxValueOf(family, index);
-    for (int v : values)
-        if (v < 0 || v > highest)
-            return std::string(DacNameOf(family, index)) + " takes values 0 to " +
-                   std::to_string(highest) + ", not " + std::to_string(v);
-    return {};
-}
-
 InterfaceSession::Change InterfaceSession::SetDac(int index, std::span<const int> values,
                                                   std::string& error) {
     const auto chips = records_.size();
     const char* name = DacNameOf(layout_.family, index);
     if (values.size() != 1 && values.size() != chips) {
         error = std::string(name) + " takes one value for every chip or one per chip (" +
-                std::to_string(chips) + "), not " + std::to_string(values.size());
+                std::to_string(chips) + "), not " + std::to_string(values.size()) + ".";
         return Change::kRefused;
     }
     error = DacValuesRefusal(layout_.family, index, values);
@@ -168,6 +159,11 @@ InterfaceSession::Load InterfaceSession::LoadMask(const std::string& path, std::
             break;
     }
     return SendPixelConfig("the mask", error);
+}
+
+InterfaceSession::Load InterfaceSession::CountHits(std::string& error) {
+    if (layout_.family != ChipFamily::Timepix) return Load::kOk;
+    return SetTimepixMode(0, error);
 }
 
 InterfaceSession::Load InterfaceSession::SetTimepixMode(int mode, std::string& error) {
@@ -218,6 +214,18 @@ std::string InterfaceSession::ReadChipIdText() {
     char text[65] = {};
     handle_.Clear();
     return ReadChipIds(handle_, text, 64) ? Trimmed(text) : std::string();
+}
+
+std::vector<std::string> InterfaceSession::ReadChipIdList() {
+    std::vector<std::string> ids;
+    const std::string text = ReadChipIdText();
+    for (size_t start = 0; start < text.size();) {
+        const size_t space = text.find_first_of(" ,;", start);
+        const size_t end = space == std::string::npos ? text.size() : space;
+        if (end > start) ids.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return ids;
 }
 
 std::string InterfaceSession::ReadFirmware() {

@@ -8,12 +8,9 @@
 
 #include "device/device.h"
 #include "files/frame_writer.h"
+#include "session/run_rules.h"
 
 namespace ulvarin {
-
-// "" when DAC `index` of `family` takes every one of `values`, else why not ("Thl takes
-// values 0 to 255, not 300").
-std::string DacValuesRefusal(ChipFamily family, int index, std::span<const int> values);
 
 // The descriptions of every compatible interface, real ones first, then emulated ones.
 std::vector<std::string> ListInterfaces();
@@ -46,6 +43,10 @@ public:
     // Timepix only: sets every pixel's counting mode (0 counting, 1 time over threshold,
     // 2 one hit, 3 time of arrival) in the pixel configuration and sends it.
     Load SetTimepixMode(int mode, std::string& error);
+    // Timepix chips may come up timing arrivals, which fills every exposed pixel to the
+    // top: the faces that open an interface for runs make its pixels count hits (Timepix
+    // only; other chips always count). Same outcomes as SetTimepixMode.
+    Load CountHits(std::string& error);
     // Sends the DAC records as they stand now.
     bool SendDacs();
     // Sets DAC `index` of every chip to one value, or of each chip to its own, and sends the
@@ -57,11 +58,6 @@ public:
     // pixelConfig() then gives. False with `error` set when the interface refused it.
     bool SendPixelConfig(std::span<const uint16_t> words, std::string& error);
     const std::vector<uint16_t>& pixelConfig() const { return pixelConfig_; }
-    // The bias supply's range: 0 (off) or kBiasLowest to kBiasHighest volts.
-    static constexpr double kBiasLowest = 23.0, kBiasHighest = 104.5;
-    static bool BiasInRange(double volts) {
-        return volts == 0 || (volts >= kBiasLowest && volts <= kBiasHighest);
-    }
     // Sets the sensor bias (the supply's code for `volts`; below 23 V it is off) or one of
     // the interface's two DACs (0 or 1, 12-bit code of `volts` out of 2.5 V), and records
     // the voltage for the run files. False with `error` set when the interface refused.
@@ -71,6 +67,8 @@ public:
 
     // Chip IDs and firmware version as the interface reports them ("" when unread).
     std::string ReadChipIdText();
+    // The same, one entry per chip.
+    std::vector<std::string> ReadChipIdList();
     std::string ReadFirmware();
     // What the run file records: layout, names, DACs, voltages.
     RunDescription Describe();

@@ -33,10 +33,9 @@ std::string WithReport(const std::string& what) {
     return report.empty() ? what : what + " (" + report + ")";
 }
 
-std::string Number(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", value);
-    return text;
+// Throws Refused with `refusal` unless it is empty.
+void Check(const std::string& refusal) {
+    if (!refusal.empty()) throw Refused(refusal);
 }
 
 }  // namespace
@@ -95,27 +94,36 @@ Detector::~Detector() {
 }
 
 void Detector::Open(const std::string& wanted) {
-    Close();
+    {
+        std::lock_guard lock(mutex_);
+        if (running_) throw Refused(kRunUnderWay);
+    }
+    // The name is checked before anything is closed: a typo keeps the open interface.
     std::string error;
     const std::string description = ChooseInterface(wanted, error);
-    if (description.empty()) {
-        SetStatus(DetectorState::kFault, error);
-        throw Refused(error);
-    }
+    if (description.empty()) throw Refused(error);
+    // Re-opening the same interface resets it; the DACs set here are sent again.
+    std::vector<ChipDacRecord> keptDacs;
+    if (session_ && session_->description() == description) keptDacs = session_->records();
+    Close();
     auto session = std::make_unique<InterfaceSession>();
-    if (!session->Open(description, error)) {
+    if (!session->Open(description, error) || session->CountHits(error) != InterfaceSession::Load::kOk) {
         const std::string text = WithReport(error);
         SetStatus(DetectorState::kFault, "Opening " + description + " failed: " + text);
         throw DeviceFailed(text);
     }
-    std::vector<std::string> ids;
-    const std::string idText = session->ReadChipIdText();
-    for (size_t start = 0; start < idText.size();) {
-        const size_t space = idText.find_first_of(" ,;", start);
-        const size_t end = space == std::string::npos ? idText.size() : space;
-        if (end > start) ids.push_back(idText.substr(start, end - start));
-        start = end + 1;
+    std::string reopened;
+    if (keptDacs.size() == session->records().size()) {
+        session->records() = keptDacs;
+        if (!session->SendDacs()) {
+            const std::string text = WithReport("Sending the DACs kept from before failed.");
+            SetStatus(DetectorState::kFault, text);
+            throw DeviceFailed(text);
+        }
+        reopened = " Re-opened: the DACs are kept; the pixel configuration, the count mode "
+                   "(counting) and the bias (off) were reset.";
     }
+    std::vector<std::string> ids = session->ReadChipIdList();
     session_ = std::move(session);
     std::lock_guard lock(mutex_);
     layout_ = session_->layout();
@@ -125,7 +133,7 @@ void Detector::Open(const std::string& wanted) {
     lastCounts_.clear();
     acquired_ = dropped_ = 0;
     state_ = DetectorState::kOn;
-    status_ = "Open: " + description + ".";
+    status_ = "Open: " + description + "." + reopened;
 }
 
 void Detector::Close() {
@@ -160,7 +168,7 @@ InterfaceSession& Detector::Session() const {
 void Detector::CheckIdle() const {
     Session();
     std::lock_guard lock(mutex_);
-    if (running_) throw Refused("A run is under way: Stop it first.");
+    if (running_) throw Refused(kRunUnderWay);
 }
 
 std::string Detector::description() const {
@@ -204,13 +212,10 @@ double Detector::bias() const {
 }
 
 int Detector::DacIndex(const std::string& name) const {
-    const ChipFamily family = Session().layout().family;
-    const int index = FindDac(family, name);
-    if (index >= 0) return index;
-    std::string names;
-    for (const std::string& n : dacNames()) names += (names.empty() ? "" : ", ") + n;
-    throw Refused("No DAC \"" + name + "\" on " + ChipFamilyName(family) + " chips; they have " +
-                  names + ".");
+    std::string refusal;
+    const int index = DacByName(Session().layout().family, name, refusal);
+    Check(refusal);
+    return index;
 }
 
 std::string Detector::thresholdDac() const {
@@ -232,7 +237,7 @@ void Detector::SetDac(const std::string& name, const std::vector<int>& values) {
     std::string error;
     switch (session.SetDac(index, values, error)) {
         case InterfaceSession::Change::kRefused:
-            throw Refused(error + ".");
+            throw Refused(error);
         case InterfaceSession::Change::kFailed: {
             const std::string text = WithReport(error);
             SetStatus(DetectorState::kFault, text);
@@ -246,8 +251,7 @@ void Detector::SetDac(const std::string& name, const std::vector<int>& values) {
 }
 
 void Detector::SetBias(double volts) {
-    if (!InterfaceSession::BiasInRange(volts))
-        throw Refused("The bias is 0 (off) or 23 to 104.5 V, not " + Number(volts) + ".");
+    Check(BiasRefusal(volts));
     CheckIdle();
     std::string error;
     if (!Session().SetBias(volts, error)) {
@@ -258,14 +262,11 @@ void Detector::SetBias(double volts) {
 }
 
 void Detector::SetCountMode(const std::string& mode) {
-    if (Session().layout().family != ChipFamily::Timepix)
-        throw Refused("Count modes are Timepix chips' only.");
-    const auto found = TimepixModesByName().find(mode);
-    if (found == TimepixModesByName().end())
-        throw Refused("The count mode is counting, tot, 1-hit or toa, not \"" + mode + "\".");
-    CheckIdle();
     std::string error;
-    if (Session().SetTimepixMode(found->second, error) != InterfaceSession::Load::kOk) {
+    const int code = CountModeByName(Session().layout().family, mode, error);
+    Check(error);
+    CheckIdle();
+    if (Session().SetTimepixMode(code, error) != InterfaceSession::Load::kOk) {
         const std::string text = WithReport(error);
         SetStatus(DetectorState::kFault, text);
         throw DeviceFailed(text);
@@ -293,79 +294,62 @@ RunSettings Detector::settings() const {
     return settings_;
 }
 
-void Detector::SetExposure(double seconds) {
-    if (!(seconds > 0 && seconds <= kMaxExposure))
-        throw Refused("The exposure is above 0 and at most " + Number(kMaxExposure) +
-                      " s, not " + Number(seconds) + ".");
+// A setting changes only between runs: a run keeps what it started with, and a value read
+// back during it is the one the run uses.
+template <typename T>
+void Detector::Change(T RunSettings::*member, T value) {
     std::lock_guard lock(mutex_);
-    settings_.exposure = seconds;
+    if (running_) throw Refused(kRunUnderWay);
+    settings_.*member = std::move(value);
+}
+
+void Detector::SetExposure(double seconds) {
+    Check(ExposureRefusal(seconds));
+    Change(&RunSettings::exposure, seconds);
 }
 
 void Detector::SetFrames(int64_t frames) {
-    if (frames < 1 || frames > std::numeric_limits<int>::max())
-        throw Refused("Frames are 1 to " + std::to_string(std::numeric_limits<int>::max()) +
-                      ", not " + std::to_string(frames) + ".");
-    std::lock_guard lock(mutex_);
-    settings_.frames = static_cast<int>(frames);
+    Check(FramesRefusal(frames));
+    Change(&RunSettings::frames, static_cast<int>(frames));
 }
 
 void Detector::SetPeriod(double seconds) {
-    if (!(seconds >= 0 && seconds <= kMaxExposure))
-        throw Refused("The period is 0 (back to back) or up to " + Number(kMaxExposure) +
-                      " s, not " + Number(seconds) + ".");
-    std::lock_guard lock(mutex_);
-    settings_.period = seconds;
+    Check(PeriodRefusal(seconds, 0));
+    Change(&RunSettings::period, seconds);
 }
 
 void Detector::SetOutputFile(const std::string& path) {
-    if (!path.empty()) {
-        if (!FrameFormatFor(path))
-            throw Refused("The output file ends in .h5, .tif or .txt: " + path);
-        const size_t slash = path.rfind('/');
-        const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-        if (name.rfind('.') == 0)
-            throw Refused("The output file needs a name before its extension: " + path);
-    }
-    std::lock_guard lock(mutex_);
-    settings_.outputFile = path;
+    if (!path.empty()) Check(OutputNameRefusal(path));
+    Change(&RunSettings::outputFile, path);
 }
 
 void Detector::SetStreamEndpoint(const std::string& endpoint) {
-    if (!endpoint.empty() && endpoint.rfind("tcp://", 0) != 0 && endpoint.rfind("ipc://", 0) != 0)
-        throw Refused("The stream endpoint is tcp://HOST:PORT or ipc://PATH, not " + endpoint);
-    std::lock_guard lock(mutex_);
-    settings_.streamEndpoint = endpoint;
+    if (!endpoint.empty()) Check(StreamEndpointRefusal(endpoint));
+    Change(&RunSettings::streamEndpoint, endpoint);
 }
 
 void Detector::SetStreamWait(double seconds) {
-    if (!(seconds >= 0 && seconds <= 600))
-        throw Refused("The stream wait is 0 to 600 s, not " + Number(seconds) + ".");
-    std::lock_guard lock(mutex_);
-    settings_.streamWait = seconds;
+    Check(StreamWaitRefusal(seconds));
+    Change(&RunSettings::streamWait, seconds);
 }
 
 void Detector::SetOverwrite(bool overwrite) {
-    std::lock_guard lock(mutex_);
-    settings_.overwrite = overwrite;
+    Change(&RunSettings::overwrite, overwrite);
 }
 
 void Detector::CheckOutputs(const RunSettings& s, int frames) const {
     if (s.outputFile.empty() && s.streamEndpoint.empty())
         throw Refused("A run needs output_file or stream_endpoint (or both).");
-    if (s.outputFile.empty() || s.overwrite) return;
-    const std::optional<std::string> existing =
-        FrameFormatFor(s.outputFile) == FrameFormat::kText
-            ? ExistingTextRunFile(s.outputFile, frames)
-            : (access(s.outputFile.c_str(), F_OK) == 0 ? std::optional(s.outputFile) : std::nullopt);
-    if (existing) throw Refused(*existing + " exists: set overwrite to replace it.");
+    if (s.outputFile.empty()) return;
+    const std::string refusal = OutputRefusal(
+        s.outputFile, frames, s.overwrite ? ExistingOutput::kReplace : ExistingOutput::kRefuse);
+    if (!refusal.empty()) throw Refused(refusal + " Set overwrite to replace it.");
 }
 
 void Detector::Start() {
     CheckIdle();
     const RunSettings s = settings();
-    if (s.period > 0 && s.period <= s.exposure)
-        throw Refused("The period (" + Number(s.period) + " s) must be longer than the exposure (" +
-                      Number(s.exposure) + " s).");
+    Check(PeriodRefusal(s.period, s.exposure));
     CheckOutputs(s, s.frames);
     auto run = std::make_unique<Run>();
     run->description = Session().Describe();
@@ -381,11 +365,10 @@ std::pair<int, std::vector<int>> Detector::ScanRange(const std::string& dac, int
                                                      int step) const {
     const int index = DacIndex(dac);
     CheckIdle();
-    const std::vector<int> ends{from, to};
-    if (std::string refusal = DacValuesRefusal(Session().layout().family, index, ends); !refusal.empty())
-        throw Refused(refusal + ".");
-    if (step <= 0) throw Refused("The scan's step is above 0, not " + std::to_string(step) + ".");
-    return {index, ScanValues(from, to, step)};
+    ScanPlan plan = PlanScan(from, to, step);
+    Check(plan.refusal);
+    Check(DacValuesRefusal(Session().layout().family, index, plan.values));
+    return {index, std::move(plan.values)};
 }
 
 void Detector::Scan(const std::string& dac, int from, int to, int step) {
@@ -407,9 +390,7 @@ void Detector::Scan(const std::string& dac, int from, int to, int step) {
 
 void Detector::Equalize(const std::string& dac, int from, int to, int step, bool maskUnequalizable) {
     const auto [index, values] = ScanRange(dac, from, to, step);
-    if (values.size() < 3)
-        throw Refused("An equalisation scans at least three values, not " +
-                      std::to_string(values.size()) + ".");
+    Check(EqualizeValuesRefusal(values.size()));
     const RunSettings s = settings();
     auto run = std::make_unique<Run>();
     run->description = Session().Describe();
@@ -418,10 +399,9 @@ void Detector::Equalize(const std::string& dac, int from, int to, int step, bool
     if (s.outputFile.empty()) {
         run->results = EqualizationFile::None();
     } else {
-        if (FrameFormatFor(s.outputFile) != FrameFormat::kHdf5)
-            throw Refused("An equalisation writes its results to an .h5 file, not " + s.outputFile);
-        if (!s.overwrite && access(s.outputFile.c_str(), F_OK) == 0)
-            throw Refused(s.outputFile + " exists: set overwrite to replace it.");
+        const std::string refusal = EqualizeOutputRefusal(
+            s.outputFile, s.overwrite ? ExistingOutput::kReplace : ExistingOutput::kRefuse);
+        if (!refusal.empty()) throw Refused(refusal + " Set overwrite to replace it.");
         std::string error;
         run->results = EqualizationFile::Create(s.outputFile, run->description, error);
         if (!run->results) throw DeviceFailed(error);
@@ -460,8 +440,19 @@ void Detector::StartRun(std::unique_ptr<Run> run) {
     worker_ = std::thread([this, r = std::shared_ptr<Run>(std::move(run))] { Work(*r); });
 }
 
+// Keeps the status at "<what>: step n of m." as a scan or an equalisation moves on.
+ProgressFunction Detector::StepStatus(const std::string& what, int steps) {
+    return [this, what, steps](int done) {
+        std::lock_guard lock(mutex_);
+        status_ = what + ": step " + std::to_string(done) + " of " + std::to_string(steps) + ".";
+    };
+}
+
 std::pair<DetectorState, std::string> Detector::Equalizing(Run& run) {
-    const EqualizeOutcome outcome = RunEqualize(*session_, *run.results, *run.equalize, nullptr, stop_);
+    const int steps = 3 * static_cast<int>(run.equalize->request.values.size());
+    const EqualizeOutcome outcome =
+        RunEqualize(*session_, *run.results, *run.equalize,
+                    StepStatus("Equalizing over " + run.description.scanDac, steps), stop_);
     switch (outcome.run.end) {
         case RunEnd::kDone:
             return {DetectorState::kOn, "Equalisation done: " + DescribeEqualization(outcome.result) + "."};
@@ -507,7 +498,10 @@ void Detector::Work(Run& run) {
                                                 : *run.file;
     Watcher writer(*this, inner);
     const RunOutcome outcome =
-        run.scan ? RunScan(*session_, writer, run.scanRequest, nullptr, stop_)
+        run.scan ? RunScan(*session_, writer, run.scanRequest,
+                           StepStatus("Scanning " + run.description.scanDac,
+                                      static_cast<int>(run.scanRequest.values.size())),
+                           stop_)
                  : RunAcquire(*session_, writer, run.acquire, nullptr, stop_);
     const bool recorded =
         outcome.end == RunEnd::kWriteFailed || writer.RecordDroppedFrames(outcome.dropped);

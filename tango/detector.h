@@ -51,8 +51,6 @@ struct FrameImage {
 
 class Detector {
 public:
-    static constexpr double kMaxExposure = 3600;
-
     Detector();
     // Stops a run (its file is closed with the frames taken) and closes the interface.
     ~Detector();
@@ -60,7 +58,10 @@ public:
     Detector& operator=(const Detector&) = delete;
 
     // Opens the interface `wanted` names (see ChooseInterface: empty for the first listed,
-    // a number, a description or a unique part of one), closing the one open before.
+    // a number, a description or a unique part of one), closing the one open before, and
+    // makes its pixels count hits. Refused during a run, and for a name that matches no
+    // interface (the open one stays open). Re-opening the same interface sends the DACs it
+    // had again; the status says what was reset.
     void Open(const std::string& wanted);
     // Ends a run, then closes the interface.
     void Close();
@@ -135,6 +136,9 @@ private:
     void FrameTaken(std::span<const int32_t> counts);
     void SetStatus(DetectorState state, const std::string& text);
     void CheckOutputs(const RunSettings& s, int frames) const;
+    ProgressFunction StepStatus(const std::string& what, int steps);
+    template <typename T>
+    void Change(T RunSettings::*member, T value);
 
     std::unique_ptr<InterfaceSession> session_;
     std::thread worker_;

@@ -138,6 +138,7 @@ TEST(Cli, ConfigurationFileSetsTheDacsTheRunRecords) {
     EXPECT_EQ(h5.IntAttribute("bias_volts"), std::vector<int32_t>{50});
 }
 
+// A reversed range is scanned upwards, as every face scans it.
 TEST(Cli, ScanWritesOneFramePerStepWithItsValue) {
     const std::string out = TestFolder("scan") + "/scan.h5";
     const CliResult r = RunCli({"scan", "0", "--dac", "THL", "--from", "190", "--to", "150",
@@ -146,7 +147,7 @@ TEST(Cli, ScanWritesOneFramePerStepWithItsValue) {
     EXPECT_EQ(r.out, "3 frames written to " + out + "\n");
     Hdf5Reader h5(out);
     EXPECT_EQ(h5.Dims("frames"), (std::vector<uint64_t>{3, 256, 256}));
-    EXPECT_EQ(h5.Ints("scan_values"), (std::vector<int32_t>{190, 170, 150}));
+    EXPECT_EQ(h5.Ints("scan_values"), (std::vector<int32_t>{150, 170, 190}));
     EXPECT_EQ(h5.Text("scan_dac"), "Thl");
 }
 
@@ -233,7 +234,7 @@ TEST(Cli, ExistingOutputIsKeptUnlessReplacedOrAppendedTo) {
     EXPECT_EQ(r.exitCode, kExitBadArguments);
     EXPECT_NE(r.err.find(folder + "/run0000.txt exists: --force replaces it"), std::string::npos)
         << r.err;
-    EXPECT_NE(acquire(1, txt, {"--append"}).err.find("--append adds to .h5 runs only"),
+    EXPECT_NE(acquire(1, txt, {"--append"}).err.find("Frames are added to .h5 runs only"),
               std::string::npos);
 }
 
@@ -252,28 +253,28 @@ TEST(Cli, BadRequestsEndWithTheirExitCodeAndSayWhy) {
         {{"acquire", "--frames", "2", "--exposure", "1"}, kExitBadArguments, "--out is required"},
         {{"acquire", "--frames", "0", "--exposure", "1", "--out", h5},
          kExitBadArguments,
-         "--frames: must be a whole number from 1 to 2147483647, not 0"},
+         "--frames: Frames are 1 to 2147483647, not 0."},
         {{"acquire", "--frames", "1e12", "--exposure", "1", "--out", h5},
          kExitBadArguments,
-         "must be a whole number from 1 to 2147483647, not 1e12"},
+         "Frames are a whole number from 1 to 2147483647, not 1e12."},
         {{"acquire", "--frames", "1", "--exposure", "100000", "--out", h5},
          kExitBadArguments,
-         "--exposure is at most 3600 s unless --long is given"},
+         "The exposure is at most 3600 s unless a longer one is allowed, not 100000 s. --long allows it."},
         {{"acquire", "--frames", "1", "--exposure", "1", "--out", folder + "/.h5"},
          kExitBadArguments,
-         "the output needs a name before its extension"},
+         "The output file needs a name before its extension"},
         {{"acquire", "--frames", "1", "--exposure", "1", "--append", "--out", h5},
          kExitBadArguments,
-         "x.h5 does not exist: nothing to append to"},
+         "x.h5 does not exist: there is no run to add to."},
         {{"acquire", "--frames", "2", "--exposure", "1", "--period", "0.5", "--out", h5},
          kExitBadArguments,
-         "--period must be longer than --exposure"},
+         "The period (0.5 s) must be longer than the exposure (1 s)."},
         {{"acquire", "--frames", "1", "--exposure", "-1", "--out", h5},
          kExitBadArguments,
-         "must be a number above 0"},
+         "The exposure is a number of seconds above 0, not -1."},
         {{"acquire", "--frames", "1", "--exposure", "1", "--out", folder + "/x.png"},
          kExitBadArguments,
-         "must end in .h5, .tif or .txt"},
+         "The output file ends in .h5, .tif or .txt"},
         {{"acquire", "--frames", "1", "--exposure", "1", "--config", folder + "/none.ini", "--out",
           h5},
          kExitBadArguments,
@@ -288,14 +289,14 @@ TEST(Cli, BadRequestsEndWithTheirExitCodeAndSayWhy) {
          "holds too few values for 1 chips"},
         {{"scan", "--dac", "Nope", "--from", "1", "--to", "2", "--exposure", "1", "--out", h5},
          kExitBadArguments,
-         "no DAC \"Nope\" on Medipix2 chips; they have DelayN, Disc"},
+         "No DAC \"Nope\" on Medipix2 chips; they have DelayN, Disc"},
         {{"scan", "--dac", "Thl", "--from", "1", "--to", "5000", "--exposure", "1", "--out", h5},
          kExitBadArguments,
          "Thl takes values 0 to 255"},
         {{"equalize", "--dac", "Thl", "--from", "200", "--to", "202", "--step", "2", "--exposure",
           "0.01", "--out", h5},
          kExitBadArguments,
-         "an equalisation scans at least three values; --from 200 --to 202 --step 2 gives 2"},
+         "An equalisation scans at least three values, not 2."},
         {{"equalize", "--dac", "Thl", "--from", "200", "--to", "300", "--exposure", "0.01",
           "--out", h5},
          kExitBadArguments,
@@ -303,13 +304,13 @@ TEST(Cli, BadRequestsEndWithTheirExitCodeAndSayWhy) {
         {{"equalize", "--dac", "Thl", "--from", "200", "--to", "250", "--exposure", "0.01",
           "--out", folder + "/x.tif"},
          kExitBadArguments,
-         "equalize writes its results to an .h5 file"},
+         "An equalisation writes its results to an .h5 file"},
         {{"acquire", "--frames", "1", "--exposure", "1", "--mode", "tot", "--out", h5},
          kExitBadArguments,
          "--mode applies to Timepix chips only"},
         {{"acquire", "--frames", "1", "--exposure", "1", "--mode", "fast", "--out", h5},
          kExitBadArguments,
-         "--mode: Check fast value in {"},
+         "--mode: The count mode is counting, tot, 1-hit or toa, not \"fast\"."},
         {{"acquire", "7", "--frames", "1", "--exposure", "1", "--out", h5},
          kExitNoDevice,
          "No interface number 7 (2 found)"},

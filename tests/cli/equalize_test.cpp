@@ -117,7 +117,8 @@ TEST(Equalize, AStoppedRunGivesTheChipsBackWhatTheyHeld) {
         InterfaceSession session;
         std::string error;
         ASSERT_TRUE(session.Open("Medipix2 ver 3.0 : Emulator Medipix2 x1", error)) << error;
-        const int thl = FindDac(ChipFamily::Medipix2, "Thl");
+        std::string refusal;
+        const int thl = DacByName(ChipFamily::Medipix2, "Thl", refusal);
         const std::vector<ChipDacRecord> dacs = session.records();
         const std::vector<uint16_t> words = session.pixelConfig();
         const auto countingAt = [&](int value) {

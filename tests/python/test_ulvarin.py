@@ -54,9 +54,9 @@ def test_dacs_by_name_per_chip_and_for_all_and_refusals_send_nothing():
         assert det.dacs["IKRUM"] == [1, 2, 3, 4] == det.get_dac("ikrum")
         assert "Thl Coarse" in det.dacs and "Thl" not in det.dacs
         assert list(det.dacs) == det.dac_names and len(det.dacs) == len(det.dac_names)
-        with pytest.raises(ValueError, match='no DAC "Vthl"'):
+        with pytest.raises(ValueError, match='No DAC "Vthl"'):
             det.dacs["Vthl"]
-        for name, value, text in [("Nope", 1, 'no DAC "Nope" on Timepix chips'),
+        for name, value, text in [("Nope", 1, 'No DAC "Nope" on Timepix chips'),
                                   ("Thl Fine", 1024, "Thl Fine takes values 0 to 1023, not 1024"),
                                   ("Ikrum", -1, "takes values 0 to 255, not -1"),
                                   ("Ikrum", [1, 2], "one value for every chip or one per chip")]:
@@ -90,10 +90,10 @@ def test_acquire_counts_as_set_up_and_bad_arguments_are_refused():
         ratio = longer[:, :, :100].mean() / short[:, :, :100].mean()
         assert 1.8 < ratio < 2.2, ratio
 
-        for call, text in [(lambda: det.acquire(0), "exposure must be"),
-                           (lambda: det.acquire(-1), "exposure must be"),
-                           (lambda: det.acquire(0.1, frames=0), "frames must be 1 or more"),
-                           (lambda: det.stream(0.1, 0), "frames must be 1 or more"),
+        for call, text in [(lambda: det.acquire(0), "The exposure is a number of seconds above 0"),
+                           (lambda: det.acquire(-1), "The exposure is a number of seconds above 0"),
+                           (lambda: det.acquire(0.1, frames=0), "Frames are 1 to"),
+                           (lambda: det.stream(0.1, 0), "Frames are 1 to"),
                            (lambda: setattr(det, "pixel_config", words.astype(np.int32)),
                             "array of uint16"),
                            (lambda: setattr(det, "pixel_config", words[0]), r"shape \(1, 256, 256\)"),
@@ -155,7 +155,7 @@ def test_a_device_closed_under_a_stream_ends_it_and_the_interpreter_exits_cleanl
     det = ulvarin.open(MEDIPIX2)
     stream = det.stream(0.01, 1000)
     next(stream)
-    with pytest.raises(ulvarin.DeviceError, match="A stream is running"):
+    with pytest.raises(ulvarin.DeviceError, match="A run is under way"):
         det.set_dac("Thl", 150)
     det.close()
     with pytest.raises(ulvarin.DeviceError, match="The device was closed"):
