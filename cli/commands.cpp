@@ -380,6 +380,10 @@ int Equalize(const Options& o, const StopFlag& stop) {
         default:
             break;
     }
+    if (!outcome.notKept.empty())
+        return Fail(kExitAcquisition, DescribeEqualization(outcome.result) + "\n" + outcome.notKept +
+                                          " The run is in " + o.out +
+                                          (o.maskOut.empty() ? "" : "; no mask was written") + ".");
     if (!o.maskOut.empty() && !WriteMaskFile(o.maskOut, outcome.result.words, error))
         return Fail(kExitWrite, error);
     std::printf("%s\nResults written to %s%s\n", DescribeEqualization(outcome.result).c_str(),

@@ -389,6 +389,8 @@ py::dict Device::equalize(const std::string& dac, const std::vector<int>& values
     if (interrupted) ThrowInterrupted(py::none());
     if (outcome.run.end == RunEnd::kAcquisitionFailed) ThrowDeviceError(outcome.run.error);
     if (outcome.run.end == RunEnd::kWriteFailed) throw DeviceError(outcome.run.error, "file");
+    if (!outcome.notKept.empty())
+        PyErr_WarnEx(PyExc_RuntimeWarning, outcome.notKept.c_str(), 1);
     const EqualizationResult& r = outcome.result;
     std::vector<uint8_t> outcomes(r.outcome.size());
     for (size_t i = 0; i < outcomes.size(); ++i) outcomes[i] = static_cast<uint8_t>(r.outcome[i]);
@@ -399,7 +401,8 @@ py::dict Device::equalize(const std::string& dac, const std::vector<int>& values
                               py::arg("equalized") = c.equalized,
                               py::arg("unequalizable") = c.unequalizable));
     return py::dict(
-        py::arg("summary") = DescribeEqualization(r), py::arg("chips") = chips,
+        py::arg("summary") = DescribeEqualization(r), py::arg("kept") = outcome.notKept.empty(),
+        py::arg("not_kept") = outcome.notKept, py::arg("chips") = chips,
         py::arg("before") = ImageOf<float>(r.before, r.layout),
         py::arg("after") = ImageOf<float>(r.after, r.layout),
         py::arg("adjust") = ImageOf<uint8_t>(r.adjust, r.layout),

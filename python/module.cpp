@@ -169,9 +169,11 @@ Ctrl-C raises Interrupted, whose .frames holds the frames taken.)")
             "dac"_a, "values"_a, "exposure"_a, "frames"_a = 1, "mask_unequalizable"_a = false,
             "out"_a = "", "overwrite"_a = false,
             R"(Equalises the pixels' thresholds over a scan of `dac` (three scans). Returns a
-dict: summary, chips (target, spreads), maps before/after/adjust/outcome, pixel_config.
-The chips keep the new configuration; `out` names an .h5 results file, kept if it exists
-unless `overwrite`.)")
+dict: summary, kept (False with not_kept saying why, and a RuntimeWarning, when a chip's
+spread widened or most pixels were out of reach: the chips then keep their configuration
+from before), chips (target, spreads), maps before/after/adjust/outcome, pixel_config.
+Timepix pixels count for the scans and keep their own mode. `out` names an .h5 results
+file, kept if it exists unless `overwrite`.)")
         .def(
             "save",
             [](Device& d, const std::string& path, const py::array& frames, double exposure,

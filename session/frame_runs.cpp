@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "base/number_text.h"
 #include "device/chip_commands.h"
 #include "device/clock.h"
 #include "device/interface_commands.h"
@@ -15,6 +16,7 @@
 #include "device/protocol.h"
 #include "files/ordered_writer.h"
 #include "process/continuous_run.h"
+#include "wire/pixel_config.h"
 #include "wire/action_sets.h"
 
 namespace ulvarin {
@@ -288,7 +290,11 @@ EqualizeOutcome RunEqualize(InterfaceSession& session, EqualizationFile& file,
     RunOutcome& run = outcome.run;
     const std::vector<ChipDacRecord> savedDacs = session.records();
     const std::vector<uint16_t> savedWords = session.pixelConfig();
-    ThresholdEqualizer equalizer(session.layout(), savedWords, request.request);
+    // A pixel timing arrivals or over threshold has no noise edge to find: the scans count.
+    const bool timepix = session.layout().family == ChipFamily::Timepix;
+    std::vector<uint16_t> counting = savedWords;
+    if (timepix) ApplyTimepixMode(counting.data(), counting.size(), 0);
+    ThresholdEqualizer equalizer(session.layout(), counting, request.request);
     FrameTaker taker(session);
     std::vector<int32_t> counts(session.layout().pixelsInUse());
     while (equalizer.Next() != ThresholdEqualizer::Action::kDone) {
@@ -305,14 +311,41 @@ EqualizeOutcome RunEqualize(InterfaceSession& session, EqualizationFile& file,
         return outcome;
     }
     outcome.result = equalizer.result();
-    if (!dacsBack) {
+    std::vector<uint16_t>& words = outcome.result.words;
+    if (timepix)
+        for (size_t i = 0; i < words.size() && i < savedWords.size(); ++i)
+            words[i] = WithTimepixMode(words[i], TimepixModeOf(savedWords[i]));
+    outcome.notKept = EqualizationNotKept(outcome.result);
+    // The chips hold the equalised words in counting mode now; they get what they keep.
+    const std::vector<uint16_t>& kept = outcome.notKept.empty() ? words : savedWords;
+    const bool configured = session.pixelConfig() == kept || session.SendPixelConfig(kept, error);
+    if (!dacsBack || !configured) {
         run.end = RunEnd::kAcquisitionFailed;
-        run.error = "Setting the DACs back failed.";
+        run.error = dacsBack ? error : "Setting the DACs back failed.";
     } else if (!file.Finish(outcome.result)) {
         run.end = RunEnd::kWriteFailed;
         run.error = file.error();
     }
     return outcome;
+}
+
+std::string EqualizationNotKept(const EqualizationResult& result) {
+    int64_t equalized = 0, unreachable = 0;
+    for (size_t c = 0; c < result.chips.size(); ++c) {
+        const ChipEqualization& chip = result.chips[c];
+        equalized += chip.equalized;
+        unreachable += chip.unequalizable;
+        if (chip.spreadAfter > chip.spreadBefore)
+            return "The spread of chip " + std::to_string(c + 1) + " widened from " +
+                   FormatDouble("%.3g", chip.spreadBefore) + " to " +
+                   FormatDouble("%.3g", chip.spreadAfter) +
+                   " DAC steps: the chips keep their pixel configuration from before.";
+    }
+    if (2 * unreachable > equalized + unreachable)
+        return FormatDouble("%.1f", 100.0 * double(unreachable) / double(equalized + unreachable)) +
+               " % of the pixels are out of reach (no edge in the range scanned): the chips keep "
+               "their pixel configuration from before. Scan a range that holds the noise edge.";
+    return {};
 }
 
 }  // namespace ulvarin

@@ -455,6 +455,10 @@ std::pair<DetectorState, std::string> Detector::Equalizing(Run& run) {
                     StepStatus("Equalizing over " + run.description.scanDac, steps), stop_);
     switch (outcome.run.end) {
         case RunEnd::kDone:
+            if (!outcome.notKept.empty())
+                return {DetectorState::kOn, "Equalisation not kept: " +
+                                                DescribeEqualization(outcome.result) + ". " +
+                                                outcome.notKept};
             return {DetectorState::kOn, "Equalisation done: " + DescribeEqualization(outcome.result) + "."};
         case RunEnd::kStopped:
             return {DetectorState::kOn,

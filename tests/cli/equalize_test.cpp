@@ -9,6 +9,8 @@
 #include "backends/emulator_driver.h"
 #include "cli/commands.h"
 #include "session/frame_runs.h"
+#include "session/run_rules.h"
+#include "wire/pixel_config.h"
 #include "device/drivers/driver_registry.h"
 #include "files/mask_file.h"
 #include "tests/cli/cli_runner.h"
@@ -155,6 +157,63 @@ TEST(Equalize, AStoppedRunGivesTheChipsBackWhatTheyHeld) {
         EXPECT_NEAR(countingAt(225), countingBefore, 0.05);
     }
     InstallDriver(nullptr);
+}
+
+// Pixels left timing arrivals are equalised by counting and keep their mode; a range that
+// misses the noise edge gives a result that is not kept, and the chips have the pixel
+// configuration they held before.
+TEST(Equalize, OnlyAResultWorthKeepingIsKeptAndPixelsKeepTheirMode) {
+    InstallDriver(MakeEmulatorDriver("timepix:1"));
+    {
+        InterfaceSession session;
+        std::string error;
+        ASSERT_TRUE(session.Open("Medipix2 ver 3.0 : Emulator Timepix x1", error)) << error;
+        ASSERT_EQ(session.SetTimepixMode(3, error), InterfaceSession::Load::kOk) << error;
+        std::string refusal;
+        const int thl = DacByName(ChipFamily::Timepix, "Thl Fine", refusal);
+        struct Case {
+            int from, to;
+            bool kept;
+        };
+        for (const Case c : {Case{490, 590, true}, Case{100, 140, false}}) {
+            SCOPED_TRACE(std::to_string(c.from) + ".." + std::to_string(c.to));
+            const std::vector<uint16_t> before = session.pixelConfig();
+            EqualizeRun request;
+            request.request.values = PlanScan(c.from, c.to, 2).values;
+            request.request.dacIndex = thl;
+            request.exposure = 0.01;
+            const StopFlag never = 0;
+            NoFile file;
+            const EqualizeOutcome outcome = RunEqualize(session, file, request, nullptr, never);
+            ASSERT_EQ(outcome.run.end, RunEnd::kDone) << outcome.run.error;
+            EXPECT_TRUE(file.finished);
+            EXPECT_EQ(outcome.notKept.empty(), c.kept) << outcome.notKept;
+            if (!c.kept) {
+                EXPECT_NE(outcome.notKept.find("out of reach"), std::string::npos) << outcome.notKept;
+                EXPECT_EQ(session.pixelConfig(), before);
+                continue;
+            }
+            const ChipEqualization& chip = outcome.result.chips.at(0);
+            EXPECT_GT(chip.spreadBefore, 3 * chip.spreadAfter);
+            EXPECT_EQ(session.pixelConfig(), outcome.result.words);
+            EXPECT_NE(session.pixelConfig(), before);
+            for (uint16_t word : session.pixelConfig()) ASSERT_EQ(TimepixModeOf(word), 3);
+        }
+    }
+    InstallDriver(nullptr);
+}
+
+TEST(Equalize, AResultThatWidensTheSpreadIsNotKept) {
+    EqualizationResult result;
+    result.chips = {ChipEqualization{500, 6.0, 0.6, 65000, 536}, ChipEqualization{500, 2.0, 2.5, 65000, 536}};
+    EXPECT_EQ(EqualizationNotKept(result),
+              "The spread of chip 2 widened from 2 to 2.5 DAC steps: the chips keep their pixel "
+              "configuration from before.");
+    result.chips = {ChipEqualization{500, 2.73, 1.85, 19000, 46536}};
+    EXPECT_EQ(EqualizationNotKept(result).rfind("71.0 % of the pixels are out of reach", 0), 0u)
+        << EqualizationNotKept(result);
+    result.chips = {ChipEqualization{500, 6.0, 0.6, 40000, 25536}};
+    EXPECT_EQ(EqualizationNotKept(result), "");
 }
 
 }  // namespace
