@@ -27,6 +27,8 @@ WindowConfiguration::WindowConfiguration(TFormUlvarin& form) : form_(form) {}
 void WindowConfiguration::Install() {
     form_.shared.configurationLoader = [this](bool interactive) { return Load(interactive); };
     form_.shared.configurationSaver = [this](bool interactive) { Save(interactive); };
+    // The file dialogs open in the folders chosen last, also after a restart.
+    form_.shared.dialogs().KeepFoldersIn(ConfigFolder() + "/file_folders.txt");
 }
 
 std::string WindowConfiguration::DefaultPath() const {
@@ -85,7 +87,8 @@ void WindowConfiguration::Save(bool interactive) {
                                        .filter = kIniFilter,
                                        .initialName = path,
                                        .defaultExtension = "ini",
-                                       .overwritePrompt = true});
+                                       .overwritePrompt = true,
+                                       .kind = FileKind::Configurations});
         if (!chosen) return;
         path = *chosen;
     }
@@ -109,7 +112,8 @@ bool WindowConfiguration::Load(bool interactive) {
                                        .filter = kIniFilter,
                                        .initialName = path,
                                        .defaultExtension = "ini",
-                                       .mustExist = true});
+                                       .mustExist = true,
+                                       .kind = FileKind::Configurations});
         if (!chosen) return false;
         path = *chosen;
     }

@@ -204,7 +204,8 @@ std::optional<std::string> PlotWindow::AskName(const char* title, const char* fi
                                    .filter = filter,
                                    .initialName = name,
                                    .defaultExtension = extension,
-                                   .overwritePrompt = true});
+                                   .overwritePrompt = true,
+                                   .kind = FileKind::Plots});
     if (!path) return std::nullopt;
     return WithExtension(*path, (std::string(".") + extension).c_str());
 }

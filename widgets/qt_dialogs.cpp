@@ -58,6 +58,7 @@ std::optional<std::string> RunFileDialog(const FileRequest& request, bool save) 
     if (!request.overwritePrompt) dialog.setOption(QFileDialog::DontConfirmOverwrite);
     dialog.setNameFilter(QtNameFilters(request.filter));
     dialog.setDefaultSuffix(QString::fromStdString(request.defaultExtension));
+    if (!request.folder.empty()) dialog.setDirectory(QString::fromStdString(request.folder));
     if (!request.initialName.empty())
         dialog.selectFile(QString::fromStdString(request.initialName));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
@@ -91,11 +92,11 @@ DialogAnswer QtDialogs::Message(const MessageRequest& request) {
     return Answer(box.exec());
 }
 
-std::optional<std::string> QtDialogs::OpenFile(const FileRequest& request) {
+std::optional<std::string> QtDialogs::AskOpenFile(const FileRequest& request) {
     return RunFileDialog(request, false);
 }
 
-std::optional<std::string> QtDialogs::SaveFile(const FileRequest& request) {
+std::optional<std::string> QtDialogs::AskSaveFile(const FileRequest& request) {
     return RunFileDialog(request, true);
 }
 

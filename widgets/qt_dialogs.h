@@ -11,8 +11,10 @@ namespace ulvarin {
 class QtDialogs : public Dialogs {
 public:
     DialogAnswer Message(const MessageRequest& request) override;
-    std::optional<std::string> OpenFile(const FileRequest& request) override;
-    std::optional<std::string> SaveFile(const FileRequest& request) override;
+
+protected:
+    std::optional<std::string> AskOpenFile(const FileRequest& request) override;
+    std::optional<std::string> AskSaveFile(const FileRequest& request) override;
 };
 
 // "Text file|*.txt|All files|*.*" as Qt name filters: "Text file (*.txt);;All files (*.*)".

@@ -21,6 +21,10 @@ namespace ulvarin {
 namespace {
 
 constexpr int kTimepixModeItem = 3;  // "Timepix" in the mode selector
+// Both formats "Set Mask" reads are shown at first: the ASCII masks this program saves
+// (".txt") beside the binary ones; each format and every file remain one choice away.
+constexpr const char* kMaskOpenFilter =
+    "Pixel masks|*.txt;*.bpc|Binary pixel configuration|*.bpc|ASCII matrix|*.txt|All files|*.*";
 
 // The frequent actions and their keys, shown in their hints.
 struct ShortcutKey {
@@ -216,8 +220,9 @@ void BasicCommands::BttnResMaskClick() {
 void BasicCommands::BttnSetMaskClick() {
     FileRequest request;
     request.title = "Select Mask File";
-    request.filter = "Binary pixel configuration|*.bpc|ASCII matrix|*.txt|All files|*.*";
+    request.filter = kMaskOpenFilter;
     request.defaultExtension = "txt";
+    request.kind = FileKind::Masks;
     const std::optional<std::string> path = shared_.dialogs().OpenFile(request);
     if (!path) return;
     // Read aside, so that a file that ends early leaves the configuration as it was.

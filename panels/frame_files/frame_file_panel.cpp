@@ -135,7 +135,8 @@ std::optional<std::string> FrameFilePanel::AskSaveName() {
         shared_.dialogs().SaveFile({.title = "Save data matrix as ...",
                                     .filter = kSaveFilter,
                                     .defaultExtension = "txt",
-                                    .overwritePrompt = true});
+                                    .overwritePrompt = true,
+                                    .kind = FileKind::Frames});
     if (!chosen) return std::nullopt;
     return WithDefaultExtension(*chosen, ".txt");
 }
@@ -165,7 +166,8 @@ void FrameFilePanel::BttnLoadDataClick() {
     const std::optional<std::string> path = shared_.dialogs().OpenFile({.title = "Select data file",
                                                                         .filter = kTextFilter,
                                                                         .initialName = "data.txt",
-                                                                        .mustExist = true});
+                                                                        .mustExist = true,
+                                                                        .kind = FileKind::Frames});
     if (path) LoadFrameFile(*path);
 }
 

@@ -296,7 +296,8 @@ void PulsePanel::BtnSaveSpectrumClick() {
                                                          .filter = kSpectrumFilter,
                                                          .initialName = "Spectrum.txt",
                                                          .defaultExtension = "txt",
-                                                         .overwritePrompt = true});
+                                                         .overwritePrompt = true,
+                                                         .kind = FileKind::Spectra});
     if (!path) return;
     if (ShowFileResult(WriteSpectrumFile(*path, pulses_.GetSpectrum())))
         shared_.AddLogLine(QStringLiteral("Spectrum written to: ") + QString::fromStdString(*path));
@@ -307,7 +308,8 @@ void PulsePanel::BtnLoadSpectrumClick() {
         shared_.dialogs().OpenFile({.title = "Open Spectrum",
                                     .filter = kSpectrumFilter,
                                     .initialName = "Spectrum.txt",
-                                    .mustExist = true});
+                                    .mustExist = true,
+                                    .kind = FileKind::Spectra});
     if (!path) return;
     const TextFileResult result = LoadSpectrum(*path, pulses_);
     // Also after an early end: the bins read so far are shown with their sum.
@@ -319,7 +321,8 @@ void PulsePanel::BtnLoadSpectrumClick() {
 void PulsePanel::MenuItemPulseSaveasASCIIClick() {
     const std::optional<std::string> path = AskSaveName({.title = "Save scope/scan data as ...",
                                                          .filter = kCurvesFilter,
-                                                         .defaultExtension = "txt"});
+                                                         .defaultExtension = "txt",
+                                                         .kind = FileKind::Curves});
     if (!path) return;
     if (ShowFileResult(WriteCurvesFile(*path, pulses_)))
         shared_.AddLogLine(QStringLiteral("Scope/scan data written to: ") +

@@ -16,16 +16,21 @@ DialogAnswer ScriptedDialogs::Message(const MessageRequest& request) {
     return yes ? DialogAnswer::Yes : DialogAnswer::Ok;
 }
 
-std::optional<std::string> ScriptedDialogs::OpenFile(const FileRequest& request) {
+std::optional<std::string> ScriptedDialogs::Answer(const FileRequest& request, bool save) {
     fileRequests.push_back(request);
+    saves.push_back(save);
     if (paths.empty()) return std::nullopt;
     auto path = paths.front();
     paths.pop_front();
     return path;
 }
 
-std::optional<std::string> ScriptedDialogs::SaveFile(const FileRequest& request) {
-    return OpenFile(request);
+std::optional<std::string> ScriptedDialogs::AskOpenFile(const FileRequest& request) {
+    return Answer(request, false);
+}
+
+std::optional<std::string> ScriptedDialogs::AskSaveFile(const FileRequest& request) {
+    return Answer(request, true);
 }
 
 int ScriptedDialogs::CountOf(const std::string& text) const {

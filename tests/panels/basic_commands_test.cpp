@@ -181,7 +181,8 @@ TEST_F(MaskFileTest, BothFormatsLoadAndReachTheChips) {
     ASSERT_EQ(dialogs->fileRequests.size(), 1u);
     EXPECT_EQ(dialogs->fileRequests[0].title, "Select Mask File");
     EXPECT_EQ(dialogs->fileRequests[0].filter,
-              "Binary pixel configuration|*.bpc|ASCII matrix|*.txt|All files|*.*");
+              "Pixel masks|*.txt;*.bpc|Binary pixel configuration|*.bpc|ASCII matrix|*.txt|"
+              "All files|*.*");
     EXPECT_EQ(dialogs->fileRequests[0].defaultExtension, "txt");
     EXPECT_TRUE(AllConfig(0x1FFF));
 
