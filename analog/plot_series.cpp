@@ -28,8 +28,13 @@ PlotSeries SamplesSeries(std::string name, Rgb colour, std::span<const double> s
     return series;
 }
 
-PlotData ScanSeries(const PulseStore& store, ScanAxis scan) {
-    PlotData data{"Scan curves", "DAC value", "Counts", {}};
+PlotData ScanSeries(const PulseStore& store, const ScanAxis& scan) {
+    PlotData data{"Scan curves", "DAC value", "Counts", {}, {}};
+    if (!scan.dacName.empty()) {
+        data.title = "Scan of " + scan.dacName;
+        data.xTitle = scan.dacName + " (DAC value)";
+        data.windowTitle = data.title;
+    }
     const bool stepped = scan.step != 0;
     for (int slot = 0; slot < kHistorySlots; ++slot) {
         const PulseRecord& record = store.HistorySlot(slot);
@@ -57,9 +62,9 @@ std::string CsvField(const std::string& text) {
 
 }  // namespace
 
-PlotData PulseViewSeries(const PulseStore& store, ScanAxis scan) {
+PlotData PulseViewSeries(const PulseStore& store, const ScanAxis& scan) {
     if (store.HistoryHoldsScan()) return ScanSeries(store, scan);
-    PlotData data{"Pulse", "Sample", "ADC code", {}};
+    PlotData data{"Pulse", "Sample", "ADC code", {}, {}};
     const PulseRecord* newest = store.ShownRecord();
     if (newest == nullptr) return data;
     for (int c = 0; c < kPulseChannels; ++c) {
@@ -72,7 +77,7 @@ PlotData PulseViewSeries(const PulseStore& store, ScanAxis scan) {
 
 PlotData SpectrumSeries(const Spectrum& spectrum, int32_t pulseCount) {
     PlotData data{
-        "Spectrum, " + std::to_string(pulseCount) + " pulses", "Pulse height", "Pulses", {}};
+        "Spectrum, " + std::to_string(pulseCount) + " pulses", "Pulse height", "Pulses", {}, {}};
     PlotSeries bins{"Spectrum", {0, 160, 0}, {}, {}};
     bins.x.resize(spectrum.size());
     std::iota(bins.x.begin(), bins.x.end(), 0.0);

@@ -28,13 +28,17 @@ struct PlotData {
     std::string xTitle;
     std::string yTitle;
     std::vector<PlotSeries> series;
+    // The title of the window showing these curves; "" keeps the window's own.
+    std::string windowTitle;
 };
 
 // The pulse view's curves. While the history holds a scan: every record's median and
 // average (the whole image's as "Median (all)", chip c's as "Median chip c") over the
-// scanned values start + j * step. Otherwise the newest pulse's channels over the sample
-// number. Samples are taken as stored, without the small view's truncation.
-PlotData PulseViewSeries(const PulseStore& store, ScanAxis scan);
+// scanned values start + j * step, titled after the DAC scanned ("Scan of Thl Fine" over
+// "Thl Fine (DAC value)", also in the window's title). Otherwise the newest pulse's
+// channels over the sample number. Samples are taken as stored, without the small view's
+// truncation.
+PlotData PulseViewSeries(const PulseStore& store, const ScanAxis& scan);
 
 // The spectrum: the count of each bin over the pulse height, one series.
 PlotData SpectrumSeries(const Spectrum& spectrum, int32_t pulseCount);

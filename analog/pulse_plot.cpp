@@ -76,7 +76,8 @@ std::vector<PlotLine> Frame(int w, int h) {
 }
 
 // Vertical lines in units of the scanned value; none without a scan step.
-void AddScanGrid(PlotGrid& grid, const Geometry& g, int samples, ScanAxis scan, bool holdsScan) {
+void AddScanGrid(PlotGrid& grid, const Geometry& g, int samples, const ScanAxis& scan,
+                 bool holdsScan) {
     if (scan.step == 0) return;
     const double span = samples * scan.step;
     const double x0 = holdsScan ? scan.start : 0.0;
@@ -141,7 +142,7 @@ PulseScale ComputePulseScale(const PulseStore& store) {
     return scale;
 }
 
-PulsePlot LayoutPulseView(const PulseStore& store, ScanAxis scan, int width, int height,
+PulsePlot LayoutPulseView(const PulseStore& store, const ScanAxis& scan, int width, int height,
                           int fontHeight) {
     PulsePlot plot;
     PulseScale& s = plot.scale;

@@ -2,6 +2,7 @@
 // full colour and older ones darker, or the curves of a DAC scan over the scanned values.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "analog/plot_geometry.h"
@@ -10,10 +11,11 @@
 namespace ulvarin {
 
 // The scanned values of a DAC scan: sample j of a scan curve stands for start + j * step.
-// Both are 0 until a scan has run.
+// Both are 0 until a scan has run. `dacName` names the DAC scanned ("" when unknown).
 struct ScanAxis {
     double start = 0.0;
     double step = 0.0;
+    std::string dacName;
 };
 
 // The common scale of all 16 slots. Samples count as their values truncated toward zero
@@ -49,7 +51,7 @@ struct PulsePlot {
 
 // Everything the pulse view draws in a box of width x height pixels; `fontHeight` is the
 // height of a text line.
-PulsePlot LayoutPulseView(const PulseStore& store, ScanAxis scan, int width, int height,
+PulsePlot LayoutPulseView(const PulseStore& store, const ScanAxis& scan, int width, int height,
                           int fontHeight);
 
 }  // namespace ulvarin

@@ -5,6 +5,8 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLegend>
+#include <QLegendMarker>
 #include <QLineSeries>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -25,7 +27,8 @@ namespace {
 constexpr int kDefaultWidth = 900;
 constexpr int kDefaultHeight = 600;
 constexpr double kLineWidth = 1.5;
-constexpr int kTicks = 9;  // asked for; round numbers may give a few more or fewer
+constexpr int kTicks = 9;              // asked for; round numbers may give a few more or fewer
+constexpr double kHiddenAlpha = 0.35;  // a hidden curve's legend marker, dimmed
 
 QString Number(double value) {
     return QString::number(value, 'g', 6);
@@ -107,8 +110,15 @@ PlotWindow::PlotWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     resize(size);
 }
 
+void PlotWindow::SetOwnTitle(const QString& title) {
+    ownTitle_ = title;
+    if (data_.windowTitle.empty()) setWindowTitle(title);
+}
+
 void PlotWindow::SetData(PlotData plot) {
     data_ = std::move(plot);
+    setWindowTitle(data_.windowTitle.empty() ? ownTitle_
+                                             : QString::fromStdString(data_.windowTitle));
     chart_->setTitle(QString::fromStdString(data_.title));
     axisX_->setTitleText(QString::fromStdString(data_.xTitle));
     axisY_->setTitleText(QString::fromStdString(data_.yTitle));
@@ -130,13 +140,63 @@ void PlotWindow::SetData(PlotData plot) {
             pen.setWidthF(kLineWidth);
             line->setPen(pen);
         }
+        ConnectMarkers();
     }
+    ApplyShown();
     FitAxes();
+}
+
+void PlotWindow::ConnectMarkers() {
+    // The legend makes new markers with new series; the old ones went with their series.
+    for (QAbstractSeries* series : chart_->series()) {
+        const std::string name = series->name().toStdString();
+        for (QLegendMarker* marker : chart_->legend()->markers(series))
+            connect(marker, &QLegendMarker::clicked, this,
+                    [this, name] { SetSeriesShown(name, !SeriesShown(name)); });
+    }
+}
+
+void PlotWindow::ApplyShown() {
+    for (QAbstractSeries* series : chart_->series()) {
+        const bool shown = SeriesShown(series->name().toStdString());
+        series->setVisible(shown);
+        // A hidden series hides its marker too: it is brought back, dimmed, so a click
+        // can show the curve again.
+        for (QLegendMarker* marker : chart_->legend()->markers(series)) {
+            marker->setVisible(true);
+            const qreal alpha = shown ? 1.0 : kHiddenAlpha;
+            QColor label = marker->labelBrush().color();
+            label.setAlphaF(alpha);
+            marker->setLabelBrush(label);
+            QColor colour = static_cast<QLineSeries*>(series)->pen().color();
+            colour.setAlphaF(alpha);
+            marker->setBrush(colour);
+            marker->setPen(QPen(colour));
+        }
+    }
+}
+
+void PlotWindow::SetSeriesShown(const std::string& name, bool shown) {
+    if (shown == SeriesShown(name)) return;
+    if (shown)
+        hidden_.erase(name);
+    else
+        hidden_.insert(name);
+    ApplyShown();
+    FitAxes();
+    readout_->clear();
+}
+
+PlotData PlotWindow::ShownData() const {
+    PlotData shown = data_;
+    std::erase_if(shown.series, [this](const PlotSeries& s) { return !SeriesShown(s.name); });
+    return shown;
 }
 
 void PlotWindow::FitAxes() {
     double xLow = HUGE_VAL, xHigh = -HUGE_VAL, yLow = HUGE_VAL, yHigh = -HUGE_VAL;
     for (const PlotSeries& series : data_.series) {
+        if (!SeriesShown(series.name)) continue;
         const size_t count = std::min(series.x.size(), series.y.size());
         for (size_t j = 0; j < count; ++j) {
             if (!std::isfinite(series.x[j]) || !std::isfinite(series.y[j])) continue;
@@ -166,7 +226,8 @@ QPointF PlotWindow::PositionOf(double x, double y) const {
 QString PlotWindow::ReadoutAt(QPointF at) const {
     const QPointF position = chart_->mapFromScene(view_->mapToScene(at.toPoint()));
     const QRectF area = chart_->plotArea();
-    if (data_.series.empty() || !area.contains(position)) return {};
+    const PlotData shown = ShownData();
+    if (shown.series.empty() || !area.contains(position)) return {};
     const QPointF value = chart_->mapToValue(position);
     QString text = QStringLiteral("%1 %2, %3 %4")
                        .arg(QString::fromStdString(data_.xTitle), Number(value.x()),
@@ -174,8 +235,8 @@ QString PlotWindow::ReadoutAt(QPointF at) const {
     const double xPerPixel = (axisX_->max() - axisX_->min()) / area.width();
     const double yPerPixel = (axisY_->max() - axisY_->min()) / area.height();
     if (const std::optional<PlotHit> hit =
-            NearestPoint(data_, value.x(), value.y(), xPerPixel, yPerPixel)) {
-        const PlotSeries& series = data_.series[hit->series];
+            NearestPoint(shown, value.x(), value.y(), xPerPixel, yPerPixel)) {
+        const PlotSeries& series = shown.series[hit->series];
         text += QStringLiteral("    nearest %1: %2, %3")
                     .arg(QString::fromStdString(series.name), Number(series.x[hit->index]),
                          Number(series.y[hit->index]));
@@ -216,7 +277,13 @@ bool PlotWindow::Written(bool ok, const std::string& path, const QString& reason
         CurrentDialogs().Error("Could not write " + path + ": " + reason.toStdString(), "Error");
         return false;
     }
-    readout_->setText(QStringLiteral("Written to: ") + where);
+    const auto hidden = std::count_if(data_.series.begin(), data_.series.end(),
+                                      [this](const PlotSeries& s) { return !SeriesShown(s.name); });
+    QString text = QStringLiteral("Written to: ") + where;
+    if (hidden > 0)
+        text += hidden == 1 ? QStringLiteral(" (1 hidden curve left out)")
+                            : QStringLiteral(" (%1 hidden curves left out)").arg(hidden);
+    readout_->setText(text);
     return true;
 }
 
@@ -234,7 +301,7 @@ bool PlotWindow::ExportCsv() {
     const std::optional<std::string> path =
         AskName("Export curves as CSV", "CSV file|*.csv|All files|*.*", "Plot.csv", "csv");
     if (!path) return false;
-    const std::string text = PlotCsv(data_);
+    const std::string text = PlotCsv(ShownData());
     QSaveFile file(QString::fromStdString(*path));
     const bool ok = file.open(QIODevice::WriteOnly) &&
                     file.write(text.data(), static_cast<qint64>(text.size())) ==
@@ -248,7 +315,7 @@ PlotWindow* ShowPlotWindow(QPointer<PlotWindow>& window, QWidget* owner, const c
     if (!window) {
         window = new PlotWindow(owner);
         window->setObjectName(QString::fromUtf8(name));
-        window->setWindowTitle(QString::fromUtf8(title));
+        window->SetOwnTitle(QString::fromUtf8(title));
     }
     window->SetData(std::move(data));
     window->show();

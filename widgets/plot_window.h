@@ -1,12 +1,14 @@
 // A resizable window of its own for one analog view's curves: a chart with axis titles and
-// a legend, a readout of the value under the mouse and of the nearest curve point, and
-// export of the picture as PNG and of the numbers as CSV through the dialogs seam.
+// a legend whose markers hide and show their curves when clicked, a readout of the value
+// under the mouse and of the nearest shown curve point, and export of the picture as PNG
+// and of the shown curves' numbers as CSV through the dialogs seam.
 #pragma once
 
 #include <QPointer>
 #include <QWidget>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "analog/plot_series.h"
@@ -24,9 +26,20 @@ public:
     // A top-level window that closes with `parent`; hidden until shown.
     explicit PlotWindow(QWidget* parent);
 
-    // Shows `plot` in place of what was shown; the axes fit the new numbers.
+    // Shows `plot` in place of what was shown; the axes fit the new numbers of the curves
+    // shown. The window is titled `plot.windowTitle`, or its own title when that is empty.
     void SetData(PlotData plot);
     const PlotData& Data() const { return data_; }
+    // The window's title while its data names none.
+    void SetOwnTitle(const QString& title);
+
+    // Hides or shows the curve named `name`, as a click on its legend marker does. A hidden
+    // curve stays hidden while new data brings a curve of that name, so a scan's averages
+    // hidden once stay hidden for the next scan. Its marker stays in the legend, dimmed.
+    void SetSeriesShown(const std::string& name, bool shown);
+    bool SeriesShown(const std::string& name) const { return !hidden_.contains(name); }
+    // The data with only the curves shown: what the chart draws and the exports hold.
+    PlotData ShownData() const;
 
     // The readout for the mouse at `at`, a point of the chart view: the value there and the
     // nearest curve point. Empty when outside the plot area or without curves.
@@ -36,8 +49,10 @@ public:
     QPointF PositionOf(double x, double y) const;
 
     // Ask for a file name (".png" / ".csv" added to a name without an extension) and write
-    // the chart's picture or the curves' CSV there. A failed write is shown in an error
-    // box; true when the file was written.
+    // the chart's picture or the shown curves' CSV there: hidden curves are left out of
+    // both, so the numbers always match the picture, and the line saying where the file
+    // went counts the curves left out. A failed write is shown in an error box; true when
+    // the file was written.
     bool ExportPng();
     bool ExportCsv();
 
@@ -46,6 +61,9 @@ protected:
 
 private:
     void FitAxes();
+    // Shows each curve as `hidden_` says, its legend marker dimmed while hidden.
+    void ApplyShown();
+    void ConnectMarkers();
     // Asks for a save name through the dialogs seam; none when cancelled.
     std::optional<std::string> AskName(const char* title, const char* filter, const char* name,
                                        const char* extension);
@@ -58,6 +76,8 @@ private:
     QValueAxis* axisX_ = nullptr;
     QValueAxis* axisY_ = nullptr;
     QLabel* readout_ = nullptr;
+    QString ownTitle_;
+    std::set<std::string> hidden_;  // names of the curves hidden from the legend
 };
 
 // Shows `data` in `window`, making the window (named `name`, titled `title`, owned by

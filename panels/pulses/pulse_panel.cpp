@@ -185,9 +185,10 @@ PlotWindow* PulsePanel::OpenSpectrumPlot() {
                           SpectrumSeries(pulses_.GetSpectrum(), pulses_.PulseCount()));
 }
 
-void PulsePanel::BeginScanCurves(int shownSlot, double start, double step) {
+void PulsePanel::BeginScanCurves(int shownSlot, double start, double step,
+                                 const QString& dacName) {
     pulses_.BeginScan(shownSlot);
-    scanAxis = {start, step};
+    scanAxis = {start, step, dacName.toStdString()};
     Repaint({.pulseView = true});
 }
 

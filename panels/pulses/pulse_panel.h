@@ -66,8 +66,8 @@ public:
     // While the history holds scan curves: shows and saves slot `item`.
     void ChipSelected(int item);
     // A DAC scan takes the history over: emptied, record `shownSlot` shown, sample k standing
-    // at DAC value start + k * step.
-    void BeginScanCurves(int shownSlot, double start, double step);
+    // at DAC value start + k * step of the DAC named `dacName` (which titles the plot).
+    void BeginScanCurves(int shownSlot, double start, double step, const QString& dacName);
     // Appends one scan step's results to the curves.
     void AppendScanPoint(const ScanPoint& point);
     // The scope channels ticked in the interface group (bit i: ChkbScope<i>), asked by

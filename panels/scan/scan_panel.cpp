@@ -219,7 +219,8 @@ void ScanPanel::Start() {
                            .arg(ScanStepCount(scan_)));
     emit dacShown(scan_.dacIndex);
     UpdateScanControls();
-    emit curvesBegun(queries_.chipItem ? queries_.chipItem() : 0, scan_.from, scan_.step);
+    emit curvesBegun(queries_.chipItem ? queries_.chipItem() : 0, scan_.from, scan_.step,
+                     ScannedDacName());
     ScanStep();
 }
 

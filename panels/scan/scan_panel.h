@@ -76,8 +76,8 @@ signals:
     void dacShown(int index);
     void dacRecordsChanged();
     // The pulse view takes the history over for scan curves: emptied, slot `shownSlot`
-    // shown, sample k standing at DAC value start + k * step.
-    void curvesBegun(int shownSlot, double start, double step);
+    // shown, sample k standing at DAC value start + k * step of the DAC named `dacName`.
+    void curvesBegun(int shownSlot, double start, double step, const QString& dacName);
     // A step's results, to be appended to the curves.
     void pointMeasured(const ulvarin::ScanPoint& point);
     // "Integrate pics" as it was before the scan, or a fresh sum for the next step.

@@ -3,18 +3,23 @@
 // reads values off them, and their CSV holds exactly the numbers of the curves.
 #include "widgets/plot_window.h"
 
+#include <QChart>
 #include <QChartView>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QFile>
 #include <QImage>
+#include <QLegend>
+#include <QLegendMarker>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTest>
+#include <QValueAxis>
 #include <clocale>
 #include <cstdlib>
 #include <sstream>
 
+#include "analog/plot_series.h"
 #include "analog/pulse_store.h"
 #include "tests/app/window_fixture.h"
 
@@ -91,7 +96,10 @@ TEST_F(PlotWindowTest, AScanFillsThePlotWindowWithEveryChipsCurvesAndItsCsvHolds
 
     const PulseStore& store = form->pulses->pulses();
     const PlotData& shown = window->Data();
-    EXPECT_EQ(shown.xTitle, "DAC value");
+    // The scanned DAC (item 6 of a Timepix chip's list) names the plot and its window.
+    EXPECT_EQ(shown.title, "Scan of Thl Fine");
+    EXPECT_EQ(shown.xTitle, "Thl Fine (DAC value)");
+    EXPECT_EQ(window->windowTitle(), "Scan of Thl Fine");
     const std::vector<std::string> names = {
         "Median (all)",   "Average (all)", "Median chip 1",  "Average chip 1", "Median chip 2",
         "Average chip 2", "Median chip 3", "Average chip 3", "Median chip 4",  "Average chip 4"};
@@ -111,7 +119,7 @@ TEST_F(PlotWindowTest, AScanFillsThePlotWindowWithEveryChipsCurvesAndItsCsvHolds
     const Table rows = ReadCsv(Path("scan.csv"));
     ASSERT_EQ(rows.size(), 10u);
     ASSERT_EQ(rows[0].size(), names.size() + 1);
-    EXPECT_EQ(rows[0][0], "DAC value");
+    EXPECT_EQ(rows[0][0], "Thl Fine (DAC value)");
     for (size_t s = 0; s < names.size(); ++s) EXPECT_EQ(rows[0][s + 1], names[s]);
     bool someFraction = false;
     for (size_t k = 0; k < 9; ++k) {
@@ -133,7 +141,7 @@ TEST_F(PlotWindowTest, AScanFillsThePlotWindowWithEveryChipsCurvesAndItsCsvHolds
     const double y = shown.series[0].y[6];
     Hover(window, x, y);
     const QString readout = window->Readout();
-    EXPECT_TRUE(readout.startsWith("DAC value 1")) << readout.toStdString();
+    EXPECT_TRUE(readout.startsWith("Thl Fine (DAC value) 1")) << readout.toStdString();
     EXPECT_TRUE(readout.contains(QStringLiteral(": 180, "))) << readout.toStdString();
     if (const char* readme = std::getenv("ULVARIN_PLOT_PICTURE")) {  // the README's picture
         window->resize(900, 560);
@@ -145,9 +153,78 @@ TEST_F(PlotWindowTest, AScanFillsThePlotWindowWithEveryChipsCurvesAndItsCsvHolds
     EXPECT_FALSE(picture.isNull());
     EXPECT_GT(picture.width(), 400);
 
+    // A click on a legend marker hides its curve (the marker stays, to show it again); the
+    // CSV then holds the curves shown, and the line says how many were left out.
+    QChart* chart = window->findChild<QChartView*>("PlotChartView")->chart();
+    const auto marker = [&](size_t s) {
+        return chart->legend()->markers(chart->series().at(static_cast<qsizetype>(s))).at(0);
+    };
+    emit marker(1)->clicked();
+    EXPECT_FALSE(window->SeriesShown("Average (all)"));
+    EXPECT_FALSE(chart->series().at(1)->isVisible());
+    EXPECT_TRUE(marker(1)->isVisible());
+    ClickExport(window, "BttnPlotExportCsv", Path("shown.csv"));
+    const Table shownRows = ReadCsv(Path("shown.csv"));
+    ASSERT_EQ(shownRows[0].size(), names.size());
+    EXPECT_EQ(shownRows[0][1], "Median (all)");
+    EXPECT_EQ(shownRows[0][2], "Median chip 1");
+    EXPECT_TRUE(window->Readout().endsWith("shown.csv (1 hidden curve left out)"))
+        << window->Readout().toStdString();
+    emit marker(1)->clicked();
+    EXPECT_TRUE(chart->series().at(1)->isVisible());
+
     // A second double click raises the same window.
     EXPECT_EQ(DoubleClick("PaintBoxPulse", "PlotWindowPulse"), window);
     EXPECT_EQ(form->findChildren<PlotWindow*>().size(), 1);
+
+    // Pulses again: the window shows the newest pulse under its own title.
+    Control<QCheckBox>("ChkbInterfaceADCread")->setChecked(false);
+    form->pulses->BttnGenPulseClick();
+    EXPECT_EQ(window->Data().title, "Pulse");
+    EXPECT_EQ(window->windowTitle(), "Pulse view");
+}
+
+// Hidden curves leave the axes, the readout and the exports; they stay hidden while the
+// data is renewed under the same names.
+TEST(PlotWindowCurvesTest, HiddenCurvesAreLeftOutOfAxesReadoutAndCsv) {
+    PlotWindow window(nullptr);
+    window.SetOwnTitle("Own");
+    window.resize(800, 500);
+    PlotData data{"t", "x", "y", {}, {}};
+    data.series.push_back({"small", {255, 0, 0}, {0, 1, 2}, {0, 1, 0.5}});
+    data.series.push_back({"large", {0, 255, 0}, {0, 1, 1.5}, {1000, 900, 0.8}});
+    window.SetData(data);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QCoreApplication::processEvents();  // the chart lays out its plot area
+    EXPECT_EQ(window.windowTitle(), "Own");
+    QChart* chart = window.findChild<QChartView*>("PlotChartView")->chart();
+    const auto yHigh = [&] {
+        return static_cast<QValueAxis*>(chart->axes(Qt::Vertical).at(0))->max();
+    };
+    EXPECT_GE(yHigh(), 1000);
+
+    window.SetSeriesShown("large", false);
+    EXPECT_LE(yHigh(), 2) << "the axis fits the curve shown";
+    // The mouse right at a hidden point finds the nearest shown one.
+    const QString readout = window.ReadoutAt(window.PositionOf(1.5, 0.8));
+    EXPECT_TRUE(readout.contains("nearest small: 1, 1")) << readout.toStdString();
+    EXPECT_EQ(PlotCsv(window.ShownData()), "x,small\n0,0\n1,1\n2,0.5\n");
+
+    // New points under the same names, then new curves with one of them: still hidden.
+    data.series[1].y = {5, 6, 7};
+    window.SetData(data);
+    EXPECT_FALSE(window.SeriesShown("large"));
+    EXPECT_FALSE(chart->series().at(1)->isVisible());
+    data.series.insert(data.series.begin(), PlotSeries{"new", {0, 0, 255}, {0}, {3}});
+    data.windowTitle = "Named by the data";
+    window.SetData(data);
+    EXPECT_FALSE(chart->series().at(2)->isVisible());
+    EXPECT_TRUE(chart->series().at(0)->isVisible());
+    EXPECT_EQ(window.windowTitle(), "Named by the data");
+    window.SetSeriesShown("large", true);
+    EXPECT_TRUE(chart->series().at(2)->isVisible());
+    EXPECT_GE(yHigh(), 7);
 }
 
 // Simulated pulses: the spectrum's window counts them as the spectrum does and follows each
