@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "files/frame_file.h"
+#include "files/frame_file_status.h"
 
 namespace ulvarin {
 

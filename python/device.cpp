@@ -15,18 +15,6 @@
 namespace ulvarin::python {
 namespace {
 
-std::mutex gReportMutex;
-std::string gReportText, gReportKind;
-
-void KeepReport(MpxDevice& handle, void*) {
-    if (handle.reportKind > kMessage) {
-        std::lock_guard lock(gReportMutex);
-        gReportText = handle.reportText;
-        gReportKind = ErrorKindName(handle.reportKind);
-    }
-    handle.Clear();
-}
-
 constexpr double kInterfaceDacHighest = 4095 / 1638.6;
 
 // Raises ValueError with `refusal` unless it is empty.
@@ -105,24 +93,6 @@ py::array_t<T> ImageOf(std::span<const T> perPixel, const ChipLayout& layout) {
 }
 
 }  // namespace
-
-void InstallReportHook() {
-    SetReportHook(KeepReport, nullptr);
-}
-
-void ThrowDeviceError(const std::string& what) {
-    std::string text = what, kind = "error";
-    {
-        std::lock_guard lock(gReportMutex);
-        if (!gReportText.empty()) {
-            text += " (" + gReportText + ")";
-            kind = gReportKind;
-        }
-        gReportText.clear();
-        gReportKind.clear();
-    }
-    throw DeviceError(text, kind);
-}
 
 Device::Device(const std::string& description) : session_(std::make_unique<InterfaceSession>()) {
     std::string error;
@@ -332,7 +302,8 @@ py::array_t<uint32_t> Device::acquire(double exposure, int frames) {
 std::unique_ptr<Stream> Device::stream(double exposure, int frames) {
     CheckExposure(exposure, frames);
     CheckIdle();
-    auto stream = std::make_unique<Stream>(*this, Session(), exposure, frames);
+    auto stream = std::make_unique<Stream>([this](Stream* s) { StreamEnded(s); }, Session(),
+                                           exposure, frames);
     stream_ = stream.get();
     return stream;
 }

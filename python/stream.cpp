@@ -1,7 +1,7 @@
 #include "python/stream.h"
 
 #include "python/blocking.h"
-#include "python/device.h"
+#include "python/device_error.h"
 
 namespace ulvarin::python {
 namespace {
@@ -38,8 +38,8 @@ private:
     Stream& stream_;
 };
 
-Stream::Stream(Device& owner, InterfaceSession& session, double exposure, int frames)
-    : owner_(&owner), layout_(session.layout()) {
+Stream::Stream(Ended ended, InterfaceSession& session, double exposure, int frames)
+    : onEnded_(std::move(ended)), layout_(session.layout()) {
     thread_ = std::thread([this, &session, exposure, frames] { Run(session, exposure, frames); });
 }
 
@@ -97,12 +97,17 @@ py::array_t<uint32_t> Stream::Next() {
 }
 
 void Stream::Join() {
-    if (!thread_.joinable()) return;
+    // The GIL goes first: a second closer waiting for the join must not hold it while the
+    // first needs it back.
+    const auto join = [this] {
+        std::lock_guard lock(joinMutex_);
+        if (thread_.joinable()) thread_.join();
+    };
     if (PyGILState_Check() != 0) {
         py::gil_scoped_release release;
-        thread_.join();
+        join();
     } else {
-        thread_.join();
+        join();
     }
 }
 
@@ -113,11 +118,11 @@ void Stream::Close() {
         changed_.notify_all();
     }
     Join();
-    if (owner_ != nullptr) std::exchange(owner_, nullptr)->StreamEnded(this);
+    if (Ended ended = std::exchange(onEnded_, nullptr)) ended(this);
 }
 
 void Stream::Abandon(const std::string& why) {
-    owner_ = nullptr;  // the device is going: it no longer hears of this stream
+    onEnded_ = nullptr;  // the device is going: it no longer hears of this stream
     Close();
     std::lock_guard lock(mutex_);
     queue_.clear();

@@ -9,6 +9,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -21,12 +22,13 @@ namespace ulvarin::python {
 
 namespace py = pybind11;
 
-class Device;
-
 class Stream {
 public:
-    // Starts `frames` frames of `exposure` seconds on `session`; `owner` hears when it ends.
-    Stream(Device& owner, InterfaceSession& session, double exposure, int frames);
+    // Called once when the stream is closed (not when abandoned).
+    using Ended = std::function<void(Stream*)>;
+    // Starts `frames` frames of `exposure` seconds on `session`; `ended` hears when it is
+    // closed.
+    Stream(Ended ended, InterfaceSession& session, double exposure, int frames);
     ~Stream();
     Stream(const Stream&) = delete;
     Stream& operator=(const Stream&) = delete;
@@ -34,7 +36,8 @@ public:
     // The next frame ([height, width] uint32); StopIteration after the last, DeviceError
     // when the run failed or the device was closed under it.
     py::array_t<uint32_t> Next();
-    // Ends the run (frames not yet taken are not); idempotent.
+    // Ends the run (frames not yet taken are not); idempotent, and safe from several
+    // threads at once.
     void Close();
     // Ends the run because the device goes away: the next Next() raises.
     void Abandon(const std::string& why);
@@ -53,7 +56,8 @@ private:
     void Run(InterfaceSession& session, double exposure, int frames);
     void Join();
 
-    Device* owner_;
+    Ended onEnded_;
+    std::mutex joinMutex_;  // one thread joins the run's thread; the others wait for it
     ChipLayout layout_;
     StopFlag stop_{0};
     mutable std::mutex mutex_;

@@ -7,6 +7,7 @@ import signal
 import subprocess
 import sys
 import threading
+import time
 
 import h5py
 import numpy as np
@@ -166,6 +167,53 @@ def test_a_device_closed_under_a_stream_ends_it_and_the_interpreter_exits_cleanl
     done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
                           timeout=60, env=dict(os.environ))
     assert done.returncode == 0 and done.stdout.strip() == "ok", done.stderr
+
+
+def test_closing_from_another_thread_ends_a_stream_being_read():
+    for close in (lambda det, stream: stream.close(), lambda det, stream: det.close()):
+        det = ulvarin.open(MEDIPIX2)
+        stream = det.stream(0.01, 100000)
+        ended = []
+
+        def read():
+            try:
+                for _ in stream:
+                    pass
+                ended.append("stopped")
+            except ulvarin.DeviceError as error:
+                ended.append(str(error))
+
+        reader = threading.Thread(target=read)
+        reader.start()
+        next_frame_seen = time.monotonic() + 5
+        while stream.taken == 0 and time.monotonic() < next_frame_seen:
+            time.sleep(0.01)
+        closing = threading.Thread(target=close, args=(det, stream))
+        closing.start()
+        stream.close()  # a second closer at the same time
+        closing.join(timeout=10)
+        reader.join(timeout=10)
+        assert not closing.is_alive() and not reader.is_alive(), "closing hung"
+        assert ended and ended[0] in ("stopped", "The device was closed."), ended
+        det.close()
+
+
+def test_a_second_run_from_another_thread_is_refused_while_one_runs():
+    with ulvarin.open(MEDIPIX2) as det:
+        result = {}
+        runner = threading.Thread(target=lambda: result.setdefault("frames", det.acquire(0.05, 20)))
+        runner.start()
+        deadline = time.monotonic() + 5
+        refused = []
+        while runner.is_alive() and time.monotonic() < deadline and not refused:
+            try:
+                det.set_dac("Ikrum", 7)
+            except ulvarin.DeviceError as error:
+                refused.append(str(error))
+            time.sleep(0.01)
+        runner.join(timeout=30)
+        assert refused and "A run is under way" in refused[0], refused
+        assert result["frames"].shape == (20, 256, 256), "the first run keeps every frame"
 
 
 def test_equalize_keeps_the_new_configuration_and_save_writes_the_run(tmp_path):
