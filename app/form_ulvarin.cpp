@@ -1,7 +1,9 @@
 #include "app/form_ulvarin.h"
 
 #include <QCloseEvent>
+#include <QScreen>
 #include <QTimer>
+#include <QWindow>
 #include <functional>
 
 #include "app/device_boxes.h"
@@ -81,12 +83,87 @@ TFormUlvarin::TFormUlvarin(QWidget* parent) : QMainWindow(parent) {
     connect(TimerScope, &QTimer::timeout, this, &TFormUlvarin::TimerScopeTimer);
 
     messages->log()->logEnabled = true;
+    FitStartSize();
     FormCreate();
     TimerInit->start();
 }
 
 TFormUlvarin::~TFormUlvarin() {
     FormDestroy();
+    TearDownChildren();
+}
+
+// The panels and the two other windows hold `shared`, a member, which is destroyed before
+// the widget base deletes its children: they are deleted here, while it is whole. Every
+// signal is blocked first, so the focus and the pointer leaving the controls as the windows
+// hide run no handler (a value typed but not entered is dropped; the configuration has been
+// saved already).
+void TFormUlvarin::TearDownChildren() {
+    shared.blockSignals(true);
+    for (QObject* child : findChildren<QObject*>()) child->blockSignals(true);
+    terminal->hide();
+    tester->hide();
+    hide();
+    delete terminal;
+    delete tester;
+    delete takeCentralWidget();
+    terminal = nullptr;
+    tester = nullptr;
+    deviceBar = nullptr;
+    messages = nullptr;
+    dacPanel = nullptr;
+    basics = nullptr;
+    analog = nullptr;
+    pulses = nullptr;
+    selfTests = nullptr;
+    scan = nullptr;
+    processes = nullptr;
+    image = nullptr;
+    configBar = nullptr;
+    frameFiles = nullptr;
+}
+
+void TFormUlvarin::FitStartSize() {
+    const QScreen* where = screen();
+    if (where == nullptr) return;
+    startSize_ = FitIntoArea(QRect(QPoint(), size()), QMargins(), where->availableGeometry(),
+                             minimumSizeHint())
+                     .size();
+    resize(startSize_);
+}
+
+bool TFormUlvarin::event(QEvent* event) {
+    const bool handled = QMainWindow::event(event);
+    switch (event->type()) {
+        case QEvent::Show:
+        case QEvent::Move:
+        case QEvent::Resize:
+            FitFrameIntoScreen(false);
+            break;
+        case QEvent::WindowActivate:
+            FitFrameIntoScreen(true);
+            break;
+        default:
+            break;
+    }
+    return handled;
+}
+
+// A window manager adds its frame only once the window is on the screen, so the start size
+// could not allow for it; a window it made too large for the screen, or pushed past its
+// edge, is fitted again, once. A size chosen by the program or the operator since stays.
+void TFormUlvarin::FitFrameIntoScreen(bool frameSettled) {
+    if (!fittingFrame_ || !isVisible()) return;
+    const QMargins frame = windowHandle() != nullptr ? windowHandle()->frameMargins() : QMargins();
+    if (frame.isNull() && !frameSettled) return;
+    fittingFrame_ = false;
+    const QScreen* where = screen();
+    if (where == nullptr || size() != startSize_ ||
+        (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)) != 0)
+        return;
+    const QRect fitted =
+        FitIntoArea(geometry(), frame, where->availableGeometry(), minimumSizeHint());
+    if (fitted != geometry()) setGeometry(fitted);
 }
 
 // Panels are made in the order of the layout, so the keyboard focus follows it.
@@ -154,6 +231,27 @@ void TFormUlvarin::ConnectPanels() {
         if (scan->Active()) scan->BttnScanStartClick();
     });
     ConnectScan();
+    ConnectSentSettings();
+}
+
+void TFormUlvarin::ConnectSentSettings() {
+    connect(tester, &TUlvarinTester::biasSent, &shared, [this](int code) {
+        shared.SettingsSent(SentSettings::BiasCode(static_cast<uint8_t>(code)));
+    });
+    connect(tester, &TUlvarinTester::interfaceDacSent, &shared, [this](int channel, int code) {
+        shared.SettingsSent(SentSettings::InterfaceDacCode(channel, static_cast<uint16_t>(code)));
+    });
+    connect(terminal, &TFormTerminal::bytesSent, &shared, [this](const QByteArray& bytes) {
+        shared.SettingsSent(
+            SettingsInCommandBytes({reinterpret_cast<const uint8_t*>(bytes.constData()),
+                                    static_cast<size_t>(bytes.size())}));
+    });
+    // The polarity and the Medipix2 counter pair are shown among the basic commands.
+    connect(&shared, &WindowShared::interfaceSettingsSent, basics,
+            [this](const SentSettings& settings) {
+                if (settings.negativePolarity) basics->ShowPolarity(*settings.negativePolarity);
+                if (settings.fsr && !shared.isMxr) basics->ShowMode(*settings.fsr);
+            });
 }
 
 // A scan steps a DAC through the DAC panel's records, sums each step's frames in the image,
@@ -173,7 +271,10 @@ void TFormUlvarin::ConnectScan() {
     connect(scan, &ScanPanel::pointMeasured, pulses, &PulsePanel::AppendScanPoint);
     connect(scan, &ScanPanel::integrationWanted, image, &ImagePanel::SetIntegrating);
     connect(scan, &ScanPanel::freshSumWanted, image, &ImagePanel::StartFreshSum);
-    connect(scan, &ScanPanel::processWanted, processes, &ProcessPanel::BttnStartProcessClick);
+    connect(scan, &ScanPanel::processWanted, processes, &ProcessPanel::StartProcessForRun);
+    // A step whose frame does not come ends the run, which says why and puts back what it
+    // changed.
+    connect(processes, &ProcessPanel::processStalled, scan, &ScanPanel::StepStalled);
     // Frames the reader has handed over but the GUI thread not yet taken in belong to the
     // step that has just ended: they are summed before the step is measured.
     connect(processes, &ProcessPanel::processEnded, scan, [this] {

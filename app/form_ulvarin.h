@@ -94,10 +94,23 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // Fits the window with its frame into the screen once the frame is known.
+    bool event(QEvent* event) override;
 
 private:
     void BuildPanels();
     void ConnectPanels();
+    // What the tester, the terminal and the configuration send reaches the groups that
+    // show it.
+    void ConnectSentSettings();
+    // The window opens at the start size where the screen has room for it, smaller where
+    // it has not.
+    void FitStartSize();
+    // Once, when the window manager's frame is known (or the window is active without one):
+    // the frame too is fitted into the screen, unless the size was chosen since.
+    void FitFrameIntoScreen(bool frameSettled);
+    // Deletes the panels and the two other windows while `shared` is whole.
+    void TearDownChildren();
     void ConnectScan();
     void InstallHooks();
     void RemoveHooks();
@@ -114,6 +127,8 @@ private:
     // Over a second of four-chip frames at the link's rate (64 MiB).
     FrameHandoff frameHandoff_{128};
     bool inTick_ = false;  // the main timer's periodic work is running
+    QSize startSize_;
+    bool fittingFrame_ = true;
 };
 
 }  // namespace ulvarin

@@ -2,6 +2,8 @@
 
 #include <QHBoxLayout>
 #include <QMainWindow>
+#include <QMargins>
+#include <QRect>
 #include <QScrollArea>
 #include <QSplitter>
 #include <QVBoxLayout>
@@ -101,6 +103,22 @@ void PlaceParts(QMainWindow* window, const WindowParts& parts) {
     layout->addWidget(main, 1);
     window->setCentralWidget(central);
     window->resize(kStartWidth, kStartHeight);
+}
+
+QRect FitIntoArea(const QRect& window, const QMargins& frame, const QRect& available,
+                  const QSize& minimum) {
+    const QSize frameSize(frame.left() + frame.right(), frame.top() + frame.bottom());
+    const QSize size = window.size().boundedTo(available.size() - frameSize).expandedTo(minimum);
+    // The frame's top left corner, kept inside the area; when the frame is wider or taller
+    // than the area, its top or left edge stays on the area's.
+    const auto place = [](int at, int length, int first, int room) {
+        return std::max(first, std::min(at, first + room - length));
+    };
+    const int x = place(window.x() - frame.left(), size.width() + frameSize.width(), available.x(),
+                        available.width());
+    const int y = place(window.y() - frame.top(), size.height() + frameSize.height(), available.y(),
+                        available.height());
+    return {QPoint(x + frame.left(), y + frame.top()), size};
 }
 
 }  // namespace ulvarin

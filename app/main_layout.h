@@ -8,6 +8,9 @@
 #include <vector>
 
 class QMainWindow;
+class QMargins;
+class QRect;
+class QSize;
 class QWidget;
 
 namespace ulvarin {
@@ -26,5 +29,12 @@ constexpr int kStartHeight = 740;
 
 // Places the parts (made with any parent) in `window`'s central widget.
 void PlaceParts(QMainWindow* window, const WindowParts& parts);
+
+// Where a window at `window` (without its frame) goes on a screen whose free area is
+// `available`, when the window manager's frame adds `frame` around it: as large as before
+// where the frame fits, smaller where it would not (never below `minimum`), and moved so
+// that the frame lies inside the area (its top left corner, when it cannot lie there whole).
+QRect FitIntoArea(const QRect& window, const QMargins& frame, const QRect& available,
+                  const QSize& minimum);
 
 }  // namespace ulvarin

@@ -148,13 +148,16 @@ void WindowConfiguration::Apply(ConfigKey key, const Configuration& c) {
 
 // Polarity and mode begin an operation of their own, as the operator's choice does; on
 // Timepix the mode goes out as the pixel words, which are an operation of their own too and
-// change the mask views.
+// change the mask views. What a key sends is shown by the group that shows it, through the
+// same notice as the tester's and the terminal's settings.
 void WindowConfiguration::ApplyInterfaceKey(ConfigKey key, const Configuration& c) {
     WindowShared& shared = form_.shared;
     const bool modeWords = key == ConfigKey::Fsr && shared.isTimepix;
+    SentSettings shown;
     switch (key) {
         case ConfigKey::Polarity:
-            form_.basics->ShowPolarity(c.polarity == "Negative");
+            shown.negativePolarity = c.polarity == "Negative";
+            shared.SettingsSent(shown);
             shared.BeginOperation();
             break;
         case ConfigKey::Fsr:
@@ -164,16 +167,18 @@ void WindowConfiguration::ApplyInterfaceKey(ConfigKey key, const Configuration& 
             break;
         case ConfigKey::ChipRecords:
             std::copy(c.records.begin(), c.records.end(), shared.dacRecords.begin());
-            form_.dacPanel->ComboChipSelect();
+            shown.chipDacs = true;
+            shared.SettingsSent(shown);
             break;
         case ConfigKey::Bias:
-            form_.analog->ShowBias(c.biasVolts);
+            shown.biasVolts = c.biasVolts;
+            shared.SettingsSent(shown);
             break;
         case ConfigKey::Dac0:
-            form_.analog->ShowInterfaceDac(0, c.dac0Volts);
-            break;
         case ConfigKey::Dac1:
-            form_.analog->ShowInterfaceDac(1, c.dac1Volts);
+            shown.interfaceDacVolts[key == ConfigKey::Dac0 ? 0 : 1] =
+                key == ConfigKey::Dac0 ? c.dac0Volts : c.dac1Volts;
+            shared.SettingsSent(shown);
             break;
         default:
             break;

@@ -71,8 +71,11 @@ TFormTerminal::TFormTerminal(MpxDevice& device, QWidget* parent)
     UpdateFilters();
 }
 
+// The hook goes first; then focus and edits that end while the controls are torn down run
+// no handler.
 TFormTerminal::~TFormTerminal() {
     if (switchedOn_) SwitchOff();
+    for (QObject* child : findChildren<QObject*>()) child->blockSignals(true);
 }
 
 void TFormTerminal::BuildControls() {
@@ -225,7 +228,12 @@ void TFormTerminal::BttnSendClick() {
         sent = device_.device != nullptr && written == bytes.size();
         ++device_.packets;  // the answer starts an exchange of its own
     }
-    if (!sent) CurrentDialogs().Error("Transmission failed", "Error");
+    if (!sent) {
+        CurrentDialogs().Error("Transmission failed", "Error");
+        return;
+    }
+    emit bytesSent(QByteArray(reinterpret_cast<const char*>(bytes.data()),
+                              static_cast<qsizetype>(bytes.size())));
 }
 
 void TFormTerminal::BttnClearDataClick() {

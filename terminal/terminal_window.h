@@ -64,8 +64,8 @@ public:
     bool switchedOn() const { return switchedOn_; }
 
     // Sends the decoded command text (see DecodeCommandText) to the device; a short write or
-    // no open interface shows "Transmission failed". The interface's answer starts a new
-    // exchange in the log.
+    // no open interface shows "Transmission failed", a full one is announced (bytesSent).
+    // The interface's answer starts a new exchange in the log.
     void BttnSendClick();
     // Deletes every line, those still queued included.
     void BttnClearDataClick();
@@ -82,6 +82,11 @@ public:
     void LogTraffic(MpxDevice& handle, const uint8_t* bytes, uint32_t count, int direction);
     // Moves the line changes queued by the traffic hook into the view now (GUI thread).
     void FlushPending();
+
+signals:
+    // Raw command bytes the open interface has been sent from the command line; whoever
+    // shows settings they carry shows them now.
+    void bytesSent(const QByteArray& bytes);
 
 private:
     static void TrafficHook(MpxDevice& handle, const uint8_t* bytes, uint32_t count, int direction,

@@ -407,7 +407,8 @@ void TUlvarinTester::SendI2c() {
 
 void TUlvarinTester::SendInterfaceDac(int channel, int code) {
     device_.Clear();
-    SetInterfaceDac(device_, static_cast<uint8_t>(channel), static_cast<uint16_t>(code));
+    if (SetInterfaceDac(device_, static_cast<uint8_t>(channel), static_cast<uint16_t>(code)))
+        emit interfaceDacSent(channel, code);
 }
 
 void TUlvarinTester::TrackBarDAC0Change() {
@@ -423,7 +424,8 @@ void TUlvarinTester::TrackBarDAC1Change() {
 void TUlvarinTester::TrackBarBIASChange() {
     UpDownBIAS->SetPosition(TrackBarBIAS->value());
     device_.Clear();
-    SetBias(device_, static_cast<uint8_t>(TrackBarBIAS->value()));
+    if (SetBias(device_, static_cast<uint8_t>(TrackBarBIAS->value())))
+        emit biasSent(TrackBarBIAS->value());
 }
 
 void TUlvarinTester::BttnPowerONClick() {

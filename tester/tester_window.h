@@ -56,6 +56,12 @@ public:
     // Shows the custom message box with the buttons the two boxes choose.
     void BttnMsgBoxClick();
 
+signals:
+    // The interface has taken a bias code or an interface DAC code from this window: other
+    // windows showing those settings show them now.
+    void biasSent(int code);
+    void interfaceDacSent(int channel, int code);
+
 protected:
     // Activation re-sends every line state, so the interface matches what is shown.
     bool event(QEvent* event) override;

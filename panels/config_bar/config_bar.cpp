@@ -44,6 +44,10 @@ ConfigBar::ConfigBar(WindowShared& shared, QWidget* parent) : QWidget(parent), s
     ShowOpenState();
 }
 
+ConfigBar::~ConfigBar() {
+    TearDownControls(this);
+}
+
 void ConfigBar::ShowOpenState() {
     BttnSaveCfg->setEnabled(shared_.IsOpen());
     BttnLoadConfig->setEnabled(shared_.IsOpen());

@@ -14,6 +14,7 @@ class ConfigBar : public QWidget {
     Q_OBJECT
 public:
     ConfigBar(WindowShared& shared, QWidget* parent);
+    ~ConfigBar() override;
 
     void BttnSaveCfgClick();
     void BttnLoadConfigClick();

@@ -36,6 +36,10 @@ DacPanel::DacPanel(WindowShared& shared, QWidget* parent) : QWidget(parent), sha
     ConnectControls();
 }
 
+DacPanel::~DacPanel() {
+    TearDownControls(this);
+}
+
 void DacPanel::BuildControls() {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -69,6 +73,10 @@ void DacPanel::ConnectControls() {
     OnEvent(LabelSelChip, QEvent::Enter, [this] { LabelSelChipMouseEnter(); });
     OnEvent(LabelSelChip, QEvent::Leave, [this] { LabelSelChipMouseLeave(); });
     connect(&shared_, &WindowShared::interfaceReset, this, &DacPanel::ResetForInterface);
+    connect(&shared_, &WindowShared::interfaceSettingsSent, this,
+            [this](const SentSettings& settings) {
+                if (settings.chipDacs) ComboChipSelect();
+            });
 }
 
 // The arrows step from the value the records hold for the selection, which typing may

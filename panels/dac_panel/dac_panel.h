@@ -22,6 +22,7 @@ class DacPanel : public QWidget {
     Q_OBJECT
 public:
     DacPanel(WindowShared& shared, QWidget* parent);
+    ~DacPanel() override;
 
     // Shows the selected DAC of the selected chip, or of all chips in use ("..." when they
     // differ), and sets the up-down's maximum to that DAC's.

@@ -80,6 +80,10 @@ DeviceBar::DeviceBar(WindowShared& shared, QWidget* parent) : QWidget(parent), s
     connect(BttnClose, &QPushButton::clicked, this, &DeviceBar::BttnCloseClick);
 }
 
+DeviceBar::~DeviceBar() {
+    TearDownControls(this);
+}
+
 bool DeviceBar::OpenFirstListed() {
     ComboDeviceNameDropDown();
     if (ComboDeviceName->count() == 0) {
@@ -202,7 +206,8 @@ void DeviceBar::CloseInterface(bool answering) {
         if (answering && !ChkbSoftOpen->isChecked()) {
             // Leaves the detector safe; a soft close keeps it running for a later soft open.
             shared_.device.Clear();
-            SetBias(shared_.device, BiasToCode(0.0));
+            const uint8_t off = BiasToCode(0.0);
+            if (SetBias(shared_.device, off)) shared_.SettingsSent(SentSettings::BiasCode(off));
             PowerOff(shared_.device);
         }
         shared_.device.Clear();

@@ -21,6 +21,7 @@ class DeviceBar : public QWidget {
     Q_OBJECT
 public:
     DeviceBar(WindowShared& shared, QWidget* parent);
+    ~DeviceBar() override;
 
     // Lists the compatible interfaces in ComboDeviceName.
     void ComboDeviceNameDropDown();

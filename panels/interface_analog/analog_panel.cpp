@@ -67,6 +67,10 @@ AnalogPanel::AnalogPanel(WindowShared& shared, QWidget* parent) : QWidget(parent
     ConnectControls();
 }
 
+AnalogPanel::~AnalogPanel() {
+    TearDownControls(this);
+}
+
 void AnalogPanel::BuildControls() {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -139,6 +143,7 @@ void AnalogPanel::ConnectControls() {
         OnEvent(LabelADC[c], QEvent::MouseButtonRelease, [this, c] { LabelADCClick(c); });
     PaintBoxScope->SetPainter(
         [this](QPainter& painter, const QRect& area) { PaintScope(painter, area); });
+    connect(&shared_, &WindowShared::interfaceSettingsSent, this, &AnalogPanel::ShowSentSettings);
 }
 
 bool AnalogPanel::SendBias(uint8_t code) {
@@ -218,6 +223,25 @@ void AnalogPanel::ShowInterfaceDac(int channel, double volts) {
     if (channel != 0 && channel != 1) return;
     (channel == 0 ? analog.dac0Volts : analog.dac1Volts) = volts;
     ShowVolts(CombDAC[channel], dacShown_[channel], DacCodeToVolts(ConfiguredDacCode(volts)));
+}
+
+void AnalogPanel::ShowSentSettings(const SentSettings& settings) {
+    if (settings.biasVolts) ShowBias(*settings.biasVolts);
+    for (int c = 0; c < 2; ++c)
+        if (const std::optional<double>& volts = settings.interfaceDacVolts[static_cast<size_t>(c)])
+            ShowInterfaceDac(c, *volts);
+    if (settings.scope) ShowScope(*settings.scope);
+}
+
+void AnalogPanel::ShowScope(const ScopeSetup& setup) {
+    analog.scopeChannelMask = setup.channelMask;
+    analog.scopeSampleCount = setup.samples;
+    for (int c = 0; c < 8; ++c) ChkbScope[c]->setChecked(((setup.channelMask >> c) & 1) != 0);
+    ComboScopeSamples->setEditText(QString::number(setup.samples));
+    const uint8_t sampling = setup.mode & 0x03;
+    for (int item = 0; item < 4; ++item)
+        if (kSamplingCodes[item] == sampling) CombScopeSampling->setCurrentIndex(item);
+    emit scopeConfigured();
 }
 
 void AnalogPanel::SetMonitoring(bool on) {

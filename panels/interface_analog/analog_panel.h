@@ -20,6 +20,8 @@ namespace ulvarin {
 
 class PaintBox;
 class WindowShared;
+struct ScopeSetup;
+struct SentSettings;
 
 // The last value accepted for each output and the scope set-up last sent.
 struct InterfaceAnalog {
@@ -34,6 +36,7 @@ class AnalogPanel : public QWidget {
     Q_OBJECT
 public:
     AnalogPanel(WindowShared& shared, QWidget* parent);
+    ~AnalogPanel() override;
 
     // Reads the bias box ("OFF" or 0 to 105 V), sends its code, and shows the code's voltage.
     void BttnSetBiasClick();
@@ -75,6 +78,9 @@ public:
     // 12 bits); sends nothing.
     void ShowInterfaceDac(int channel, double volts);
     void SetMonitoring(bool on);
+    // Shows the bias, interface DACs and scope set-up that another part of the program sent
+    // (the tester, the terminal, a configuration file), stored as if set here.
+    void ShowSentSettings(const SentSettings& settings);
     // Stores the scope channels and sample count and ticks the channel boxes; a box whose
     // state changes sends the scope set-up as a click on it does.
     void ApplyScope(uint8_t channelMask, int sampleCount);
@@ -92,6 +98,9 @@ private:
     void StepInterfaceDac(int channel, UpDown::Change* change);
     bool SendBias(uint8_t code);
     bool SendInterfaceDac(int channel, uint16_t code);
+    // Ticks the channel boxes, the sampling and the sample count of a set-up sent elsewhere;
+    // the pulses of the set-up before are forgotten, as after a set-up sent here.
+    void ShowScope(const ScopeSetup& setup);
     // Shows `volts` in `box` and remembers the text, so that Enter or leaving the box sends
     // only a value typed since.
     static void ShowVolts(QComboBox* box, QString& shown, double volts);

@@ -58,6 +58,12 @@ MessagePanel::MessagePanel(WindowShared& shared, QWidget* parent)
     });
 }
 
+// The log goes before the list it fills.
+MessagePanel::~MessagePanel() {
+    delete log_;
+    TearDownControls(this);
+}
+
 void MessagePanel::LogReport(MpxDevice& handle) {
     log_->LogReport(handle);
 }

@@ -20,6 +20,7 @@ class MessagePanel : public QWidget {
     Q_OBJECT
 public:
     MessagePanel(WindowShared& shared, QWidget* parent);
+    ~MessagePanel() override;
 
     // The report hook's body; runs on the reporting thread under the device lock.
     void LogReport(MpxDevice& handle);

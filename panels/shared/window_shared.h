@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 
 #include "device/dac_tables.h"
@@ -19,10 +20,48 @@
 #include "widgets/dialogs.h"
 #include "wire/stream_layout.h"
 
+class QWidget;
+
 namespace ulvarin {
+
+// Ends a group's controls ahead of the group itself, for its destructor: their signals are
+// blocked first, so no focus-out, edit or selection that the teardown causes runs a
+// handler, and the controls go while the object their event watchers call into is whole.
+void TearDownControls(QWidget* group);
 
 // The four chips' DAC records as the window holds them at start: Medipix2 defaults.
 std::array<ChipDacRecord, kMaxChips> InitialDacRecords();
+
+// The scope set-up as "Scope configure" carries it.
+struct ScopeSetup {
+    uint8_t channelMask = 0;
+    uint16_t samples = 0;
+    uint8_t mode = 0;  // sampling code in bits 0-1
+};
+
+// Settings of the interface that the main window shows, as a part of the program other than
+// the group showing them has just sent them (the tester, the terminal, a configuration
+// file, closing the interface). Only the fields that are set were sent.
+struct SentSettings {
+    std::optional<double> biasVolts;  // 0: off
+    std::array<std::optional<double>, 2> interfaceDacVolts;
+    std::optional<bool> negativePolarity;
+    std::optional<int> fsr;  // Medipix2: counter 0 or 1
+    std::optional<ScopeSetup> scope;
+    bool chipDacs = false;  // the DAC records changed as a whole
+
+    bool Empty() const;
+    // A bias code as the voltage the window stores for it: 0 for off, else the code's
+    // voltage, which converts back to the same code.
+    static SentSettings BiasCode(uint8_t code);
+    static SentSettings InterfaceDacCode(int channel, uint16_t code);
+};
+
+// The settings carried by raw command bytes sent to the interface, command after command as
+// the command table frames them. Decoding stops at a letter the table does not have, at a
+// command whose length depends on the chips (the DAC and matrix streams) and at a command
+// cut short: what follows cannot be told apart from parameters.
+SentSettings SettingsInCommandBytes(std::span<const uint8_t> bytes);
 
 class WindowShared : public QObject {
     Q_OBJECT
@@ -72,6 +111,9 @@ public:
     // recomputes lazily, at its next repaint).
     void UpdateView() { emit viewNeeded(); }
 
+    // Tells every group that shows one of `settings` that the interface now holds it.
+    void SettingsSent(const SentSettings& settings);
+
     // The configuration of the open interface; until a configuration store is installed
     // nothing is loaded (false) and nothing is saved.
     bool LoadConfiguration(bool interactive);
@@ -87,6 +129,8 @@ signals:
     void interfaceReset();
     // After every open attempt and every close; `IsOpen` tells which.
     void openStateChanged();
+    // Settings were sent from outside the group that shows them: it shows them now.
+    void interfaceSettingsSent(const ulvarin::SentSettings& settings);
     void frameArrived();
     void backgroundFrameArrived();
     void imageChanged();

@@ -82,11 +82,15 @@ TEST_F(ConfigurationTest, AnInterfaceComesBackAsItWasLeft) {
     EXPECT_FALSE(Control<QCheckBox>("ChkbRangeAuto")->isChecked());
     EXPECT_TRUE(Control<QCheckBox>("ChkbSum")->isChecked());
 
-    // Closing saves as well, and says so.
+    // Closing saves as well, and says so; then it switches the bias off, which the box shows
+    // while the file keeps the working bias.
     form->shared.dacRecords[1].dac[2] = 78;
     Control<QPushButton>("BttnClose")->click();
     EXPECT_TRUE(Lines().contains("Message: Configuration saved OK."));
     EXPECT_NE(Read(file).find("Chip 2 DACs: "), std::string::npos);
+    EXPECT_NE(Read(file).find("\nHV=60\n"), std::string::npos);
+    EXPECT_EQ(EmulatorBias(0), 0);
+    EXPECT_EQ(Text("CombBias"), "4.5 V");
     EXPECT_FALSE(Control<QPushButton>("BttnSaveCfg")->isEnabled());
 }
 

@@ -1,11 +1,15 @@
 // Start-up: the first interface found is opened by the start timer, after which the main
-// timer runs; with none connected the window stays closed and quiet.
+// timer runs; with none connected the window stays closed and quiet. Tear-down runs no
+// handler of the window's controls.
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
+#include "terminal/terminal_window.h"
+#include "tester/tester_window.h"
 #include "tests/app/window_fixture.h"
 
 namespace ulvarin::test {
@@ -71,6 +75,25 @@ TEST_F(WindowTest, WindowCarriesTheInitialStateOfItsStores) {
     EXPECT_EQ(Control<QPushButton>("BttnIntervalAction")->text(), "C");
     EXPECT_EQ(Control<DropDownCombo>("CombProcessTemplate")->count(), 11);
     EXPECT_EQ(Control<DropDownCombo>("CombProcessTemplate")->currentIndex(), 0);
+}
+
+// Torn down with the tool windows shown and an edit not yet entered in a focused box, the
+// window runs none of its handlers on the way out: no bias goes out, and nothing reads the
+// state of a window half gone (which the sanitizer builds would catch).
+TEST_F(WindowTest, TearingTheWindowDownRunsNoHandler) {
+    Start("medipix2:1");
+    form->tester->show();
+    form->terminal->show();
+    form->show();
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    QLineEdit* bias = Control<QComboBox>("CombBias")->lineEdit();
+    bias->setFocus();
+    ASSERT_TRUE(bias->hasFocus());
+    Type(bias, "60");
+    const uint8_t before = EmulatorBias(0);
+    form.reset();
+    EXPECT_EQ(EmulatorBias(0), before);
 }
 
 }  // namespace

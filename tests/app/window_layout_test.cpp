@@ -1,16 +1,19 @@
-// The window on laptop and desktop screens: every group is reachable at 1280 x 720 and the
-// image scales with its room; the frequent actions have keys.
+// The window on laptop and desktop screens: it opens within the screen's free area, frame
+// included, every group is reachable at 1280 x 720 and the image scales with its room; the
+// frequent actions have keys.
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTest>
 #include <QWheelEvent>
 
+#include "app/main_layout.h"
 #include "tests/app/window_fixture.h"
 
 namespace ulvarin::test {
@@ -25,6 +28,91 @@ bool SeenInWindow(QWidget* window, QWidget* widget, double share = 1.0) {
         QRect(widget->mapTo(window, visible.topLeft()), visible.size()).intersected(window->rect());
     return !seen.isEmpty() &&
            seen.width() * seen.height() >= share * widget->width() * widget->height();
+}
+
+QScreen* ScreenSized(int width, int height) {
+    for (QScreen* screen : QGuiApplication::screens())
+        if (screen->geometry().size() == QSize(width, height)) return screen;
+    return nullptr;
+}
+
+TEST(WindowFitTest, TheFrameFitsTheScreensFreeArea) {
+    const QSize start(kStartWidth, kStartHeight);
+    const QSize minimum(640, 480);
+    const QMargins openbox(1, 24, 1, 1);
+    struct Case {
+        const char* what;
+        QRect window;
+        QMargins frame;
+        QRect available;
+        QRect fitted;
+    };
+    const Case cases[] = {
+        {"a laptop: smaller, the frame at the corner",
+         {QPoint(0, 0), start},
+         openbox,
+         {0, 0, 1280, 720},
+         {1, 24, 1278, 695}},
+        {"1366 x 768: the start size stays",
+         {QPoint(10, 0), start},
+         {1, 26, 1, 1},
+         {0, 0, 1366, 768},
+         {QPoint(10, 26), start}},
+        {"a panel on top: below it",
+         {200, 100, 1000, 800},
+         {},
+         {0, 32, 1280, 688},
+         {200, 32, 1000, 688}},
+        {"inside already: unchanged",
+         {100, 100, 800, 600},
+         {2, 2, 2, 2},
+         {0, 0, 1920, 1080},
+         {100, 100, 800, 600}},
+        {"past the right and bottom edges: moved back",
+         {1500, 700, 800, 600},
+         {2, 2, 2, 2},
+         {0, 0, 1920, 1080},
+         {1118, 478, 800, 600}},
+        {"a second screen to the right",
+         {QPoint(1300, 900), start},
+         openbox,
+         {1920, 0, 1280, 720},
+         {1921, 24, 1278, 695}},
+        {"too small a screen: the minimum, top left kept in view",
+         {QPoint(50, 50), start},
+         openbox,
+         {0, 0, 600, 400},
+         {QPoint(1, 24), minimum}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(FitIntoArea(c.window, c.frame, c.available, minimum), c.fitted) << c.what;
+}
+
+// On a laptop's 1280 x 720 screen the window and its frame open within the screen, with the
+// top bar's buttons and the message list in view; on a desktop's the start size stays.
+TEST_F(WindowTest, TheWindowOpensWithinTheScreen) {
+    QScreen* laptop = ScreenSized(1280, 720);
+    QScreen* desktop = ScreenSized(1920, 1080);
+    if (laptop == nullptr || desktop == nullptr) GTEST_SKIP() << "the tests' offscreen screens";
+    MakeWindow("");
+    form->show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form->size(), QSize(kStartWidth, kStartHeight));
+    EXPECT_TRUE(desktop->availableGeometry().contains(form->frameGeometry()));
+    form.reset();
+
+    form = std::make_unique<TFormUlvarin>();
+    form->setScreen(laptop);
+    form->move(laptop->geometry().topLeft() + QPoint(40, 30));
+    form->show();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(laptop->availableGeometry().contains(form->frameGeometry()))
+        << form->frameGeometry().x() << "," << form->frameGeometry().y() << " "
+        << form->frameGeometry().width() << "x" << form->frameGeometry().height();
+    for (const char* button : {"BttnClose", "BttnLoadConfig", "BttnTerminal"})
+        EXPECT_TRUE(SeenInWindow(form.get(), Control<QPushButton>(button))) << button;
+    EXPECT_TRUE(SeenInWindow(form.get(), Control<QListWidget>("ListMsg")));
+    EXPECT_TRUE(SeenInWindow(form.get(), Control<QScrollArea>("ScrollControls")));
 }
 
 TEST_F(WindowTest, ALaptopSizedWindowShowsImageStatisticsAndMessages) {
@@ -65,8 +153,8 @@ TEST_F(WindowTest, TheWheelScrollsPastBoxesAndStepsOnlyAFocusedOne) {
     auto* dac = Control<QComboBox>("CombScanDAC");
     auto* interval = Control<QComboBox>("CombInterval");
     const auto wheelUp = [](QWidget* box) {
-        QWheelEvent wheel(QPointF(5, 5), box->mapToGlobal(QPointF(5, 5)), QPoint(),
-                          QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QWheelEvent wheel(QPointF(5, 5), box->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, 120),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
         QCoreApplication::sendEvent(box, &wheel);
     };
     QScrollBar* bar = scroll->verticalScrollBar();
