@@ -94,6 +94,14 @@ py::array_t<T> ImageOf(std::span<const T> perPixel, const ChipLayout& layout) {
 
 }  // namespace
 
+namespace {
+std::atomic<int> gOpenDevices{0};
+}  // namespace
+
+int Device::OpenCount() {
+    return gOpenDevices.load();
+}
+
 Device::Device(const std::string& description) : session_(std::make_unique<InterfaceSession>()) {
     std::string error;
     bool opened = false;
@@ -102,7 +110,11 @@ Device::Device(const std::string& description) : session_(std::make_unique<Inter
         opened = session_->Open(description, error) &&
                  session_->CountHits(error) == InterfaceSession::Load::kOk;
     }
-    if (!opened) ThrowDeviceError(error);
+    if (!opened) {
+        session_.reset();
+        ThrowDeviceError(error);
+    }
+    ++gOpenDevices;
 }
 
 Device::~Device() {
@@ -116,6 +128,7 @@ void Device::Close() {
     if (!session_) return;
     py::gil_scoped_release release;
     session_.reset();
+    --gOpenDevices;
 }
 
 void Device::StreamEnded(Stream* stream) {

@@ -32,6 +32,8 @@ public:
 
     // Ends a running stream and closes the interface; closing twice does nothing.
     void Close();
+    // Devices open in this process.
+    static int OpenCount();
     bool closed() const { return session_ == nullptr; }
 
     std::string description() const;

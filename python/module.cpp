@@ -10,6 +10,7 @@
 
 #include "backends/standard_backends.h"
 #include "base/program_version.h"
+#include "device/drivers/driver_registry.h"
 #include "python/device.h"
 #include "python/stream.h"
 #include "session/interface_session.h"
@@ -37,11 +38,22 @@ std::string Choose(const py::object& wanted) {
     return description;
 }
 
-// Which emulated interfaces are listed: "timepix:4,mxr:2,medipix2:1" or "off".
+// Which emulated interfaces are listed: "timepix:4,mxr:2,medipix2:1" or "off". The device
+// list is made again at the next call, so it applies at any time no device is open (an
+// open one keeps the driver it was opened on).
 void SetEmulators(const std::string& set) {
+    if (Device::OpenCount() > 0)
+        throw DeviceError("The emulated set changes while no device is open: close them first.",
+                          "busy");
+    const char* before = std::getenv("ULVARIN_EMULATOR");
+    const std::string previous = before ? before : "";
     setenv("ULVARIN_EMULATOR", set.c_str(), 1);
-    if (const std::string warning = EmulatorSetWarning(); !warning.empty())
+    if (const std::string warning = EmulatorSetWarning(); !warning.empty()) {
+        if (before) setenv("ULVARIN_EMULATOR", previous.c_str(), 1);
+        else unsetenv("ULVARIN_EMULATOR");
         throw py::value_error(warning);
+    }
+    InstallDriver(nullptr);
 }
 
 // Any integer Python knows (int, numpy integer scalars: whatever has __index__) as an int;

@@ -32,7 +32,9 @@ def test_devices_open_by_index_name_and_default_and_close():
     with ulvarin.open(QUAD) as det:
         assert (det.chip_type, det.chip_count, det.frame_shape) == ("Timepix", 4, (512, 512))
         assert len(det.chip_ids) == 4 and det.firmware
-        assert det.count_mode == ["counting"] * 4 or len(det.count_mode) == 4
+        assert det.count_mode == ["counting"] * 4, "a device opens counting hits"
+        with pytest.raises(ulvarin.DeviceError, match="close them first"):
+            ulvarin.set_emulators("mxr:2")
     assert det.closed
     with pytest.raises(ulvarin.DeviceError) as closed:
         det.get_dac("Ikrum")
@@ -44,6 +46,11 @@ def test_devices_open_by_index_name_and_default_and_close():
     assert missing.value.kind == "not found"
     with pytest.raises(ValueError, match="left out"):
         ulvarin.set_emulators("tpx:9")
+    # The set applies whenever no device is open, also after the list was made.
+    ulvarin.set_emulators("mxr:2")
+    assert [n for n in ulvarin.devices() if "Emulator" in n] == ["Medipix2 ver 3.0 : Emulator MXR x2"]
+    ulvarin.set_emulators("off")
+    assert not [n for n in ulvarin.devices() if "Emulator" in n]
 
 
 def test_dacs_by_name_per_chip_and_for_all_and_refusals_send_nothing():
