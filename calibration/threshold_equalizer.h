@@ -93,6 +93,8 @@ public:
     int framesInAll() const { return 3 * stepsPerScan(); }
     const EqualizeRequest& request() const { return request_; }
     const EqualizationResult& result() const { return result_; }
+    // The pixel configuration the chips held before the equalisation.
+    std::span<const uint16_t> originalWords() const { return original_; }
 
 private:
     void StartScan(Phase phase);

@@ -1,19 +1,27 @@
 #include "panels/scan/equalization_dialog.h"
 
+#include <QComboBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
+#include "device/chip_commands.h"
 #include "files/mask_file.h"
+#include "imaging/colour_map.h"
+#include "panels/shared/window_shared.h"
 #include "widgets/dialogs.h"
 #include "widgets/paint_box.h"
+#include "wire/pixel_config.h"
 
 namespace ulvarin {
 namespace {
@@ -21,6 +29,7 @@ namespace {
 constexpr int kBins = 64;
 const QColor kBeforeColour(230, 130, 0);
 const QColor kAfterColour(0, 170, 0);
+constexpr const char* kSendFailedCaption = "Equalization";
 
 std::vector<float> Finite(const std::vector<float>& values) {
     std::vector<float> out;
@@ -78,33 +87,93 @@ ThresholdHistograms BinThresholds(const EqualizationResult& result, int bins) {
     return h;
 }
 
-QImage ThresholdMapImage(const EqualizationResult& result, double low, double high) {
-    const ImageGeometry geometry = GeometryFor(result.layout.chipCount);
+MapScale ThresholdMapScale(const std::vector<float>& values,
+                           const std::vector<PixelOutcome>& outcome) {
+    std::vector<float> counted;
+    counted.reserve(values.size());
+    for (size_t p = 0; p < values.size(); ++p)
+        if (p < outcome.size() && outcome[p] == PixelOutcome::kEqualized &&
+            std::isfinite(values[p]))
+            counted.push_back(values[p]);
+    if (counted.empty()) return {};
+    std::sort(counted.begin(), counted.end());
+    MapScale scale{Quantile(counted, 0.005), Quantile(counted, 0.995)};
+    if (scale.high - scale.low < 1) {
+        const double middle = (scale.low + scale.high) / 2;
+        scale = {middle - 0.5, middle + 0.5};
+    }
+    return scale;
+}
+
+QImage PixelMapImage(const std::vector<float>& values, const std::vector<PixelOutcome>& outcome,
+                     const ChipLayout& layout, MapScale scale) {
+    const ImageGeometry geometry = GeometryFor(layout.chipCount);
     QImage image(static_cast<int>(geometry.width()), static_cast<int>(geometry.height()),
                  QImage::Format_RGB32);
-    const double span = high > low ? high - low : 1;
+    const Colourer colour({scale.low, scale.high}, {ColourMap::Viridis, false});
     for (uint32_t i = 0; i < geometry.pixels(); ++i) {
-        const uint32_t pixel = ImageIndexToPixel(i, result.layout);
-        const float value = pixel < result.after.size() ? result.after[pixel] : NAN;
-        QRgb colour = qRgb(0, 0, 0);
-        if (std::isfinite(value)) {
-            if (value < low) {
-                colour = qRgb(0, 0, 255);
-            } else if (value > high) {
-                colour = qRgb(255, 0, 0);
-            } else {
-                // Dark grey at the bottom, so pixels without an edge (black) stand out.
-                const int grey = 48 + static_cast<int>(std::lround(207.0 * (value - low) / span));
-                colour = qRgb(grey, grey, grey);
-            }
-        }
-        image.setPixel(static_cast<int>(i % geometry.width()), static_cast<int>(i / geometry.width()),
-                       colour);
+        const uint32_t pixel = ImageIndexToPixel(i, layout);
+        const PixelOutcome what =
+            pixel < outcome.size() ? outcome[pixel] : PixelOutcome::kEqualized;
+        const float value = pixel < values.size() ? values[pixel] : NAN;
+        uint32_t rgb = 0;
+        if (what == PixelOutcome::kMasked)
+            rgb = kMaskedColour;
+        else if (what == PixelOutcome::kOutOfRange)
+            rgb = kOutOfReachColour;
+        else if (what == PixelOutcome::kNoEdge || !std::isfinite(value))
+            rgb = kNoEdgeColour;
+        else
+            rgb = colour(value);
+        image.setPixel(static_cast<int>(i % geometry.width()),
+                       static_cast<int>(i / geometry.width()), rgb);
     }
     return image;
 }
 
-EqualizationDialog::EqualizationDialog(QWidget* parent) : QDialog(parent) {
+OutcomeCounts CountOutcomes(const std::vector<PixelOutcome>& outcome) {
+    OutcomeCounts counts;
+    for (const PixelOutcome what : outcome) {
+        switch (what) {
+            case PixelOutcome::kEqualized:
+                ++counts.equalized;
+                break;
+            case PixelOutcome::kMasked:
+                ++counts.masked;
+                break;
+            case PixelOutcome::kNoEdge:
+                ++counts.noEdge;
+                break;
+            case PixelOutcome::kOutOfRange:
+                ++counts.outOfReach;
+                break;
+        }
+    }
+    return counts;
+}
+
+std::string WidenedSpreadQuestion(const EqualizationResult& result) {
+    std::string chips;
+    int widened = 0;
+    for (size_t c = 0; c < result.chips.size(); ++c) {
+        const ChipEqualization& chip = result.chips[c];
+        if (!std::isfinite(chip.spreadBefore) || !std::isfinite(chip.spreadAfter) ||
+            !(chip.spreadAfter > chip.spreadBefore))
+            continue;
+        char text[96];
+        std::snprintf(text, sizeof text, "%schip %zu from %.2f to %.2f", widened > 0 ? ", " : "",
+                      c + 1, chip.spreadBefore, chip.spreadAfter);
+        chips += text;
+        ++widened;
+    }
+    if (widened == 0) return {};
+    return "The equalization widened the threshold spread of " + chips +
+           " DAC steps.\nKeep the new pixel configuration?\n\n"
+           "No puts back the pixel configuration from before the equalization.";
+}
+
+EqualizationDialog::EqualizationDialog(WindowShared& shared, QWidget* parent)
+    : QDialog(parent), shared_(shared) {
     setObjectName(QStringLiteral("FormEqualization"));
     setWindowTitle(QStringLiteral("Threshold equalization"));
     setModal(false);
@@ -113,18 +182,45 @@ EqualizationDialog::EqualizationDialog(QWidget* parent) : QDialog(parent) {
     LabelSummary->setObjectName(QStringLiteral("LabelEqualizationSummary"));
     LabelSummary->setWordWrap(true);
     layout->addWidget(LabelSummary);
+
     auto* views = new QHBoxLayout;
     PaintBoxHistograms = MakePaintBox(this, "PaintBoxThresholdHistograms",
-                                      "Pixels by threshold before and after equalization", 260);
-    PaintBoxHistograms->setMinimumWidth(380);
-    PaintBoxMap = MakePaintBox(this, "PaintBoxThresholdMap",
-                               "Thresholds after equalization: grey over the chips' targets "
-                               "+- 3 spreads, blue below, red above, black without an edge",
-                               260);
-    PaintBoxMap->setMinimumWidth(260);
-    views->addWidget(PaintBoxHistograms, 3);
-    views->addWidget(PaintBoxMap, 2);
+                                      "Pixels by threshold before and after equalization", 240);
+    PaintBoxHistograms->setMinimumWidth(320);
+    PaintBoxMapBefore = MakePaintBox(this, "PaintBoxMapBefore",
+                                     "Before equalization, on a colour scale of its own", 240);
+    PaintBoxMapAfter = MakePaintBox(this, "PaintBoxMapAfter",
+                                    "After equalization, on a colour scale of its own", 240);
+    for (PaintBox* map : {PaintBoxMapBefore, PaintBoxMapAfter}) map->setMinimumWidth(220);
+    views->addWidget(PaintBoxHistograms, 4);
+    views->addWidget(PaintBoxMapBefore, 3);
+    views->addWidget(PaintBoxMapAfter, 3);
     layout->addLayout(views, 1);
+
+    auto* mapRow = new QHBoxLayout;
+    auto* mapsLabel = new QLabel(QStringLiteral("Maps:"), this);
+    CombMaps = new QComboBox(this);
+    CombMaps->setObjectName(QStringLiteral("CombEqualizationMaps"));
+    CombMaps->addItems({QStringLiteral("Thresholds"), QStringLiteral("Adjustment bits")});
+    CombMaps->setToolTip(
+        QStringLiteral("What the maps show: each pixel's threshold (DAC steps) "
+                       "or its threshold adjustment value"));
+    mapsLabel->setBuddy(CombMaps);
+    LabelLegend = new QLabel(this);
+    LabelLegend->setObjectName(QStringLiteral("LabelEqualizationLegend"));
+    LabelLegend->setTextFormat(Qt::RichText);
+    mapRow->addWidget(mapsLabel);
+    mapRow->addWidget(CombMaps);
+    mapRow->addSpacing(12);
+    mapRow->addWidget(LabelLegend, 1);
+    layout->addLayout(mapRow);
+
+    LabelStatus = new QLabel(this);
+    LabelStatus->setObjectName(QStringLiteral("LabelEqualizationStatus"));
+    LabelStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    LabelStatus->setWordWrap(true);
+    layout->addWidget(LabelStatus);
+
     auto* buttons = new QHBoxLayout;
     BttnSaveResults = new QPushButton(QStringLiteral("Save results..."), this);
     BttnSaveResults->setObjectName(QStringLiteral("BttnSaveEqualization"));
@@ -134,62 +230,179 @@ EqualizationDialog::EqualizationDialog(QWidget* parent) : QDialog(parent) {
     BttnSaveMask->setObjectName(QStringLiteral("BttnSaveEqualizedMask"));
     BttnSaveMask->setToolTip(
         QStringLiteral("Save the new pixel configuration as a mask file \"Set Mask\" loads"));
+    BttnRevert = new QPushButton(QStringLiteral("Revert"), this);
+    BttnRevert->setObjectName(QStringLiteral("BttnRevertEqualization"));
+    BttnRevert->setToolTip(QStringLiteral(
+        "Put back the pixel configuration from before the equalization and send it to the chips"));
     auto* close = new QPushButton(QStringLiteral("Close"), this);
     close->setObjectName(QStringLiteral("BttnCloseEqualization"));
     buttons->addWidget(BttnSaveResults);
     buttons->addWidget(BttnSaveMask);
+    buttons->addWidget(BttnRevert);
     buttons->addStretch(1);
     buttons->addWidget(close);
     layout->addLayout(buttons);
+
     connect(BttnSaveResults, &QPushButton::clicked, this,
             &EqualizationDialog::BttnSaveResultsClick);
     connect(BttnSaveMask, &QPushButton::clicked, this, &EqualizationDialog::BttnSaveMaskClick);
+    connect(BttnRevert, &QPushButton::clicked, this, &EqualizationDialog::BttnRevertClick);
     connect(close, &QPushButton::clicked, this, &QDialog::close);
+    connect(CombMaps, &QComboBox::activated, this,
+            [this](int item) { ShowMaps(static_cast<MapKind>(item)); });
     PaintBoxHistograms->SetPainter(
         [this](QPainter& painter, const QRect& area) { PaintHistograms(painter, area); });
-    PaintBoxMap->SetPainter([this](QPainter& painter, const QRect& area) { PaintMap(painter, area); });
-    resize(760, 420);
+    PaintBoxMapBefore->SetPainter(
+        [this](QPainter& painter, const QRect& area) { PaintMap(painter, area, false); });
+    PaintBoxMapAfter->SetPainter(
+        [this](QPainter& painter, const QRect& area) { PaintMap(painter, area, true); });
+
+    // Roomy, but never beyond the screen: at 1280 x 720 the buttons stay in reach.
+    QSize size(980, 460);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        size = size.boundedTo(screen->availableGeometry().size() * 0.9);
+    resize(size);
 }
 
 EqualizationDialog::~EqualizationDialog() = default;
 
-void EqualizationDialog::ShowResult(EqualizationResult result,
+void EqualizationDialog::ShowResult(EqualizationResult result, std::vector<uint16_t> wordsBefore,
                                     std::unique_ptr<QTemporaryDir> resultsFolder,
                                     std::string resultsFile, std::string fileError) {
     result_ = std::move(result);
+    wordsBefore_ = std::move(wordsBefore);
+    type_ = shared_.Type();
+    reverted_ = false;
     resultsFolder_ = std::move(resultsFolder);
     resultsFile_ = std::move(resultsFile);
     fileError_ = std::move(fileError);
     histograms_ = BinThresholds(result_, kBins);
-    // The map's grey scale spans every chip's target within three spreads of before.
-    double spread = 0;
-    mapLow_ = INFINITY;
-    mapHigh_ = -INFINITY;
-    for (const ChipEqualization& chip : result_.chips) {
-        if (!std::isfinite(chip.target)) continue;
-        spread = std::max(spread, std::isfinite(chip.spreadBefore) ? chip.spreadBefore : 0.0);
-        mapLow_ = std::min(mapLow_, chip.target);
-        mapHigh_ = std::max(mapHigh_, chip.target);
-    }
-    if (!std::isfinite(mapLow_)) {
-        mapLow_ = histograms_.low;
-        mapHigh_ = histograms_.low + histograms_.binWidth * static_cast<double>(histograms_.before.size());
-    } else {
-        spread = std::max(spread, 1.0);
-        mapLow_ -= 3 * spread;
-        mapHigh_ += 3 * spread;
-    }
-    map_ = ThresholdMapImage(result_, mapLow_, mapHigh_);
+    ShowMaps(mapKind_);
+
+    const OutcomeCounts counts = CountOutcomes(result_.outcome);
+    LabelLegend->setText(
+        QStringLiteral("<span style=\"color:%1\">&#9632;</span> out of reach: %2 &nbsp; "
+                       "<span style=\"color:%3; background:#606060\">&#9632;</span> no edge: %4 "
+                       "&nbsp; <span style=\"color:%5\">&#9632;</span> masked: %6")
+            .arg(QColor(kOutOfReachColour).name())
+            .arg(counts.outOfReach)
+            .arg(QColor(kNoEdgeColour).name())
+            .arg(counts.noEdge)
+            .arg(QColor(kMaskedColour).name())
+            .arg(counts.masked));
     LabelSummary->setText(QString::fromStdString(DescribeEqualization(result_)));
+    LabelStatus->clear();
     BttnSaveResults->setEnabled(true);
+    BttnRevert->setText(QStringLiteral("Revert"));
+    BttnRevert->setEnabled(!wordsBefore_.empty());
     PaintBoxHistograms->update();
-    PaintBoxMap->update();
     show();
     raise();
+
+    const int shown = ++shown_;
+    if (!WidenedSpreadQuestion(result_).empty())
+        QMetaObject::invokeMethod(
+            this, [this, shown] { AskWhetherToKeep(shown); }, Qt::QueuedConnection);
+}
+
+void EqualizationDialog::AskWhetherToKeep(int shown) {
+    // Another result shown meanwhile asks about itself; one already reverted needs no answer.
+    if (shown != shown_ || reverted_) return;
+    const DialogAnswer answer =
+        shared_.dialogs().Message({WidenedSpreadQuestion(result_), "Equalization",
+                                   DialogIcon::Warning, DialogButtons::YesNo});
+    if (answer == DialogAnswer::No) {
+        BttnRevertClick();
+        return;
+    }
+    Tell(QStringLiteral("Kept the equalized pixel configuration although the spread widened"));
+}
+
+void EqualizationDialog::ShowMaps(MapKind kind) {
+    mapKind_ = kind;
+    CombMaps->setCurrentIndex(static_cast<int>(kind));
+    if (kind == MapKind::Thresholds) {
+        beforeScale_ = ThresholdMapScale(result_.before, result_.outcome);
+        afterScale_ = ThresholdMapScale(result_.after, result_.outcome);
+        beforeMap_ = PixelMapImage(result_.before, result_.outcome, result_.layout, beforeScale_);
+        afterMap_ = PixelMapImage(result_.after, result_.outcome, result_.layout, afterScale_);
+    } else {
+        // Both on the adjustment's whole range, which is each map's own scale too.
+        std::vector<float> before(wordsBefore_.size()), after(result_.adjust.size());
+        for (size_t p = 0; p < before.size(); ++p)
+            before[p] = static_cast<float>(ThresholdAdjustOfWord(wordsBefore_[p], type_));
+        std::copy(result_.adjust.begin(), result_.adjust.end(), after.begin());
+        beforeScale_ = afterScale_ = {0, static_cast<double>(MaxThresholdAdjust(type_))};
+        beforeMap_ = PixelMapImage(before, result_.outcome, result_.layout, beforeScale_);
+        afterMap_ = PixelMapImage(after, result_.outcome, result_.layout, afterScale_);
+    }
+    PaintBoxMapBefore->update();
+    PaintBoxMapAfter->update();
+}
+
+QString EqualizationDialog::Status() const {
+    return LabelStatus->text();
+}
+
+void EqualizationDialog::Tell(const QString& text) {
+    LabelStatus->setText(text);
+    shared_.AddLogLine(text);
+}
+
+EqualizationDialog::Sent EqualizationDialog::SendWords(const std::vector<uint16_t>& words) {
+    FrameStore& frames = shared_.frames;
+    const ChipLayout now = frames.layout();
+    if (words.size() != frames.pixelsInUse() || now.chipCount != result_.layout.chipCount ||
+        now.family != result_.layout.family || shared_.Type() != type_) {
+        shared_.dialogs().Error(
+            "Other chips are in use now than in the equalization: their "
+            "pixel configuration was left as it is.",
+            kSendFailedCaption);
+        return Sent::kRefused;
+    }
+    std::copy(words.begin(), words.end(), frames.config().begin());
+    Sent sent = Sent::kOffline;
+    if (shared_.IsOpen()) {
+        shared_.BeginOperation();
+        shared_.device.Clear();
+        sent = SetMatrix(shared_.device, frames.config().data(), frames.pixelsInUse())
+                   ? Sent::kSent
+                   : Sent::kFailed;
+    }
+    shared_.ImageChanged();  // the mask views show the words
+    if (sent == Sent::kFailed)
+        shared_.dialogs().Error(
+            "The pixel configuration could not be sent to the chips; the "
+            "window holds it and the next \"Set Matrix\" sends it.",
+            kSendFailedCaption);
+    return sent;
+}
+
+void EqualizationDialog::BttnRevertClick() {
+    const bool revert = !reverted_;
+    const std::vector<uint16_t>& words = revert ? wordsBefore_ : result_.words;
+    if (words.empty()) return;
+    const Sent sent = SendWords(words);
+    if (sent == Sent::kRefused) return;
+    reverted_ = revert;
+    BttnRevert->setText(reverted_ ? QStringLiteral("Apply result") : QStringLiteral("Revert"));
+    BttnRevert->setToolTip(
+        reverted_ ? QStringLiteral("Send the equalized pixel configuration to the chips again")
+                  : QStringLiteral("Put back the pixel configuration from before the "
+                                   "equalization and send it to the chips"));
+    QString what = revert ? QStringLiteral(
+                                "Reverted to the pixel configuration from before the "
+                                "equalization")
+                          : QStringLiteral("Applied the equalized pixel configuration again");
+    if (sent == Sent::kOffline)
+        what += QStringLiteral(" (in the window only: no interface is open)");
+    else if (sent == Sent::kFailed)
+        what += QStringLiteral(" (in the window only: the chips did not take it)");
+    Tell(what);
 }
 
 void EqualizationDialog::BttnSaveResultsClick() {
-    Dialogs& dialogs = CurrentDialogs();
+    Dialogs& dialogs = shared_.dialogs();
     if (resultsFile_.empty()) {
         dialogs.Error("The results file could not be written during the run: " + fileError_,
                       "Save Failed");
@@ -200,23 +413,28 @@ void EqualizationDialog::BttnSaveResultsClick() {
                           .filter = "HDF5 file|*.h5|All files|*.*",
                           .initialName = "equalization.h5",
                           .defaultExtension = "h5",
-                          .overwritePrompt = true});
+                          .overwritePrompt = true,
+                          .kind = FileKind::Results});
     if (!path) return;
     std::error_code error;
     std::filesystem::copy_file(resultsFile_, *path,
                                std::filesystem::copy_options::overwrite_existing, error);
-    if (error)
+    if (error) {
         dialogs.Error("Can't save the results to " + *path + ": " + error.message(), "Save Failed");
+        return;
+    }
+    Tell(QStringLiteral("Saved results to ") + QString::fromStdString(*path));
 }
 
 void EqualizationDialog::BttnSaveMaskClick() {
-    Dialogs& dialogs = CurrentDialogs();
+    Dialogs& dialogs = shared_.dialogs();
     const std::optional<std::string> path =
         dialogs.SaveFile({.title = "Save Mask File",
                           .filter = "ASCII matrix|*.txt|All files|*.*",
                           .initialName = "equalized_mask.txt",
                           .defaultExtension = "txt",
-                          .overwritePrompt = true});
+                          .overwritePrompt = true,
+                          .kind = FileKind::Masks});
     if (!path) return;
     // "Set Mask" reads any other extension as a binary file: an ASCII matrix under such a
     // name would load as garbage.
@@ -226,8 +444,11 @@ void EqualizationDialog::BttnSaveMaskClick() {
         return;
     }
     std::string error;
-    if (!WriteMaskFile(*path, result_.words, error))
+    if (!WriteMaskFile(*path, result_.words, error)) {
         dialogs.Error("Can't save the mask to " + *path + ": " + error, "Save Failed");
+        return;
+    }
+    Tell(QStringLiteral("Saved mask to ") + QString::fromStdString(*path));
 }
 
 void EqualizationDialog::PaintHistograms(QPainter& painter, const QRect& area) {
@@ -258,7 +479,8 @@ void EqualizationDialog::PaintHistograms(QPainter& painter, const QRect& area) {
     for (double value : {h.low, (h.low + high) / 2, high}) {
         const QString label = Number(value);
         const int w = metrics.horizontalAdvance(label);
-        const int at = std::clamp(static_cast<int>(x(value)) - w / 2, area.left(), area.right() - w);
+        const int at =
+            std::clamp(static_cast<int>(x(value)) - w / 2, area.left(), area.right() - w);
         painter.drawText(at, labelTop + metrics.ascent(), label);
         painter.drawLine(QPointF(x(value), plot.bottom()), QPointF(x(value), plot.bottom() + 3));
     }
@@ -300,21 +522,55 @@ void EqualizationDialog::PaintHistograms(QPainter& painter, const QRect& area) {
     entry(QStringLiteral("before (spread %1)").arg(Number(before)), kBeforeColour);
 }
 
-void EqualizationDialog::PaintMap(QPainter& painter, const QRect& area) {
+void EqualizationDialog::PaintMap(QPainter& painter, const QRect& area, bool after) {
     painter.fillRect(area, palette().window());
-    if (map_.isNull()) return;
-    const int text = painter.fontMetrics().height();
-    const QRect room = area.adjusted(0, 0, 0, -(text + 4));
+    const QImage& map = after ? afterMap_ : beforeMap_;
+    const MapScale scale = after ? afterScale_ : beforeScale_;
+    const QFontMetrics metrics = painter.fontMetrics();
+    const int text = metrics.height();
+    const bool thresholds = mapKind_ == MapKind::Thresholds;
+    painter.setPen(palette().windowText().color());
+    painter.drawText(
+        QRect(area.left(), area.top(), area.width(), text), Qt::AlignCenter,
+        QStringLiteral("%1 %2").arg(
+            after ? QStringLiteral("After:") : QStringLiteral("Before:"),
+            thresholds ? QStringLiteral("thresholds") : QStringLiteral("adjustment bits")));
+    if (map.isNull()) return;
+    // The colour bar at the right with its numbers: both ends and the middle.
+    const auto label = [&](double value) {
+        return thresholds ? Number(value) : QString::number(std::lround(value));
+    };
+    const double middle = (scale.low + scale.high) / 2;
+    int labels = 0;
+    for (const double value : {scale.low, middle, scale.high})
+        labels = std::max(labels, metrics.horizontalAdvance(label(value)));
+    const int barWidth = 12;
+    const QRect room = area.adjusted(2, text + 4, -(barWidth + labels + 10), -2);
+    if (room.width() < 8 || room.height() < 8) return;
     // Square pixels, centred: the image keeps its aspect whatever the room.
-    const QSize size = map_.size().scaled(room.size(), Qt::KeepAspectRatio);
+    const QSize size = map.size().scaled(room.size(), Qt::KeepAspectRatio);
     const QRect target(room.left() + (room.width() - size.width()) / 2,
                        room.top() + (room.height() - size.height()) / 2, size.width(),
                        size.height());
-    painter.drawImage(target, map_);
+    painter.drawImage(target, map);
+
+    const QRect bar(room.right() + 6, target.top(), barWidth, target.height());
+    const ColourTable& table = TableOf(ColourMap::Viridis);
+    for (int y = 0; y < bar.height(); ++y) {
+        const double fraction = bar.height() > 1 ? 1.0 - double(y) / (bar.height() - 1) : 1.0;
+        const auto level = static_cast<size_t>(std::lround(fraction * 255));
+        painter.setPen(QColor::fromRgb(table.levels[level]));
+        painter.drawLine(bar.left(), bar.top() + y, bar.right(), bar.top() + y);
+    }
     painter.setPen(palette().windowText().color());
-    painter.drawText(QRect(area.left(), area.bottom() - text, area.width(), text), Qt::AlignCenter,
-                     QStringLiteral("Threshold after: %1 (dark) to %2 (white)")
-                         .arg(Number(mapLow_), Number(mapHigh_)));
+    painter.drawRect(bar.adjusted(0, 0, -1, -1));
+    const int x = bar.right() + 4;
+    painter.drawText(QRect(x, bar.top() - text / 2, labels + 4, text), Qt::AlignLeft,
+                     label(scale.high));
+    painter.drawText(QRect(x, bar.center().y() - text / 2, labels + 4, text), Qt::AlignLeft,
+                     label(middle));
+    painter.drawText(QRect(x, bar.bottom() - text / 2, labels + 4, text), Qt::AlignLeft,
+                     label(scale.low));
 }
 
 }  // namespace ulvarin

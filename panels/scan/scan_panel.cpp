@@ -557,8 +557,10 @@ void ScanPanel::EndEqualization(bool finished, bool restored) {
         shared_.dialogs().Error("Equalization finished, but the new pixel configuration or the "
                                 "DACs could not be sent.",
                                 kEqualizeCaption);
-    if (!dialog_) dialog_ = new EqualizationDialog(this);
-    dialog_->ShowResult(result, std::move(resultsFolder_), resultsPath_, resultsError_);
+    if (!dialog_) dialog_ = new EqualizationDialog(shared_, this);
+    const std::span<const uint16_t> before = equalizer->originalWords();
+    dialog_->ShowResult(result, {before.begin(), before.end()}, std::move(resultsFolder_),
+                        resultsPath_, resultsError_);
 }
 
 }  // namespace ulvarin
