@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <memory>
 #include <thread>
@@ -135,6 +136,10 @@ TEST_F(TerminalTest, TypedEscapedCommandsReachTheInterfaceByteForByte) {
 }
 
 TEST_F(TerminalTest, SendWithoutAnInterfaceSaysSo) {
+    QSignalSpy sent(terminal.get(), &TFormTerminal::bytesSent);
+    Enter("b\\10");
+    ASSERT_EQ(sent.size(), 1);
+    EXPECT_EQ(sent[0][0].toByteArray(), QByteArray("b\x10"));
     CloseDevice(handle, true);
     Enter("");
     EXPECT_TRUE(dialogs->messages.empty());
@@ -142,6 +147,7 @@ TEST_F(TerminalTest, SendWithoutAnInterfaceSaysSo) {
     ASSERT_EQ(dialogs->CountOf("Transmission failed"), 1);
     EXPECT_EQ(dialogs->messages.back().caption, "Error");
     EXPECT_EQ(dialogs->messages.back().icon, DialogIcon::Error);
+    EXPECT_EQ(sent.size(), 1) << "nothing more was sent";
 }
 
 // A frame read on another thread (as the monitoring thread reads) reaches the view in order.

@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSlider>
 #include <memory>
 #include <mutex>
@@ -244,6 +245,8 @@ TEST_F(TesterWindowTest, I2cLinesAreSentOnceAndReadBackWithAStuckLineCleared) {
 
 TEST_F(TesterWindowTest, BarsAndUpDownsSendTheDacAndBiasCodes) {
     Open();
+    QSignalSpy biasSent(tester.get(), &TUlvarinTester::biasSent);
+    QSignalSpy dacSent(tester.get(), &TUlvarinTester::interfaceDacSent);
     Control<QSlider>("TrackBarBIAS")->setValue(255);
     EXPECT_EQ(recorder->Take(), "b\xFF");
     EXPECT_EQ(Control<QLineEdit>("EditBIAS")->text(), "255");
@@ -254,6 +257,12 @@ TEST_F(TesterWindowTest, BarsAndUpDownsSendTheDacAndBiasCodes) {
     EXPECT_EQ(recorder->Take(), ">\x00\xFF\x0F"s);
     Control<UpDown>("UpDownDAC1")->Step(UpDown::Direction::Up);
     EXPECT_EQ(recorder->Take(), ">\x01\x01\x00"s);
+    // What the interface took is announced, for the main window to show.
+    ASSERT_EQ(biasSent.size(), 1);
+    EXPECT_EQ(biasSent[0][0].toInt(), 255);
+    ASSERT_EQ(dacSent.size(), 2);
+    EXPECT_EQ(dacSent[0], (QList<QVariant>{0, 4095}));
+    EXPECT_EQ(dacSent[1], (QList<QVariant>{1, 1}));
 
     // A number typed into an up-down's box moves its bar, kept within range; a text that is
     // no number is put back.
@@ -309,8 +318,11 @@ TEST_F(TesterWindowTest, RefreshSendsEveryLineStateInOrder) {
 TEST_F(TesterWindowTest, WithoutAnInterfaceEveryCommandReportsAndLvdsShowsError) {
     Box("ChkbSDAread")->setChecked(true);
     Box("ChkbSCLread")->setChecked(true);
+    QSignalSpy biasSent(tester.get(), &TUlvarinTester::biasSent);
+    QSignalSpy dacSent(tester.get(), &TUlvarinTester::interfaceDacSent);
     Control<QPushButton>("BttnRefresh")->click();
     EXPECT_EQ(reports, std::vector<std::string>(6, "Invalid device handle."));
+    EXPECT_EQ(biasSent.size() + dacSent.size(), 0) << "nothing was taken";
     EXPECT_EQ(Control<QLabel>("PanelLVDSdata")->text(), "Error");
     EXPECT_FALSE(Box("ChkbSDAread")->isChecked());
     EXPECT_FALSE(Box("ChkbSCLread")->isChecked());
