@@ -276,11 +276,22 @@ void TFormUlvarin::ConnectScan() {
     // changed.
     connect(processes, &ProcessPanel::processStalled, scan, &ScanPanel::StepStalled);
     // Frames the reader has handed over but the GUI thread not yet taken in belong to the
-    // step that has just ended: they are summed before the step is measured.
-    connect(processes, &ProcessPanel::processEnded, scan, [this] {
-        if (scan->Active()) TakeBackgroundFrames();
-        scan->ScanStep();
-    });
+    // step that has just ended: they are summed before the step is measured. The step is
+    // taken once the poll that saw the end has returned (queued): the tick takes a poll that
+    // lasts as an interface that does not answer and rests its reads, and a step's work
+    // (at the end of an equalisation scan, the equaliser's arithmetic, the results file and a
+    // new pixel configuration) would then leave the next step's process unpolled for ever.
+    // Like the tick's own work, a step leaves no lines in the message list.
+    connect(
+        processes, &ProcessPanel::processEnded, scan,
+        [this] {
+            if (!scan->Active()) return;
+            TakeBackgroundFrames();
+            messages->log()->logEnabled = false;
+            scan->ScanStep();
+            messages->log()->logEnabled = true;
+        },
+        Qt::QueuedConnection);
     // A process given up by an interface that stopped answering ends the scan as well.
     connect(processes, &ProcessPanel::processLost, scan, [this] {
         if (scan->Active()) scan->BttnScanStartClick();

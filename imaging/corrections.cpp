@@ -241,9 +241,8 @@ uint32_t MaskPixels(FrameStore& store, MaskRule rule, double min, double max) {
 uint32_t MaskedPixelCount(const FrameStore& store) {
     const ChipFamily family = store.layout().family;
     const auto config = store.config().first(store.pixelsInUse());
-    return static_cast<uint32_t>(std::count_if(config.begin(), config.end(), [family](uint16_t w) {
-        return !IsGoodPixel(w, family);
-    }));
+    return static_cast<uint32_t>(std::count_if(
+        config.begin(), config.end(), [family](uint16_t w) { return !IsGoodPixel(w, family); }));
 }
 
 std::string MaskedPixelsLine(const std::string& action, uint32_t masked, uint32_t maskedInAll,

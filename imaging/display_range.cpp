@@ -50,9 +50,9 @@ DisplayRange AutoRange(std::span<const double> values, bool robust, GoodPixels g
     if (robust) {
         const std::optional<DisplayRange> r =
             PercentileRange(values, good, kRobustLowFraction, kRobustHighFraction);
-        // A negative lower percentile keeps a range that may end below 0 apart from 0.
-        if (r) return r->min == r->max && r->min < 0.0 ? SeparateEqualLimits(*r)
-                                                        : WidenEqualAutoLimits(*r);
+        // Equal negative percentiles are parted upwards: 0 up to them would be no range.
+        if (r && r->min == r->max && r->min < 0.0) return SeparateEqualLimits(*r);
+        if (r) return WidenEqualAutoLimits(*r);
     }
     return DataRange(values);
 }
@@ -113,9 +113,7 @@ std::optional<DisplayRange> PercentileRange(std::span<const double> values, Good
     }
     if (kept.empty()) return std::nullopt;
     const double last = static_cast<double>(kept.size() - 1);
-    const auto rank = [&](double at) {
-        return static_cast<size_t>(std::clamp(at, 0.0, last));
-    };
+    const auto rank = [&](double at) { return static_cast<size_t>(std::clamp(at, 0.0, last)); };
     const size_t lowRank = rank(std::floor(std::clamp(low, 0.0, 1.0) * last));
     const size_t highRank = std::max(lowRank, rank(std::ceil(std::clamp(high, 0.0, 1.0) * last)));
     const auto highAt = kept.begin() + static_cast<std::ptrdiff_t>(highRank);

@@ -46,8 +46,8 @@ struct StatisticsLabels {
     std::string sum;
     std::string average;
     std::string standardDeviation;
-    std::string median;             // kMedianPrompt: every recomputation clears the median
-    std::string time;               // integrated time, "%.8g s"
+    std::string median;  // kMedianPrompt: every recomputation clears the median
+    std::string time;    // integrated time, "%.8g s"
 };
 
 StatisticsLabels FormatStatisticsLabels(const ImageStatistics& stats, double integratedTime);

@@ -43,6 +43,23 @@ bool AnySourceRunning(const ProcessSettings& settings) {
            settings.counterRunning;
 }
 
+std::optional<double> FramePace(const ProcessSettings& settings) {
+    // Action bits beside C, O and I: T waits for a trigger, W for an event count.
+    constexpr ActionSet kWaitTrigger = 0x10, kWaitCount = 0x20;
+    bool closes = false;
+    for (ActionSet set : settings.actionSet) {
+        if (set & (kWaitTrigger | kWaitCount)) return std::nullopt;
+        closes = closes || (set & kCloseShutter) != 0;
+    }
+    if (!closes) return std::nullopt;
+    return std::max({0.0, settings.interval, settings.period});
+}
+
+double StallLimit(double pace) {
+    constexpr double kMarginSeconds = 5.0;
+    return 2.0 * std::max(0.0, pace) + kMarginSeconds;
+}
+
 int32_t ParseFrames(std::string_view text, int32_t previous) {
     return LeadingInteger(text).value_or(previous);
 }

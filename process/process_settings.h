@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -43,6 +44,20 @@ struct ProcessSettings {
 
 // Whether the interface last reported a timer, the trigger wait or the counter running.
 bool AnySourceRunning(const ProcessSettings& settings);
+
+// --- following a process -------------------------------------------------------------------
+
+// The longest a frame of the process takes when the interface's own timers pace its frames:
+// the interval timer's exposure, or the period when that is longer (0 when neither is on: the
+// frame comes at once). Nullopt when no set closes the shutter (the process sends no frames
+// to wait for) or a set waits for a trigger or an event count (the world outside sets the
+// pace, and may rightly keep it waiting for ever).
+std::optional<double> FramePace(const ProcessSettings& settings);
+
+// How long a process whose frames come every `pace` seconds may go without one before it is
+// taken as stalled: twice the pace, and a margin for the link's command deadlines (about a
+// second each) and a busy window.
+double StallLimit(double pace);
 
 // --- value texts ---------------------------------------------------------------------------
 

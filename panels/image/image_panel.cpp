@@ -6,6 +6,7 @@
 #include <QEvent>
 #include <QFrame>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,10 +18,13 @@
 #include <algorithm>
 #include <cmath>
 
+#include "imaging/colour_map.h"
 #include "imaging/corrections.h"
 #include "imaging/median.h"
+#include "imaging/readable_number.h"
 #include "panels/image/image_tables.h"
 #include "panels/shared/window_shared.h"
+#include "widgets/colour_bar.h"
 #include "widgets/control_table.h"
 #include "widgets/paint_box.h"
 #include "widgets/up_down.h"
@@ -48,14 +52,19 @@ constexpr const char* kMxrPositions[4] = {"2", "1", "4", "3"};
 const QString kMedianStyle = QStringLiteral("QLabel { color: blue; }");
 // The outline of the region over the image.
 const QColor kRegionColour(0, 255, 255);
-// A range box shows a limit of this many digits whole, with room for its frame and margins.
-constexpr int kRangeBoxDigits = 6;
+// Room a range box keeps for its frame and margins beside the text.
 constexpr int kRangeBoxMargins = 14;
+// The colour bar keeps room for numbers this wide; a wider one widens it.
+constexpr char kColourBarRoom[] = "88888.88";
 
-// A limit as the range boxes show it: the shortest general form with up to 15 significant
-// digits, so a limit read back from its box is the limit stored; C locale, no "-0".
+// A limit as the range boxes show it. The range keeps the limit's other digits as long as
+// its box shows this text (see ComputeDisplayRange).
 QString LimitText(double value) {
-    return QString::number(value + 0.0, 'g', 15);
+    return QString::fromStdString(ReadableNumber(value));
+}
+
+QString ReadableText(double value) {
+    return QString::fromStdString(ReadableNumber(value));
 }
 
 }  // namespace
@@ -96,7 +105,18 @@ void ImagePanel::BuildControls() {
         label->hide();
         numberLabels_[i] = label;
     }
-    layout->addWidget(PaintBoxBitmap, 1);
+    ColourBarImage = new ColourBar(this);
+    ColourBarImage->setObjectName(QStringLiteral("ColourBarImage"));
+    ColourBarImage->setToolTip(
+        QStringLiteral("Colours of the image from the lower range limit (bottom) to the upper "
+                       "one (top); the caps show values below and above the range"));
+    ColourBarImage->KeepRoomFor(QString::fromLatin1(kColourBarRoom));
+    auto* imageRow = new QHBoxLayout;
+    imageRow->setContentsMargins(0, 0, 0, 0);
+    imageRow->setSpacing(4);
+    imageRow->addWidget(PaintBoxBitmap, 1);
+    imageRow->addWidget(ColourBarImage);
+    layout->addLayout(imageRow, 1);
     LabelPixelInfo = new QLabel(this);
     LabelPixelInfo->setObjectName(QStringLiteral("LabelPixelInfo"));
     LabelPixelInfo->setToolTip(QStringLiteral("The pixel under the mouse"));
@@ -112,11 +132,12 @@ void ImagePanel::BuildControls() {
     EditRangeMin = FindControl<QLineEdit>(this, "EditRangeMin");
     EditRangeMax = FindControl<QLineEdit>(this, "EditRangeMax");
     ChkbRangeAuto = FindControl<QCheckBox>(this, "ChkbRangeAuto");
+    ChkbRangeRobust = FindControl<QCheckBox>(this, "ChkbRangeRobust");
     for (QLineEdit* edit : {EditRangeMin, EditRangeMax}) {
-        edit->setMaximumWidth(90);
-        // A narrow window would otherwise squeeze the box until a limit such as 3148 is cut.
-        const int digits = edit->fontMetrics().horizontalAdvance(QString(kRangeBoxDigits, '0'));
-        edit->setMinimumWidth(std::min(90, digits + kRangeBoxMargins));
+        // One width whatever the limit: room for the widest limit usually shown, so that
+        // neither a narrow window cuts it nor a longer limit moves the controls around.
+        const int room = edit->fontMetrics().horizontalAdvance(QString::fromLatin1(kWidestNumber));
+        edit->setFixedWidth(room + kRangeBoxMargins);
     }
     for (int i = 0; i < 4; ++i)
         rangeButtons_[i] = FindControl<QPushButton>(this, kRangeButtonNames[i]);
@@ -137,12 +158,21 @@ void ImagePanel::BuildControls() {
     LabelRegionCount = FindControl<QLabel>(this, "LabelRegionCount");
     LabelRegionAverage = FindControl<QLabel>(this, "LabelRegionAverage");
     LabelRegionStdDev = FindControl<QLabel>(this, "LabelRegionStdDev");
+    // Number labels keep the width of the widest number usually shown (a range two of
+    // them), so the group does not change its width from frame to frame.
+    const int number =
+        LabelSum->fontMetrics().horizontalAdvance(QString::fromLatin1(kWidestNumber));
+    for (QLabel* label : {LabelSum, LabelAverage, LabelStdDev, LabelMedian, LabelTime,
+                          LabelRegionSum, LabelRegionAverage, LabelRegionStdDev})
+        label->setMinimumWidth(number);
+    LabelRange->setMinimumWidth(2 * number);
 }
 
 void ImagePanel::ConnectControls() {
     connect(ComboResult, &QComboBox::activated, this, &ImagePanel::ComboResultSelect);
     connect(ChkbSum, &QCheckBox::clicked, this, &ImagePanel::ChkbSumClick);
     connect(ChkbRangeAuto, &QCheckBox::clicked, this, &ImagePanel::ChkbRangeAutoClick);
+    connect(ChkbRangeRobust, &QCheckBox::clicked, this, &ImagePanel::ChkbRangeRobustClick);
     connect(ChkbFF, &QCheckBox::clicked, this, &ImagePanel::ChkbFFClick);
     connect(ChkbInterpolate, &QCheckBox::clicked, this, &ImagePanel::ChkbInterpolateClick);
     connect(ComboColourMap, &QComboBox::activated, this, &ImagePanel::ComboColourMapSelect);
@@ -187,6 +217,7 @@ bool ImagePanel::eventFilter(QObject* watched, QEvent* event) {
             LabelPixelInfo->clear();
         } else if (event->type() == QEvent::Resize) {
             PlaceChipMarks();
+            PlaceColourBar();
         }
     }
     return QWidget::eventFilter(watched, event);
@@ -312,7 +343,8 @@ void ImagePanel::ShowRegionStatistics() {
 // and apply it, as Enter applies a typed one.
 void ImagePanel::StepLimit(QLineEdit* edit, int direction) {
     ReadRangeBoxes();
-    ComputeDisplayRange(shared_.frames.result().first(shared_.frames.pixelsInUse()), range_);
+    ComputeDisplayRange(shared_.frames.result().first(shared_.frames.pixelsInUse()), range_,
+                        GoodPixelsNow());
     const double step = LimitStep(range_.range);
     const double now = edit == EditRangeMin ? range_.range.min : range_.range.max;
     edit->setText(LimitText(now + direction * step));
@@ -320,19 +352,24 @@ void ImagePanel::StepLimit(QLineEdit* edit, int direction) {
 }
 
 void ImagePanel::NewFrame() {
-    NewFrameDeferred();
+    TakeInFrame();
+    emit frameTakenIn();
     RecomputeImageIfFlagged();
 }
 
 void ImagePanel::NewFrameDeferred() {
-    ulvarin::NewFrame(shared_.frames, view_);
-    ComboResult->setCurrentIndex(static_cast<int>(view_.view));
-    FlagRecompute();
+    TakeInFrame();
     if (renderElsewhere)
         ScheduleRender();
     else
         PaintBoxBitmap->update();
     emit frameTakenIn();
+}
+
+void ImagePanel::TakeInFrame() {
+    ulvarin::NewFrame(shared_.frames, view_);
+    ComboResult->setCurrentIndex(static_cast<int>(view_.view));
+    FlagRecompute();
 }
 
 void ImagePanel::RequestImageRedraw() {
@@ -369,10 +406,7 @@ void ImagePanel::TakeRender(const RenderedImage& rendered) {
         shown_ = rendered.image;
         range_ = rendered.range;
         recompute_ = false;
-        if (shown_.rangeTextsChanged) ShowRangeTexts();
-        ShowStatistics(rendered.time);
-        PaintBoxHistogram->update();
-        PaintBoxBitmap->update();
+        ShowNewImage(rendered.time);
     }
     if (recompute_ && renderWanted_) ScheduleRender();
     renderWanted_ = false;
@@ -399,6 +433,7 @@ void ImagePanel::ReadViewControls() {
 
 void ImagePanel::ReadRangeBoxes() {
     range_.autoRange = ChkbRangeAuto->isChecked();
+    range_.robust = ChkbRangeRobust->isChecked();
     range_.minText = EditRangeMin->text().toStdString();
     range_.maxText = EditRangeMax->text().toStdString();
 }
@@ -416,9 +451,40 @@ void ImagePanel::RecomputeImageIfFlagged() {
     ReadRangeBoxes();
     shown_ = RecomputeImage(frames, view_, range_, imagePixels_);
     recompute_ = false;
+    ShowNewImage(frames.integratedTime);
+}
+
+// Every recomputation, here or on the renderer's thread, ends here: whatever brought the
+// new image (a frame, a sum, a file, a mask, the range or the colours), the screen is told.
+void ImagePanel::ShowNewImage(double time) {
     if (shown_.rangeTextsChanged) ShowRangeTexts();
-    ShowStatistics(frames.integratedTime);
+    ShowStatistics(time);
+    ShowColourBar();
     PaintBoxHistogram->update();
+    // Inside the image's own paint the new picture is drawn right after; asking again would
+    // only paint it twice.
+    if (!paintingImage_) PaintBoxBitmap->update();
+}
+
+void ImagePanel::ShowColourBar() {
+    const ColourTable& table = TableOf(view_.colouring.map);
+    ColourBarImage->SetColours(table.levels, table.below, table.above);
+    const DisplayRange r = range_.range;
+    ColourBarImage->SetNumbers(ReadableText(r.min),
+                               ReadableText(RangeValueAt(0.5, r, view_.colouring.log)),
+                               ReadableText(r.max));
+    PlaceColourBar();
+}
+
+// The ramp spans the rows of the whole image beside it.
+void ImagePanel::PlaceColourBar() {
+    const Placement at = ImagePlacement();
+    ColourBarImage->SetSpan(at.top + PaintBoxBitmap->y() - ColourBarImage->y(), at.height);
+}
+
+GoodPixels ImagePanel::GoodPixelsNow() const {
+    const FrameStore& frames = shared_.frames;
+    return {frames.config().first(frames.pixelsInUse()), frames.layout().family};
 }
 
 Placement ImagePanel::ImagePlacement() const {
@@ -427,7 +493,11 @@ Placement ImagePanel::ImagePlacement() const {
 }
 
 void ImagePanel::PaintImage(QPainter& painter, const QRect& area) {
-    if (!renderInFlight_) RecomputeImageIfFlagged();
+    if (!renderInFlight_) {
+        paintingImage_ = true;
+        RecomputeImageIfFlagged();
+        paintingImage_ = false;
+    }
     painter.fillRect(area, Qt::black);
     if (shared_.frames.pixelsInUse() == 0 || imagePixels_.empty()) return;
     // Every box pixel shows the pixel named under the pointer there: sharp blocks when
@@ -593,9 +663,15 @@ void ImagePanel::BttnMaskOuterClick() {
 // image is redrawn online too, so the masked pixels show at once.
 void ImagePanel::MaskFromImage(MaskRule rule) {
     RecomputeImageIfFlagged();
-    MaskPixels(shared_.frames, rule, range_.range.min, range_.range.max);
+    FrameStore& frames = shared_.frames;
+    const uint32_t maskedBefore = MaskedPixelCount(frames);
+    MaskPixels(frames, rule, range_.range.min, range_.range.max);
+    const uint32_t maskedNow = MaskedPixelCount(frames);
     shared_.SendPixelConfig(nullptr, false,
                             "Mask generated but not sent to Medipix device as it is offline.");
+    const char* action = rule == MaskRule::Nonzero ? "Mask nonzero pix" : "Mask outer pixels";
+    shared_.AddLogLine(QString::fromStdString(
+        MaskedPixelsLine(action, maskedNow - maskedBefore, maskedNow, frames.pixelsInUse())));
 }
 
 void ImagePanel::ChkbSumClick() {
@@ -607,12 +683,19 @@ void ImagePanel::ChkbRangeAutoClick() {
     RequestImageRedraw();
 }
 
+void ImagePanel::ChkbRangeRobustClick() {
+    // The robust range is an automatic one: choosing it lets the data decide again.
+    if (ChkbRangeRobust->isChecked()) ChkbRangeAuto->setChecked(true);
+    RequestImageRedraw();
+}
+
 void ImagePanel::EditRangeEnter() {
     ChkbRangeAuto->setChecked(false);
     RequestImageRedraw();
 }
 
 void ImagePanel::SetTypedRange(double minimum, double maximum) {
+    range_.range = {minimum, maximum};  // the boxes show them shortened; the range keeps them
     ShowLimitTexts(minimum, maximum);
     EditRangeEnter();
 }
@@ -626,6 +709,7 @@ void ImagePanel::ShowFixedRange(double minimum, double maximum) {
         ChkbInterpolate->setChecked(false);
         ChkbInterpolateClick();
     }
+    range_.range = {minimum, maximum};
     ShowLimitTexts(minimum, maximum);
 }
 
@@ -636,15 +720,16 @@ bool ImagePanel::RangeAuto() const {
 void ImagePanel::ApplyViewRange(double minimum, double maximum, bool autoRange) {
     range_.range = {minimum, maximum};
     ShowLimitTexts(minimum, maximum);
-    if (ChkbRangeAuto->isChecked() == autoRange) return;
     ChkbRangeAuto->setChecked(autoRange);
-    ChkbRangeAutoClick();
+    // The image, its colour bar and the boxes show the range now, Auto or not.
+    RequestImageRedraw();
 }
 
 void ImagePanel::RangeButtonClick(int button) {
     ReadRangeBoxes();
     const auto values = shared_.frames.result().first(shared_.frames.pixelsInUse());
-    if (!PressRangeButton(static_cast<RangeButton>(button), values, range_)) return;
+    if (!PressRangeButton(static_cast<RangeButton>(button), values, range_, GoodPixelsNow()))
+        return;
     ShowRangeTexts();
     ChkbRangeAuto->setChecked(false);
     RequestImageRedraw();

@@ -1,9 +1,10 @@
-// The image of the selected view with its display range, histogram and statistics. The
-// view is recomputed only when flagged (view, statistics, range, histogram and colours),
-// drawn with square pixels in whatever room the window gives it, and the pixel under the
-// mouse is described in a status line. The wheel zooms the image towards the pointer, a
-// drag moves the zoomed image, a double click shows the whole image again; Shift+drag or a
-// right-drag draws a region whose statistics show beside the whole image's.
+// The image of the selected view with its display range, colour bar, histogram and
+// statistics. The view is recomputed only when flagged (view, statistics, range, histogram
+// and colours), drawn with square pixels in whatever room the window gives it, and the
+// pixel under the mouse is described in a status line. Every recomputation asks for the
+// image to be painted again, whichever path brought it. The wheel zooms the image towards the
+// pointer, a drag moves the zoomed image, a double click shows the whole image again; Shift+drag or
+// a right-drag draws a region whose statistics show beside the whole image's.
 #pragma once
 
 #include <QWidget>
@@ -31,6 +32,7 @@ class QPushButton;
 namespace ulvarin {
 
 enum class MaskRule;
+class ColourBar;
 class PaintBox;
 class WindowShared;
 
@@ -62,13 +64,17 @@ public:
     void BttnUseAsFFClick();
     void ChkbFFClick() { RequestImageRedraw(); }
     // "Mask nonzero pix" and "Mask outer pixels": masks pixels by their value in the view
-    // as shown (outside the display range for the second) and sends the matrix.
+    // as shown (outside the display range for the second), sends the matrix and says in
+    // the message list how many pixels it masked.
     void BttnImgAsMskClick();
     void BttnMaskOuterClick();
     void ChkbInterpolateClick() { RequestImageRedraw(); }
     // "Integrate pics": starts a sum of frames, or shows the last single frame again.
     void ChkbSumClick();
     void ChkbRangeAutoClick();
+    // "Robust": Auto takes the 0.1 % and 99.9 % percentiles of the good pixels instead of
+    // the lowest and highest value; ticking it ticks Auto too.
+    void ChkbRangeRobustClick();
     // Enter in a range box: the typed limits take over from Auto.
     void EditRangeEnter();
     // A range button (RangeButton as int): changes the limits, switches Auto off, redraws.
@@ -99,7 +105,7 @@ public:
     // The display range as last computed, and the Auto box.
     DisplayRange ViewRange() const { return range_.range; }
     bool RangeAuto() const;
-    // Stores the range, shows its texts and sets Auto (its handler runs on a change).
+    // Stores the range, shows its texts, sets Auto and redraws the image with them.
     void ApplyViewRange(double minimum, double maximum, bool autoRange);
 
     // Chip numbers and outlines over the quadrants of a four-chip image.
@@ -144,6 +150,14 @@ private:
     // A new interface: a fresh image and the chip numbers of its type.
     void ResetForInterface();
     void RecomputeImageIfFlagged();
+    // A recomputed image: range texts, statistics, colour bar and histogram follow, and the
+    // image is painted again.
+    void ShowNewImage(double time);
+    void ShowColourBar();
+    void PlaceColourBar();
+    // A frame just written to the raw frame is taken into the counts; the view follows.
+    void TakeInFrame();
+    GoodPixels GoodPixelsNow() const;
     // The view, correction and colour controls into view_.
     void ReadViewControls();
     void MaskFromImage(MaskRule rule);
@@ -171,12 +185,14 @@ private:
     WindowShared& shared_;
     PaintBox* PaintBoxBitmap = nullptr;
     PaintBox* PaintBoxHistogram = nullptr;
+    ColourBar* ColourBarImage = nullptr;
     QLabel* LabelPixelInfo = nullptr;
     QComboBox* ComboResult = nullptr;
     QCheckBox* ChkbSum = nullptr;
     QLineEdit* EditRangeMin = nullptr;
     QLineEdit* EditRangeMax = nullptr;
     QCheckBox* ChkbRangeAuto = nullptr;
+    QCheckBox* ChkbRangeRobust = nullptr;
     QCheckBox* ChkbFF = nullptr;
     QCheckBox* ChkbInterpolate = nullptr;
     // "-", "+", "<<", ">>": wider, narrower, down, up.
@@ -202,6 +218,7 @@ private:
     DisplayRangeControls range_;
     RecomputedImage shown_;
     bool recompute_ = false;             // the image must be recomputed at its next paint
+    bool paintingImage_ = false;         // inside the image box's paint
     uint64_t inputVersion_ = 0;          // counts FlagRecompute calls
     std::vector<uint32_t> imagePixels_;  // the coloured image, geometry-sized, 0xFFRRGGBB
     std::unique_ptr<ImageRenderer> renderer_;

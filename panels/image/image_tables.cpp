@@ -31,7 +31,12 @@ Grid ImageViewGrid() {
           .name = "ChkbRangeAuto",
           .text = "Auto",
           .hint = "Auto range - data minimum is used for lower limit, maximum for upper limit",
-          .selected = 1}},
+          .selected = 1},
+         {.kind = K::Check,
+          .name = "ChkbRangeRobust",
+          .text = "Robust",
+          .hint = "Auto range from the 0.1 % and 99.9 % percentiles of the unmasked pixels, so "
+                  "that a few hot pixels do not darken the image"}},
         {{.kind = K::Check,
           .name = "ChkbFF",
           .text = "Flat field corr.",

@@ -6,9 +6,12 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "base/number_text.h"
+#include "device/clock.h"
 #include "device/interface_commands.h"
 #include "panels/processes/process_table.h"
 #include "panels/shared/window_shared.h"
@@ -67,6 +70,13 @@ ProcessPanel::ProcessPanel(WindowShared& shared, QWidget* parent)
     BuildMenus();
     ConnectControls();
     ShowActionSets();
+    watch_ = new QTimer(this);
+    watch_->setSingleShot(true);
+    watch_->setTimerType(Qt::PreciseTimer);
+    connect(watch_, &QTimer::timeout, this, &ProcessPanel::WatchExpired);
+    connect(&shared_, &WindowShared::backgroundFrameArrived, this, [this] {
+        if (settings_.processRunning) RestartWatch();
+    });
 }
 
 void ProcessPanel::BuildControls() {
@@ -241,25 +251,79 @@ void ProcessPanel::ShowProcessRunning(bool running) {
     settings_.processRunning = running;
     BttnStartProcess->setText(running ? QStringLiteral("Stop Process")
                                       : QStringLiteral("Start Process"));
+    RestartWatch();
 }
 
 void ProcessPanel::BttnStartProcessClick() {
+    if (settings_.processRunning) {
+        shared_.BeginOperation();
+        shared_.device.Clear();
+        if (AbortExposition(shared_.device)) ShowProcessRunning(false);
+        ReadProcessState(kEverySource);
+        return;
+    }
+    StartProcess(false);
+}
+
+void ProcessPanel::StartProcessForRun() {
+    if (!settings_.processRunning) StartProcess(true);
+}
+
+void ProcessPanel::StartProcess(bool forRun) {
     shared_.BeginOperation();
     MpxDevice& device = shared_.device;
     device.Clear();
-    if (settings_.processRunning) {
-        if (AbortExposition(device)) ShowProcessRunning(false);
-    } else {
-        // Every source is configured, and those that are off are stopped, before the
-        // Manual set starts the process; the interface starts the interval timer, the
-        // trigger wait and the counter by its actions, the period timer is started here.
-        NormaliseAndSend(kAllSources, true);
-        if (MakeTodoMask(device, settings_.actionSet[kManual])) {
-            ShowProcessRunning(true);
-            if (settings_.period > 0) ReloadPeriodTimer(device);
-        }
+    // Every source is configured, and those that are off are stopped, before the Manual set
+    // starts the process; the interface starts the interval timer, the trigger wait and the
+    // counter by its actions, the period timer is started here.
+    NormaliseAndSend(kAllSources, true);
+    forRun_ = forRun;
+    pace_ = FramePace(settings_);
+    if (MakeTodoMask(device, settings_.actionSet[kManual])) {
+        ShowProcessRunning(true);
+        if (settings_.period > 0) ReloadPeriodTimer(device);
     }
     ReadProcessState(kEverySource);
+}
+
+// The periodic polls may rest (a silent interface, a busy window) and a frame may never
+// come: the watch runs on its own, so a process that stalls is ended rather than shown
+// running for ever. It is a single timer, restarted by each frame; nothing polls for it.
+void ProcessPanel::RestartWatch() {
+    lastProgress_ = Now();
+    if (!settings_.processRunning || !pace_) {
+        watch_->stop();
+        return;
+    }
+    // A timer of longer than about 24 days is out of QTimer's range; no process is watched
+    // that closely anyway.
+    constexpr double kLongestMs = 2e9;
+    watch_->start(static_cast<int>(std::min(StallLimit(*pace_) * 1000.0, kLongestMs)));
+}
+
+void ProcessPanel::WatchExpired() {
+    if (!settings_.processRunning || !pace_) return;
+    const double silent = Now() - lastProgress_;
+    const double pace = *pace_;
+    // Stopped on the interface as "Stop Process" does; whether or not it answers, the window
+    // no longer waits for it.
+    shared_.BeginOperation();
+    bool stopped = false;
+    if (shared_.IsOpen()) {
+        shared_.device.Clear();
+        stopped = AbortExposition(shared_.device);
+    }
+    ShowAllStopped();
+    if (!forRun_) {
+        const QString why = QStringLiteral("no frame for %1 s (exposure %2 s)")
+                                .arg(silent, 0, 'f', 1)
+                                .arg(pace > 0 ? Text(TimeText(pace)) : QStringLiteral("0"));
+        shared_.AddLogLine(stopped ? QStringLiteral("Process stopped: ") + why
+                                   : QStringLiteral("Process given up: ") + why +
+                                         QStringLiteral(", and the interface did not take the "
+                                                        "stop"));
+    }
+    emit processStalled(silent, pace);
 }
 
 void ProcessPanel::StartOrStopSource(int source) {

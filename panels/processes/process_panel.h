@@ -6,6 +6,7 @@
 
 #include <QWidget>
 #include <array>
+#include <optional>
 
 #include "process/process_io.h"
 #include "process/process_settings.h"
@@ -16,6 +17,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
+class QTimer;
 
 namespace ulvarin {
 
@@ -45,6 +47,10 @@ public:
     // Stops a running process ("Abort exposition"), or configures every source and starts
     // one with the Manual set (and the period timer when it is on); then reads the state.
     void BttnStartProcessClick();
+    // Starts a process as "Start process" does, for a step of a run (a scan, an
+    // equalisation); nothing happens while one runs. A stall of such a process is the run's
+    // to report (processStalled); the panel writes no line of its own about it.
+    void StartProcessForRun();
     // Stop the source when it runs, else configure and start it; then read its state.
     void BttnPeriodStartClick() { StartOrStopSource(process::kPeriod); }
     void BttnIntervalStartClick() { StartOrStopSource(process::kInterval); }
@@ -99,6 +105,10 @@ signals:
     void processEnded();
     // A poll got no answer from the interface: the process was given up.
     void processLost();
+    // A process whose frames the interface's timers pace went `silentSeconds` without a
+    // frame (StallLimit of its pace `paceSeconds`): it was stopped on the interface and
+    // shows stopped. Not emitted for a process that waits for a trigger or an event count.
+    void processStalled(double silentSeconds, double paceSeconds);
 
 private:
     void BuildControls();
@@ -114,10 +124,19 @@ private:
     void ShowProcessRunning(bool running);
     void GiveUpProcess();
     void ShowAllStopped();
+    void StartProcess(bool forRun);
+    // The watch over a running process: (re)started by its start and by each frame, it
+    // expires when a frame is overdue; stopped when the process is not running.
+    void RestartWatch();
+    void WatchExpired();
 
     WindowShared& shared_;
     process::ProcessSettings settings_;
     int pollTicks_ = 0;
+    QTimer* watch_ = nullptr;
+    std::optional<double> pace_;  // FramePace of the running process
+    double lastProgress_ = 0;     // when it started or its last frame came
+    bool forRun_ = false;         // started for a step of a run
 
     std::array<QPushButton*, process::kActionSources> actionButtons_{};
     std::array<QMenu*, process::kActionSources> actionMenus_{};

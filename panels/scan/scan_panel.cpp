@@ -221,7 +221,7 @@ void ScanPanel::Start() {
     UpdateScanControls();
     emit curvesBegun(queries_.chipItem ? queries_.chipItem() : 0, scan_.from, scan_.step,
                      ScannedDacName());
-    ScanStep();
+    TakeStep();
 }
 
 QString ScanPanel::ScannedDacName() const {
@@ -241,6 +241,13 @@ ScanPoint ScanPanel::MeasureStep() {
 }
 
 void ScanPanel::ScanStep() {
+    // A call while the step's process runs (one queued before a stop and a new start) has
+    // no step to record.
+    if (queries_.processRunning && queries_.processRunning()) return;
+    TakeStep();
+}
+
+void ScanPanel::TakeStep() {
     if (!scan_.active) return;
     if (equalizer_) {
         EqualizeStep();
@@ -277,12 +284,35 @@ void ScanPanel::Stop() {
         EndEqualization(finished, dacsBack && wordsBack);
     } else {
         EndScan(finished, stepsDone);
-        if (!wordsBack)
-            shared_.dialogs().Error("The pixel configuration from before the scan could not be "
-                                    "sent back.",
-                                    "Scan Failed");
+        if (!wordsBack || !dacsBack)
+            shared_.dialogs().Error(
+                !dacsBack ? (wordsBack ? "The DAC values from before the scan could not be sent "
+                                         "back."
+                                       : "The DAC values and the pixel configuration from before "
+                                         "the scan could not be sent back.")
+                          : "The pixel configuration from before the scan could not be sent back.",
+                "Scan Failed");
     }
+    stopReason_.clear();
     UpdateScanControls();
+}
+
+int ScanPanel::ExposingStep() const {
+    return (equalizer_ ? equalizer_->framesTaken() : ScanStepsDone(scan_)) + 1;
+}
+
+int ScanPanel::StepsInAll() const {
+    return equalizer_ ? equalizer_->framesInAll() : ScanStepCount(scan_);
+}
+
+void ScanPanel::StepStalled(double silentSeconds, double paceSeconds) {
+    if (!scan_.active) return;
+    stopReason_ = QStringLiteral("no frame for %1 s at step %2 of %3 (exposure %4 s)")
+                      .arg(silentSeconds, 0, 'f', 1)
+                      .arg(ExposingStep())
+                      .arg(StepsInAll())
+                      .arg(paceSeconds, 0, 'g', 5);
+    Stop();
 }
 
 void ScanPanel::EndScan(bool finished, int stepsDone) {
@@ -296,6 +326,14 @@ void ScanPanel::EndScan(bool finished, int stepsDone) {
                                .arg(ScannedDacName())
                                .arg(scan_.from)
                                .arg(scan_.to));
+        return;
+    }
+    if (!stopReason_.isEmpty()) {
+        shared_.AddLogLine(QStringLiteral("Scan stopped: %1; %2 of %3 steps taken in %4 s")
+                               .arg(stopReason_)
+                               .arg(stepsDone)
+                               .arg(steps)
+                               .arg(seconds, 0, 'f', 1));
         return;
     }
     shared_.AddLogLine(QStringLiteral("Scan stopped after %1 s, %2 of %3 steps taken%4")
@@ -532,12 +570,16 @@ void ScanPanel::EndEqualization(bool finished, bool restored) {
                                    .arg(seconds, 0, 'f', 1));
             return;
         }
-        shared_.AddLogLine(
-            QStringLiteral("Equalization stopped after %1 s: %2")
-                .arg(seconds, 0, 'f', 1)
-                .arg(restored ? QStringLiteral("pixel configuration and DACs restored")
-                              : QStringLiteral("the pixel configuration or the DACs could not be "
-                                               "sent back")));
+        const QString outcome = restored ? QStringLiteral("pixel configuration and DACs restored")
+                                         : QStringLiteral("the pixel configuration or the DACs "
+                                                          "could not be sent back");
+        if (stopReason_.isEmpty())
+            shared_.AddLogLine(QStringLiteral("Equalization stopped after %1 s: %2")
+                                   .arg(seconds, 0, 'f', 1)
+                                   .arg(outcome));
+        else
+            shared_.AddLogLine(
+                QStringLiteral("Equalization stopped: %1; %2").arg(stopReason_, outcome));
         if (!restored)
             shared_.dialogs().Error("Equalization stopped, but the previous pixel configuration "
                                     "or DACs could not be sent back.",

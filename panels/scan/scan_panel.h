@@ -56,8 +56,15 @@ public:
     // window keeps the new pixel configuration and the results are shown; stopped or
     // failed, the pixel configuration and the DACs are as they were.
     void BttnEqualizeClick();
-    // Records the step that has just ended and starts the next, or ends the scan.
+    // The step's process has ended: the step is recorded and the next started, or the run
+    // ended. Called after the poll that saw the end has returned, not from inside it: at the
+    // end of an equalisation scan the equaliser's arithmetic, the results file and a new
+    // pixel configuration take a while, which is no measure of how the interface answers.
     void ScanStep();
+    // The step's process went `silentSeconds` without a frame (its frames due every
+    // `paceSeconds`) and was stopped: the run ends with a line that says so, and puts back
+    // what it changed as Stop does.
+    void StepStalled(double silentSeconds, double paceSeconds);
     void UpdateScanControls();
     // Prepares MXR and Timepix chips for test pulses, then has the interface make the
     // number asked for and read the frame.
@@ -89,6 +96,11 @@ signals:
 private:
     void Start();
     void Stop();
+    // Records the step that has ended and starts the next, or ends the scan.
+    void TakeStep();
+    // The step being exposed, counted from 1, and the steps of the whole run.
+    int ExposingStep() const;
+    int StepsInAll() const;
     ScanPoint MeasureStep();
     // Sets the DAC records to the step's value, sends them and starts the step's process.
     // False, after saying why, when the interface refused either.
@@ -133,6 +145,8 @@ private:
     std::vector<uint16_t> savedWords_;
     std::unique_ptr<ThresholdEqualizer> equalizer_;
     bool exposing_ = false;  // an equalisation frame is being taken
+    // Why the run is being stopped, for its last line; empty when the operator stopped it.
+    QString stopReason_;
     double started_ = 0;  // when the scan or the equalisation began
     // The results file, written as each scan ends into a folder of its own that lives as
     // long as the results shown; "Save results..." copies it.

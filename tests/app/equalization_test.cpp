@@ -9,6 +9,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStandardItemModel>
+#include <QTimer>
 #include <algorithm>
 #include <filesystem>
 
@@ -197,6 +198,46 @@ TEST_F(EqualizationTest, EqBitsSetTheAdjustmentOfCountingPixelsForAScanOnly) {
     EXPECT_TRUE(EmulatorHoldsWindowWords());
     EXPECT_EQ(WindowWords(), before);
     Control<QPushButton>("BttnScanStart")->click();
+}
+
+// The range the README recommends for Timepix (Thl Fine 490 to 590 by 1: three scans of 101
+// steps) on the quad, with the interface's ADCs read as the window does by default: the
+// run crosses both scan boundaries, where the equaliser and the results file do most of
+// their work, and ends with the results shown.
+TEST_F(EqualizationTest, TheReadmeRangeOnTheQuadRunsToTheEnd) {
+    StartForScan("timepix:4", 490, 590, 1);
+    Control<QCheckBox>("ChkbInterfaceADCread")->setChecked(true);
+    // A step ends at the poll after its frame, every fifth tick of the window's timer; a
+    // faster tick makes the 303 steps take less time, and each poll does the same work.
+    form->Timer->setInterval(20);
+    Control<QComboBox>("CombInterval")->setEditText(QStringLiteral("0.01"));
+    auto* dacs = Control<QComboBox>("CombScanDAC");
+    ASSERT_EQ(dacs->currentText(), "Thl Fine");
+    const int dac = dacs->currentIndex();
+    const int dacBefore = Dac(3, dac);
+
+    Control<QPushButton>("BttnEqualize")->click();
+    ASSERT_TRUE(form->scan->Equalizing());
+    auto* progress = Control<QProgressBar>("ProgressScan");
+    ASSERT_EQ(progress->maximum(), 303);
+    // Each scan boundary is passed, and the run goes on after it.
+    for (int taken : {102, 203}) {
+        ASSERT_TRUE(WaitFor(
+            [&] { return !form->scan->Equalizing() || progress->value() >= taken; }, 100000))
+            << progress->text().toStdString();
+    }
+    ASSERT_TRUE(WaitFor([&] { return !form->scan->Equalizing(); }, 100000))
+        << progress->text().toStdString();
+    EXPECT_TRUE(HasLineStartingWith("Equalization finished in ")) << LastLine().toStdString();
+    EXPECT_EQ(progress->text().toStdString(), "Done");
+    EqualizationDialog* results = form->scan->equalizationDialog();
+    ASSERT_NE(results, nullptr);
+    ASSERT_EQ(results->result().chips.size(), 4u);
+    for (const ChipEqualization& chip : results->result().chips)
+        EXPECT_LT(chip.spreadAfter, 0.5 * chip.spreadBefore)
+            << DescribeEqualization(results->result());
+    EXPECT_EQ(Dac(3, dac), dacBefore);
+    EXPECT_EQ(EmulatorChip(0, 3).dacs.dac[static_cast<size_t>(dac)], dacBefore);
 }
 
 }  // namespace

@@ -108,8 +108,9 @@ TEST(MaskPixels, TheCountsOfTheMessageLine) {
         const char* line;
     };
     const Case cases[] = {
-        {1234, 1300, 262144, "Mask outer pixels: 1234 pixel(s) masked (0.471 %), 1300 (0.496 %) "
-                             "masked in all"},
+        {1234, 1300, 262144,
+         "Mask outer pixels: 1234 pixel(s) masked (0.471 %), 1300 (0.496 %) "
+         "masked in all"},
         {0, 0, 65536, "Mask outer pixels: 0 pixel(s) masked (0 %), 0 (0 %) masked in all"},
         {65536, 65536, 65536,
          "Mask outer pixels: 65536 pixel(s) masked (100 %), 65536 (100 %) masked in all"},

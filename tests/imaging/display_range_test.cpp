@@ -101,8 +101,7 @@ TEST(DisplayRange, TypedLimitsAreCorrectedAndOnlyThenWrittenBack) {
 // written for them; an edited text is read as typed.
 TEST(DisplayRange, ShortenedTextsStandForTheirWholeLimits) {
     const DisplayRange stored{0.123456789012345, 882.074380165289};
-    DisplayRangeControls c =
-        Typed(ReadableNumber(stored.min), ReadableNumber(stored.max), stored);
+    DisplayRangeControls c = Typed(ReadableNumber(stored.min), ReadableNumber(stored.max), stored);
     EXPECT_EQ(c.maxText, "882.074");
     EXPECT_FALSE(ComputeDisplayRange(Values{}, c));
     EXPECT_EQ(c.range, stored);

@@ -1,0 +1,145 @@
+// A long run of the window whose frames stop coming is ended, not shown running for ever:
+// the emulated link stalls while the window reads the interface's ADCs, which makes the
+// window's periodic reads rest, so nothing but the run's own watch can end it. The run's
+// last line says why, and a scan or an equalisation puts back what it changed.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <chrono>
+
+#include "sim/link_model.h"
+#include "tests/app/window_fixture.h"
+#include "wire/pixel_config.h"
+
+namespace ulvarin::test {
+namespace {
+
+enum class Run { kScan, kEqualization, kProcess };
+
+struct StallCase {
+    const char* name;
+    const char* set;
+    Run run;
+    int from, to, step;
+    double stallSeconds;  // the link delivers nothing for this long
+    int steps;            // steps of the whole run (scan and equalisation)
+    const char* linePrefix;
+    const char* lineEnd;
+};
+
+// The scan and the equalisation stall at their third step, the process at its third frame.
+// A short stall leaves the interface answering again when the run ends, so what the run
+// changed can be put back; a process whose link stays silent is given up.
+const StallCase kCases[] = {
+    {"Scan", "mxr:1", Run::kScan, 100, 200, 1, 2.0, 101, "Scan stopped: no frame for ",
+     " steps taken in "},
+    {"Equalization", "timepix:1", Run::kEqualization, 490, 590, 5, 2.0, 63,
+     "Equalization stopped: no frame for ", "; pixel configuration and DACs restored"},
+    {"Process", "timepix:1", Run::kProcess, 0, 1, 1, 30.0, 0, "Process given up: no frame for ",
+     " (exposure 0.05 s), and the interface did not take the stop"},
+};
+
+void PrintTo(const StallCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class StalledRunTest : public WindowTest, public ::testing::WithParamInterface<StallCase> {
+protected:
+    std::vector<uint16_t> WindowWords() {
+        const auto config = form->shared.frames.config().first(form->shared.frames.pixelsInUse());
+        return {config.begin(), config.end()};
+    }
+    bool EmulatorHoldsWindowWords() {
+        const uint16_t width = form->shared.isTimepix ? 0x3FFF : 0x1FFF;
+        const std::vector<uint16_t> held = EmulatorChip(0, 0).pixelConfig;
+        const auto config = form->shared.frames.config();
+        for (int p = 0; p < kChipPixels; ++p)
+            if (((held[static_cast<size_t>(p)] ^ config[static_cast<size_t>(p)]) & width) != 0)
+                return false;
+        return true;
+    }
+    void Stall(double seconds) {
+        emulator->WithLink(0, [seconds](sim::LinkModel& link) {
+            link.StallUntil(sim::Clock::now() +
+                            std::chrono::milliseconds(static_cast<int>(seconds * 1000)));
+        });
+    }
+};
+
+TEST_P(StalledRunTest, ARunWithoutFramesEndsWithALineAndPutsBackWhatItChanged) {
+    const StallCase& c = GetParam();
+    StartForScan(c.set, c.from, c.to, c.step);
+    Control<QComboBox>("CombInterval")->setEditText(QStringLiteral("0.05"));
+    if (c.run == Run::kProcess) {
+        Choose(Control<QComboBox>("CombProcessTemplate"), 3);  // "Multiple frames"
+        Control<QComboBox>("CombInterval")->setEditText(QStringLiteral("0.05"));
+        Control<QLineEdit>("EditRepeat")->setText(QStringLiteral("0"));  // until stopped
+    }
+    if (c.run == Run::kScan) {
+        // With "Eq. bits" at a value the scan changes the pixel configuration too.
+        Choose(Control<QComboBox>("CombScanBits"), 2 + 5);
+    }
+    // The window reads the ADCs on every tick: the first read into the stall waits out its
+    // deadline, and from then on the periodic reads, the process's polls among them, rest.
+    Control<QCheckBox>("ChkbInterfaceADCread")->setChecked(true);
+    const int dac = Control<QComboBox>("CombScanDAC")->currentIndex();
+    const uint16_t dacBefore = form->shared.dacRecords[0].dac[static_cast<size_t>(dac)];
+    const std::vector<uint16_t> wordsBefore = WindowWords();
+    const size_t boxes = dialogs->messages.size();
+
+    int counted = 0;
+    if (c.run == Run::kProcess) {
+        QObject::connect(&form->shared, &WindowShared::backgroundFrameArrived, form.get(), [&] {
+            if (++counted == 3) Stall(c.stallSeconds);
+        });
+        Control<QPushButton>("BttnStartProcess")->click();
+        ASSERT_TRUE(form->processes->ProcessRunning());
+    } else {
+        // Connected after the window's own connection: the step's process has started.
+        QObject::connect(form->scan, &ScanPanel::processWanted, form.get(), [&] {
+            if (++counted == 3) Stall(c.stallSeconds);
+        });
+        Control<QPushButton>(c.run == Run::kScan ? "BttnScanStart" : "BttnEqualize")->click();
+        ASSERT_TRUE(form->scan->Active());
+    }
+    const auto running = [&] {
+        return c.run == Run::kProcess ? form->processes->ProcessRunning() : form->scan->Active();
+    };
+    ASSERT_TRUE(WaitFor([&] { return counted >= 3; }, 20000));
+    ASSERT_TRUE(WaitFor([&] { return !running(); }, 20000))
+        << Lines().join(QLatin1Char('\n')).toStdString() << "\nresting " << form->pollingResting
+        << " process " << form->processes->ProcessRunning() << " scan " << form->scan->Active();
+
+    const QString line = LastLine();
+    EXPECT_TRUE(line.startsWith(QString::fromUtf8(c.linePrefix))) << line.toStdString();
+    EXPECT_TRUE(line.contains(QString::fromUtf8(c.lineEnd))) << line.toStdString();
+    const QRegularExpression silence(QStringLiteral("no frame for (\\d+\\.\\d) s"));
+    const auto match = silence.match(line);
+    ASSERT_TRUE(match.hasMatch()) << line.toStdString();
+    EXPECT_GE(match.captured(1).toDouble(), 5.0) << "twice the exposure and the margin";
+    EXPECT_EQ(Control<QPushButton>("BttnStartProcess")->text(), "Start Process");
+
+    if (c.run == Run::kProcess) {
+        emulator->WithLink(0, [](sim::LinkModel& link) { link.Reset(); });
+        return;
+    }
+    EXPECT_TRUE(line.contains(QStringLiteral(" at step 3 of %1 (exposure 0.05 s)").arg(c.steps)))
+        << line.toStdString();
+    EXPECT_EQ(dialogs->messages.size(), boxes) << dialogs->messages.back().text;
+    EXPECT_EQ(form->shared.dacRecords[0].dac[static_cast<size_t>(dac)], dacBefore);
+    EXPECT_EQ(EmulatorChip(0, 0).dacs.dac[static_cast<size_t>(dac)], dacBefore);
+    EXPECT_EQ(WindowWords(), wordsBefore);
+    EXPECT_TRUE(EmulatorHoldsWindowWords());
+    EXPECT_FALSE(EmulatorState(0).shutterOpen);
+    EXPECT_EQ(Control<QPushButton>("BttnScanStart")->text(), "Start");
+    EXPECT_EQ(Control<QPushButton>("BttnEqualize")->text(), "Equalize");
+    EXPECT_TRUE(form->processes->isEnabled());
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, StalledRunTest, ::testing::ValuesIn(kCases),
+                         [](const auto& test) { return std::string(test.param.name); });
+
+}  // namespace
+}  // namespace ulvarin::test
