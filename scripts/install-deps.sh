@@ -6,7 +6,7 @@ packages=(cmake ninja-build g++ pkg-config libftdi1-dev libusb-1.0-0-dev libgtes
           libtiff-dev python3-h5py python3-numpy python3-tifffile python3-silx hdf5-tools
           pybind11-dev python3-dev python3-pytest libzmq3-dev cppzmq-dev nlohmann-json3-dev
           python3-zmq locales libtango-dev python3-tango help2man desktop-file-utils
-          appstream lintian dpkg-dev)
+          appstream lintian dpkg-dev clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
