@@ -4,8 +4,6 @@
 #include <cmath>
 #include <cstdio>
 
-#include "imaging/image_view.h"
-
 namespace ulvarin {
 namespace {
 
@@ -28,12 +26,6 @@ Placement PlaceImage(int boxWidth, int boxHeight, uint32_t imageWidth, uint32_t 
     p.left = (boxWidth - p.width) / 2;
     p.top = (boxHeight - p.height) / 2;
     return p;
-}
-
-std::optional<PointedPixel> PixelAtPoint(const Placement& placement, int x, int y,
-                                         const ChipLayout& layout) {
-    const ImageGeometry g = GeometryFor(layout.chipCount);
-    return PixelAtPoint(FitTransform(placement, g.width(), g.height()), x, y, layout);
 }
 
 std::string DescribePixel(const PointedPixel& pointed, double value) {

@@ -34,10 +34,6 @@ struct PointedPixel {
     int row() const { return static_cast<int>(pixel % kChipPixels / kTileSide); }
 };
 
-// None when the point is outside the drawn image or no chip is in use.
-std::optional<PointedPixel> PixelAtPoint(const Placement& placement, int x, int y,
-                                         const ChipLayout& layout);
-
 // "chip 2  column 17  row 200  value 143" with the chip counted from 1 and the value as
 // the view shows it.
 std::string DescribePixel(const PointedPixel& pointed, double value);

@@ -112,6 +112,12 @@ std::optional<PointedPixel> PixelAtPoint(const ViewTransform& t, int x, int y,
     return pointed;
 }
 
+std::optional<PointedPixel> PixelAtPoint(const Placement& placement, int x, int y,
+                                         const ChipLayout& layout) {
+    const ImageGeometry g = GeometryFor(layout.chipCount);
+    return PixelAtPoint(FitTransform(placement, g.width(), g.height()), x, y, layout);
+}
+
 BoxRect BoxRectOf(const ViewTransform& t, const ImageRect& rect) {
     if (t.imageWidth == 0 || t.imageHeight == 0) return {};
     return {FirstBoxAt(rect.left, t.left, t.width, t.imageWidth),

@@ -66,6 +66,9 @@ std::optional<ImagePoint> NearestImagePixel(const ViewTransform& t, int x, int y
 // chip, or when the transform's image is not the layout's.
 std::optional<PointedPixel> PixelAtPoint(const ViewTransform& t, int x, int y,
                                          const ChipLayout& layout);
+// The same for the whole image fitted to its box by `placement`, not zoomed.
+std::optional<PointedPixel> PixelAtPoint(const Placement& placement, int x, int y,
+                                         const ChipLayout& layout);
 
 // Box pixels (both corners included) that show the image pixels of `rect`; they may lie
 // outside the box.

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "imaging/display_range.h"
+#include "imaging/image_view.h"
 
 namespace ulvarin {
 namespace {
