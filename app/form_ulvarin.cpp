@@ -72,7 +72,8 @@ TFormUlvarin::TFormUlvarin(QWidget* parent) : QMainWindow(parent) {
     terminal = new TFormTerminal(shared.device, this);
     tester = new TUlvarinTester(shared.device, this);
     ConnectPanels();
-    configuration_ = std::make_unique<WindowConfiguration>(*this);
+    configuration_ = std::make_unique<WindowConfiguration>(
+        ConfiguredGroups{shared, *basics, *analog, *processes, *image});
     configuration_->Install();
 
     TimerInit = MakeTimer(this, kInitDelayMs, true);

@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "app/form_ulvarin.h"
+#include "panels/shared/window_shared.h"
 #include "config/program_folder.h"
 #include "device/report.h"
 #include "panels/basic_commands/basic_commands.h"
@@ -22,7 +22,7 @@ const char* kIniFilter = "ASCII ini file|*.ini|All files|*.*";
 
 }  // namespace
 
-WindowConfiguration::WindowConfiguration(TFormUlvarin& form) : form_(form) {}
+WindowConfiguration::WindowConfiguration(const ConfiguredGroups& groups) : form_(groups) {}
 
 void WindowConfiguration::Install() {
     form_.shared.configurationLoader = [this](bool interactive) { return Load(interactive); };
@@ -47,31 +47,31 @@ void WindowConfiguration::Report(int kind, const std::string& text) {
 Configuration WindowConfiguration::Gather(bool readProcess) {
     WindowShared& shared = form_.shared;
     Configuration c;
-    c.polarity = form_.basics->PolarityText();
-    c.fsr = form_.basics->ModeItem();
+    c.polarity = form_.basics.PolarityText();
+    c.fsr = form_.basics.ModeItem();
     c.chips = static_cast<int>(shared.chipCount);
     std::copy(shared.dacRecords.begin(), shared.dacRecords.end(), c.records.begin());
-    const InterfaceAnalog& analog = form_.analog->analog;
+    const InterfaceAnalog& analog = form_.analog.analog;
     c.biasVolts = analog.biasVolts;
     c.dac0Volts = analog.dac0Volts;
     c.dac1Volts = analog.dac1Volts;
-    if (readProcess) form_.processes->ReadProcessSettings(process::kAllSources, false);
-    const process::ProcessSettings& s = form_.processes->Settings();
+    if (readProcess) form_.processes.ReadProcessSettings(process::kAllSources, false);
+    const process::ProcessSettings& s = form_.processes.Settings();
     c.actionSet = s.actionSet;
     c.frames = s.frames;
     c.period = s.period;
     c.interval = s.interval;
-    c.triggerItem = form_.processes->TriggerItem();
+    c.triggerItem = form_.processes.TriggerItem();
     c.counter = s.counter;
     c.actionCommand1 = s.actionCommand1;
     c.actionCommand2 = s.actionCommand2;
-    c.monitor = form_.analog->Monitoring();
+    c.monitor = form_.analog.Monitoring();
     c.scopeMask = analog.scopeChannelMask;
     c.scopeSamples = static_cast<int>(analog.scopeSampleCount);
-    c.integrating = form_.image->Integrating();
-    c.rangeMin = form_.image->ViewRange().min;
-    c.rangeMax = form_.image->ViewRange().max;
-    c.rangeAuto = form_.image->RangeAuto();
+    c.integrating = form_.image.Integrating();
+    c.rangeMin = form_.image.ViewRange().min;
+    c.rangeMax = form_.image.ViewRange().max;
+    c.rangeAuto = form_.image.RangeAuto();
     return c;
 }
 
@@ -137,7 +137,7 @@ void WindowConfiguration::Apply(ConfigKey key, const Configuration& c) {
             ApplyInterfaceKey(key, c);
             break;
         case process::KeyRole::kProcess:
-            process::StoreProcessKey(key, c, form_.processes->Settings());
+            process::StoreProcessKey(key, c, form_.processes.Settings());
             ShowProcessKey(key, c);
             break;
         case process::KeyRole::kDisplay:
@@ -161,7 +161,7 @@ void WindowConfiguration::ApplyInterfaceKey(ConfigKey key, const Configuration& 
             shared.BeginOperation();
             break;
         case ConfigKey::Fsr:
-            if (!form_.basics->ShowMode(c.fsr) || c.fsr < 0) return;
+            if (!form_.basics.ShowMode(c.fsr) || c.fsr < 0) return;
             shared.BeginOperation();
             if (modeWords) shared.BeginOperation();
             break;
@@ -194,25 +194,25 @@ void WindowConfiguration::ApplyInterfaceKey(ConfigKey key, const Configuration& 
 void WindowConfiguration::ShowProcessKey(ConfigKey key, const Configuration& c) {
     if (key == ConfigKey::Manual) return;
     if (key == ConfigKey::Trigger) {
-        form_.processes->SetTriggerItem(c.triggerItem);
+        form_.processes.SetTriggerItem(c.triggerItem);
         return;
     }
-    form_.processes->ShowSettings();
+    form_.processes.ShowSettings();
 }
 
 void WindowConfiguration::ApplyDisplayKey(ConfigKey key, const Configuration& c) {
     switch (key) {
         case ConfigKey::Monitor:
-            form_.analog->SetMonitoring(c.monitor);
+            form_.analog.SetMonitoring(c.monitor);
             break;
         case ConfigKey::Scope:
-            form_.analog->ApplyScope(c.scopeMask, c.scopeSamples);
+            form_.analog.ApplyScope(c.scopeMask, c.scopeSamples);
             break;
         case ConfigKey::Integral:
-            form_.image->SetIntegrating(c.integrating);
+            form_.image.SetIntegrating(c.integrating);
             break;
         case ConfigKey::ViewRange:
-            form_.image->ApplyViewRange(c.rangeMin, c.rangeMax, c.rangeAuto);
+            form_.image.ApplyViewRange(c.rangeMin, c.rangeMax, c.rangeAuto);
             break;
         default:
             break;

@@ -9,11 +9,24 @@
 
 namespace ulvarin {
 
-class TFormUlvarin;
+class AnalogPanel;
+class BasicCommands;
+class ImagePanel;
+class ProcessPanel;
+class WindowShared;
+
+// The groups whose settings the configuration file holds; they outlive it.
+struct ConfiguredGroups {
+    WindowShared& shared;
+    BasicCommands& basics;
+    AnalogPanel& analog;
+    ProcessPanel& processes;
+    ImagePanel& image;
+};
 
 class WindowConfiguration final : public config::ConfigTarget {
 public:
-    explicit WindowConfiguration(TFormUlvarin& form);
+    explicit WindowConfiguration(const ConfiguredGroups& groups);
 
     // Becomes the shared object's configuration loader and saver.
     void Install();
@@ -40,7 +53,7 @@ private:
     void ApplyDisplayKey(config::ConfigKey key, const config::Configuration& c);
     void Report(int kind, const std::string& text);
 
-    TFormUlvarin& form_;
+    ConfiguredGroups form_;
 };
 
 }  // namespace ulvarin

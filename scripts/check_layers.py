@@ -4,7 +4,10 @@
 - A folder includes only itself and the folders below it (LAYERS).
 - Nothing below the GUI line includes a Qt header.
 - No panel includes another panel's header (panels/shared is for all of them).
-- No two files include each other, directly or round a longer circle.
+- No two files include each other, directly or round a longer circle, and no two units
+  (a header and its source taken as one) do either: unit_a.cpp including unit_b.h while
+  unit_b.cpp includes unit_a.h ties the two into one piece that cannot be understood,
+  tested or moved alone.
 - Every folder builds from an explicit file list: no GLOB in its CMakeLists, and every
   .cpp file of the folder is named there.
 Usage: check_layers.py SOURCE_DIR   (exit status 1 and one line per breach)
@@ -93,11 +96,26 @@ def check(root):
                 if theirs not in (mine, "shared") or (mine == "shared" and theirs != "shared"):
                     problems.append(f"{path}: includes another panel's header {target}")
     problems += find_cycles(graph)
+    problems += find_cycles(unit_graph(graph), "unit")
     problems += check_file_lists(root)
     return problems
 
 
-def find_cycles(graph):
+def unit_graph(graph):
+    """The include graph with each header and its source as one node (the path without its
+    extension); a unit's include of its own header is no edge."""
+    units = {}
+    for path, targets in graph.items():
+        unit = os.path.splitext(path)[0]
+        edges = units.setdefault(unit, [])
+        for target in targets:
+            other = os.path.splitext(target)[0]
+            if other != unit and other not in edges:
+                edges.append(other)
+    return units
+
+
+def find_cycles(graph, kind="include"):
     """One line for each circle of includes found by a depth-first walk."""
     problems, state = [], {}
 
@@ -107,7 +125,7 @@ def find_cycles(graph):
         for nxt in graph.get(node, []):
             if state.get(nxt) == 1:
                 circle = stack[stack.index(nxt):] + [nxt]
-                problems.append("include circle: " + " -> ".join(circle))
+                problems.append(f"{kind} circle: " + " -> ".join(circle))
             elif nxt in graph and state.get(nxt) is None:
                 visit(nxt, stack)
         stack.pop()
