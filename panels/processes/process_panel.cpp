@@ -75,7 +75,9 @@ ProcessPanel::ProcessPanel(WindowShared& shared, QWidget* parent)
     watch_->setTimerType(Qt::PreciseTimer);
     connect(watch_, &QTimer::timeout, this, &ProcessPanel::WatchExpired);
     connect(&shared_, &WindowShared::backgroundFrameArrived, this, [this] {
-        if (settings_.processRunning) RestartWatch();
+        if (!settings_.processRunning) return;
+        ++framesTaken_;
+        RestartWatch();
     });
 }
 
@@ -279,6 +281,7 @@ void ProcessPanel::StartProcess(bool forRun) {
     NormaliseAndSend(kAllSources, true);
     forRun_ = forRun;
     pace_ = FramePace(settings_);
+    framesTaken_ = 0;
     if (MakeTodoMask(device, settings_.actionSet[kManual])) {
         ShowProcessRunning(true);
         if (settings_.period > 0) ReloadPeriodTimer(device);
@@ -286,9 +289,10 @@ void ProcessPanel::StartProcess(bool forRun) {
     ReadProcessState(kEverySource);
 }
 
-// The periodic polls may rest (a silent interface, a busy window) and a frame may never
-// come: the watch runs on its own, so a process that stalls is ended rather than shown
-// running for ever. It is a single timer, restarted by each frame; nothing polls for it.
+// The periodic polls may rest (a silent interface, a read slowed by a busy machine) and a
+// frame may never come: the watch runs on its own, so a process that stalls is ended rather
+// than shown running for ever. It is a single timer, restarted by each frame; nothing polls
+// for it.
 void ProcessPanel::RestartWatch() {
     lastProgress_ = Now();
     if (!settings_.processRunning || !pace_) {
@@ -305,9 +309,22 @@ void ProcessPanel::WatchExpired() {
     if (!settings_.processRunning || !pace_) return;
     const double silent = Now() - lastProgress_;
     const double pace = *pace_;
+    // An operation of its own, which also wakes the window's periodic reads if they rest.
+    shared_.BeginOperation();
+    // Frames came, then no more: the process may have ended with its last frame while the
+    // polls rested. Asked once; ended, it ends as at a poll, and a run goes on.
+    if (framesTaken_ > 0 && shared_.IsOpen()) {
+        shared_.device.Clear();
+        const StateChanges changes = ReadSourceStates(shared_.device, kEverySource, settings_);
+        ShowStateChanges(changes);
+        if (changes.answered > 0 && !AnySourceRunning(settings_)) {
+            ShowProcessRunning(false);
+            emit processEnded();
+            return;
+        }
+    }
     // Stopped on the interface as "Stop Process" does; whether or not it answers, the window
     // no longer waits for it.
-    shared_.BeginOperation();
     bool stopped = false;
     if (shared_.IsOpen()) {
         shared_.device.Clear();

@@ -101,13 +101,15 @@ public:
 
 signals:
     // A poll found no timer, trigger wait or counter running any more: a process that was
-    // started has ended (a DAC scan takes its next step).
+    // started has ended (a DAC scan takes its next step). Also when the polls rested and the
+    // watch over the process found it ended.
     void processEnded();
     // A poll got no answer from the interface: the process was given up.
     void processLost();
     // A process whose frames the interface's timers pace went `silentSeconds` without a
-    // frame (StallLimit of its pace `paceSeconds`): it was stopped on the interface and
-    // shows stopped. Not emitted for a process that waits for a trigger or an event count.
+    // frame (StallLimit of its pace `paceSeconds`), and is not found ended: it was stopped on
+    // the interface and shows stopped. Not emitted for a process that waits for a trigger or
+    // an event count.
     void processStalled(double silentSeconds, double paceSeconds);
 
 private:
@@ -136,6 +138,7 @@ private:
     QTimer* watch_ = nullptr;
     std::optional<double> pace_;  // FramePace of the running process
     double lastProgress_ = 0;     // when it started or its last frame came
+    int framesTaken_ = 0;         // frames of the running process so far
     bool forRun_ = false;         // started for a step of a run
 
     std::array<QPushButton*, process::kActionSources> actionButtons_{};
