@@ -2,7 +2,7 @@
 // each value, and the median and average of each step's summed image recorded as curves
 // for the pulse view; the threshold equalisation over the same DAC and range; and the
 // test-pulse button. A scan or an equalisation moves on each time the process ends
-// (ScanStep, called from the end of a poll).
+// (ScanStep, called once the poll that saw the end has returned).
 #pragma once
 
 #include <QWidget>
