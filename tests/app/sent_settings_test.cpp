@@ -50,11 +50,15 @@ TEST(SentSettingsTest, CommandBytesCarryTheSettingsTheWindowShows) {
         const SentSettings s = Decode(c.bytes);
         SCOPED_TRACE(c.what);
         ASSERT_EQ(s.biasVolts.has_value(), c.biasCode.has_value());
-        if (c.biasCode) EXPECT_EQ(BiasToCode(*s.biasVolts), *c.biasCode);
+        if (c.biasCode) {
+            EXPECT_EQ(BiasToCode(*s.biasVolts), *c.biasCode);
+        }
         for (const auto& [shown, code] : {std::pair{s.interfaceDacVolts[0], c.dac0},
                                           std::pair{s.interfaceDacVolts[1], c.dac1}}) {
             ASSERT_EQ(shown.has_value(), code.has_value());
-            if (code) EXPECT_EQ(DacVoltsToCode(*shown), *code);
+            if (code) {
+                EXPECT_EQ(DacVoltsToCode(*shown), *code);
+            }
         }
         EXPECT_EQ(s.negativePolarity, c.negative);
         EXPECT_EQ(s.fsr, c.fsr);
