@@ -31,21 +31,6 @@ protected:
         for (int p : kTested) config[static_cast<size_t>(p)] |= TestBit(type);
         form->shared.SendPixelConfig(nullptr, false, "offline");
     }
-    std::vector<uint16_t> WindowWords() {
-        const auto config = form->shared.frames.config().first(form->shared.frames.pixelsInUse());
-        return {config.begin(), config.end()};
-    }
-    // Whether chip 0 of the emulated interface holds the window's words (in its register's
-    // width).
-    bool EmulatorHoldsWindowWords() {
-        const uint16_t width = form->shared.isTimepix ? 0x3FFF : 0x1FFF;
-        const std::vector<uint16_t> held = EmulatorChip(0, 0).pixelConfig;
-        const auto config = form->shared.frames.config();
-        for (int p = 0; p < kChipPixels; ++p)
-            if (((held[static_cast<size_t>(p)] ^ config[static_cast<size_t>(p)]) & width) != 0)
-                return false;
-        return true;
-    }
     int Dac(int chip, int index) {
         return form->shared.dacRecords[static_cast<size_t>(chip)].dac[static_cast<size_t>(index)];
     }

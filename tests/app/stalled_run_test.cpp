@@ -51,19 +51,6 @@ void PrintTo(const StallCase& c, std::ostream* out) {
 
 class StalledRunTest : public WindowTest, public ::testing::WithParamInterface<StallCase> {
 protected:
-    std::vector<uint16_t> WindowWords() {
-        const auto config = form->shared.frames.config().first(form->shared.frames.pixelsInUse());
-        return {config.begin(), config.end()};
-    }
-    bool EmulatorHoldsWindowWords() {
-        const uint16_t width = form->shared.isTimepix ? 0x3FFF : 0x1FFF;
-        const std::vector<uint16_t> held = EmulatorChip(0, 0).pixelConfig;
-        const auto config = form->shared.frames.config();
-        for (int p = 0; p < kChipPixels; ++p)
-            if (((held[static_cast<size_t>(p)] ^ config[static_cast<size_t>(p)]) & width) != 0)
-                return false;
-        return true;
-    }
     // The exposure under way never ends: the interval timer is loaded with about 15 hours.
     void HangIntervalTimer() {
         emulator->WithInterface(0, [](sim::EmulatedInterface& e) {

@@ -142,4 +142,18 @@ sim::ChipState WindowTest::EmulatorChip(size_t index, int chip) {
     return state;
 }
 
+std::vector<uint16_t> WindowTest::WindowWords() {
+    const auto config = form->shared.frames.config().first(form->shared.frames.pixelsInUse());
+    return {config.begin(), config.end()};
+}
+
+bool WindowTest::EmulatorHoldsWindowWords() {
+    const uint16_t width = form->shared.isTimepix ? 0x3FFF : 0x1FFF;
+    const std::vector<uint16_t> held = EmulatorChip(0, 0).pixelConfig;
+    const auto config = form->shared.frames.config();
+    for (size_t p = 0; p < held.size() && p < config.size() && p < size_t{65536}; ++p)
+        if (((held[p] ^ config[p]) & width) != 0) return false;
+    return true;
+}
+
 }  // namespace ulvarin::test

@@ -80,6 +80,10 @@ protected:
     uint8_t EmulatorBias(size_t index);
     // A copy of chip `chip` of emulated interface `index`: DACs, configuration, counts.
     sim::ChipState EmulatorChip(size_t index, int chip);
+    // The window's pixel configuration words, and whether chip 0 of the first emulated
+    // interface holds them (in its register's width).
+    std::vector<uint16_t> WindowWords();
+    bool EmulatorHoldsWindowWords();
     std::string Description(size_t index) { return emulator->Description(index); }
 
     // The program folder of this test, so configuration files never pass between tests.
