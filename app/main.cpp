@@ -9,7 +9,7 @@
 
 #include "app/form_ulvarin.h"
 #include "app/screenshot.h"
-#include "backends/standard_backends.h"
+#include "standard_drivers/standard_drivers.h"
 #include "base/program_version.h"
 #include "config/program_folder.h"
 #include "widgets/dialogs.h"
@@ -116,7 +116,7 @@ constexpr const char* kUsage =
 
 int main(int argc, char** argv) {
     if (ulvarin::AnswerHelpOrVersion(argc, argv, "ulvarin", kUsage)) return 0;
-    ulvarin::RegisterStandardBackends();
+    ulvarin::RegisterStandardDrivers();
     Application application(argc, argv);
     // Qt adopts the user's locale at start-up; numbers in files, logs and the C-formatted
     // texts must keep the decimal point whatever the language, so the C library's numeric

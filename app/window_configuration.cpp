@@ -10,7 +10,7 @@
 #include "panels/image/image_panel.h"
 #include "panels/interface_analog/analog_panel.h"
 #include "panels/processes/process_panel.h"
-#include "process/configuration_keys.h"
+#include "hardware_process/configuration_keys.h"
 
 namespace ulvarin {
 namespace {

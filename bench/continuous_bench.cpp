@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "backends/emulator_driver.h"
+#include "standard_drivers/emulator_driver.h"
 #include "device/drivers/driver_registry.h"
 #include "device/report.h"
-#include "process/continuous_run.h"
+#include "session/continuous_run.h"
 #include "session/frame_runs.h"
 #include "session/interface_session.h"
 #include "wire/stream_layout.h"

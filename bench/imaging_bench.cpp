@@ -11,8 +11,8 @@
 #include "imaging/display_range.h"
 #include "imaging/frame_store.h"
 #include "imaging/histogram.h"
-#include "imaging/image_pipeline.h"
-#include "imaging/image_render.h"
+#include "imaging/image_recompute.h"
+#include "imaging/image_colouring.h"
 #include "imaging/median.h"
 #include "imaging/result_view.h"
 

@@ -9,12 +9,12 @@
 #include <map>
 #include <memory>
 
-#include "backends/standard_backends.h"
+#include "standard_drivers/standard_drivers.h"
 #include "base/program_version.h"
 #include "cli/progress.h"
 #include "device/device.h"
 #include "device/report.h"
-#include "files/frame_stream.h"
+#include "stream/frame_stream.h"
 #include "files/frame_writer.h"
 #include "files/frame_writer_factory.h"
 #include "files/hdf5_frame_writer.h"
@@ -436,7 +436,7 @@ void AddRunOptions(CLI::App& command, Options& o) {
 }  // namespace
 
 int RunCommandLine(int argc, char** argv, const StopFlag& stop) {
-    RegisterStandardBackends();
+    RegisterStandardDrivers();
     CLI::App app{"Ulvarin interface tester on the command line"};
     app.footer(kExitCodes);
     app.set_version_flag("--version", std::string("ulvarin-cli ") + ProgramVersion(),

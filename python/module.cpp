@@ -8,7 +8,7 @@
 #include <functional>
 #include <limits>
 
-#include "backends/standard_backends.h"
+#include "standard_drivers/standard_drivers.h"
 #include "base/program_version.h"
 #include "device/drivers/driver_registry.h"
 #include "python/device.h"
@@ -237,7 +237,7 @@ void BindErrors(py::module_& m) {
 PYBIND11_MODULE(ulvarin, m) {
     using namespace ulvarin::python;
     m.doc() = "The detector's interfaces from Python: open one, set DACs, take frames as numpy arrays.";
-    ulvarin::RegisterStandardBackends();
+    ulvarin::RegisterStandardDrivers();
     InstallReportHook();
     BindErrors(m);
     BindDacView(m);

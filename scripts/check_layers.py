@@ -24,30 +24,25 @@ LAYERS = {
     "sim": {"wire"},
     "device/drivers": set(),
     "device": {"device/drivers", "wire"},
-    "backends": {"device/drivers", "sim", "wire"},
+    "standard_drivers": {"device/drivers", "sim", "wire"},
     "config": {"device", "device/drivers"} | BOTTOM,
     "imaging": BOTTOM,
     "calibration": {"imaging"} | BOTTOM,
     "analog": {"imaging", "device", "device/drivers"} | BOTTOM,
     "files": {"calibration", "analog", "imaging", "config", "device", "device/drivers"} | BOTTOM,
-    "process": {"files", "calibration", "analog", "imaging", "config", "device", "device/drivers"} | BOTTOM,
-    "session": {"process", "files", "calibration", "analog", "imaging", "config", "device",
-                "device/drivers"} | BOTTOM,
-    "cli": {"session", "process", "files", "calibration", "analog", "imaging", "config", "device", "device/drivers",
-            "backends", "sim"} | BOTTOM,
-    "python": {"session", "process", "files", "calibration", "analog", "imaging", "config", "device",
-               "device/drivers", "backends", "sim"} | BOTTOM,
-    "tango": {"session", "process", "files", "calibration", "analog", "imaging", "config", "device",
-              "device/drivers", "backends", "sim", "wire"} | BOTTOM,
-    "widgets": {"analog", "imaging"} | BOTTOM,
-    "panels": {"widgets", "process", "files", "calibration", "analog", "imaging", "config", "device",
-               "device/drivers"} | BOTTOM,
-    "terminal": {"widgets", "device", "device/drivers"} | BOTTOM,
-    "tester": {"widgets", "device", "device/drivers"} | BOTTOM,
-    "app": {"panels", "terminal", "tester", "widgets", "process", "files", "calibration", "analog",
-            "imaging",
-            "config", "device", "device/drivers", "backends", "sim"} | BOTTOM,
 }
+LAYERS["stream"] = {"files"} | LAYERS["files"]
+LAYERS["hardware_process"] = {"files"} | LAYERS["files"]
+LAYERS["session"] = {"hardware_process", "stream"} | LAYERS["hardware_process"] | LAYERS["stream"]
+FACE = {"session", "standard_drivers", "sim", "wire"} | LAYERS["session"]
+LAYERS["cli"] = FACE
+LAYERS["python"] = FACE
+LAYERS["tango"] = FACE
+LAYERS["widgets"] = {"analog", "imaging"} | BOTTOM
+LAYERS["panels"] = {"widgets", "session"} | LAYERS["session"]
+LAYERS["terminal"] = {"widgets", "device", "device/drivers"} | BOTTOM
+LAYERS["tester"] = {"widgets", "device", "device/drivers"} | BOTTOM
+LAYERS["app"] = {"panels", "terminal", "tester", "widgets", "standard_drivers", "sim"} | LAYERS["panels"]
 GUI = {"widgets", "panels", "terminal", "tester", "app"}
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]', re.M)
 QT_HEADER = re.compile(r"^Q[A-Za-z]*(/|$)|^Qt[A-Z]")

@@ -15,7 +15,7 @@
 #include "device/link.h"
 #include "device/protocol.h"
 #include "files/ordered_writer.h"
-#include "process/continuous_run.h"
+#include "session/continuous_run.h"
 #include "wire/pixel_config.h"
 #include "wire/action_sets.h"
 

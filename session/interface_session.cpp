@@ -11,7 +11,7 @@
 #include "device/interface_commands.h"
 #include "device/link.h"
 #include "files/mask_file.h"
-#include "process/configuration_keys.h"
+#include "hardware_process/configuration_keys.h"
 #include "wire/pixel_config.h"
 
 namespace ulvarin {

@@ -9,7 +9,7 @@
 
 #include "device/report.h"
 #include "files/equalization_file.h"
-#include "files/frame_stream.h"
+#include "stream/frame_stream.h"
 #include "files/frame_writer_factory.h"
 #include "files/text_frame_writer.h"
 

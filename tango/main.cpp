@@ -8,7 +8,7 @@
 
 #include <cstdio>
 
-#include "backends/standard_backends.h"
+#include "standard_drivers/standard_drivers.h"
 #include "base/program_version.h"
 #include "tango/detector.h"
 #include "tango/detector_device.h"
@@ -38,7 +38,7 @@ void Tango::DServer::class_factory() {
 
 int main(int argc, char* argv[]) {
     if (ulvarin::AnswerHelpOrVersion(argc, argv, "ulvarin-tango", kUsage)) return 0;
-    ulvarin::RegisterStandardBackends();
+    ulvarin::RegisterStandardDrivers();
     ulvarin::tango_server::InstallReportHook();
     if (const std::string warning = ulvarin::EmulatorSetWarning(); !warning.empty())
         std::fprintf(stderr, "ulvarin-tango: %s\n", warning.c_str());

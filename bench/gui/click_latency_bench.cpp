@@ -12,7 +12,7 @@
 #include <memory>
 
 #include "app/form_ulvarin.h"
-#include "backends/emulator_driver.h"
+#include "standard_drivers/emulator_driver.h"
 #include "device/drivers/driver_registry.h"
 #include "device/interface_commands.h"
 #include "device/link.h"

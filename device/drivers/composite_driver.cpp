@@ -2,17 +2,17 @@
 
 namespace ulvarin {
 
-CompositeDriver::CompositeDriver(std::vector<std::shared_ptr<FtDriver>> backends)
-    : backends_(std::move(backends)), listed_(backends_.size(), 0) {}
+CompositeDriver::CompositeDriver(std::vector<std::shared_ptr<FtDriver>> drivers)
+    : drivers_(std::move(drivers)), listed_(drivers_.size(), 0) {}
 
 FtStatus CompositeDriver::CreateDeviceInfoList(uint32_t& count) {
     std::lock_guard lock(mutex_);
     count = 0;
     FtStatus firstError = FT_OK;
-    for (size_t b = 0; b < backends_.size(); ++b) {
+    for (size_t b = 0; b < drivers_.size(); ++b) {
         uint32_t n = 0;
-        FtStatus s = backends_[b]->CreateDeviceInfoList(n);
-        // A backend that fails (no USB access, say) must not hide the others' devices.
+        FtStatus s = drivers_[b]->CreateDeviceInfoList(n);
+        // A driver that fails (no USB access, say) must not hide the others' devices.
         if (s != FT_OK) {
             if (firstError == FT_OK) firstError = s;
             n = 0;
@@ -25,8 +25,8 @@ FtStatus CompositeDriver::CreateDeviceInfoList(uint32_t& count) {
 
 FtStatus CompositeDriver::GetDeviceInfoDetail(uint32_t index, char (&description)[kFtStringSize]) {
     std::lock_guard lock(mutex_);
-    for (size_t b = 0; b < backends_.size(); ++b) {
-        if (index < listed_[b]) return backends_[b]->GetDeviceInfoDetail(index, description);
+    for (size_t b = 0; b < drivers_.size(); ++b) {
+        if (index < listed_[b]) return drivers_[b]->GetDeviceInfoDetail(index, description);
         index -= listed_[b];
     }
     return FT_DEVICE_NOT_FOUND;
@@ -34,16 +34,16 @@ FtStatus CompositeDriver::GetDeviceInfoDetail(uint32_t index, char (&description
 
 FtStatus CompositeDriver::OpenEx(const char* description, FtHandle& handle) {
     FtStatus last = FT_DEVICE_NOT_FOUND;
-    for (auto& backend : backends_) {
+    for (auto& driver : drivers_) {
         FtHandle h = nullptr;
-        FtStatus s = backend->OpenEx(description, h);
+        FtStatus s = driver->OpenEx(description, h);
         if (s == FT_OK && h != nullptr) {
             std::lock_guard lock(mutex_);
-            owners_[h] = backend.get();
+            owners_[h] = driver.get();
             handle = h;
             return FT_OK;
         }
-        // Keep the most telling failure: "not found" only when no backend knew the name.
+        // Keep the most telling failure: "not found" only when no driver knew the name.
         if (s != FT_DEVICE_NOT_FOUND) last = s;
     }
     handle = nullptr;

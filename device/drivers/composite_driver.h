@@ -1,6 +1,6 @@
-// A driver that joins several backends into one device list, in the order given
+// A driver that joins several drivers into one device list, in the order given
 // (real USB devices first, then emulated ones), and routes each open handle to the
-// backend that opened it.
+// driver that opened it.
 #pragma once
 
 #include <map>
@@ -14,7 +14,7 @@ namespace ulvarin {
 
 class CompositeDriver : public FtDriver {
 public:
-    explicit CompositeDriver(std::vector<std::shared_ptr<FtDriver>> backends);
+    explicit CompositeDriver(std::vector<std::shared_ptr<FtDriver>> drivers);
 
     FtStatus CreateDeviceInfoList(uint32_t& count) override;
     FtStatus GetDeviceInfoDetail(uint32_t index, char (&description)[kFtStringSize]) override;
@@ -34,9 +34,9 @@ public:
 private:
     FtDriver* Owner(FtHandle handle);
 
-    std::vector<std::shared_ptr<FtDriver>> backends_;
+    std::vector<std::shared_ptr<FtDriver>> drivers_;
     std::mutex mutex_;
-    // Per backend, how many devices its last CreateDeviceInfoList found.
+    // Per driver, how many devices its last CreateDeviceInfoList found.
     std::vector<uint32_t> listed_;
     std::map<FtHandle, FtDriver*> owners_;
 };

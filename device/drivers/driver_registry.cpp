@@ -9,33 +9,33 @@
 namespace ulvarin {
 namespace {
 
-struct Backend {
+struct RegisteredDriver {
     std::string name;
-    BackendMaker make;
+    DriverMaker make;
 };
 
 std::mutex gDriverMutex;
 std::shared_ptr<FtDriver> gDriver;
-std::vector<Backend> gBackends;
+std::vector<RegisteredDriver> gDrivers;
 
 // Called with gDriverMutex held.
 std::shared_ptr<FtDriver> MakeComposite() {
     std::vector<std::shared_ptr<FtDriver>> drivers;
-    for (const Backend& backend : gBackends)
-        if (auto driver = backend.make ? backend.make() : nullptr) drivers.push_back(std::move(driver));
+    for (const RegisteredDriver& registered : gDrivers)
+        if (auto driver = registered.make ? registered.make() : nullptr) drivers.push_back(std::move(driver));
     return std::make_shared<CompositeDriver>(std::move(drivers));
 }
 
 }  // namespace
 
-void RegisterBackend(const std::string& name, BackendMaker make) {
+void RegisterDriver(const std::string& name, DriverMaker make) {
     std::lock_guard lock(gDriverMutex);
-    for (Backend& backend : gBackends)
-        if (backend.name == name) {
-            backend.make = std::move(make);
+    for (RegisteredDriver& driver : gDrivers)
+        if (driver.name == name) {
+            driver.make = std::move(make);
             return;
         }
-    gBackends.push_back({name, std::move(make)});
+    gDrivers.push_back({name, std::move(make)});
 }
 
 std::shared_ptr<FtDriver> MakeDefaultDriver() {

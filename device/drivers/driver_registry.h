@@ -1,4 +1,4 @@
-// Which driver the link layer talks to. Programs register their backends at start-up (real
+// Which driver the link layer talks to. Programs register their drivers at start-up (real
 // USB, emulated interfaces, ...); the default driver lists them all, in registration order,
 // as one composite. Tests install a driver of their own instead.
 #pragma once
@@ -11,21 +11,21 @@
 
 namespace ulvarin {
 
-// Makes one backend's driver; nullptr when the backend has nothing to offer (for example
+// Makes one driver's driver; nullptr when the driver has nothing to offer (for example
 // emulated interfaces switched off).
-using BackendMaker = std::function<std::shared_ptr<FtDriver>()>;
+using DriverMaker = std::function<std::shared_ptr<FtDriver>()>;
 
-// Adds a backend to the default driver, after those registered before it. A second
-// registration under the same name replaces the maker and keeps the backend's place.
+// Adds a driver to the default driver, after those registered before it. A second
+// registration under the same name replaces the maker and keeps the driver's place.
 // Drivers made earlier are not changed.
-void RegisterBackend(const std::string& name, BackendMaker make);
+void RegisterDriver(const std::string& name, DriverMaker make);
 
 // The driver the link layer uses. Until one is installed, the default driver is made on
 // first use.
 FtDriver& Driver();
 // Installs `driver` for every later call (tests install peers; nullptr restores the default).
 void InstallDriver(std::shared_ptr<FtDriver> driver);
-// A composite of every registered backend's driver, in registration order (empty: no
+// A composite of every registered driver's driver, in registration order (empty: no
 // devices at all).
 std::shared_ptr<FtDriver> MakeDefaultDriver();
 

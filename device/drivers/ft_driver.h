@@ -1,5 +1,5 @@
 // The driver seam: the handful of USB-serial driver calls the link layer uses.
-// Backends (real USB, the emulator, test peers) implement FtDriver; the link layer
+// Drivers (real USB, the emulator, test peers) implement FtDriver; the link layer
 // talks to whichever one is installed.
 #pragma once
 
@@ -35,7 +35,7 @@ enum FtStatus : uint32_t {
 constexpr uint32_t FT_PURGE_RX = 1;
 constexpr uint32_t FT_PURGE_TX = 2;
 
-// Opaque per-open handle; each backend hands out its own unique pointers.
+// Opaque per-open handle; each driver hands out its own unique pointers.
 using FtHandle = void*;
 
 // Size of description and serial buffers, NUL included.

@@ -214,7 +214,7 @@ private:
 };
 
 // Hands out handle values that are addresses inside one block owned by the table, in
-// rotation: no other backend's handle can equal one of ours, and a closed handle's value
+// rotation: no other driver's handle can equal one of ours, and a closed handle's value
 // comes back only after all the other slots have been used.
 class HandleTable {
 public:

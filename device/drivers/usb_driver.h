@@ -13,7 +13,7 @@
 //
 // Enumeration when USB itself is unusable (libusb cannot start or cannot list the buses)
 // returns a failure status with a count of 0; the composite driver then shows the other
-// backends' devices as usual.
+// drivers' devices as usual.
 #pragma once
 
 #include <cstdint>

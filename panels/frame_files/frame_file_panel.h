@@ -10,7 +10,7 @@
 
 #include "files/frame_autosaver.h"
 #include "files/frame_file.h"
-#include "files/frame_stream.h"
+#include "stream/frame_stream.h"
 #include "files/frame_writer.h"
 
 class QCheckBox;

@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "imaging/display_range.h"
-#include "imaging/image_pipeline.h"
+#include "imaging/image_recompute.h"
 #include "imaging/image_placement.h"
-#include "imaging/image_renderer.h"
+#include "imaging/recompute_thread.h"
 #include "imaging/image_view.h"
 #include "imaging/result_view.h"
 

@@ -15,7 +15,7 @@
 #include "device/interface_commands.h"
 #include "panels/processes/process_table.h"
 #include "panels/shared/window_shared.h"
-#include "process/process_templates.h"
+#include "hardware_process/process_templates.h"
 #include "widgets/control_table.h"
 #include "widgets/up_down.h"
 

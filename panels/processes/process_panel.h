@@ -8,8 +8,8 @@
 #include <array>
 #include <optional>
 
-#include "process/process_io.h"
-#include "process/process_settings.h"
+#include "hardware_process/process_io.h"
+#include "hardware_process/process_settings.h"
 #include "wire/action_sets.h"
 
 class QComboBox;

@@ -19,7 +19,7 @@
 #include "analog/pulse_plot.h"
 #include "analog/pulse_store.h"
 #include "files/pulse_files.h"
-#include "process/dac_scan.h"
+#include "hardware_process/dac_scan.h"
 
 class QCheckBox;
 class QLabel;

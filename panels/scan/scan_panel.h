@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "process/dac_scan.h"
+#include "hardware_process/dac_scan.h"
 
 class QGroupBox;
 class QProgressBar;

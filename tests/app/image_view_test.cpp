@@ -19,7 +19,7 @@
 #include <string>
 
 #include "imaging/colour_map.h"
-#include "imaging/image_render.h"
+#include "imaging/image_colouring.h"
 #include "tests/app/window_fixture.h"
 
 namespace ulvarin::test {

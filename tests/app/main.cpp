@@ -6,7 +6,7 @@
 #include <QTemporaryDir>
 #include <clocale>
 
-#include "backends/standard_backends.h"
+#include "standard_drivers/standard_drivers.h"
 
 namespace {
 
@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
     QTemporaryDir screens;
     if (!UseTestScreens(screens) && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    ulvarin::RegisterStandardBackends();  // as the program does
+    ulvarin::RegisterStandardDrivers();  // as the program does
     QApplication application(argc, argv);
     std::setlocale(LC_NUMERIC, "C");  // as the program does
     ::testing::InitGoogleTest(&argc, argv);

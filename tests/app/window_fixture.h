@@ -17,7 +17,7 @@
 #include <string>
 
 #include "app/form_ulvarin.h"
-#include "backends/emulator_driver.h"
+#include "standard_drivers/emulator_driver.h"
 #include "panels/basic_commands/basic_commands.h"
 #include "panels/config_bar/config_bar.h"
 #include "panels/dac_panel/dac_panel.h"

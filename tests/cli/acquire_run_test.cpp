@@ -6,7 +6,7 @@
 #include <chrono>
 #include <thread>
 
-#include "backends/emulator_driver.h"
+#include "standard_drivers/emulator_driver.h"
 #include "session/frame_runs.h"
 #include "device/drivers/driver_registry.h"
 

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <numeric>
 
-#include "backends/emulator_driver.h"
+#include "standard_drivers/emulator_driver.h"
 #include "cli/commands.h"
 #include "session/frame_runs.h"
 #include "session/run_rules.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "backends/emulator_driver.h"
+#include "standard_drivers/emulator_driver.h"
 #include "device/chip_commands.h"
 #include "device/drivers/driver_registry.h"
 #include "device/identify.h"

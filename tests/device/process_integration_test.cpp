@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "backends/emulator_driver.h"
+#include "standard_drivers/emulator_driver.h"
 #include "device/clock.h"
 #include "device/conversions.h"
 #include "device/drivers/driver_registry.h"

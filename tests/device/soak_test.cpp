@@ -18,7 +18,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "backends/emulator_driver.h"
+#include "standard_drivers/emulator_driver.h"
 #include "device/chip_commands.h"
 #include "device/clock.h"
 #include "device/drivers/driver_registry.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "imaging/colour_map.h"
-#include "imaging/image_render.h"
+#include "imaging/image_colouring.h"
 #include "imaging/image_statistics.h"
 
 namespace ulvarin {

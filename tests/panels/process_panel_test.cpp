@@ -22,12 +22,12 @@
 #include <thread>
 #include <vector>
 
-#include "backends/emulator_driver.h"
+#include "standard_drivers/emulator_driver.h"
 #include "device/link.h"
 #include "device/protocol.h"
 #include "device/report.h"
 #include "panels/shared/window_shared.h"
-#include "process/process_templates.h"
+#include "hardware_process/process_templates.h"
 
 namespace ulvarin::test {
 namespace {

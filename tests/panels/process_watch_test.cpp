@@ -11,7 +11,7 @@
 #include <memory>
 #include <ostream>
 
-#include "backends/emulator_driver.h"
+#include "standard_drivers/emulator_driver.h"
 #include "device/drivers/driver_registry.h"
 #include "device/identify.h"
 #include "device/link.h"

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "backends/emulator_driver.h"
+#include "standard_drivers/emulator_driver.h"
 
 namespace ulvarin::sim::test {
 

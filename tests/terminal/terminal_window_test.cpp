@@ -13,7 +13,7 @@
 #include <memory>
 #include <thread>
 
-#include "backends/emulator_driver.h"
+#include "standard_drivers/emulator_driver.h"
 #include "device/link.h"
 #include "device/protocol.h"
 #include "tests/app/scripted_dialogs.h"

@@ -22,7 +22,7 @@
 #include <utility>
 #include <vector>
 
-#include "backends/emulator_driver.h"
+#include "standard_drivers/emulator_driver.h"
 #include "device/link.h"
 #include "device/report.h"
 #include "tests/app/scripted_dialogs.h"

@@ -1,4 +1,4 @@
-// A stand-in for the libusb-1.0 functions that libftdi1 and the USB backend call. An
+// A stand-in for the libusb-1.0 functions that libftdi1 and the USB driver call. An
 // executable that links this folder's objects and exports its symbols (ENABLE_EXPORTS) makes
 // the unmodified libftdi1 shared library talk to these fake devices instead of the machine's
 // buses.

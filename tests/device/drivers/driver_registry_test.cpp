@@ -1,11 +1,11 @@
-// The default driver as the programs make it: the registered backends listed as one, in the
+// The default driver as the programs make it: the registered drivers listed as one, in the
 // order they were registered.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "backends/emulator_driver.h"
+#include "standard_drivers/emulator_driver.h"
 #include "device/drivers/driver_registry.h"
 
 namespace ulvarin {
@@ -23,18 +23,18 @@ std::vector<std::string> Listed(FtDriver& driver) {
     return names;
 }
 
-TEST(DriverRegistry, ListsBackendsInRegistrationOrderAndReplacesByName) {
+TEST(DriverRegistry, ListsDriversInRegistrationOrderAndReplacesByName) {
     const std::string timepix = "Medipix2 ver 3.0 : Emulator Timepix x1";
     const std::string medipix = "Medipix2 ver 3.0 : Emulator Medipix2 x2";
-    RegisterBackend("test-first", [] { return MakeEmulatorDriver("timepix:1"); });
-    RegisterBackend("test-off", [] { return std::shared_ptr<FtDriver>(); });  // nothing to offer
-    RegisterBackend("test-second", [] { return MakeEmulatorDriver("medipix2:2"); });
+    RegisterDriver("test-first", [] { return MakeEmulatorDriver("timepix:1"); });
+    RegisterDriver("test-off", [] { return std::shared_ptr<FtDriver>(); });  // nothing to offer
+    RegisterDriver("test-second", [] { return MakeEmulatorDriver("medipix2:2"); });
     EXPECT_EQ(Listed(*MakeDefaultDriver()), (std::vector{timepix, medipix}));
 
-    // A new maker under a known name keeps the backend's place; drivers made before keep
+    // A new maker under a known name keeps the driver's place; drivers made before keep
     // what they had, and the installed default is made anew once the installed one goes.
     auto before = MakeDefaultDriver();
-    RegisterBackend("test-first", [] { return MakeEmulatorDriver("mxr:1"); });
+    RegisterDriver("test-first", [] { return MakeEmulatorDriver("mxr:1"); });
     InstallDriver(nullptr);
     EXPECT_EQ(Listed(Driver()),
               (std::vector<std::string>{"Medipix2 ver 3.0 : Emulator MXR x1", medipix}));
@@ -46,7 +46,7 @@ TEST(DriverRegistry, ListsBackendsInRegistrationOrderAndReplacesByName) {
     EXPECT_EQ(&Driver(), own.get());
 
     for (const char* name : {"test-first", "test-off", "test-second"})
-        RegisterBackend(name, [] { return std::shared_ptr<FtDriver>(); });
+        RegisterDriver(name, [] { return std::shared_ptr<FtDriver>(); });
     InstallDriver(nullptr);
     EXPECT_TRUE(Listed(Driver()).empty());
 }

@@ -1,4 +1,4 @@
-// The USB backend and the device layer over the real libftdi1, which runs here against the
+// The USB driver and the device layer over the real libftdi1, which runs here against the
 // fake libusb devices of tests/usb_fake (emulated interfaces behind high-speed FTDI chips).
 #include <ftdi.h>
 #include <gtest/gtest.h>
@@ -185,7 +185,7 @@ TEST_P(UsbDeviceLayer, ResetIdentifyDacsAndFramesGoThroughLibftdi) {
 }
 
 // A stall and a read that timed out half-filled each end a transfer holding frame bytes:
-// the backend keeps them, clears the halt and goes on, so the frame arrives whole.
+// the driver keeps them, clears the halt and goes on, so the frame arrives whole.
 TEST_P(UsbDeviceLayer, StallAndHalfFilledTimeoutLoseNoByte) {
     fake::TimeOutNextRead(id, 0, 3000);
     ExpectFrame(LoadRandomCounts(7));

@@ -1,6 +1,6 @@
-#include "imaging/image_pipeline.h"
+#include "imaging/image_recompute.h"
 
-#include "imaging/image_render.h"
+#include "imaging/image_colouring.h"
 
 namespace ulvarin {
 

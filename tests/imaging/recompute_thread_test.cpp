@@ -1,6 +1,6 @@
 // The renderer's thread makes exactly the image, statistics, histogram, range and view
 // values that the same recomputation makes in place, and hands them over by swapping.
-#include "imaging/image_renderer.h"
+#include "imaging/recompute_thread.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "imaging/image_render.h"
+#include "imaging/image_colouring.h"
 
 namespace ulvarin {
 

@@ -3,8 +3,8 @@
 #include <cmath>
 #include <vector>
 
-#include "imaging/image_pipeline.h"
-#include "imaging/image_render.h"
+#include "imaging/image_recompute.h"
+#include "imaging/image_colouring.h"
 
 namespace ulvarin {
 namespace {

@@ -13,7 +13,7 @@
 
 #include "imaging/display_range.h"
 #include "imaging/frame_store.h"
-#include "imaging/image_pipeline.h"
+#include "imaging/image_recompute.h"
 #include "imaging/result_view.h"
 
 namespace ulvarin {

@@ -1,4 +1,4 @@
-#include "process/process_templates.h"
+#include "hardware_process/process_templates.h"
 
 #include <string>
 

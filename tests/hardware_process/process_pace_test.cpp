@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "process/process_settings.h"
-#include "process/process_templates.h"
+#include "hardware_process/process_settings.h"
+#include "hardware_process/process_templates.h"
 
 namespace ulvarin::process {
 namespace {

@@ -1,6 +1,6 @@
 // Action captions, the normalisation of the typed values, the times read back (sent again,
 // they load the same ticks), and the template table.
-#include "process/process_settings.h"
+#include "hardware_process/process_settings.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 
 #include "device/conversions.h"
-#include "process/process_templates.h"
+#include "hardware_process/process_templates.h"
 
 namespace ulvarin::process {
 namespace {

@@ -1,4 +1,4 @@
-// The backends every program offers: real interfaces on USB first, then the emulated set
+// The drivers every program offers: real interfaces on USB first, then the emulated set
 // that ULVARIN_EMULATOR names (the default set when it is unset, none for "off"), on links
 // as fast as a real interface's (ULVARIN_EMULATOR_RATE in MB/s chooses another; 0: no limit).
 #pragma once
@@ -11,7 +11,7 @@ namespace ulvarin {
 // left out); empty when it has none.
 std::string EmulatorSetWarning();
 
-// Registers both backends with the driver registry; harmless when called again.
-void RegisterStandardBackends();
+// Registers both drivers with the driver registry; harmless when called again.
+void RegisterStandardDrivers();
 
 }  // namespace ulvarin

@@ -5,7 +5,7 @@
 #include <array>
 #include <cstdint>
 
-#include "process/process_settings.h"
+#include "hardware_process/process_settings.h"
 #include "wire/action_sets.h"
 
 namespace ulvarin::process {

@@ -6,14 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "backends/emulator_driver.h"
+#include "standard_drivers/emulator_driver.h"
 #include "device/conversions.h"
 #include "device/dac_tables.h"
 #include "device/drivers/driver_registry.h"
 #include "device/identify.h"
 #include "device/link.h"
 #include "device/report.h"
-#include "process/configuration_keys.h"
+#include "hardware_process/configuration_keys.h"
 #include "wire/pixel_config.h"
 #include "wire/stream_layout.h"
 

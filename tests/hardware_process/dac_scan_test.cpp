@@ -1,5 +1,5 @@
 // The DAC scan's stepping, captions, saved values and the curves it records.
-#include "process/dac_scan.h"
+#include "hardware_process/dac_scan.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "process/configuration_keys.h"
+#include "hardware_process/configuration_keys.h"
 
 #include <algorithm>
 #include <array>

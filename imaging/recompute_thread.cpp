@@ -1,4 +1,4 @@
-#include "imaging/image_renderer.h"
+#include "imaging/recompute_thread.h"
 
 #include <algorithm>
 #include <utility>

@@ -1,4 +1,4 @@
-#include "files/frame_stream.h"
+#include "stream/frame_stream.h"
 
 #include <chrono>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "process/dac_scan.h"
+#include "hardware_process/dac_scan.h"
 
 #include <algorithm>
 #include <cstdio>

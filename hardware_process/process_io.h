@@ -4,7 +4,7 @@
 #pragma once
 
 #include "device/device.h"
-#include "process/process_settings.h"
+#include "hardware_process/process_settings.h"
 
 namespace ulvarin::process {
 

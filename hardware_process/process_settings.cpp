@@ -1,4 +1,4 @@
-#include "process/process_settings.h"
+#include "hardware_process/process_settings.h"
 
 #include <algorithm>
 #include <cmath>

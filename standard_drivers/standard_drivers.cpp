@@ -1,9 +1,9 @@
-#include "backends/standard_backends.h"
+#include "standard_drivers/standard_drivers.h"
 
 #include <cstdlib>
 #include <string>
 
-#include "backends/emulator_driver.h"
+#include "standard_drivers/emulator_driver.h"
 #include "device/drivers/driver_registry.h"
 #include "device/drivers/ftdi_bus.h"
 
@@ -53,9 +53,9 @@ std::string EmulatorSetWarning() {
            "1 to 4 (or \"off\")";
 }
 
-void RegisterStandardBackends() {
-    RegisterBackend("usb", [] { return MakeUsbDriver(); });
-    RegisterBackend("emulator", MakeUserEmulator);
+void RegisterStandardDrivers() {
+    RegisterDriver("usb", [] { return MakeUsbDriver(); });
+    RegisterDriver("emulator", MakeUserEmulator);
 }
 
 }  // namespace ulvarin

@@ -1,4 +1,4 @@
-#include "process/process_io.h"
+#include "hardware_process/process_io.h"
 
 #include "device/clock.h"
 #include "device/interface_commands.h"

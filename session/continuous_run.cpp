@@ -1,4 +1,4 @@
-#include "process/continuous_run.h"
+#include "session/continuous_run.h"
 
 #include <algorithm>
 
@@ -6,7 +6,7 @@
 #include "device/interface_commands.h"
 #include "device/link.h"
 #include "device/protocol.h"
-#include "process/process_settings.h"
+#include "hardware_process/process_settings.h"
 
 namespace ulvarin::process {
 namespace {

@@ -1,4 +1,4 @@
-#include "backends/emulator_driver.h"
+#include "standard_drivers/emulator_driver.h"
 
 #include <algorithm>
 #include <cctype>

@@ -11,7 +11,7 @@
 
 #include "config/configuration.h"
 #include "device/device.h"
-#include "process/process_settings.h"
+#include "hardware_process/process_settings.h"
 
 namespace ulvarin::process {
 

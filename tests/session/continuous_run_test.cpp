@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "backends/emulator_driver.h"
+#include "standard_drivers/emulator_driver.h"
 #include "device/clock.h"
 #include "device/drivers/driver_registry.h"
 #include "device/identify.h"
 #include "device/link.h"
 #include "device/report.h"
-#include "process/continuous_run.h"
+#include "session/continuous_run.h"
 #include "wire/stream_layout.h"
 
 namespace ulvarin::process {
