@@ -26,28 +26,26 @@ std::string Count(int64_t n, const char* unit) {
 }  // namespace
 
 ContinuousRun::ContinuousRun(MpxDevice& handle, uint32_t pixels)
-    : handle_(handle), pixels_(pixels) {
-    SetBackgroundHook(&ContinuousRun::OnBackground, this);
-}
+    : handle_(handle),
+      pixels_(pixels),
+      listener_(handle, [this](MpxDevice&, MpxCommandResponse& record) { OnBackground(record); }) {}
 
 ContinuousRun::~ContinuousRun() {
     Abort();
-    SetBackgroundHook(nullptr, nullptr);
 }
 
 // Copies the frame out of the record before the record is reused; runs on the thread that
 // drains the interface, which is the one in Wait.
-void ContinuousRun::OnBackground(MpxDevice&, MpxCommandResponse& record, void* self) {
-    auto* run = static_cast<ContinuousRun*>(self);
+void ContinuousRun::OnBackground(const MpxCommandResponse& record) {
     if (record.frameNumber == 0 || record.destination == nullptr) return;
     Pending frame;
-    frame.counts.swap(run->spare_);
+    frame.counts.swap(spare_);
     frame.counts.assign(record.destination,
-                        record.destination + std::min<uint32_t>(run->pixels_, record.capacity));
-    frame.counts.resize(run->pixels_, 0);
-    frame.exposure = record.time > 0 ? record.time : run->request_.exposure;
-    frame.arrival = Now() - run->start_;
-    run->pending_.push_back(std::move(frame));
+                        record.destination + std::min<uint32_t>(pixels_, record.capacity));
+    frame.counts.resize(pixels_, 0);
+    frame.exposure = record.time > 0 ? record.time : request_.exposure;
+    frame.arrival = Now() - start_;
+    pending_.push_back(std::move(frame));
 }
 
 bool ContinuousRun::Start(const ContinuousRequest& request, std::string& error) {

@@ -1,7 +1,7 @@
 // Continuous acquisition: frames exposed back to back (or one per period) by the interface's
 // own expositions, sent by it in the background as each is read out, and taken in here in
-// order without a round trip per frame. For programs without the window; the run owns the
-// background hook while it lives.
+// order without a round trip per frame. For programs without the window; the run listens to
+// its own interface's background messages while it lives.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "device/device.h"
+#include "session/device_events.h"
 
 namespace ulvarin::process {
 
@@ -36,7 +37,7 @@ class ContinuousRun {
 public:
     // `pixels`: the values of one frame (chips x 65,536).
     ContinuousRun(MpxDevice& handle, uint32_t pixels);
-    // Aborts a run still going and gives the background hook back.
+    // Aborts a run still going and stops listening.
     ~ContinuousRun();
     ContinuousRun(const ContinuousRun&) = delete;
     ContinuousRun& operator=(const ContinuousRun&) = delete;
@@ -58,7 +59,7 @@ public:
     int64_t framesTaken() const { return taken_; }
 
 private:
-    static void OnBackground(MpxDevice& handle, MpxCommandResponse& record, void* self);
+    void OnBackground(const MpxCommandResponse& record);
     double FrameAllowance() const;
     bool EndedWithFramesMissing(double now, double silence);
     void Abort();
@@ -72,7 +73,7 @@ private:
     MpxDevice& handle_;
     uint32_t pixels_;
     ContinuousRequest request_;
-    std::deque<Pending> pending_;     // frames the hook copied out, oldest first
+    std::deque<Pending> pending_;     // frames the listener copied out, oldest first
     std::vector<uint16_t> spare_;     // a frame buffer to reuse
     double start_ = 0;                // when the run started (device clock)
     double lastArrival_ = 0;        // when the last frame came (or the run started)
@@ -80,6 +81,7 @@ private:
     int64_t taken_ = 0;
     bool running_ = false;  // the interface's exposition runs
     bool stopped_ = false;  // a stop ended it
+    BackgroundListener listener_;  // last: goes first, before what its callback fills
 };
 
 }  // namespace ulvarin::process

@@ -73,22 +73,20 @@ bool TakeSummed(FrameTaker& taker, double exposure, int count, std::span<int32_t
 }  // namespace
 
 FrameTaker::FrameTaker(InterfaceSession& session)
-    : session_(session), frame_(session.layout().pixelsInUse()) {
-    SetBackgroundHook(&FrameTaker::OnBackground, this);
-}
+    : session_(session),
+      frame_(session.layout().pixelsInUse()),
+      listener_(session.handle(),
+                [this](MpxDevice&, MpxCommandResponse& record) { OnBackground(record); }) {}
 
-FrameTaker::~FrameTaker() {
-    SetBackgroundHook(nullptr, nullptr);
-}
+FrameTaker::~FrameTaker() = default;
 
 // Copies the frame out of the record before the record is reused.
-void FrameTaker::OnBackground(MpxDevice&, MpxCommandResponse& record, void* self) {
-    auto* taker = static_cast<FrameTaker*>(self);
+void FrameTaker::OnBackground(const MpxCommandResponse& record) {
     if (record.frameNumber == 0 || record.destination == nullptr) return;
-    const size_t n = std::min<size_t>(taker->frame_.size(), record.capacity);
-    std::copy_n(record.destination, n, taker->frame_.begin());
-    taker->frameTime_ = record.time;
-    taker->arrived_ = true;
+    const size_t n = std::min<size_t>(frame_.size(), record.capacity);
+    std::copy_n(record.destination, n, frame_.begin());
+    frameTime_ = record.time;
+    arrived_ = true;
 }
 
 // One frame: no frame counter, no period, the interval closes the shutter, and the manual

@@ -15,6 +15,7 @@
 #include "calibration/threshold_equalizer.h"
 #include "files/equalization_file.h"
 #include "files/frame_writer.h"
+#include "session/device_events.h"
 #include "session/interface_session.h"
 
 namespace ulvarin {
@@ -24,7 +25,7 @@ namespace ulvarin {
 using StopFlag = std::atomic<int>;
 static_assert(StopFlag::is_always_lock_free);
 
-// Takes single frames; installs the background hook for its lifetime.
+// Takes single frames; listens to its interface's background messages for its lifetime.
 class FrameTaker {
 public:
     explicit FrameTaker(InterfaceSession& session);
@@ -40,7 +41,7 @@ public:
                 const StopFlag& stop);
 
 private:
-    static void OnBackground(MpxDevice& handle, MpxCommandResponse& record, void* self);
+    void OnBackground(const MpxCommandResponse& record);
     bool Start(double exposure);
     void Abort();
 
@@ -48,6 +49,7 @@ private:
     std::vector<uint16_t> frame_;  // copied out of the hook's record
     double frameTime_ = 0;
     bool arrived_ = false;
+    BackgroundListener listener_;  // last: goes first, before what its callback fills
 };
 
 enum class RunEnd { kDone, kStopped, kAcquisitionFailed, kWriteFailed };
