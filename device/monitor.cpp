@@ -10,6 +10,7 @@
 #include "device/lock.h"
 #include "device/protocol.h"
 #include "device/report.h"
+#include "device/thread_priority.h"
 
 namespace ulvarin {
 namespace {

@@ -1,12 +1,7 @@
 #include "device/protocol.h"
 
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <thread>
@@ -18,23 +13,19 @@
 #include "device/link.h"
 #include "device/matrix_stream.h"
 #include "device/report.h"
+#include "device/thread_priority.h"
 
 namespace ulvarin {
 namespace {
 
 constexpr char kSyncPattern[] = "1234567890qwertyuiopasdfghjklzxcvbnmOK\r";
 constexpr int kSyncPatternLength = 39;
-constexpr char kWatchdogAlert[] = "!Watchdog alert\r";
 constexpr char kUnitOnLine[] = "Unit is on line.";
 constexpr uint32_t kBufferRoom = kReceiveBufferSize - 1;  // bytes a reception may fill
 constexpr double kTimeUnit = 20000000.0;                  // time counter ticks per second
 
 std::atomic<BackgroundHook> gBackgroundHook{nullptr};
 std::atomic<void*> gBackgroundUser{nullptr};
-
-pid_t ThreadId() {
-    return static_cast<pid_t>(syscall(SYS_gettid));
-}
 
 const char* Outcome(bool ok) {
     return ok ? "OK" : "failed";
@@ -261,18 +252,6 @@ void ReportDeviceError(MpxDevice& handle, const MpxCommandResponse& record, uint
 
 }  // namespace
 
-ThreadPriorityBoost::ThreadPriorityBoost() {
-    errno = 0;
-    int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(ThreadId()));
-    if (nice == -1 && errno != 0) return;
-    savedNice_ = nice;
-    raised_ = setpriority(PRIO_PROCESS, static_cast<id_t>(ThreadId()), -20) == 0;
-}
-
-ThreadPriorityBoost::~ThreadPriorityBoost() {
-    if (raised_) setpriority(PRIO_PROCESS, static_cast<id_t>(ThreadId()), savedNice_);
-}
-
 bool ExecuteCommand(MpxDevice& handle, MpxCommandResponse& record, const void* command,
                     uint32_t length, double timeout, uint32_t attempts) {
     MpxStatLeveler level(handle);
@@ -465,26 +444,6 @@ bool Resynchronize(MpxDevice& handle, const char* message, int8_t kind) {
     bool ok = Synchronize(handle);
     ReportError(handle, ok ? kind : kTimeoutError, "%s. Resynchronization %s.", text.c_str(),
                 Outcome(ok));
-    return false;
-}
-
-bool WatchdogTest(MpxDevice& handle) {
-    MpxStatLeveler level(handle);
-    MpxCriticalSection lock;
-    {
-        MpxStatPacketer packet(handle);
-        if (Transmit(handle, ",", 1) != 1) {
-            ReportError(handle, kTransmissionFailed, "Can't make Watchdog test");
-            return false;
-        }
-    }
-    MpxClock::Sleep(2.0);
-    MpxStatPacketer packet(handle);
-    if (SearchString(handle, kWatchdogAlert, 0, 0, 0) > 0) {
-        ReportError(handle, kMessage, "Watchdog test passed OK.");
-        return true;
-    }
-    ReportError(handle, kTimeoutError, "Watchdog test failed.");
     return false;
 }
 

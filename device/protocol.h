@@ -23,20 +23,6 @@ private:
     MpxDevice& handle_;
 };
 
-// Raises the calling thread's priority as far as the system permits for its lifetime and
-// restores it afterwards; silently does nothing where raising is not allowed.
-class ThreadPriorityBoost {
-public:
-    ThreadPriorityBoost();
-    ~ThreadPriorityBoost();
-    ThreadPriorityBoost(const ThreadPriorityBoost&) = delete;
-    ThreadPriorityBoost& operator=(const ThreadPriorityBoost&) = delete;
-
-private:
-    int savedNice_ = 0;
-    bool raised_ = false;
-};
-
 // Sends `command` (length 0: up to the NUL) and waits for its response into `record`, up to
 // `attempts` times (0: the device's default). `timeout` < 0 means the device's default.
 // Every failure is reported; a response received with an error message from the device in
@@ -67,8 +53,6 @@ bool DrainBackground(MpxDevice& handle, MpxCommandResponse& record, double budge
 bool Synchronize(MpxDevice& handle);
 // Synchronises and reports "<message>. Resynchronization OK|failed."; always false.
 bool Resynchronize(MpxDevice& handle, const char* message, int8_t kind);
-// Asks the interface to let its watchdog fire and checks that the alert arrives.
-bool WatchdogTest(MpxDevice& handle);
 
 // The command's name, or "Unknown command [x]" / "Unknown command [0d]". The text stays
 // valid until the next call on the same thread.

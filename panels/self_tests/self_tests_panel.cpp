@@ -11,6 +11,7 @@
 #include "device/link.h"
 #include "device/matrix_stream.h"
 #include "device/protocol.h"
+#include "device/watchdog.h"
 #include "imaging/test_pattern.h"
 #include "panels/shared/window_shared.h"
 #include "widgets/control_table.h"

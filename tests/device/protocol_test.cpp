@@ -10,6 +10,7 @@
 #include "device/counter_codes.h"
 #include "device/link.h"
 #include "device/matrix_stream.h"
+#include "device/watchdog.h"
 #include "tests/support/device_fixture.h"
 
 namespace ulvarin::test {
