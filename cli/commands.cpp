@@ -247,7 +247,9 @@ int WriteRun(const Options& o, const RunDescription& description, int total, con
         return Fail(kExitInterrupted, "interrupted: " + std::to_string(outcome.frames) + " frames " +
                                           verb + " " + files);
     std::printf("%d frames %s %s\n", outcome.frames, verb, files.c_str());
-    return outcome.dropped > 0 ? kExitWrite : kExitOk;
+    // Frames a consumer of the stream lost are lost frames too, like those missing from a file.
+    const bool streamLost = stream && stream->dropped() > 0;
+    return outcome.dropped > 0 || streamLost ? kExitWrite : kExitOk;
 }
 
 // 0, or the exit code when the run has nowhere to go.

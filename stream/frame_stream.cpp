@@ -1,8 +1,12 @@
 #include "stream/frame_stream.h"
 
 #include <chrono>
+#include <cstddef>
 #include <functional>
+#include <memory>
 #include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
 #include <zmq.hpp>
 
 namespace ulvarin {
@@ -14,36 +18,119 @@ using Json = nlohmann::json;
 // four-chip frames at the link's rate, beyond what the system's socket buffers hold.
 constexpr int kQueuedMessages = 64;
 constexpr int kLingerMilliseconds = 1000;
+// How long series_end waits for room in the queue of a consumer that is behind.
+constexpr auto kEndWait = std::chrono::milliseconds(1000);
 
 int64_t MicrosecondsNow() {
     using namespace std::chrono;
     return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
 }
 
+// Headers freed on this thread. A header that went into a consumer's queue is freed by
+// ZeroMQ's own thread once sent; one freed on the sending thread while being sent matched
+// no queue: its consumer has gone.
+thread_local int64_t headersFreedHere = 0;
+
+void FreeHeader(void* /*data*/, void* text) {
+    delete static_cast<std::string*>(text);
+    ++headersFreedHere;
+}
+
 }  // namespace
 
 struct FrameStream::Socket {
+    // One connected SUB socket that subscribed to everything. The socket hears the
+    // consumer's subscription and subscribes its queue alone to `topic`, the opening of every
+    // header sent to it, so that each message goes to one consumer and a full queue refuses
+    // only that consumer's copy.
+    struct Consumer {
+        std::string topic;  // {"consumer":N,
+        int64_t sent = 0, dropped = 0;
+    };
+    enum class Sent { kQueued, kFull, kGone };
+
     zmq::context_t context{1};
     zmq::socket_t socket{context, zmq::socket_type::xpub};
+    std::vector<Consumer> consumers;
+    int64_t numbered = 0;
 
-    // Takes the subscription messages that have come in; true when one subscribed.
+    // Takes the subscriptions that have come in; true when a consumer joined.
     bool TakeSubscriptions() {
-        bool subscribed = false;
+        bool joined = false;
         zmq::message_t message;
-        while (socket.recv(message, zmq::recv_flags::dontwait))
-            if (message.size() > 0 && message.data<uint8_t>()[0] == 1) subscribed = true;
-        return subscribed;
+        while (socket.recv(message, zmq::recv_flags::dontwait)) {
+            // A subscription to everything ("\x01" alone); other topics never matched a
+            // message and, taken as consumers, would receive each message twice.
+            if (message.size() != 1 || message.data<uint8_t>()[0] != 1) continue;
+            Consumer consumer;
+            consumer.topic = "{\"consumer\":" + std::to_string(++numbered) + ",";
+            // Applies to the queue the subscription just received came from.
+            socket.set(zmq::sockopt::subscribe, consumer.topic);
+            consumers.push_back(std::move(consumer));
+            joined = true;
+        }
+        return joined;
     }
-    // Sends a header and, when given, the frame; false when a consumer's queue is full.
-    bool Send(const Json& header, std::span<const uint32_t> frame = {}) {
-        const std::string text = header.dump();
-        const auto more = frame.empty() ? zmq::send_flags::dontwait
-                                        : zmq::send_flags::dontwait | zmq::send_flags::sndmore;
-        if (!socket.send(zmq::buffer(text), more)) return false;
-        if (frame.empty()) return true;
-        // With the first part taken, the second always is: the message goes whole or not at all.
-        return socket.send(zmq::buffer(frame.data(), frame.size_bytes()), zmq::send_flags::none)
-            .has_value();
+
+    // Sends `consumer` its header: `body`, a JSON object, with the consumer's number first.
+    Sent SendHeader(const Consumer& consumer, const std::string& body, zmq::send_flags flags) {
+        auto text = std::make_unique<std::string>(consumer.topic);
+        text->append(body, 1);
+        zmq::message_t header(text->data(), text->size(), FreeHeader, text.get());
+        text.release();  // the message frees it
+        const int64_t freedBefore = headersFreedHere;
+        if (!socket.send(header, flags)) return Sent::kFull;
+        return headersFreedHere == freedBefore ? Sent::kQueued : Sent::kGone;
+    }
+
+    // Sends every consumer `body` and, when given, `frame` (shared, not copied); counts the
+    // frames each took or lost and forgets consumers that have gone. True when a consumer's
+    // queue was full.
+    bool Publish(const std::string& body, zmq::message_t* frame) {
+        bool full = false;
+        const zmq::send_flags flags = frame ? zmq::send_flags::dontwait | zmq::send_flags::sndmore
+                                            : zmq::send_flags::dontwait;
+        for (size_t i = 0; i < consumers.size();) {
+            Consumer& consumer = consumers[i];
+            const Sent sent = SendHeader(consumer, body, flags);
+            if (sent == Sent::kFull) {
+                if (frame) ++consumer.dropped;
+                full = true;
+                ++i;
+                continue;
+            }
+            if (frame) {
+                // With the header taken the frame always is, and must be even when the header
+                // went nowhere: the socket holds the message open until its last part.
+                zmq::message_t copy;
+                if (sent == Sent::kQueued) copy.copy(*frame);
+                socket.send(copy, zmq::send_flags::none);
+            }
+            if (sent == Sent::kGone) {
+                consumers.erase(consumers.begin() + static_cast<std::ptrdiff_t>(i));
+                continue;
+            }
+            if (frame) ++consumer.sent;
+            ++i;
+        }
+        return full;
+    }
+
+    // Sends each consumer its series_end, waiting up to kEndWait for room in each full queue.
+    void End(const Json& end) {
+        const auto body = [&](const Consumer& c) {
+            Json own = end;
+            own["frames"] = c.sent;
+            own["dropped"] = c.dropped;
+            return own.dump();
+        };
+        std::vector<const Consumer*> behind;
+        for (const Consumer& c : consumers)
+            if (SendHeader(c, body(c), zmq::send_flags::dontwait) == Sent::kFull)
+                behind.push_back(&c);
+        if (behind.empty()) return;
+        socket.set(zmq::sockopt::sndtimeo, static_cast<int>(kEndWait.count()));
+        for (const Consumer* c : behind) SendHeader(*c, body(*c), zmq::send_flags::none);
     }
 };
 
@@ -52,20 +139,23 @@ FrameStream::FrameStream(std::unique_ptr<Socket> socket, const RunDescription& r
       layout_(run.layout),
       countModes_(run.countModes),
       scanDac_(run.scanDac),
-      series_(MicrosecondsNow()),
-      image_(GeometryFor(run.layout.chipCount).pixels()) {}
+      series_(MicrosecondsNow()) {}
 
 FrameStream::~FrameStream() {
     Close();
 }
 
-std::unique_ptr<FrameStream> FrameStream::Open(const std::string& endpoint, const RunDescription& run,
-                                               double waitSeconds, std::string& error) {
+std::unique_ptr<FrameStream> FrameStream::Open(const std::string& endpoint,
+                                               const RunDescription& run, double waitSeconds,
+                                               std::string& error) {
     auto socket = std::make_unique<Socket>();
     try {
         socket->socket.set(zmq::sockopt::sndhwm, kQueuedMessages);
         socket->socket.set(zmq::sockopt::linger, kLingerMilliseconds);
-        // A full queue refuses the send (counted as a drop) rather than losing it unseen.
+        // Subscriptions are the program's to apply: each consumer's queue to its own topic.
+        socket->socket.set(zmq::sockopt::xpub_manual, 1);
+        // A full queue refuses the send (counted as that consumer's drop) rather than
+        // losing it unseen.
         socket->socket.set(zmq::sockopt::xpub_nodrop, 1);
         socket->socket.bind(endpoint);
     } catch (const zmq::error_t& e) {
@@ -74,7 +164,8 @@ std::unique_ptr<FrameStream> FrameStream::Open(const std::string& endpoint, cons
     }
     if (waitSeconds > 0) {
         zmq::pollitem_t item{socket->socket.handle(), 0, ZMQ_POLLIN, 0};
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(waitSeconds);
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::duration<double>(waitSeconds);
         while (!socket->TakeSubscriptions()) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 deadline - std::chrono::steady_clock::now());
@@ -94,35 +185,43 @@ std::unique_ptr<FrameStream> FrameStream::Open(const std::string& endpoint, cons
                   {"count_mode", run.countModes},
                   {"frames_expected", run.expectedFrames}};
     if (!run.scanDac.empty()) start["dac"] = run.scanDac;
-    stream->socket_->Send(start);
+    stream->socket_->Publish(start.dump(), nullptr);
     return stream;
+}
+
+int FrameStream::consumers() const {
+    return socket_ ? static_cast<int>(socket_->consumers.size()) : 0;
 }
 
 bool FrameStream::Append(std::span<const int32_t> counts, const FrameInfo& info) {
     if (!socket_) return Fail("The stream is closed.");
     if (counts.size() < layout_.pixelsInUse()) return Fail("Too few values for a frame.");
-    socket_->TakeSubscriptions();
-    ImageOrderCounts(counts, layout_, image_);
-    const ImageGeometry g = GeometryFor(layout_.chipCount);
-    Json header = {{"htype", "frame"},
-                   {"series", series_},
-                   {"frame", info.number > 0 ? info.number : frames_ + dropped_ + 1},
-                   {"shape", {g.height(), g.width()}},
-                   {"dtype", "uint32"},
-                   {"exposure", info.exposure},
-                   {"timestamp", info.timestamp},
-                   {"chip_type", ChipFamilyName(layout_.family)},
-                   {"chip_count", layout_.chipCount},
-                   {"count_mode", countModes_}};
-    if (!scanDac_.empty()) {
-        header["dac"] = scanDac_;
-        header["value"] = info.dacValue;
-    }
+    const int64_t number = info.number > 0 ? info.number : frames_ + 1;
     try {
-        if (socket_->Send(header, image_))
-            ++frames_;
-        else
-            ++dropped_;
+        socket_->TakeSubscriptions();
+        if (socket_->consumers.empty()) {
+            ++frames_;  // published to nobody: no need to lay the frame out
+            return true;
+        }
+        const ImageGeometry g = GeometryFor(layout_.chipCount);
+        zmq::message_t frame(g.pixels() * sizeof(uint32_t));
+        ImageOrderCounts(counts, layout_, std::span(frame.data<uint32_t>(), g.pixels()));
+        Json header = {{"htype", "frame"},
+                       {"series", series_},
+                       {"frame", number},
+                       {"shape", {g.height(), g.width()}},
+                       {"dtype", "uint32"},
+                       {"exposure", info.exposure},
+                       {"timestamp", info.timestamp},
+                       {"chip_type", ChipFamilyName(layout_.family)},
+                       {"chip_count", layout_.chipCount},
+                       {"count_mode", countModes_}};
+        if (!scanDac_.empty()) {
+            header["dac"] = scanDac_;
+            header["value"] = info.dacValue;
+        }
+        if (socket_->Publish(header.dump(), &frame)) ++dropped_;
+        ++frames_;
     } catch (const zmq::error_t& e) {
         return Fail(std::string("Streaming a frame failed: ") + e.what());
     }
@@ -131,12 +230,10 @@ bool FrameStream::Append(std::span<const int32_t> counts, const FrameInfo& info)
 
 bool FrameStream::Close() {
     if (!socket_) return error_.empty();
-    const Json end = {{"htype", "series_end"}, {"series", series_}, {"frames", frames_},
-                      {"dropped", dropped_}};
     try {
-        // The end may wait a moment for room: a consumer should learn the series is over.
-        socket_->socket.set(zmq::sockopt::sndtimeo, kLingerMilliseconds);
-        socket_->socket.send(zmq::buffer(end.dump()), zmq::send_flags::none);
+        // A consumer that joins at the very end still learns the series is over.
+        socket_->TakeSubscriptions();
+        socket_->End({{"htype", "series_end"}, {"series", series_}});
     } catch (const zmq::error_t&) {
     }
     socket_.reset();

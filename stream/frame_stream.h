@@ -1,17 +1,23 @@
 // A live stream of frames over ZeroMQ, for analysis programs on this or other machines.
 // The acquiring side binds a publishing socket at the endpoint (tcp://*:5555,
-// tcp://127.0.0.1:5555, ipc://...); consumers connect a SUB socket and subscribe to "".
+// tcp://127.0.0.1:5555, ipc://...); consumers connect a SUB socket and subscribe to "" (each
+// subscription to everything makes one consumer; other subscriptions are ignored).
 // Every message is multipart: a JSON header, and for frames a second part with the frame
-// in the image layout as little-endian uint32 rows (height x width).
+// in the image layout as little-endian uint32 rows (height x width). Each consumer gets its
+// own copy of every message, its header opening with the consumer's number on this stream
+// ({"consumer": 3, "htype": ...}); the frame's bytes are shared between the copies.
 //   {"htype": "series_start", "series": S, "chip_type": ..., "chip_count": ..., "shape":
 //    [height, width], "dtype": "uint32", "count_mode": [...], "frames_expected": N,
 //    "dac": name (scans)}
 //   {"htype": "frame", "series": S, "frame": n (from 1), "shape", "dtype", "exposure": s,
 //    "timestamp": s from the start, "chip_type", "chip_count", "count_mode", and for scans
 //    "dac" and "value"} (a consumer that joins late learns what it sees from any frame)
-//   {"htype": "series_end", "series": S, "frames": sent, "dropped": lost}
-// Sending never waits: a frame that a connected consumer cannot take at once (its queue
-// full) is dropped for all, counted, and told in series_end; the frame numbers show the gap.
+//   {"htype": "series_end", "series": S, "frames": sent to this consumer, "dropped": frames
+//    this consumer lost}
+// Sending never waits: a frame that a consumer cannot take at once (its queue full) is
+// dropped for that consumer only, counted for it and told in its series_end; the others get
+// every frame, and the frame numbers show each consumer its gaps. series_end waits up to a
+// second for room in each consumer's queue when it is full.
 #pragma once
 
 #include <cstdint>
@@ -33,11 +39,17 @@ public:
                                              double waitSeconds, std::string& error);
     ~FrameStream() override;
 
+    // Publishes the frame to every consumer; frames() counts every frame published, whether
+    // or not each consumer took it.
     bool Append(std::span<const int32_t> counts, const FrameInfo& info) override;
-    // Sends series_end and closes, giving queued messages a second to leave.
+    // Sends each consumer its series_end and closes, giving queued messages a second to leave.
     bool Close() override;
 
+    // Frames that at least one consumer lost, each counted once however many lost it; 0
+    // when every consumer connected at the time got every frame.
     int64_t dropped() const { return dropped_; }
+    // Consumers being sent to now (one that left is noticed at the next message).
+    int consumers() const;
     // The endpoint as bound (a port chosen by the system is filled in).
     const std::string& endpoint() const { return endpoint_; }
 
@@ -56,7 +68,6 @@ private:
     int64_t series_ = 0;
     int64_t dropped_ = 0;
     std::string endpoint_;
-    std::vector<uint32_t> image_;
 };
 
 // Hands each frame to every writer in turn (a run file and a stream, say); fails with the

@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """Receives ulvarin-cli's live frame stream as an analysis program would (Debian's pyzmq):
 every frame of a run, in order and equal to the run file's, with the series' start and end;
-a scan's values; and a consumer that stops reading or dies costs the stream frames, counted,
-never the run or its file.
+a scan's values; and a consumer that stops reading loses its own frames only, counted and
+told in the exit code, while the other consumers, the run and its file lose nothing.
 
 Usage: stream_test.py PATH_TO_ULVARIN_CLI
 """
@@ -74,9 +74,10 @@ def every_frame_in_order(folder):
     check(start["htype"] == "series_start" and start["chip_type"] == "Timepix" and
           start["chip_count"] == 4 and start["shape"] == [512, 512] and
           start["frames_expected"] == 20, f"series start {start}")
-    check(end == {"htype": "series_end", "series": start["series"], "frames": 20, "dropped": 0},
-          f"series end {end}")
+    check(end == {"consumer": start["consumer"], "htype": "series_end", "series": start["series"],
+                  "frames": 20, "dropped": 0}, f"series end {end}")
     frames = [(h, f) for h, f in messages if h["htype"] == "frame"]
+    check(all(h["consumer"] == start["consumer"] for h, _ in frames), "one consumer's number")
     check([h["frame"] for h, _ in frames] == list(range(1, 21)), "frame numbers 1 to 20")
     with h5py.File(out) as f:
         stored = f["frames"][:]
@@ -103,34 +104,70 @@ def scan_values(folder):
     sub.close()
 
 
-def consumers_that_fail_cost_frames_not_the_run(folder):
-    # One consumer subscribes and never reads; the run goes on, the file gets every frame.
-    endpoint, out = free_endpoint(), os.path.join(folder, "slow.h5")
-    stuck = subscriber(endpoint)
-    stuck.setsockopt(zmq.RCVHWM, 1)
-    run = cli("acquire", "1", "--frames", "150", "--exposure", "0.001", "--out", out,
-              "--stream", endpoint, "--stream-wait", "10")
-    check(run.returncode == 0, f"a stuck consumer fails the run: {run.stderr}")
-    with h5py.File(out) as f:
-        check(f["frames"].shape[0] == 150, f"the file holds {f['frames'].shape[0]} of 150 frames")
-    dropped = [line for line in run.stderr.splitlines() if "streamed to" in line]
-    check(dropped and "a consumer did not keep up" in dropped[0], f"the loss is told: {dropped}")
-    stuck.close(linger=0)
+def receive_with_start_told(sub, into, started):
+    """receive_series, setting `started` once the series has begun."""
+    header = json.loads(sub.recv_multipart()[0])
+    into.append((header, None))
+    started.set()
+    if header["htype"] != "series_end":
+        receive_series(sub, into)
 
-    # A consumer process that dies mid-run.
-    endpoint, out = free_endpoint(), os.path.join(folder, "crash.h5")
-    consumer = subprocess.Popen([sys.executable, "-c",
-                                 "import zmq, sys; s = zmq.Context().socket(zmq.SUB); "
-                                 f"s.connect('{endpoint}'); s.setsockopt(zmq.SUBSCRIBE, b''); "
-                                 "[s.recv_multipart() for _ in range(5)]; print('ok', flush=True); "
-                                 "import os; os._exit(1)"], stdout=subprocess.PIPE, text=True)
-    run = cli("acquire", "1", "--frames", "60", "--exposure", "0.005", "--out", out,
-              "--stream", endpoint, "--stream-wait", "10")
-    consumer.wait(30)
-    check(consumer.stdout.read().strip() == "ok", "the consumer took frames, then died")
-    check(run.returncode == 0, f"a dead consumer fails the run: {run.stderr}")
-    with h5py.File(out) as f:
-        check(f["frames"].shape[0] == 60, "the file holds every frame after a consumer died")
+
+def each_consumer_loses_only_its_own_frames(folder):
+    # (beside the healthy consumer: None, one that never reads, one that dies mid-run;
+    #  exit code, whether the line on stderr says frames were dropped)
+    cases = [(None, 0, False), ("stuck", 5, True), ("dies", 0, False)]
+    frames = 200
+    for other, code, lossy in cases:
+        endpoint, out = free_endpoint(), os.path.join(folder, f"{other}.h5")
+        healthy, messages, started = subscriber(endpoint), [], threading.Event()
+        listener = threading.Thread(target=receive_with_start_told, args=(healthy, messages, started))
+        listener.start()
+        run = subprocess.Popen([CLI, "acquire", "1", "--frames", str(frames), "--exposure", "0.005",
+                                "--out", out, "--stream", endpoint, "--stream-wait", "10"],
+                               env=ENV, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        # The other joins once the series has begun (the healthy consumer is there from the
+        # first frame).
+        check(started.wait(60), f"{other}: the series began")
+        consumer = None
+        if other == "stuck":
+            consumer = zmq.Context.instance().socket(zmq.SUB)
+            consumer.setsockopt(zmq.RCVHWM, 1)
+            consumer.setsockopt(zmq.RCVBUF, 65536)
+            consumer.setsockopt(zmq.SUBSCRIBE, b"")
+            consumer.connect(endpoint)
+        elif other == "dies":
+            consumer = subprocess.Popen(
+                [sys.executable, "-c",
+                 "import zmq, sys; s = zmq.Context().socket(zmq.SUB); "
+                 "s.setsockopt(zmq.RCVTIMEO, 30000); "
+                 f"s.connect('{endpoint}'); s.setsockopt(zmq.SUBSCRIBE, b''); "
+                 "[s.recv_multipart() for _ in range(5)]; print('ok', flush=True); "
+                 "import os; os._exit(1)"], stdout=subprocess.PIPE, text=True)
+        _, stderr = run.communicate(timeout=120)
+        listener.join(60)
+        check(run.returncode == code, f"{other}: exit code {run.returncode}: {stderr}")
+        with h5py.File(out) as f:
+            check(f["frames"].shape[0] == frames, f"{other}: the file holds every frame")
+        received = [h for h, _ in messages if h["htype"] == "frame"]
+        end = messages[-1][0] if messages else {}
+        check([h["frame"] for h in received] == list(range(1, frames + 1)),
+              f"{other}: the healthy consumer got {len(received)} of {frames} frames")
+        check(end.get("htype") == "series_end" and end["frames"] == frames and end["dropped"] == 0,
+              f"{other}: the healthy consumer's series end {end}")
+        told = [line for line in stderr.splitlines() if "streamed to" in line]
+        dropped = int(told[0].split(", ")[1].split()[0]) if told else -1
+        check(told and (dropped > 0) == lossy and
+              ("a consumer did not keep up" in told[0]) == lossy, f"{other}: the loss told: {told}")
+        if other == "stuck":
+            # It took frames until its queue was full, then lost the rest; the run's count is
+            # its count, the only consumer that lost any.
+            check(0 < dropped < frames, f"stuck: {dropped} of {frames} dropped")
+            consumer.close(linger=0)
+        elif other == "dies":
+            consumer.wait(30)
+            check(consumer.stdout.read().strip() == "ok", "the consumer took frames, then died")
+        healthy.close()
 
 
 def bad_endpoint():
@@ -144,7 +181,7 @@ def bad_endpoint():
 with tempfile.TemporaryDirectory() as folder:
     every_frame_in_order(folder)
     scan_values(folder)
-    consumers_that_fail_cost_frames_not_the_run(folder)
+    each_consumer_loses_only_its_own_frames(folder)
     bad_endpoint()
 if FAILURES:
     sys.exit(f"{len(FAILURES)} checks failed")
