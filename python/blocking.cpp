@@ -16,13 +16,21 @@ constexpr double kSignalSlice = 0.05;
 
 }  // namespace
 
+void WithoutGil(const std::function<void()>& wait) {
+    PyThreadState* state = PyEval_SaveThread();
+    try {
+        wait();
+    } catch (...) {
+        PyEval_RestoreThread(state);
+        throw;
+    }
+    PyEval_RestoreThread(state);
+}
+
 bool WaitInterruptibly(const std::function<bool(double seconds)>& ready) {
     for (;;) {
         bool done = false;
-        {
-            py::gil_scoped_release release;
-            done = ready(kSignalSlice);
-        }
+        WithoutGil([&] { done = ready(kSignalSlice); });
         if (done) return true;
         if (PyErr_CheckSignals() != 0) return false;
     }
@@ -42,14 +50,21 @@ bool RunInterruptibly(const std::function<void()>& work, StopFlag& stop) {
         std::unique_lock lock(mutex);
         return ended.wait_for(lock, std::chrono::duration<double>(seconds), [&] { return finished; });
     };
-    const bool interrupted = !WaitInterruptibly(hasEnded);
-    if (interrupted) {
+    bool interrupted = false;
+    try {
+        interrupted = !WaitInterruptibly(hasEnded);
+        if (interrupted) {
+            stop = 1;
+            WithoutGil([&] { worker.join(); });
+        }
+    } catch (...) {
+        // This thread is being ended (the interpreter exits under a daemon thread): the run
+        // stops and its thread is joined before what it works on goes away.
         stop = 1;
-        py::gil_scoped_release release;
-        std::unique_lock lock(mutex);
-        ended.wait(lock, [&] { return finished; });
+        if (worker.joinable()) worker.join();
+        throw;
     }
-    worker.join();
+    if (worker.joinable()) worker.join();
     return interrupted;
 }
 

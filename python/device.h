@@ -8,12 +8,16 @@
 #include <pybind11/pybind11.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "python/device_error.h"
+#include "session/frame_runs.h"
 #include "session/interface_session.h"
 
 namespace ulvarin::python {
@@ -21,6 +25,29 @@ namespace ulvarin::python {
 namespace py = pybind11;
 
 class Stream;
+
+// How a run written to files and/or a stream went.
+struct RunReport {
+    int frames = 0;            // frames written
+    int64_t dropped = 0;       // frames taken but missing from the file: it could not keep up
+    bool stopped = false;      // ended early by stop()
+    std::vector<std::string> files;  // the files written, in order
+    std::string stream;        // the endpoint the frames went to ("" without a stream)
+    int64_t streamed = 0;      // frames sent on the stream
+    int64_t streamDropped = 0; // frames a consumer of the stream did not take in time
+};
+
+// Where a run taken to disk goes, and what it may do to files that exist.
+struct DiskRun {
+    std::string path;    // "" with a stream only
+    double exposure = 1;
+    int frames = 1;
+    double period = 0;
+    bool append = false;
+    bool overwrite = false;
+    std::string stream;  // endpoint, "" for none
+    double streamWait = 0;
+};
 
 class Device {
 public:
@@ -30,8 +57,15 @@ public:
     Device(const Device&) = delete;
     Device& operator=(const Device&) = delete;
 
-    // Ends a running stream and closes the interface; closing twice does nothing.
+    // Ends a stream, and a run under way on another thread (which raises DeviceError), and
+    // closes the interface; safe from any thread, and closing twice does nothing.
     void Close();
+    // Ends the run under way on another thread after the frame in hand: that call returns
+    // what it took (a stream hands out what it queued). Nothing under way: nothing to do.
+    void Stop();
+    // The interpreter is exiting: every open device is closed, runs on other (daemon)
+    // threads stopped first, and no device opens or runs after it.
+    static void CloseAllAtExit();
     // Devices open in this process.
     static int OpenCount();
     bool closed() const { return session_ == nullptr; }
@@ -60,8 +94,13 @@ public:
     void setPixelConfig(const py::array& words);
     void loadMask(const std::string& path);
 
-    // [frames, height, width] uint32; Ctrl-C raises Interrupted holding the frames so far.
-    py::array_t<uint32_t> acquire(double exposure, int frames);
+    // [frames, height, width] uint32, and with `timestamps` also each frame's seconds from
+    // the run's start; Ctrl-C raises Interrupted holding the frames so far. Refused when
+    // the frames would not fit in the memory a run may keep.
+    py::object acquire(double exposure, int frames, bool timestamps);
+    // The frames written to a file (and/or sent on a stream) as they arrive, so that a run
+    // of any length keeps little in memory.
+    RunReport acquireTo(const DiskRun& run);
     std::unique_ptr<Stream> stream(double exposure, int frames);
     // (frames [values, height, width], values).
     py::tuple scan(const std::string& dac, const std::vector<int>& values, double exposure,
@@ -70,9 +109,12 @@ public:
                       int frames, bool maskUnequalizable, const std::string& out, bool overwrite);
     // Writes `frames` ([n, height, width] or [height, width], image layout) through the
     // writer the extension of `path` chooses; a file that exists is kept (ValueError)
-    // unless `overwrite`.
-    void save(const std::string& path, const py::array& frames, double exposure,
-              const std::vector<int>& values, const std::string& dac, bool overwrite);
+    // unless `overwrite`. Timestamps (seconds from the run's start) and exposures are
+    // those given, else those of the run that returned this very array, else unknown
+    // (NaN timestamps; the exposure given, 0 when none).
+    void save(const std::string& path, const py::array& frames, std::optional<double> exposure,
+              const std::vector<int>& values, const std::string& dac, bool overwrite,
+              const std::vector<double>& timestamps);
 
     // The stream running on the interface (nullptr when none); it calls StreamEnded.
     void StreamEnded(Stream* stream);
@@ -82,18 +124,41 @@ private:
     int DacIndex(const std::string& name) const;
     // Throws unless no stream or run holds the interface.
     void CheckIdle() const;
-    // Marks the device busy for a run taken on the caller's thread (with the GIL released,
-    // so other threads may call meanwhile): their runs and settings are refused until it
-    // ends. Throws as CheckIdle.
-    struct RunClaim {
-        std::atomic<bool>* busy;
-        ~RunClaim() { busy->store(false); }
+    // Holds the device for a call that works on it with the GIL released (a run, or a
+    // setting being sent): other threads' runs and settings are refused until it ends, and
+    // a close waits for it, setting `stop` (when given) to end it first.
+    class Claim {
+    public:
+        Claim(Device& device, StopFlag* stop);
+        ~Claim();
+        Claim(const Claim&) = delete;
+        Claim& operator=(const Claim&) = delete;
+
+    private:
+        Device& device_;
     };
-    RunClaim ClaimRun();
+    // Raises DeviceError when the device was closed while the caller's run went on.
+    void CheckNotClosedUnder() const;
+    // Closes: a run under way is stopped, and ends with `runWhy`; a stream with
+    // `streamWhy`. Waits for the run to end up to `patience` seconds (below 0: as long as
+    // it takes); false, with the interface left open, when it did not end in that time.
+    bool Shut(const std::string& runWhy, const std::string& streamWhy, double patience);
+    // Keeps what is known of the frames of `array` (each frame's time and exposure), for
+    // save() to write with them.
+    void Remember(const py::object& array, std::vector<double> times, std::vector<double> exposures);
 
     std::unique_ptr<InterfaceSession> session_;
     Stream* stream_ = nullptr;
-    std::atomic<bool> busy_{false};
+    // Guards the run's state below, which a close on another thread reads and changes.
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    bool busy_ = false;
+    StopFlag* runStop_ = nullptr;
+    enum class Closing { kOpen, kClosing, kClosed } closing_ = Closing::kOpen;
+    std::string closedWhy_;
+    // The array a run returned last (weakly held), with its frames' times and exposures.
+    py::object lastFrames_;
+    std::vector<double> lastTimes_, lastExposures_;
 };
 
 }  // namespace ulvarin::python

@@ -3,6 +3,8 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <optional>
+
 #include <algorithm>
 #include <cstdlib>
 #include <functional>
@@ -54,6 +56,12 @@ void SetEmulators(const std::string& set) {
         throw py::value_error(warning);
     }
     InstallDriver(nullptr);
+}
+
+// A file name given as str or as a path object (pathlib.Path, os.PathLike); "" for None.
+std::string PathText(const py::object& path) {
+    if (path.is_none()) return {};
+    return py::str(py::module_::import("os").attr("fspath")(path));
 }
 
 // Any integer Python knows (int, numpy integer scalars: whatever has __index__) as an int;
@@ -125,7 +133,12 @@ value per chip. Assign one int for every chip or one value per chip; range-check
 void BindDevice(py::module_& m) {
     py::class_<Device>(m, "Device", R"(An open interface and its chips. Use it in a with block
 (or call close()); frames are numpy uint32 arrays in the window's image layout.)")
-        .def("close", &Device::Close, "Ends a running stream and closes the interface.")
+        .def("close", &Device::Close,
+             "Closes the interface, from any thread: a stream, or a run under way on another "
+             "thread, ends (that call raises DeviceError).")
+        .def("stop", &Device::Stop,
+             "Ends the run under way on another thread after the frame in hand: that call "
+             "returns what it took; a stream hands out what it queued, then ends.")
         .def_property_readonly("closed", &Device::closed)
         .def("__enter__", [](Device& d) -> Device& { return d; }, py::return_value_policy::reference)
         .def("__exit__", [](Device& d, const py::args&) { d.Close(); })
@@ -159,9 +172,34 @@ void BindDevice(py::module_& m) {
         .def_property("pixel_config", &Device::pixelConfig, &Device::setPixelConfig,
                       "Pixel configuration words, uint16 [chips, 256, 256].")
         .def("load_mask", &Device::loadMask, "path"_a, "Loads a pixel mask file and sends it.")
-        .def("acquire", &Device::acquire, "exposure"_a, "frames"_a = 1,
-             R"(Takes `frames` frames of `exposure` seconds back to back: uint32 [frames, height, width].
-Ctrl-C raises Interrupted, whose .frames holds the frames taken.)")
+        .def("acquire", &Device::acquire, "exposure"_a, "frames"_a = 1, "timestamps"_a = false,
+             R"(Takes `frames` frames of `exposure` seconds back to back: uint32 [frames, height, width]
+(with timestamps=True, also each frame's seconds from the run's start). The frames must fit
+in 4 GiB: acquire_to writes longer runs to disk. Ctrl-C raises Interrupted, whose .frames
+holds the frames taken.)")
+        .def(
+            "acquire_to",
+            [](Device& d, const py::object& path, double exposure, int frames, double period,
+               bool append, bool overwrite, const py::object& stream, double streamWait) {
+                DiskRun run;
+                run.path = PathText(path);
+                run.exposure = exposure;
+                run.frames = frames;
+                run.period = period;
+                run.append = append;
+                run.overwrite = overwrite;
+                run.stream = stream.is_none() ? std::string() : stream.cast<std::string>();
+                run.streamWait = streamWait;
+                return d.acquireTo(run);
+            },
+            "path"_a, "exposure"_a, "frames"_a = 1, "period"_a = 0.0, "append"_a = false,
+            "overwrite"_a = false, "stream"_a = py::none(), "stream_wait"_a = 0.0,
+            R"(Takes `frames` frames of `exposure` seconds (one every `period` seconds, 0: back to
+back) and writes each to `path` as it arrives (.h5, .tif or .txt by name), keeping little in
+memory; `stream` (tcp://... or ipc://...) also sends them live, after waiting up to
+`stream_wait` s for a consumer; path None streams only. A file that exists is kept
+(ValueError) unless `overwrite`, or, for .h5, `append` adds the frames to its run. Returns a
+RunReport; Ctrl-C raises Interrupted whose .outcome is the RunReport of the frames written.)")
         .def("stream", &Device::stream, "exposure"_a, "frames"_a, py::keep_alive<0, 1>(),
              "Iterates over `frames` frames taken back to back, each as it arrives.")
         .def(
@@ -188,16 +226,43 @@ Timepix pixels count for the scans and keep their own mode. `out` names an .h5 r
 file, kept if it exists unless `overwrite`.)")
         .def(
             "save",
-            [](Device& d, const std::string& path, const py::array& frames, double exposure,
-               const py::object& values, const std::string& dac, bool overwrite) {
-                d.save(path, frames, exposure,
+            [](Device& d, const py::object& path, const py::array& frames,
+               std::optional<double> exposure, const py::object& values, const std::string& dac,
+               bool overwrite, const py::object& timestamps) {
+                d.save(PathText(path), frames, exposure,
                        values.is_none() ? std::vector<int>{} : Integers(values, "A value"), dac,
-                       overwrite);
+                       overwrite,
+                       timestamps.is_none() ? std::vector<double>{}
+                                            : timestamps.cast<std::vector<double>>());
             },
-            "path"_a, "frames"_a, "exposure"_a = 0.0, "values"_a = py::none(), "dac"_a = "",
-            "overwrite"_a = false,
+            "path"_a, "frames"_a, "exposure"_a = py::none(), "values"_a = py::none(), "dac"_a = "",
+            "overwrite"_a = false, "timestamps"_a = py::none(),
             "Writes frames (.h5, .tif or .txt) with this device's settings; a file that exists "
-            "is kept (ValueError) unless `overwrite`.");
+            "is kept (ValueError) unless `overwrite`. Frames a run returned keep its "
+            "timestamps and exposures unless others are given; other frames' timestamps are "
+            "unknown (NaN).");
+}
+
+void BindRunReport(py::module_& m) {
+    py::class_<RunReport>(m, "RunReport", "How a run written to disk (and/or streamed) went.")
+        .def_readonly("frames", &RunReport::frames, "Frames written.")
+        .def_readonly("dropped", &RunReport::dropped,
+                      "Frames taken but missing from the file: it could not keep up.")
+        .def_readonly("stopped", &RunReport::stopped, "Ended early by stop().")
+        .def_readonly("files", &RunReport::files, "The files written, in order.")
+        .def_readonly("stream", &RunReport::stream, "The stream's endpoint ('' without one).")
+        .def_readonly("streamed", &RunReport::streamed, "Frames sent on the stream.")
+        .def_readonly("stream_dropped", &RunReport::streamDropped,
+                      "Frames a stream consumer did not take in time.")
+        .def("__repr__", [](const RunReport& r) {
+            return "RunReport(frames=" + std::to_string(r.frames) +
+                   ", dropped=" + std::to_string(r.dropped) +
+                   ", stopped=" + (r.stopped ? "True" : "False") + ", files=" +
+                   std::string(py::repr(py::cast(r.files))) + ", stream=" +
+                   std::string(py::repr(py::str(r.stream))) +
+                   ", streamed=" + std::to_string(r.streamed) +
+                   ", stream_dropped=" + std::to_string(r.streamDropped) + ")";
+        });
 }
 
 void BindStream(py::module_& m) {
@@ -227,7 +292,7 @@ void BindErrors(py::module_& m) {
     });
     m.attr("Interrupted") = py::reinterpret_steal<py::object>(
         PyErr_NewExceptionWithDoc("ulvarin.Interrupted",
-                                  "Ctrl-C during a run; .frames (and .values) hold what it took.",
+                                  "Ctrl-C during a run; .frames (.values, .timestamps) hold what it took, .outcome a run to disk's RunReport.",
                                   PyExc_KeyboardInterrupt, nullptr));
 }
 
@@ -241,6 +306,7 @@ PYBIND11_MODULE(ulvarin, m) {
     InstallReportHook();
     BindErrors(m);
     BindDacView(m);
+    BindRunReport(m);
     BindDevice(m);
     BindStream(m);
     m.def("devices", &ulvarin::ListInterfaces,
@@ -252,4 +318,7 @@ PYBIND11_MODULE(ulvarin, m) {
     m.def("set_emulators", &SetEmulators, "emulators"_a,
           "Chooses the emulated interfaces listed: e.g. 'timepix:4,mxr:2' or 'off'.");
     m.attr("__version__") = ulvarin::ProgramVersion();
+    // Runs on daemon threads end, and the devices close, before the interpreter finalizes:
+    // a thread it ends inside a run would otherwise take the process down with it.
+    py::module_::import("atexit").attr("register")(py::cpp_function(&Device::CloseAllAtExit));
 }

@@ -65,7 +65,7 @@ py::array_t<uint32_t> Stream::Next() {
     const auto ready = [this](double seconds) {
         std::unique_lock lock(mutex_);
         return changed_.wait_for(lock, std::chrono::duration<double>(seconds),
-                                 [this] { return !queue_.empty() || ended_; });
+                                 [this] { return !queue_.empty() || ended_ || abandoned_; });
     };
     if (!WaitInterruptibly(ready)) {
         Close();
@@ -73,9 +73,11 @@ py::array_t<uint32_t> Stream::Next() {
     }
     std::unique_ptr<Frame> frame;
     std::string failure;
+    bool abandoned = false;
     {
         std::lock_guard lock(mutex_);
-        if (!queue_.empty()) {
+        abandoned = abandoned_;
+        if (!queue_.empty() && !abandoned_) {
             frame = std::move(queue_.front());
             queue_.pop_front();
             changed_.notify_all();
@@ -84,6 +86,7 @@ py::array_t<uint32_t> Stream::Next() {
     }
     if (!frame) {
         Close();
+        if (abandoned) throw DeviceError(failure, "closed");
         if (!failure.empty()) ThrowDeviceError(failure);
         throw py::stop_iteration();
     }
@@ -104,8 +107,7 @@ void Stream::Join() {
         if (thread_.joinable()) thread_.join();
     };
     if (PyGILState_Check() != 0) {
-        py::gil_scoped_release release;
-        join();
+        WithoutGil(join);
     } else {
         join();
     }
@@ -122,11 +124,22 @@ void Stream::Close() {
 }
 
 void Stream::Abandon(const std::string& why) {
+    // Said before the run ends, so that a reader woken by its end learns why.
+    {
+        std::lock_guard lock(mutex_);
+        abandoned_ = true;
+        failure_ = why;
+        queue_.clear();
+        changed_.notify_all();
+    }
     onEnded_ = nullptr;  // the device is going: it no longer hears of this stream
     Close();
+}
+
+void Stream::RequestStop() {
     std::lock_guard lock(mutex_);
-    queue_.clear();
-    failure_ = why;
+    stop_ = 1;
+    changed_.notify_all();
 }
 
 int64_t Stream::dropped() const {

@@ -39,8 +39,12 @@ public:
     // Ends the run (frames not yet taken are not); idempotent, and safe from several
     // threads at once.
     void Close();
-    // Ends the run because the device goes away: the next Next() raises.
+    // Ends the run because the device goes away: a Next() waiting on another thread, and
+    // every later one, raises DeviceError with `why`.
     void Abandon(const std::string& why);
+    // Asks the run to end without waiting for it: Next() hands out what is queued, then
+    // ends the iteration.
+    void RequestStop();
 
     int64_t dropped() const;
     int taken() const { return taken_; }
@@ -65,6 +69,7 @@ private:
     std::deque<std::unique_ptr<Frame>> queue_;
     bool ended_ = false;
     std::string failure_;  // why the run ended badly, "" when it did not
+    bool abandoned_ = false;  // the device went away: failure_ says why, nothing is handed out
     int64_t dropped_ = 0;
     int taken_ = 0;
     int64_t lastNumber_ = 0;
