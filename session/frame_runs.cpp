@@ -232,33 +232,22 @@ RunOutcome RunScan(InterfaceSession& session, FrameWriter& writer, const ScanReq
 
 namespace {
 
-const char* ScanName(ThresholdEqualizer::Phase phase) {
-    switch (phase) {
-        case ThresholdEqualizer::Phase::kLowest:
-            return "scan_lowest_adjust";
-        case ThresholdEqualizer::Phase::kHighest:
-            return "scan_highest_adjust";
-        default:
-            return "scan_verify";
-    }
-}
-
 // One step of an equalisation: the words sent, or a frame taken and fed (its scan written
 // when it ends it). False (outcome set) when the run is to end.
-bool EqualizeStep(InterfaceSession& session, EqualizationFile& file, const EqualizeRun& request,
-                  ThresholdEqualizer& equalizer, FrameTaker& taker, std::vector<int32_t>& counts,
+bool EqualizeStep(InterfaceSession& session, EqualizationRun& equalization,
+                  const EqualizeRun& request, FrameTaker& taker, std::vector<int32_t>& counts,
                   const StopFlag& stop, RunOutcome& outcome) {
-    if (equalizer.Next() == ThresholdEqualizer::Action::kConfigure) {
-        if (!session.SendPixelConfig(equalizer.words(), outcome.error)) {
+    if (equalization.Next() == EqualizationRun::Action::kConfigure) {
+        if (!session.SendPixelConfig(equalization.words(), outcome.error)) {
             outcome.end = RunEnd::kAcquisitionFailed;
             return false;
         }
-        equalizer.Configured();
+        equalization.Configured();
         return true;
     }
-    const int value = equalizer.dacValue();
+    const int value = equalization.dacValue();
     for (ChipDacRecord& record : session.records())
-        record.dac[request.request.dacIndex] = static_cast<uint16_t>(value);
+        record.dac[equalization.dacIndex()] = static_cast<uint16_t>(value);
     if (!session.SendDacs()) {
         outcome.end = RunEnd::kAcquisitionFailed;
         outcome.error = "Setting the DAC to " + std::to_string(value) + " failed.";
@@ -267,16 +256,11 @@ bool EqualizeStep(InterfaceSession& session, EqualizationFile& file, const Equal
     double time = 0;
     if (!TakeSummed(taker, request.exposure, request.framesPerStep, counts, time, stop, outcome))
         return false;
-    const ThresholdEqualizer::Phase phase = equalizer.phase();
     ++outcome.frames;
-    if (!equalizer.Feed(counts)) return true;
-    const bool written = file.AddScan(ScanName(phase), equalizer.request().values,
-                                      [&](int step) { return equalizer.ScanCounts(step); });
-    if (!written) {
-        outcome.end = RunEnd::kWriteFailed;
-        outcome.error = file.error();
-    }
-    return written;
+    if (equalization.Feed(counts)) return true;
+    outcome.end = RunEnd::kWriteFailed;
+    outcome.error = equalization.fileError();
+    return false;
 }
 
 }  // namespace
@@ -287,63 +271,34 @@ EqualizeOutcome RunEqualize(InterfaceSession& session, EqualizationFile& file,
     EqualizeOutcome outcome;
     RunOutcome& run = outcome.run;
     const std::vector<ChipDacRecord> savedDacs = session.records();
-    const std::vector<uint16_t> savedWords = session.pixelConfig();
-    // A pixel timing arrivals or over threshold has no noise edge to find: the scans count.
-    const bool timepix = session.layout().family == ChipFamily::Timepix;
-    std::vector<uint16_t> counting = savedWords;
-    if (timepix) ApplyTimepixMode(counting.data(), counting.size(), 0);
-    ThresholdEqualizer equalizer(session.layout(), counting, request.request);
+    EqualizationRun equalization(session.layout(), session.pixelConfig(), request.request, &file);
     FrameTaker taker(session);
     std::vector<int32_t> counts(session.layout().pixelsInUse());
-    while (equalizer.Next() != ThresholdEqualizer::Action::kDone) {
+    while (equalization.Next() != EqualizationRun::Action::kDone) {
         const int before = run.frames;
-        if (!EqualizeStep(session, file, request, equalizer, taker, counts, stop, run)) break;
+        if (!EqualizeStep(session, equalization, request, taker, counts, stop, run)) break;
         if (progress && run.frames != before) progress(run.frames);
     }
     session.records() = savedDacs;
     const bool dacsBack = session.SendDacs();
+    const bool written = equalization.Finish();
+    // Never left half changed: stopped, failed or not worth keeping, the old configuration
+    // goes back; kept, the chips (which hold it in counting mode) get the pixels' own modes.
     std::string error;
-    if (equalizer.Next() != ThresholdEqualizer::Action::kDone) {
-        // Never left half changed: the old configuration goes back.
-        session.SendPixelConfig(savedWords, error);
-        return outcome;
-    }
-    outcome.result = equalizer.result();
-    std::vector<uint16_t>& words = outcome.result.words;
-    if (timepix)
-        for (size_t i = 0; i < words.size() && i < savedWords.size(); ++i)
-            words[i] = WithTimepixMode(words[i], TimepixModeOf(savedWords[i]));
-    outcome.notKept = EqualizationNotKept(outcome.result);
-    // The chips hold the equalised words in counting mode now; they get what they keep.
-    const std::vector<uint16_t>& kept = outcome.notKept.empty() ? words : savedWords;
-    const bool configured = session.pixelConfig() == kept || session.SendPixelConfig(kept, error);
+    const std::span<const uint16_t> kept = equalization.KeptWords();
+    const bool configured = std::ranges::equal(session.pixelConfig(), kept) ||
+                            session.SendPixelConfig(kept, error);
+    if (!equalization.Done()) return outcome;
+    outcome.result = equalization.result();
+    outcome.notKept = equalization.notKept();
     if (!dacsBack || !configured) {
         run.end = RunEnd::kAcquisitionFailed;
         run.error = dacsBack ? error : "Setting the DACs back failed.";
-    } else if (!file.Finish(outcome.result)) {
+    } else if (!written) {
         run.end = RunEnd::kWriteFailed;
-        run.error = file.error();
+        run.error = equalization.fileError();
     }
     return outcome;
-}
-
-std::string EqualizationNotKept(const EqualizationResult& result) {
-    int64_t equalized = 0, unreachable = 0;
-    for (size_t c = 0; c < result.chips.size(); ++c) {
-        const ChipEqualization& chip = result.chips[c];
-        equalized += chip.equalized;
-        unreachable += chip.unequalizable;
-        if (chip.spreadAfter > chip.spreadBefore)
-            return "The spread of chip " + std::to_string(c + 1) + " widened from " +
-                   FormatDouble("%.3g", chip.spreadBefore) + " to " +
-                   FormatDouble("%.3g", chip.spreadAfter) +
-                   " DAC steps: the chips keep their pixel configuration from before.";
-    }
-    if (2 * unreachable > equalized + unreachable)
-        return FormatDouble("%.1f", 100.0 * double(unreachable) / double(equalized + unreachable)) +
-               " % of the pixels are out of reach (no edge in the range scanned): the chips keep "
-               "their pixel configuration from before. Scan a range that holds the noise edge.";
-    return {};
 }
 
 }  // namespace ulvarin

@@ -16,6 +16,7 @@
 #include "files/equalization_file.h"
 #include "files/frame_writer.h"
 #include "session/device_events.h"
+#include "session/equalization_run.h"
 #include "session/interface_session.h"
 
 namespace ulvarin {
@@ -103,14 +104,12 @@ struct EqualizeOutcome {
     // pixel configuration back; the results file still holds the run.
     std::string notKept;
 };
-// "" when an equalisation's result is worth keeping, else why not: a chip whose spread of
-// thresholds widened, or most pixels out of reach (no edge in the range scanned).
-std::string EqualizationNotKept(const EqualizationResult& result);
-// Equalises the thresholds of every chip: the three scans of ThresholdEqualizer, each
-// written to `file` as it ends (with the maps when all is done). The scans count hits
-// whatever mode Timepix pixels were in; the pixels keep their own mode in the result. Done
-// and worth keeping, the chips keep the new pixel configuration; stopped, failed or not
-// worth keeping, they get the old one back. The scanned DAC gets its value back either way.
+// Equalises the thresholds of every chip, an EqualizationRun taken a frame at a time: the
+// three scans, each written to `file` as it ends (with the maps when all is done). The scans
+// count hits whatever mode Timepix pixels were in; the pixels keep their own mode in the
+// result. Done and worth keeping, the chips keep the new pixel configuration; stopped,
+// failed or not worth keeping, they get the old one back. The scanned DAC gets its value
+// back either way.
 EqualizeOutcome RunEqualize(InterfaceSession& session, EqualizationFile& file,
                             const EqualizeRun& request, const ProgressFunction& progress,
                             const StopFlag& stop);
