@@ -11,7 +11,6 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
@@ -152,26 +151,6 @@ OutcomeCounts CountOutcomes(const std::vector<PixelOutcome>& outcome) {
     return counts;
 }
 
-std::string WidenedSpreadQuestion(const EqualizationResult& result) {
-    std::string chips;
-    int widened = 0;
-    for (size_t c = 0; c < result.chips.size(); ++c) {
-        const ChipEqualization& chip = result.chips[c];
-        if (!std::isfinite(chip.spreadBefore) || !std::isfinite(chip.spreadAfter) ||
-            !(chip.spreadAfter > chip.spreadBefore))
-            continue;
-        char text[96];
-        std::snprintf(text, sizeof text, "%schip %zu from %.2f to %.2f", widened > 0 ? ", " : "",
-                      c + 1, chip.spreadBefore, chip.spreadAfter);
-        chips += text;
-        ++widened;
-    }
-    if (widened == 0) return {};
-    return "The equalization widened the threshold spread of " + chips +
-           " DAC steps.\nKeep the new pixel configuration?\n\n"
-           "No puts back the pixel configuration from before the equalization.";
-}
-
 EqualizationDialog::EqualizationDialog(WindowShared& shared, QWidget* parent)
     : QDialog(parent), shared_(shared) {
     setObjectName(QStringLiteral("FormEqualization"));
@@ -268,11 +247,13 @@ EqualizationDialog::~EqualizationDialog() = default;
 
 void EqualizationDialog::ShowResult(EqualizationResult result, std::vector<uint16_t> wordsBefore,
                                     std::unique_ptr<QTemporaryDir> resultsFolder,
-                                    std::string resultsFile, std::string fileError) {
+                                    std::string resultsFile, std::string fileError,
+                                    const std::string& notKept) {
     result_ = std::move(result);
     wordsBefore_ = std::move(wordsBefore);
     type_ = shared_.Type();
-    reverted_ = false;
+    // Not kept: the chips hold the configuration from before, as after "Revert".
+    reverted_ = !notKept.empty();
     resultsFolder_ = std::move(resultsFolder);
     resultsFile_ = std::move(resultsFile);
     fileError_ = std::move(fileError);
@@ -291,31 +272,21 @@ void EqualizationDialog::ShowResult(EqualizationResult result, std::vector<uint1
             .arg(QColor(kMaskedColour).name())
             .arg(counts.masked));
     LabelSummary->setText(QString::fromStdString(DescribeEqualization(result_)));
-    LabelStatus->clear();
+    LabelStatus->setText(QString::fromStdString(notKept));
     BttnSaveResults->setEnabled(true);
-    BttnRevert->setText(QStringLiteral("Revert"));
+    ShowRevertState();
     BttnRevert->setEnabled(!wordsBefore_.empty());
     PaintBoxHistograms->update();
     show();
     raise();
-
-    const int shown = ++shown_;
-    if (!WidenedSpreadQuestion(result_).empty())
-        QMetaObject::invokeMethod(
-            this, [this, shown] { AskWhetherToKeep(shown); }, Qt::QueuedConnection);
 }
 
-void EqualizationDialog::AskWhetherToKeep(int shown) {
-    // Another result shown meanwhile asks about itself; one already reverted needs no answer.
-    if (shown != shown_ || reverted_) return;
-    const DialogAnswer answer =
-        shared_.dialogs().Message({WidenedSpreadQuestion(result_), "Equalization",
-                                   DialogIcon::Warning, DialogButtons::YesNo});
-    if (answer == DialogAnswer::No) {
-        BttnRevertClick();
-        return;
-    }
-    Tell(QStringLiteral("Kept the equalized pixel configuration although the spread widened"));
+void EqualizationDialog::ShowRevertState() {
+    BttnRevert->setText(reverted_ ? QStringLiteral("Apply result") : QStringLiteral("Revert"));
+    BttnRevert->setToolTip(
+        reverted_ ? QStringLiteral("Send the equalized pixel configuration to the chips")
+                  : QStringLiteral("Put back the pixel configuration from before the "
+                                   "equalization and send it to the chips"));
 }
 
 void EqualizationDialog::ShowMaps(MapKind kind) {
@@ -385,11 +356,7 @@ void EqualizationDialog::BttnRevertClick() {
     const Sent sent = SendWords(words);
     if (sent == Sent::kRefused) return;
     reverted_ = revert;
-    BttnRevert->setText(reverted_ ? QStringLiteral("Apply result") : QStringLiteral("Revert"));
-    BttnRevert->setToolTip(
-        reverted_ ? QStringLiteral("Send the equalized pixel configuration to the chips again")
-                  : QStringLiteral("Put back the pixel configuration from before the "
-                                   "equalization and send it to the chips"));
+    ShowRevertState();
     QString what = revert ? QStringLiteral(
                                 "Reverted to the pixel configuration from before the "
                                 "equalization")

@@ -4,8 +4,10 @@
 // bar, the pixels the run could not bring to the target marked and counted, and the buttons
 // that keep the results (the HDF5 results file written during the run, the new pixel
 // configuration as a mask file "Set Mask" loads) or revert them (the pixel configuration
-// from before the run, back in the window and on the chips). A run that widened a chip's
-// spread asks whether to keep it. Not modal: the window goes on working while it is open.
+// from before the run, back in the window and on the chips). A result the run did not keep
+// (a spread widened, most pixels out of reach) is shown with the reason, the chips holding
+// the configuration from before, and can still be applied. Not modal: the window goes on
+// working while it is open.
 #pragma once
 
 #include <QDialog>
@@ -77,11 +79,6 @@ struct OutcomeCounts {
 };
 OutcomeCounts CountOutcomes(const std::vector<PixelOutcome>& outcome);
 
-// The question asked when the run widened the spread of a chip: "The equalization widened
-// the threshold spread of chip 1 from 0.89 to 2.46 DAC steps. ..." (chips counted from 1);
-// "" when no chip's spread grew.
-std::string WidenedSpreadQuestion(const EqualizationResult& result);
-
 class EqualizationDialog : public QDialog {
     Q_OBJECT
 public:
@@ -93,12 +90,12 @@ public:
     // Shows `result` (replacing any shown before). `wordsBefore` is the pixel configuration
     // the chips held before the run, which "Revert" puts back. `resultsFolder` holds the
     // results file `resultsFile` written during the run; empty `resultsFile` with
-    // `fileError` saying why none could be written. When the run widened a chip's spread,
-    // the question whether to keep it follows as soon as the window's current event is
-    // handled (never inside the step that ended the run); "No" reverts.
+    // `fileError` saying why none could be written. `notKept` says why the run kept the
+    // configuration from before ("" when it kept the result): the window then starts
+    // reverted, the reason in its status line, and "Apply result" sends the result.
     void ShowResult(EqualizationResult result, std::vector<uint16_t> wordsBefore,
                     std::unique_ptr<QTemporaryDir> resultsFolder, std::string resultsFile,
-                    std::string fileError);
+                    std::string fileError, const std::string& notKept = {});
 
     // Asks for a name and copies the results file there.
     void BttnSaveResultsClick();
@@ -123,7 +120,8 @@ public:
 private:
     enum class Sent { kRefused, kFailed, kOffline, kSent };
 
-    void AskWhetherToKeep(int shown);
+    // The Revert button's caption and hint for the configuration the chips hold now.
+    void ShowRevertState();
     // Puts `words` into the window's pixel configuration and sends them to the chips.
     // Refused (nothing changed) when other chips are in use now; a failed send is said in
     // an error box, the window keeping the words.
@@ -138,7 +136,6 @@ private:
     std::vector<uint16_t> wordsBefore_;
     ChipType type_ = ChipType::Medipix2;
     bool reverted_ = false;
-    int shown_ = 0;  // counts the results shown, so a late question asks about the newest
     ThresholdHistograms histograms_;
     MapKind mapKind_ = MapKind::Thresholds;
     QImage beforeMap_, afterMap_;

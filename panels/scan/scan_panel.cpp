@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "calibration/threshold_equalizer.h"
 #include "device/chip_commands.h"
 #include "device/clock.h"
 #include "device/link.h"
@@ -19,6 +18,7 @@
 #include "panels/scan/equalization_dialog.h"
 #include "panels/scan/scan_table.h"
 #include "panels/shared/window_shared.h"
+#include "session/equalization_run.h"
 #include "widgets/control_table.h"
 #include "widgets/drop_down_combo.h"
 #include "widgets/up_down.h"
@@ -35,7 +35,6 @@ constexpr uint8_t kTestPulseThird = 10;
 constexpr int kBitsNoChange = 0;
 constexpr int kBitsScan = 1;
 constexpr int kBitsFirstValue = 2;
-constexpr const char* kEqualizeCaption = "Equalization Failed";
 
 // "1:05" or "0:07" for a number of seconds.
 QString MinutesText(double seconds) {
@@ -139,8 +138,11 @@ bool ScanPanel::SendWords(std::span<const uint16_t> words) {
 }
 
 bool ScanPanel::SendBackWords() {
-    if (equalizer_ && equalizer_->Next() == ThresholdEqualizer::Action::kDone)
-        savedWords_ = equalizer_->result().words;
+    // An equalisation's run says what the chips keep: its result or the words from before.
+    if (equalization_) {
+        const std::span<const uint16_t> kept = equalization_->KeptWords();
+        savedWords_.assign(kept.begin(), kept.end());
+    }
     if (savedWords_.empty()) return true;
     const std::vector<uint16_t> words = std::move(savedWords_);
     savedWords_.clear();
@@ -249,7 +251,7 @@ void ScanPanel::ScanStep() {
 
 void ScanPanel::TakeStep() {
     if (!scan_.active) return;
-    if (equalizer_) {
+    if (equalization_) {
         EqualizeStep();
         return;
     }
@@ -267,10 +269,11 @@ void ScanPanel::TakeStep() {
 // Whatever ends a scan or an equalisation (its end, the operator, a failure, a closed
 // interface) puts back the DAC, the integration and the pixel configuration.
 void ScanPanel::Stop() {
-    const bool equalizing = equalizer_ != nullptr;
-    const bool finished = equalizing
-                              ? equalizer_->Next() == ThresholdEqualizer::Action::kDone
-                              : scan_.current > scan_.to;
+    const bool equalizing = equalization_ != nullptr;
+    // A finished equalisation gives its verdict (and finishes its results file) before
+    // the words it keeps are sent.
+    if (equalizing) equalization_->Finish();
+    const bool finished = equalizing ? equalization_->Done() : scan_.current > scan_.to;
     const int stepsDone = ScanStepsDone(scan_);
     RestoreScannedDac(shared_.ChipRecords(), scan_);
     shared_.BeginOperation();
@@ -298,11 +301,11 @@ void ScanPanel::Stop() {
 }
 
 int ScanPanel::ExposingStep() const {
-    return (equalizer_ ? equalizer_->framesTaken() : ScanStepsDone(scan_)) + 1;
+    return (equalization_ ? equalization_->framesTaken() : ScanStepsDone(scan_)) + 1;
 }
 
 int ScanPanel::StepsInAll() const {
-    return equalizer_ ? equalizer_->framesInAll() : ScanStepCount(scan_);
+    return equalization_ ? equalization_->framesInAll() : ScanStepCount(scan_);
 }
 
 void ScanPanel::StepStalled(double silentSeconds, double paceSeconds) {
@@ -361,8 +364,8 @@ void ScanPanel::EndProgress(bool finished) {
 
 void ScanPanel::UpdateScanControls() {
     BttnScanStart->setText(scan_.active ? QStringLiteral("Stop") : QStringLiteral("Start"));
-    BttnEqualize->setText(equalizer_ ? QStringLiteral("Stop") : QStringLiteral("Equalize"));
-    BttnEqualize->setEnabled(!scan_.active || equalizer_ != nullptr);
+    BttnEqualize->setText(equalization_ ? QStringLiteral("Stop") : QStringLiteral("Equalize"));
+    BttnEqualize->setEnabled(!scan_.active || equalization_ != nullptr);
     for (const char* name :
          {"CombScanDAC", "CombScanBits", "EditScanFrom", "EditScanTo", "EditScanStep"})
         FindControl<QWidget>(this, name)->setEnabled(!scan_.active);
@@ -413,196 +416,6 @@ void ScanPanel::BttnMakeTestPulsesClick() {
         return;
     }
     shared_.FrameArrived();
-}
-
-// --- threshold equalisation ---------------------------------------------------------------
-
-void ScanPanel::BttnEqualizeClick() {
-    if (equalizer_) {
-        Stop();
-        return;
-    }
-    if (scan_.active) return;  // the button is disabled while a scan runs
-    StartEqualization();
-}
-
-void ScanPanel::StartEqualization() {
-    if (!shared_.IsOpen()) {
-        shared_.dialogs().Error("No interface is open.", kEqualizeCaption);
-        return;
-    }
-    if (queries_.processRunning && queries_.processRunning()) {
-        shared_.dialogs().Error("A process is running. Stop it before starting an equalization.",
-                                kEqualizeCaption);
-        return;
-    }
-    ScanSettings settings = BeginScan(CombScanDAC->currentIndex(), UpDownScanFrom->Position(),
-                                      UpDownScanTo->Position(), UpDownScanStep->Position(),
-                                      shared_.ChipRecords(),
-                                      queries_.integrating && queries_.integrating());
-    EqualizeRequest request;
-    request.dacIndex = settings.dacIndex;
-    for (int value = settings.from; value <= settings.to; value += settings.step)
-        request.values.push_back(value);
-    if (request.values.size() < 3) {
-        shared_.dialogs().Error("An equalization scans at least three values: widen From..To "
-                                "or make Step smaller.",
-                                kEqualizeCaption);
-        return;
-    }
-    FrameStore& frames = shared_.frames;
-    const auto words = frames.config().first(frames.pixelsInUse());
-    scan_ = settings;
-    savedWords_.assign(words.begin(), words.end());
-    equalizer_ = std::make_unique<ThresholdEqualizer>(frames.layout(), savedWords_, request);
-    exposing_ = false;
-    started_ = Now();
-
-    // The results file is written as the run goes, so its scans need no memory; a file
-    // that cannot be written costs only the file, not the equalisation.
-    RunDescription run;
-    run.layout = frames.layout();
-    run.deviceName = DeviceName(shared_.device);
-    run.chipIdText = ChipIdText(shared_.device);
-    run.dacs.assign(shared_.ChipRecords().begin(), shared_.ChipRecords().end());
-    const char* dacName = DacName(shared_.device, request.dacIndex);
-    run.scanDac = dacName != nullptr ? dacName : "";
-    run.scanValues.assign(request.values.begin(), request.values.end());
-    run.countModes = CountModes(run.layout, savedWords_);
-    run.pixelConfig = savedWords_;
-    run.expectedFrames = equalizer_->framesInAll();
-    resultsFile_.reset();
-    resultsPath_.clear();
-    resultsError_.clear();
-    resultsFolder_ = std::make_unique<QTemporaryDir>();
-    if (resultsFolder_->isValid()) {
-        resultsPath_ = resultsFolder_->filePath(QStringLiteral("equalization.h5")).toStdString();
-        resultsFile_ = EqualizationFile::Create(resultsPath_, run, resultsError_);
-    } else {
-        resultsError_ = resultsFolder_->errorString().toStdString();
-    }
-    if (!resultsFile_) resultsPath_.clear();
-
-    const int steps = equalizer_->stepsPerScan();
-    shared_.AddLogLine(QStringLiteral("Equalization started: %1 from %2 to %3 by %4, 3 scans of "
-                                      "%5 steps (%6 frames)")
-                           .arg(QString::fromUtf8(run.scanDac.c_str()))
-                           .arg(settings.from)
-                           .arg(request.values.back())
-                           .arg(settings.step)
-                           .arg(steps)
-                           .arg(equalizer_->framesInAll()));
-    emit dacShown(scan_.dacIndex);
-    UpdateScanControls();
-    EqualizeStep();
-}
-
-// Called at the start and each time a step's process has ended: the frame summed over the
-// step goes to the equaliser, then whatever it asks for next is done.
-void ScanPanel::EqualizeStep() {
-    ThresholdEqualizer& equalizer = *equalizer_;
-    FrameStore& frames = shared_.frames;
-    if (exposing_) {
-        exposing_ = false;
-        const auto phase = static_cast<int>(equalizer.phase());
-        if (equalizer.Feed(frames.counts().first(frames.pixelsInUse())))
-            WriteEqualizationScan(phase);
-    }
-    while (equalizer.Next() == ThresholdEqualizer::Action::kConfigure) {
-        if (!SendWords(equalizer.words())) {
-            shared_.dialogs().Error("Equalization failed. Can't set the pixel configuration.",
-                                    kEqualizeCaption);
-            Stop();
-            return;
-        }
-        equalizer.Configured();
-    }
-    ShowEqualizationProgress();
-    if (equalizer.Next() == ThresholdEqualizer::Action::kDone) {
-        Stop();
-        return;
-    }
-    scan_.current = equalizer.dacValue();
-    SetScannedDac(shared_.ChipRecords(), scan_);
-    exposing_ = true;
-    if (!StartStepProcess(kEqualizeCaption)) {
-        exposing_ = false;
-        Stop();
-    }
-}
-
-void ScanPanel::WriteEqualizationScan(int phase) {
-    if (!resultsFile_) return;
-    static constexpr const char* kNames[] = {"scan_lowest_adjust", "scan_highest_adjust",
-                                             "scan_verify"};
-    const ThresholdEqualizer& equalizer = *equalizer_;
-    const char* name = kNames[std::clamp(phase, 0, 2)];
-    const bool written = resultsFile_->AddScan(name, equalizer.request().values, [&](int step) {
-        return equalizer.ScanCounts(step);
-    });
-    if (written) return;
-    resultsError_ = resultsFile_->error();
-    shared_.AddLogLine(QStringLiteral("Equalization results file not written: %1")
-                           .arg(QString::fromStdString(resultsError_)));
-    resultsFile_.reset();
-    resultsPath_.clear();
-}
-
-void ScanPanel::ShowEqualizationProgress() {
-    const ThresholdEqualizer& equalizer = *equalizer_;
-    const int taken = equalizer.framesTaken(), all = equalizer.framesInAll();
-    const int percent = all > 0 ? taken * 100 / all : 0;
-    GroupScan->setTitle(QStringLiteral("Equalizing (%1 %)").arg(percent));
-    ShowProgress(taken, all);
-}
-
-void ScanPanel::EndEqualization(bool finished, bool restored) {
-    const double seconds = Now() - started_;
-    std::unique_ptr<ThresholdEqualizer> equalizer = std::move(equalizer_);
-    exposing_ = false;
-    EndProgress(finished);
-    if (!finished) {
-        resultsFile_.reset();
-        resultsFolder_.reset();
-        if (!shared_.IsOpen()) {
-            shared_.AddLogLine(QStringLiteral("Equalization stopped after %1 s: the interface was "
-                                              "closed")
-                                   .arg(seconds, 0, 'f', 1));
-            return;
-        }
-        const QString outcome = restored ? QStringLiteral("pixel configuration and DACs restored")
-                                         : QStringLiteral("the pixel configuration or the DACs "
-                                                          "could not be sent back");
-        if (stopReason_.isEmpty())
-            shared_.AddLogLine(QStringLiteral("Equalization stopped after %1 s: %2")
-                                   .arg(seconds, 0, 'f', 1)
-                                   .arg(outcome));
-        else
-            shared_.AddLogLine(
-                QStringLiteral("Equalization stopped: %1; %2").arg(stopReason_, outcome));
-        if (!restored)
-            shared_.dialogs().Error("Equalization stopped, but the previous pixel configuration "
-                                    "or DACs could not be sent back.",
-                                    kEqualizeCaption);
-        return;
-    }
-    const EqualizationResult& result = equalizer->result();
-    if (resultsFile_ && !resultsFile_->Finish(result)) {
-        resultsError_ = resultsFile_->error();
-        resultsPath_.clear();
-    }
-    resultsFile_.reset();
-    shared_.AddLogLine(QStringLiteral("Equalization finished in %1 s: %2")
-                           .arg(seconds, 0, 'f', 1)
-                           .arg(QString::fromStdString(DescribeEqualization(result))));
-    if (!restored)
-        shared_.dialogs().Error("Equalization finished, but the new pixel configuration or the "
-                                "DACs could not be sent.",
-                                kEqualizeCaption);
-    if (!dialog_) dialog_ = new EqualizationDialog(shared_, this);
-    const std::span<const uint16_t> before = equalizer->originalWords();
-    dialog_->ShowResult(result, {before.begin(), before.end()}, std::move(resultsFolder_),
-                        resultsPath_, resultsError_);
 }
 
 }  // namespace ulvarin

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "calibration/threshold_equalizer.h"
 #include "hardware_process/dac_scan.h"
 
 class QGroupBox;
@@ -25,7 +26,7 @@ namespace ulvarin {
 class DropDownCombo;
 class EqualizationDialog;
 class EqualizationFile;
-class ThresholdEqualizer;
+class EqualizationRun;
 class UpDown;
 class WindowShared;
 
@@ -52,9 +53,12 @@ public:
     // counting pixel's threshold adjustment is set to it for the scan.
     void BttnScanStartClick();
     // Starts a threshold equalisation of every chip over the scan's DAC and range (the
-    // process's interval timer exposing each step), or stops the one running. Finished, the
-    // window keeps the new pixel configuration and the results are shown; stopped or
-    // failed, the pixel configuration and the DACs are as they were.
+    // process's interval timer exposing each step), or stops the one running. The scans
+    // count hits whatever Timepix mode the pixels were in. Finished and worth keeping, the
+    // window keeps the new pixel configuration (each pixel in its own mode); finished but
+    // not worth keeping (a spread widened, most pixels out of reach), stopped or failed,
+    // the pixel configuration is as it was. The DACs are as they were either way; a
+    // finished run's results are shown.
     void BttnEqualizeClick();
     // The step's process has ended: the step is recorded and the next started, or the run
     // ended. Called after the poll that saw the end has returned, not from inside it: at the
@@ -72,7 +76,7 @@ public:
 
     const ScanSettings& settings() const { return scan_; }
     bool Active() const { return scan_.active; }
-    bool Equalizing() const { return equalizer_ != nullptr; }
+    bool Equalizing() const { return equalization_ != nullptr; }
     // The results window of the last equalisation (nullptr before the first has ended).
     EqualizationDialog* equalizationDialog() const { return dialog_; }
 
@@ -120,8 +124,11 @@ private:
     void EndProgress(bool finished);
 
     void StartEqualization();
+    // Creates the results file of the run in a folder of its own.
+    void CreateResultsFile(const EqualizeRequest& request);
+    // The results file could not be written: the run goes on without it.
+    void ResultsFileFailed(const std::string& error);
     void EqualizeStep();
-    void WriteEqualizationScan(int phase);
     void ShowEqualizationProgress();
     // Writes the line that ends an equalisation and, finished, shows its results.
     void EndEqualization(bool finished, bool restored);
@@ -143,7 +150,7 @@ private:
     // The pixel configuration before the scan or the equalisation changed it; empty when
     // nothing was changed.
     std::vector<uint16_t> savedWords_;
-    std::unique_ptr<ThresholdEqualizer> equalizer_;
+    std::unique_ptr<EqualizationRun> equalization_;
     bool exposing_ = false;  // an equalisation frame is being taken
     // Why the run is being stopped, for its last line; empty when the operator stopped it.
     QString stopReason_;

@@ -1,7 +1,7 @@
 // The equalisation results window: maps before and after on scales of their own with the
 // pixels it could not equalise marked, "Revert" putting the configuration from before the
-// run back on the chips, the question when a run widened the spread, and saving that says
-// where it wrote.
+// run back on the chips, a result the run did not keep shown with its reason, and saving
+// that says where it wrote.
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QLabel>
@@ -14,6 +14,7 @@
 
 #include "files/mask_file.h"
 #include "panels/scan/equalization_dialog.h"
+#include "session/equalization_run.h"
 #include "tests/app/window_fixture.h"
 #include "wire/pixel_config.h"
 
@@ -110,30 +111,6 @@ TEST(EqualizationMapsTest, EachMapHasItsOwnScaleAndMarksWhatWasNotEqualized) {
     EXPECT_EQ(ThresholdMapScale({}, {}), (MapScale{0, 1}));
 }
 
-TEST(EqualizationMapsTest, AQuestionOnlyWhenAChipsSpreadGrew) {
-    struct Case {
-        std::vector<std::pair<double, double>> spreads;  // before, after per chip
-        std::string says;                                // "" for no question
-    };
-    const Case cases[] = {
-        {{{5.91, 0.68}}, ""},
-        {{{0.89, 2.46}}, "widened the threshold spread of chip 1 from 0.89 to 2.46 DAC steps."},
-        {{{4, 0.5}, {1.2, 1.3}, {3, 0.4}, {0.5, 0.9}}, "of chip 2 from 1.20 to 1.30, chip 4 from"},
-        {{{1, 1}}, ""},
-        {{{NAN, 2}, {1, NAN}}, ""},
-    };
-    for (const Case& c : cases) {
-        EqualizationResult r;
-        for (const auto& [before, after] : c.spreads)
-            r.chips.push_back(ChipEqualization{100, before, after, 1, 0});
-        const std::string question = WidenedSpreadQuestion(r);
-        if (c.says.empty())
-            EXPECT_EQ(question, "");
-        else
-            EXPECT_NE(question.find(c.says), std::string::npos) << question;
-    }
-}
-
 class EqualizationResultsTest : public WindowTest {
 protected:
     // The window and the chip hold `words`, as after a run.
@@ -151,10 +128,15 @@ protected:
             if (((held[p] ^ words[p]) & 0x1FFF) != 0) return false;
         return true;
     }
-    EqualizationDialog* Show(EqualizationResult r, std::string file = {}) {
+    // Shows `r` as a run leaves it: kept, the chips hold its words; not kept (`notKept`
+    // says why), the words from before.
+    EqualizationDialog* Show(EqualizationResult r, std::string file = {},
+                             const std::string& notKept = {}) {
         if (!dialog) dialog = new EqualizationDialog(form->shared, form.get());
-        if (r.words.size() == form->shared.frames.pixelsInUse()) Hold(r.words);
-        dialog->ShowResult(std::move(r), WordsBefore(), nullptr, std::move(file), "disk full");
+        if (r.words.size() == form->shared.frames.pixelsInUse())
+            Hold(notKept.empty() ? r.words : WordsBefore());
+        dialog->ShowResult(std::move(r), WordsBefore(), nullptr, std::move(file), "disk full",
+                           notKept);
         return dialog;
     }
     QPushButton* Button(const char* name) {
@@ -164,37 +146,33 @@ protected:
     EqualizationDialog* dialog = nullptr;
 };
 
-// A run that widened the spread asks; "No" puts the old configuration back on the chips,
-// "Yes" keeps the new one. Either way the message list says what became of it.
-TEST_F(EqualizationResultsTest, AWiderSpreadAsksWhetherToKeepIt) {
+// A result the run did not keep is shown with the reason, asking nothing: the chips keep
+// the configuration from before, and "Apply result" still sends the result. A kept result
+// shown after it starts over, unreverted and without the reason.
+TEST_F(EqualizationResultsTest, AResultNotKeptShowsWhyAndCanStillBeApplied) {
     Start("medipix2:1");
     const EqualizationResult worse = MadeResult(0.89, 2.46);
-    for (const DialogAnswer answer : {DialogAnswer::No, DialogAnswer::Yes}) {
-        SCOPED_TRACE(answer == DialogAnswer::No ? "No" : "Yes");
-        dialogs->answers.push_back(answer);
-        const size_t boxes = dialogs->messages.size();
-        Show(worse);
-        // Asked once the window is shown, not inside the step that ended the run.
-        EXPECT_EQ(dialogs->messages.size(), boxes);
-        ASSERT_TRUE(WaitFor([&] { return dialogs->messages.size() > boxes; }));
-        const MessageRequest& question = dialogs->messages.back();
-        EXPECT_EQ(question.buttons, DialogButtons::YesNo);
-        EXPECT_NE(question.text.find("from 0.89 to 2.46"), std::string::npos) << question.text;
-        const bool reverted = answer == DialogAnswer::No;
-        EXPECT_EQ(dialog->Reverted(), reverted);
-        EXPECT_EQ(WindowWords(), reverted ? WordsBefore() : worse.words);
-        EXPECT_TRUE(ChipHolds(reverted ? WordsBefore() : worse.words));
-        EXPECT_EQ(LastLine(), dialog->Status());
-        EXPECT_TRUE(dialog->Status().startsWith(reverted ? "Reverted" : "Kept"))
-            << dialog->Status().toStdString();
-    }
-
-    // A run that narrowed the spread asks nothing.
-    const size_t boxes = dialogs->messages.size();
-    Show(MadeResult(5.9, 0.7));
+    const std::string why = EqualizationNotKept(worse);
+    ASSERT_NE(why, "");
+    Show(worse, {}, why);
     QCoreApplication::processEvents();
-    EXPECT_EQ(dialogs->messages.size(), boxes);
+    EXPECT_TRUE(dialogs->messages.empty());
+    EXPECT_TRUE(dialog->Reverted());
+    EXPECT_EQ(dialog->Status().toStdString(), why);
+    EXPECT_TRUE(ChipHolds(WordsBefore()));
+    QPushButton* revert = Button("BttnRevertEqualization");
+    EXPECT_EQ(revert->text(), "Apply result");
+    revert->click();
     EXPECT_FALSE(dialog->Reverted());
+    EXPECT_EQ(WindowWords(), worse.words);
+    EXPECT_TRUE(ChipHolds(worse.words));
+    EXPECT_EQ(revert->text(), "Revert");
+
+    Show(MadeResult(5.9, 0.7));
+    EXPECT_FALSE(dialog->Reverted());
+    EXPECT_EQ(dialog->Status(), "");
+    EXPECT_EQ(revert->text(), "Revert");
+    EXPECT_TRUE(dialogs->messages.empty());
 }
 
 TEST_F(EqualizationResultsTest, RevertAndApplyAgainSwapTheConfigurationsOnTheChips) {

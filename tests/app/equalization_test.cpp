@@ -15,6 +15,7 @@
 
 #include "files/mask_file.h"
 #include "panels/scan/equalization_dialog.h"
+#include "session/equalization_run.h"
 #include "tests/app/window_fixture.h"
 #include "wire/pixel_config.h"
 
@@ -223,6 +224,68 @@ TEST_F(EqualizationTest, TheReadmeRangeOnTheQuadRunsToTheEnd) {
             << DescribeEqualization(results->result());
     EXPECT_EQ(Dac(3, dac), dacBefore);
     EXPECT_EQ(EmulatorChip(0, 3).dacs.dac[static_cast<size_t>(dac)], dacBefore);
+}
+
+// The window's own Timepix mode (every pixel timing arrivals) finds no noise edge: the
+// scans count hits all the same, and the pixels end in their own mode with the new
+// adjustment, as the other faces leave them.
+TEST_F(EqualizationTest, OnTheDefaultTimepixModeTheScansCountAndThePixelsKeepTheirMode) {
+    StartForScan("timepix:1", 490, 590, 2, false);
+    form->Timer->setInterval(20);
+    Control<QComboBox>("CombInterval")->setEditText(QStringLiteral("0.01"));
+    const std::vector<uint16_t> before = WindowWords();
+    ASSERT_EQ(TimepixModeOf(before[0]), 3);
+    Control<QPushButton>("BttnEqualize")->click();
+    ASSERT_TRUE(form->scan->Equalizing());
+    // Under way, the chip counts hits.
+    ASSERT_TRUE(WaitFor([&] { return Control<QProgressBar>("ProgressScan")->value() >= 2; },
+                        20000));
+    EXPECT_EQ(TimepixModeOf(EmulatorChip(0, 0).pixelConfig[100]), 0);
+    ASSERT_TRUE(WaitFor([&] { return !form->scan->Equalizing(); }, 100000));
+
+    EXPECT_EQ(Control<QProgressBar>("ProgressScan")->text().toStdString(), "Done");
+    EXPECT_TRUE(HasLineStartingWith("Equalization finished in ")) << LastLine().toStdString();
+    EXPECT_FALSE(LastLine().contains("from before")) << LastLine().toStdString();
+    EqualizationDialog* results = form->scan->equalizationDialog();
+    ASSERT_NE(results, nullptr);
+    EXPECT_FALSE(results->Reverted());
+    const ChipEqualization& chip = results->result().chips.at(0);
+    EXPECT_LT(chip.spreadAfter, 0.5 * chip.spreadBefore) << DescribeEqualization(results->result());
+    const std::vector<uint16_t> after = WindowWords();
+    EXPECT_EQ(after, results->result().words);
+    EXPECT_TRUE(EmulatorHoldsWindowWords());
+    const uint16_t adjust = ThresholdAdjustMask(ChipType::Timepix);
+    int changed = 0;
+    for (size_t p = 0; p < after.size(); ++p) {
+        ASSERT_EQ(after[p] & ~adjust, before[p] & ~adjust) << p;
+        changed += after[p] != before[p];
+    }
+    EXPECT_GT(changed, kChipPixels / 2);
+}
+
+// A range that misses every pixel's edge leaves most pixels out of reach: the run is not
+// kept, the window says why with the figures, and the chips keep what they held.
+TEST_F(EqualizationTest, AResultNotWorthKeepingLeavesTheOldConfiguration) {
+    StartForScan("timepix:1", 300, 306, 3, false);
+    MarkPixels();
+    const std::vector<uint16_t> before = WindowWords();
+    Control<QPushButton>("BttnEqualize")->click();
+    ASSERT_TRUE(form->scan->Equalizing());
+    ASSERT_TRUE(WaitFor([&] { return !form->scan->Equalizing(); }, 30000));
+
+    EXPECT_EQ(Control<QProgressBar>("ProgressScan")->text().toStdString(), "Done");
+    EqualizationDialog* results = form->scan->equalizationDialog();
+    ASSERT_NE(results, nullptr);
+    EXPECT_GT(results->result().chips.at(0).unequalizable, kChipPixels / 2);
+    const std::string why = EqualizationNotKept(results->result());
+    ASSERT_NE(why, "");
+    EXPECT_TRUE(LastLine().startsWith("Equalization finished in ")) << LastLine().toStdString();
+    EXPECT_TRUE(LastLine().endsWith(QString::fromStdString(why))) << LastLine().toStdString();
+    EXPECT_EQ(results->Status().toStdString(), why);
+    EXPECT_TRUE(results->Reverted());
+    EXPECT_EQ(WindowWords(), before);
+    EXPECT_TRUE(EmulatorHoldsWindowWords());
+    EXPECT_TRUE(dialogs->messages.empty());
 }
 
 }  // namespace

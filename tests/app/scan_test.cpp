@@ -9,6 +9,7 @@
 #include <QPushButton>
 
 #include "analog/pulse_store.h"
+#include "session/run_rules.h"
 #include "sim/pixel_physics.h"
 #include "tests/app/window_fixture.h"
 #include "widgets/up_down.h"
@@ -175,6 +176,59 @@ TEST_F(ScanTest, TestPulsesOnMedipix2OnlyAskAndGenerate) {
     EXPECT_EQ(form->shared.frames.counts()[0], 1000);  // the frame of the pulses is shown
     EXPECT_TRUE(std::equal(config.begin(), config.end(), form->shared.frames.config().begin()));
     EXPECT_EQ(form->shared.dacRecords[0].testPulseWord, word);
+}
+
+// The window visits the values every face scans for a range, and refuses the equalisations
+// every face refuses, for the same reason.
+TEST_F(ScanTest, TheWindowsRangesAndRefusalsAreTheEnginesOwn) {
+    StartForScan("timepix:1", 0, 0, 1);
+    struct Case {
+        int from, to, step;
+    };
+    const Case cases[] = {{140, 200, 1}, {50, 50, 1}, {200, 140, 7}, {0, 10, 4},
+                          {1023, 1023, 1}, {5, 6, 100}, {10, 12, 1}, {0, 255, 255}};
+    auto* progress = Control<QProgressBar>("ProgressScan");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.from << ".." << c.to << " by " << c.step);
+        for (auto [box, value] : {std::pair{"EditScanFrom", c.from}, {"EditScanTo", c.to},
+                                  {"EditScanStep", c.step}}) {
+            auto* edit = Control<QLineEdit>(box);
+            edit->setText(QString::number(value));
+            emit edit->editingFinished();
+        }
+        const ScanPlan plan = PlanScan(c.from, c.to, c.step);
+        ASSERT_EQ(plan.refusal, "");
+
+        Control<QPushButton>("BttnScanStart")->click();
+        ASSERT_TRUE(form->scan->Active());
+        ScanSettings scan = form->scan->settings();
+        std::vector<int> visited{scan.current};
+        while (AdvanceScan(scan)) visited.push_back(scan.current);
+        EXPECT_EQ(visited, plan.values);
+        EXPECT_EQ(progress->maximum(), static_cast<int>(plan.values.size()));
+        Control<QPushButton>("BttnScanStart")->click();
+        ASSERT_TRUE(WaitFor([&] { return !form->processes->ProcessRunning(); }));
+
+        const size_t boxes = dialogs->messages.size();
+        Control<QPushButton>("BttnEqualize")->click();
+        const std::string refusal = EqualizeValuesRefusal(plan.values.size());
+        EXPECT_EQ(form->scan->Equalizing(), refusal.empty());
+        if (!refusal.empty()) {
+            ASSERT_EQ(dialogs->messages.size(), boxes + 1);
+            EXPECT_EQ(dialogs->messages.back().text.rfind(refusal, 0), 0u)
+                << dialogs->messages.back().text;
+            continue;
+        }
+        EXPECT_EQ(progress->maximum(), 3 * static_cast<int>(plan.values.size()));
+        const QStringList started = Lines().filter(QStringLiteral("Equalization started: "));
+        ASSERT_FALSE(started.isEmpty());
+        EXPECT_TRUE(
+            started.last().contains(QStringLiteral("3 scans of %1 steps").arg(plan.values.size())))
+            << started.last().toStdString();
+        Control<QPushButton>("BttnEqualize")->click();
+        ASSERT_FALSE(form->scan->Equalizing());
+        ASSERT_TRUE(WaitFor([&] { return !form->processes->ProcessRunning(); }));
+    }
 }
 
 }  // namespace

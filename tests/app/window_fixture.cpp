@@ -45,10 +45,10 @@ void WindowTest::Start(const std::string& set) {
     ASSERT_TRUE(WaitFor([&] { return form->Timer->isActive(); }));
 }
 
-void WindowTest::StartForScan(const std::string& set, int from, int to, int step) {
+void WindowTest::StartForScan(const std::string& set, int from, int to, int step, bool counting) {
     Start(set);
     Control<QCheckBox>("ChkbInterfaceADCread")->setChecked(false);
-    if (form->shared.isTimepix) form->basics->ChooseMode(0);
+    if (form->shared.isTimepix && counting) form->basics->ChooseMode(0);
     form->basics->BttnResetMatrixClick();
     Control<QComboBox>("CombInterval")->setEditText(QStringLiteral("0.1"));
     for (auto [box, value] :

@@ -53,9 +53,10 @@ protected:
     void Start(const std::string& set);
     // Chooses `description` in the device list and opens it as the operator would.
     void OpenByName(const std::string& description);
-    // Start, then plain counting from a reset matrix, a 0.1 s interval per process and the
-    // scan range typed into the scan boxes.
-    void StartForScan(const std::string& set, int from, int to, int step);
+    // Start, then plain counting (or, with `counting` false, Timepix pixels left in the
+    // window's own mode) from a reset matrix, a 0.1 s interval per process and the scan
+    // range typed into the scan boxes.
+    void StartForScan(const std::string& set, int from, int to, int step, bool counting = true);
 
     template <class T>
     T* Control(const char* name) {
