@@ -508,7 +508,10 @@ RunReport Device::acquireTo(const DiskRun& run) {
         TeeWriter both({stream.get(), file.get()});
         FrameWriter& writer =
             stream && file ? both : stream ? static_cast<FrameWriter&>(*stream) : *file;
+        // A run appended to holds frames already: the outcome counts this run's.
+        const int before = writer.frames();
         outcome = RunAcquire(session, writer, request, nullptr, stop);
+        outcome.frames -= before;
         const bool recorded =
             outcome.end == RunEnd::kWriteFailed || writer.RecordDroppedFrames(outcome.dropped);
         closed = writer.Close() && recorded;
@@ -541,6 +544,12 @@ RunReport Device::acquireTo(const DiskRun& run) {
             std::to_string(outcome.dropped) + " of " +
             std::to_string(outcome.dropped + outcome.frames) +
             " frames taken could not be written in time and are missing from " + where;
+        PyErr_WarnEx(PyExc_RuntimeWarning, text.c_str(), 1);
+    }
+    if (report.streamDropped > 0) {
+        const std::string text = std::to_string(report.streamDropped) + " of " +
+                                 std::to_string(report.streamed) +
+                                 " frames streamed were lost by a consumer that did not keep up";
         PyErr_WarnEx(PyExc_RuntimeWarning, text.c_str(), 1);
     }
     return report;
