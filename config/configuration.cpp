@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 
+#include "base/input_file.h"
 #include "config/scanf_cursor.h"
 
 namespace ulvarin::config {
@@ -88,17 +89,14 @@ LoadOutcome UnreadableOutcome(int fileChips) {
 
 enum class FileRead { kOk, kOpenFailed, kReadFailed };
 
+// Only a regular file is read (a pipe or device would block or never end), whole and at
+// most kMaxFileBytes.
 FileRead ReadWhole(const std::string& path, std::string& text) {
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
-                                                               std::fclose);
-    if (!file) return FileRead::kOpenFailed;
-    char buffer[1 << 14];
-    size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
-        if (text.size() + got > kMaxFileBytes) return FileRead::kReadFailed;
-        text.append(buffer, got);
-    }
-    return std::ferror(file.get()) ? FileRead::kReadFailed : FileRead::kOk;
+    InputCheck check{};
+    const InputFilePtr file = OpenInputFile(path, kMaxFileBytes, check);
+    if (check == InputCheck::kCannotOpen) return FileRead::kOpenFailed;
+    if (check != InputCheck::kOk) return FileRead::kReadFailed;
+    return ReadInputFile(file.get(), kMaxFileBytes, text) ? FileRead::kOk : FileRead::kReadFailed;
 }
 
 // One pass over the file text, applying every key as it is read. Each step returns false

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/input_file.h"
 #include "base/number_text.h"
 #include "files/count_text.h"
 
@@ -25,6 +26,8 @@ constexpr size_t kMaxValueChars = size_t{1} << 20;
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
+// Four chips of values, each written out in full with its separator, and then some.
+constexpr uint64_t kMaxFrameFileBytes = uint64_t{64} << 20;
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 // Writes `count` values, a line feed after every `perLine` and after the last. `format`
@@ -281,9 +284,12 @@ FrameFileStatus WriteResultImage(const std::string& path, std::span<const double
 FrameLoadResult LoadFrameFile(const std::string& path, const ChipLayout& current, bool deviceOpen,
                               std::span<int32_t> counts) {
     FrameLoadResult result;
-    FilePtr file(std::fopen(path.c_str(), "rb"));
+    // Only regular files, and none larger than four chips of values written out in full.
+    InputCheck check{};
+    const InputFilePtr file = OpenInputFile(path, kMaxFrameFileBytes, check);
     if (!file) {
-        result.status = FrameFileStatus::kInputOpenFailed;
+        result.status = check == InputCheck::kTooLarge ? FrameFileStatus::kReadFailed
+                                                       : FrameFileStatus::kInputOpenFailed;
         return result;
     }
     auto in = std::make_unique<CharReader>(file.get());

@@ -1,5 +1,8 @@
 #include "files/mask_file.h"
 
+#include <strings.h>
+
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -8,7 +11,10 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
+#include "base/input_file.h"
 #include "files/file_names.h"
 #include "files/frame_writer.h"
 
@@ -24,19 +30,11 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-MaskReadResult ReadBinary(std::FILE* f, bool wide, uint16_t* words, size_t count) {
-    for (size_t i = 0; i < count; ++i) {
-        int c = std::fgetc(f);
-        if (c == EOF) return MaskReadResult::CannotRead;
-        words[i] = MaskByteToWord(static_cast<uint8_t>(c), wide);
-    }
-    return MaskReadResult::Ok;
+void ReadBinary(std::string_view bytes, bool wide, uint16_t* words, size_t count) {
+    for (size_t i = 0; i < count; ++i) words[i] = MaskByteToWord(static_cast<uint8_t>(bytes[i]), wide);
 }
 
-MaskReadResult ReadAscii(std::FILE* f, uint16_t* words, size_t count) {
-    std::string text;
-    char chunk[65536];
-    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) text.append(chunk, n);
+MaskReadResult ReadAscii(const std::string& text, uint16_t* words, size_t count) {
     const char* p = text.c_str();
     std::string token;
     for (size_t i = 0; i < count; ++i) {
@@ -56,11 +54,29 @@ MaskReadResult ReadAscii(std::FILE* f, uint16_t* words, size_t count) {
     return MaskReadResult::Ok;
 }
 
+// Whether every byte could belong to an ASCII mask: numbers (decimal, hexadecimal, octal,
+// signed) and white space.
+bool LooksLikeText(std::string_view bytes) {
+    for (const char c : bytes) {
+        const auto u = static_cast<unsigned char>(c);
+        if (!std::isxdigit(u) && !std::isspace(u) && c != 'x' && c != 'X' && c != '+' && c != '-')
+            return false;
+    }
+    return true;
+}
+
+// The largest ASCII mask: every value written out in full ("-0x000000000000FFFF") with room
+// for separators and line ends.
+uint64_t MaxMaskBytes(size_t count) {
+    return std::max<uint64_t>(count, uint64_t{count} * 24 + 4096);
+}
+
 }  // namespace
 
 MaskFormat MaskFormatFor(const std::string& path) {
     const std::string extension = FileExtension(path);
-    return extension.empty() || extension == ".txt" ? MaskFormat::Ascii : MaskFormat::Binary;
+    return extension.empty() || strcasecmp(extension.c_str(), ".txt") == 0 ? MaskFormat::Ascii
+                                                                          : MaskFormat::Binary;
 }
 
 uint16_t MaskByteToWord(uint8_t byte, bool wide) {
@@ -78,10 +94,45 @@ uint16_t MaskByteToWord(uint8_t byte, bool wide) {
 }
 
 MaskReadResult ReadMaskFile(const std::string& path, bool wide, uint16_t* words, size_t count) {
-    const bool binary = MaskFormatFor(path) == MaskFormat::Binary;
-    File f(std::fopen(path.c_str(), binary ? "rb" : "r"));
-    if (!f) return MaskReadResult::CannotOpen;
-    return binary ? ReadBinary(f.get(), wide, words, count) : ReadAscii(f.get(), words, count);
+    const uint64_t limit = MaxMaskBytes(count);
+    InputCheck check{};
+    const InputFilePtr file = OpenInputFile(path, limit, check);
+    if (check == InputCheck::kCannotOpen) return MaskReadResult::CannotOpen;
+    if (check == InputCheck::kNotRegular) return MaskReadResult::NotRegular;
+    if (check == InputCheck::kTooLarge) return MaskReadResult::NotAMask;
+    std::string bytes;
+    if (!ReadInputFile(file.get(), limit, bytes)) return MaskReadResult::CannotRead;
+    // The content decides: a binary mask is one byte per pixel, an ASCII one holds only
+    // numbers and spaces, at least two bytes a value. A file of one byte a pixel is therefore
+    // binary even when every byte is a digit; only for a single value does the name decide.
+    const bool text = LooksLikeText(bytes), binarySize = bytes.size() == count;
+    const bool binary =
+        binarySize && (count > 1 || !text || MaskFormatFor(path) == MaskFormat::Binary);
+    if (!binary && !text) return MaskReadResult::NotAMask;
+    // Read aside: a file that ends early leaves the caller's words as they were.
+    std::vector<uint16_t> read(count);
+    if (binary) {
+        ReadBinary(bytes, wide, read.data(), count);
+    } else if (ReadAscii(bytes, read.data(), count) != MaskReadResult::Ok) {
+        return MaskReadResult::CannotRead;
+    }
+    std::copy(read.begin(), read.end(), words);
+    return MaskReadResult::Ok;
+}
+
+const char* MaskReadReason(MaskReadResult result) {
+    switch (result) {
+        case MaskReadResult::Ok:
+            return "";
+        case MaskReadResult::CannotOpen:
+            return "it cannot be opened";
+        case MaskReadResult::NotRegular:
+            return "it is not a regular file (a folder, device or pipe)";
+        case MaskReadResult::NotAMask:
+            return "it is neither an ASCII mask (numbers) nor a binary one (one byte per pixel)";
+        default:
+            return "it holds too few values for the chips";
+    }
 }
 
 bool WriteMaskFile(const std::string& path, std::span<const uint16_t> words, std::string& error) {

@@ -9,6 +9,8 @@
 #include <memory>
 #include <string_view>
 
+#include "base/input_file.h"
+
 namespace ulvarin {
 namespace {
 
@@ -18,6 +20,9 @@ struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
+// Only regular files are read as spectra, and none larger than every bin written out in
+// full with room to spare.
+constexpr uint64_t kMaxSpectrumFileBytes = uint64_t{16} << 20;
 
 TextFileResult WriteText(const std::string& path, const std::string& text) {
     File file(std::fopen(path.c_str(), "w"));
@@ -100,7 +105,8 @@ TextFileResult WriteSpectrumFile(const std::string& path, const Spectrum& spectr
 
 SpectrumRead ReadSpectrumFile(const std::string& path, Spectrum& spectrum) {
     SpectrumRead read;
-    File file(std::fopen(path.c_str(), "rb"));
+    InputCheck check{};
+    const InputFilePtr file = OpenInputFile(path, kMaxSpectrumFileBytes, check);
     if (!file) {
         read.result = TextFileResult::CannotOpenInput;
         return read;

@@ -225,13 +225,14 @@ void BasicCommands::BttnSetMaskClick() {
     request.kind = FileKind::Masks;
     const std::optional<std::string> path = shared_.dialogs().OpenFile(request);
     if (!path) return;
-    // Read aside, so that a file that ends early leaves the configuration as it was.
     std::vector<uint16_t> words(shared_.frames.pixelsInUse());
     switch (ReadMaskFile(*path, shared_.isMxr, words.data(), words.size())) {
         case MaskReadResult::CannotOpen:
             shared_.dialogs().Error("Error - coldn't open mask file", "Error");
             return;
         case MaskReadResult::CannotRead:
+        case MaskReadResult::NotRegular:
+        case MaskReadResult::NotAMask:
             shared_.dialogs().Error("Error - coldn't read mask file\nNot compatible data format!",
                                     "Error");
             return;

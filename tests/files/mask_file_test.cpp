@@ -1,6 +1,7 @@
 #include "files/mask_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -27,10 +28,10 @@ protected:
     void TearDown() override { std::filesystem::remove_all(dir); }
 };
 
-TEST(MaskFormat, ChosenByTheFileNamesOwnExtension) {
+TEST(MaskFormat, HintedByTheFileNamesOwnExtensionInAnyCase) {
     EXPECT_EQ(MaskFormatFor("mask.txt"), MaskFormat::Ascii);
     EXPECT_EQ(MaskFormatFor("mask"), MaskFormat::Ascii);
-    EXPECT_EQ(MaskFormatFor("mask.TXT"), MaskFormat::Binary);
+    EXPECT_EQ(MaskFormatFor("mask.TXT"), MaskFormat::Ascii);
     EXPECT_EQ(MaskFormatFor("mask.bpc"), MaskFormat::Binary);
     EXPECT_EQ(MaskFormatFor("/data/run.2/mask"), MaskFormat::Ascii);  // a dot in a folder
 }
@@ -52,18 +53,47 @@ TEST_F(MaskFileTest, AsciiNumbersReadLikePercentI) {
     EXPECT_EQ(words, (std::vector<uint16_t>{0x1FFF, 0x1FFF, 15, 0xFFFF, 70000 & 0xFFFF}));
 }
 
-TEST_F(MaskFileTest, ShortOrBadFilesFailAndKeepWhatWasRead) {
-    std::vector<uint16_t> words(65536, 0xAAAA);
-    std::string binary = Write("m.bpc", std::string(65535, '\x80'));
-    EXPECT_EQ(ReadMaskFile(binary, false, words.data(), words.size()), MaskReadResult::CannotRead);
-    EXPECT_EQ(words[65534], 0x0800);
-    EXPECT_EQ(words[65535], 0xAAAA);
-
-    std::string bad = Write("m", "1 2 x 4");
-    EXPECT_EQ(ReadMaskFile(bad, false, words.data(), 4), MaskReadResult::CannotRead);
-    EXPECT_EQ(words[1], 2);
-    EXPECT_EQ(ReadMaskFile((dir / "absent.txt").string(), false, words.data(), 1),
-              MaskReadResult::CannotOpen);
+// The content decides the format, whatever the name says; a refused or short file leaves
+// the words as they were; only regular files of a mask's size are read at all.
+TEST_F(MaskFileTest, MasksAreRecognisedByContentAndRefusedWhole) {
+    constexpr size_t kCount = 65536;
+    std::string ascii;
+    for (size_t i = 0; i < kCount; ++i) ascii += i % 256 == 255 ? "1\n" : "1 ";
+    const std::string binary(kCount, '\x80');
+    const std::string allDigits(kCount, '1');  // a byte a pixel: binary, whatever the name
+    const std::string hdf5 = std::string("\x89HDF\r\n\x1a\n", 8) + std::string(4000, '\0');
+    const std::filesystem::path fifo = dir / "pipe";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string sparse = (dir / "sparse.txt").string();
+    std::filesystem::resize_file(Write("sparse.txt", ""), uint64_t{1} << 30);
+    struct Case {
+        std::string path;
+        MaskReadResult result;
+        uint16_t first;  // words[0] afterwards (0xAAAA: untouched)
+    } cases[] = {
+        {Write("upper.TXT", ascii), MaskReadResult::Ok, 1},
+        {Write("named.msk", ascii), MaskReadResult::Ok, 1},
+        {Write("bytes.txt", binary), MaskReadResult::Ok, 0x0800},
+        {Write("bytes.bpc", binary), MaskReadResult::Ok, 0x0800},
+        {Write("digits.bpc", allDigits), MaskReadResult::Ok, MaskByteToWord('1', false)},
+        {Write("digits.txt", allDigits), MaskReadResult::Ok, MaskByteToWord('1', false)},
+        {Write("short.bpc", binary.substr(1)), MaskReadResult::NotAMask, 0xAAAA},
+        {Write("short.txt", "1 2 x 4"), MaskReadResult::CannotRead, 0xAAAA},
+        {Write("run.h5", hdf5), MaskReadResult::NotAMask, 0xAAAA},
+        {sparse, MaskReadResult::NotAMask, 0xAAAA},
+        {"/dev/zero", MaskReadResult::NotRegular, 0xAAAA},
+        {fifo.string(), MaskReadResult::NotRegular, 0xAAAA},  // must not wait for a writer
+        {dir.string(), MaskReadResult::NotRegular, 0xAAAA},
+        {(dir / "absent.txt").string(), MaskReadResult::CannotOpen, 0xAAAA},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        std::vector<uint16_t> words(kCount, 0xAAAA);
+        EXPECT_EQ(ReadMaskFile(c.path, false, words.data(), words.size()), c.result);
+        EXPECT_EQ(words[0], c.first);
+        EXPECT_EQ(words[kCount - 1], c.first);
+        EXPECT_NE(std::string(MaskReadReason(c.result)).empty(), c.result != MaskReadResult::Ok);
+    }
 }
 
 TEST(PixelConfig, TimepixModeRewritesOnlyTheModeBits) {
