@@ -17,6 +17,21 @@
 namespace ulvarin {
 namespace {
 
+// Run files record what the interface was sent: a voltage within the supply's or the DAC's
+// range as asked (its code is the nearest the hardware has), any other as what its clamped
+// or "off" code means, so 1e308, -50 or NaN never reach a file.
+double SentBiasVolts(double volts) {
+    const uint8_t code = BiasToCode(volts);
+    if (code == 0) return 0;
+    return code == 1 ? CodeToBias(1) : volts;
+}
+
+double SentDacVolts(double volts) {
+    constexpr double kScale = 1638.6;  // codes per volt, as ConfiguredDacCode converts
+    const uint16_t code = ConfiguredDacCode(volts);
+    return volts >= 0 && volts * kScale < 4096 ? volts : code / kScale;
+}
+
 constexpr int kListBytes = 64 * 1024;
 constexpr uint8_t kEveryCompatible = 3;
 
@@ -135,9 +150,9 @@ InterfaceSession::Load InterfaceSession::LoadConfiguration(const std::string& pa
         return Load::kUnreadable;
     }
     std::copy_n(c.records.begin(), records_.size(), records_.begin());
-    biasVolts_ = c.biasVolts;
-    dac0Volts_ = c.dac0Volts;
-    dac1Volts_ = c.dac1Volts;
+    biasVolts_ = SentBiasVolts(c.biasVolts);
+    dac0Volts_ = SentDacVolts(c.dac0Volts);
+    dac1Volts_ = SentDacVolts(c.dac1Volts);
     if (!target.allSent()) {
         error = "The interface refused a setting of " + path + ".";
         return Load::kRefused;
@@ -147,18 +162,23 @@ InterfaceSession::Load InterfaceSession::LoadConfiguration(const std::string& pa
 
 InterfaceSession::Load InterfaceSession::LoadMask(const std::string& path, std::string& error) {
     const bool wide = layout_.family != ChipFamily::Medipix2;
-    switch (ReadMaskFile(path, wide, pixelConfig_.data(), pixelConfig_.size())) {
-        case MaskReadResult::CannotOpen:
-            error = "Cannot open the mask file " + path + ".";
-            return Load::kUnreadable;
-        case MaskReadResult::CannotRead:
-            error = "The mask file " + path + " holds too few values for " +
-                    std::to_string(layout_.chipCount) + " chips.";
-            return Load::kUnreadable;
-        default:
-            break;
+    // Read aside: a refused mask leaves the pixel configuration as it was.
+    std::vector<uint16_t> words(pixelConfig_.size());
+    const MaskReadResult read = ReadMaskFile(path, wide, words.data(), words.size());
+    if (read == MaskReadResult::CannotRead) {
+        error = "The mask file " + path + " holds too few values for " +
+                std::to_string(layout_.chipCount) + " chips.";
+        return Load::kUnreadable;
     }
-    return SendPixelConfig("the mask", error);
+    if (read != MaskReadResult::Ok) {
+        error = "Cannot use " + path + " as a mask: " + MaskReadReason(read) + ".";
+        return Load::kUnreadable;
+    }
+    const std::vector<uint16_t> before = pixelConfig_;
+    pixelConfig_ = std::move(words);
+    const Load sent = SendPixelConfig("the mask", error);
+    if (sent != Load::kOk) pixelConfig_ = before;
+    return sent;
 }
 
 InterfaceSession::Load InterfaceSession::CountHits(std::string& error) {
@@ -196,7 +216,7 @@ bool InterfaceSession::SetBias(double volts, std::string& error) {
         error = "Setting the bias failed.";
         return false;
     }
-    biasVolts_ = volts;
+    biasVolts_ = SentBiasVolts(volts);
     return true;
 }
 
@@ -206,7 +226,7 @@ bool InterfaceSession::SetInterfaceDac(int channel, double volts, std::string& e
         error = "Setting DAC" + std::to_string(channel) + " failed.";
         return false;
     }
-    (channel == 0 ? dac0Volts_ : dac1Volts_) = volts;
+    (channel == 0 ? dac0Volts_ : dac1Volts_) = SentDacVolts(volts);
     return true;
 }
 
