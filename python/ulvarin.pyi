@@ -2,6 +2,7 @@
 
 Frames are uint32 arrays in the window's image layout ([height, width], chips as tiles).
 """
+import os
 from typing import Iterator, Sequence, Union
 
 import numpy as np
@@ -14,9 +15,22 @@ class DeviceError(RuntimeError):
     kind: str
 
 class Interrupted(KeyboardInterrupt):
-    """Ctrl-C during a run; `frames` (and `values` for a scan) hold what it took."""
-    frames: npt.NDArray[np.uint32]
+    """Ctrl-C during a run; `frames` (`values` for a scan, `timestamps`) hold what it took,
+    `outcome` what a run to disk wrote."""
+    frames: npt.NDArray[np.uint32] | None
     values: npt.NDArray[np.int32] | None
+    timestamps: npt.NDArray[np.float64] | None
+    outcome: "RunReport | None"
+
+class RunReport:
+    """How a run written to disk (and/or streamed) went."""
+    frames: int  # frames written
+    dropped: int  # frames taken but missing from the file: it could not keep up
+    stopped: bool  # ended early by stop()
+    files: list[str]  # the files written, in order
+    stream: str  # the stream's endpoint, "" without one
+    streamed: int  # frames sent on the stream
+    stream_dropped: int  # frames a stream consumer did not take in time
 
 def devices() -> list[str]:
     """The interfaces found: real ones first, then the emulated ones."""
@@ -61,7 +75,10 @@ class Device:
     bias: float
     count_mode: list[str]  # set with one name, or a list of one name for every chip
     pixel_config: npt.NDArray[np.uint16]
-    def close(self) -> None: ...
+    def close(self) -> None:
+        """Closes the interface, from any thread: a run on another thread ends with DeviceError."""
+    def stop(self) -> None:
+        """Ends the run under way on another thread; that call returns what it took."""
     def __enter__(self) -> "Device": ...
     def __exit__(self, *args: object) -> None: ...
     def get_dac(self, name: str) -> list[int]:
@@ -70,15 +87,22 @@ class Device:
         """Sets a DAC on every chip (one int) or on each chip; ValueError out of range."""
     def set_interface_dac(self, channel: int, volts: float) -> None: ...
     def load_mask(self, path: str) -> None: ...
-    def acquire(self, exposure: float, frames: int = 1) -> npt.NDArray[np.uint32]:
-        """[frames, height, width] taken back to back."""
+    def acquire(self, exposure: float, frames: int = 1, timestamps: bool = False
+                ) -> npt.NDArray[np.uint32] | tuple[npt.NDArray[np.uint32], npt.NDArray[np.float64]]:
+        """[frames, height, width] taken back to back (and, with timestamps=True, each frame's
+        seconds from the run's start); at most 4 GiB of frames."""
+    def acquire_to(self, path: str | os.PathLike[str] | None, exposure: float, frames: int = 1,
+                   period: float = 0.0, append: bool = False, overwrite: bool = False,
+                   stream: str | None = None, stream_wait: float = 0.0) -> RunReport:
+        """Frames written to `path` (.h5, .tif, .txt) and/or sent on `stream` as they arrive."""
     def stream(self, exposure: float, frames: int) -> Stream: ...
     def scan(self, dac: str, values: Sequence[int], exposure: float,
              frames: int = 1) -> tuple[npt.NDArray[np.uint32], npt.NDArray[np.int32]]: ...
     def equalize(self, dac: str, values: Sequence[int], exposure: float, frames: int = 1,
                  mask_unequalizable: bool = False, out: str = "",
                  overwrite: bool = False) -> dict: ...
-    def save(self, path: str, frames: npt.ArrayLike, exposure: float = 0.0,
-             values: Sequence[int] | None = None, dac: str = "",
-             overwrite: bool = False) -> None:
-        """Writes frames; a file that exists is kept (ValueError) unless `overwrite`."""
+    def save(self, path: str | os.PathLike[str], frames: npt.ArrayLike,
+             exposure: float | None = None, values: Sequence[int] | None = None, dac: str = "",
+             overwrite: bool = False, timestamps: Sequence[float] | None = None) -> None:
+        """Writes frames; a file that exists is kept (ValueError) unless `overwrite`. Frames a
+        run returned keep its timestamps and exposures unless others are given."""
