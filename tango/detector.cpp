@@ -517,7 +517,8 @@ void Detector::Work(Run& run) {
     if (outcome.dropped > 0)
         text += ", " + std::to_string(outcome.dropped) + " taken but not written in time";
     if (streamDropped > 0)
-        text += ", " + std::to_string(streamDropped) + " not streamed (a consumer did not keep up)";
+        text += ", " + std::to_string(streamDropped) +
+                " missed by a stream consumer that did not keep up";
     DetectorState state = DetectorState::kOn;
     switch (outcome.end) {
         case RunEnd::kDone:
