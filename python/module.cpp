@@ -253,7 +253,8 @@ void BindRunReport(py::module_& m) {
         .def_readonly("stream", &RunReport::stream, "The stream's endpoint ('' without one).")
         .def_readonly("streamed", &RunReport::streamed, "Frames sent on the stream.")
         .def_readonly("stream_dropped", &RunReport::streamDropped,
-                      "Frames a stream consumer did not take in time.")
+                      "Frames at least one stream consumer lost (it did not keep up; the "
+                      "others got them).")
         .def("__repr__", [](const RunReport& r) {
             return "RunReport(frames=" + std::to_string(r.frames) +
                    ", dropped=" + std::to_string(r.dropped) +
