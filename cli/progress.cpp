@@ -7,6 +7,11 @@ namespace ulvarin::cli {
 namespace {
 
 constexpr int kBarWidth = 30;
+// How often the line is shown at most: the bar is redrawn in place a few times a second; a
+// log or a pipe gets a line every few seconds, so a run of thousands of frames does not
+// write thousands of lines. The first and the last state are always shown.
+constexpr double kTerminalInterval = 0.1;
+constexpr double kPlainInterval = 5.0;
 
 std::string Clock(double seconds) {
     const long s = std::lround(std::max(0.0, seconds));
@@ -36,6 +41,9 @@ std::string Progress::Line(int done, int total, double seconds, int width,
 void Progress::Update(int done) {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    const double interval = terminal_ ? kTerminalInterval : kPlainInterval;
+    if (shown_ && done < total_ && seconds - lastShown_ < interval) return;
+    lastShown_ = seconds;
     const std::string line = Line(done, total_, seconds, terminal_ ? kBarWidth : 0, unit_);
     // On a terminal the bar is redrawn in place; "\033[K" clears what a longer line left.
     std::fprintf(out_, terminal_ ? "\r%s\033[K" : "%s\n", line.c_str());

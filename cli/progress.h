@@ -1,5 +1,6 @@
 // Progress of a run on the terminal: a bar with the rate and the time left when the output
-// is a terminal, else one plain line per frame (for logs and pipes).
+// is a terminal, redrawn a few times a second; else a plain line every few seconds (for logs
+// and pipes), and always the first and the last.
 #pragma once
 
 #include <chrono>
@@ -30,6 +31,7 @@ private:
     std::string unit_;
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
     bool shown_ = false;
+    double lastShown_ = 0;  // seconds from the start when the line was last shown
 };
 
 }  // namespace ulvarin::cli

@@ -355,5 +355,26 @@ TEST(CliProgress, LineShowsRateAndTimeLeft) {
     EXPECT_EQ(Progress::Line(7, 5, 1.0, 4, "frame"), "[####] 7/5 frames  7.00 frames/s  0:00 left");
 }
 
+// A run of many quick frames into a log or a pipe writes its first and last state, not a
+// line a frame; on a terminal the bar is redrawn a few times a second, not per frame.
+TEST(CliProgress, QuickFramesAreNotShownOneLineEach) {
+    for (const bool terminal : {false, true}) {
+        SCOPED_TRACE(terminal);
+        std::FILE* out = std::tmpfile();
+        ASSERT_NE(out, nullptr);
+        cli::Progress progress(out, terminal, 1500, "frame");
+        for (int done = 1; done <= 1500; ++done) progress.Update(done);
+        progress.Finish();
+        std::rewind(out);
+        std::string text;
+        for (int c; (c = std::fgetc(out)) != EOF;) text += static_cast<char>(c);
+        std::fclose(out);
+        const auto shown = std::count(text.begin(), text.end(), terminal ? '\r' : '\n');
+        EXPECT_GE(shown, 2);
+        EXPECT_LE(shown, 3);
+        EXPECT_NE(text.find("1500/1500 frames"), std::string::npos);
+    }
+}
+
 }  // namespace
 }  // namespace ulvarin
