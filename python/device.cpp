@@ -219,10 +219,13 @@ bool Device::Shut(const std::string& runWhy, const std::string& streamWhy, doubl
     });
     if (!ended) return false;
     std::unique_ptr<InterfaceSession> session = std::move(session_);
-    if (session) --gOpenDevices;
     gDevices.erase(this);
     WithoutGil([&] {
-        session.reset();
+        // Counted open until it is gone, so the emulated set never changes under it.
+        if (session) {
+            session.reset();
+            --gOpenDevices;
+        }
         std::lock_guard lock(mutex_);
         closing_ = Closing::kClosed;
         changed_.notify_all();
@@ -500,7 +503,8 @@ RunReport Device::acquireTo(const DiskRun& run) {
         }
         std::unique_ptr<FrameStream> stream;
         if (!run.stream.empty()) {
-            stream = FrameStream::Open(run.stream, description, run.streamWait, openError);
+            stream = FrameStream::Open(run.stream, description, run.streamWait, openError,
+                                       [&stop] { return stop != 0; });
             if (!stream) return;
         }
         opened = true;
@@ -510,8 +514,12 @@ RunReport Device::acquireTo(const DiskRun& run) {
             stream && file ? both : stream ? static_cast<FrameWriter&>(*stream) : *file;
         // A run appended to holds frames already: the outcome counts this run's.
         const int before = writer.frames();
-        outcome = RunAcquire(session, writer, request, nullptr, stop);
-        outcome.frames -= before;
+        if (stop != 0) {
+            outcome.end = RunEnd::kStopped;  // while waiting for a consumer
+        } else {
+            outcome = RunAcquire(session, writer, request, nullptr, stop);
+            outcome.frames -= before;
+        }
         const bool recorded =
             outcome.end == RunEnd::kWriteFailed || writer.RecordDroppedFrames(outcome.dropped);
         closed = writer.Close() && recorded;

@@ -1,5 +1,6 @@
 #include "stream/frame_stream.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <functional>
@@ -147,7 +148,8 @@ FrameStream::~FrameStream() {
 
 std::unique_ptr<FrameStream> FrameStream::Open(const std::string& endpoint,
                                                const RunDescription& run, double waitSeconds,
-                                               std::string& error) {
+                                               std::string& error,
+                                               const std::function<bool()>& stopped) {
     auto socket = std::make_unique<Socket>();
     try {
         socket->socket.set(zmq::sockopt::sndhwm, kQueuedMessages);
@@ -166,10 +168,14 @@ std::unique_ptr<FrameStream> FrameStream::Open(const std::string& endpoint,
         zmq::pollitem_t item{socket->socket.handle(), 0, ZMQ_POLLIN, 0};
         const auto deadline =
             std::chrono::steady_clock::now() + std::chrono::duration<double>(waitSeconds);
+        // In slices when a stop request may end the wait.
+        constexpr auto kStopSlice = std::chrono::milliseconds(50);
         while (!socket->TakeSubscriptions()) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            if (stopped && stopped()) break;
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0) break;
+            if (stopped) left = std::min(left, kStopSlice);
             zmq::poll(&item, 1, left);
         }
     }

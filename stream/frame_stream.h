@@ -34,9 +34,11 @@ class FrameStream final : public FrameWriter {
 public:
     // Binds `endpoint` and announces the series; when `waitSeconds` > 0, first waits that
     // long at most for a consumer to subscribe (frames sent before anyone listens are not
-    // seen). nullptr with `error` set when the endpoint cannot be bound.
+    // seen); `stopped`, when given, is asked every few hundredths of a second and ends the
+    // wait early. nullptr with `error` set when the endpoint cannot be bound.
     static std::unique_ptr<FrameStream> Open(const std::string& endpoint, const RunDescription& run,
-                                             double waitSeconds, std::string& error);
+                                             double waitSeconds, std::string& error,
+                                             const std::function<bool()>& stopped = {});
     ~FrameStream() override;
 
     // Publishes the frame to every consumer; frames() counts every frame published, whether

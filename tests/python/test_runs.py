@@ -208,6 +208,10 @@ def runs(tmp_path):
         ("scan", lambda det: det.scan("Thl", range(0, 256), 0.05),
          lambda result: len(result[1]) < 256 and len(result[0]) == len(result[1])),
         ("equalize", lambda det: det.equalize("Thl", range(0, 256), 0.05), None),
+        ("acquire_to waiting for a consumer",
+         lambda det: det.acquire_to(None, 0.01, 5, stream=f"ipc://{tmp_path}/nobody",
+                                    stream_wait=600),
+         lambda report: report.stopped and report.frames == 0),
     ]
 
 
@@ -324,6 +328,8 @@ def test_an_interpreter_exiting_under_a_daemon_threads_run_exits_cleanly(tmp_pat
     ("det.acquire_to(sys.argv[1], 0.02, 100000)", "outcome"),
     ("det.scan('Thl', range(256), 60)", "frames 0"),
     ("[None for _ in det.stream(60, 3)]", "interrupted"),
+    ("det.acquire_to(None, 0.01, 3, stream='ipc://' + sys.argv[1] + '.ipc', stream_wait=600)",
+     "outcome 0"),
 ])
 def test_ctrl_c_ends_a_run_in_the_main_thread(tmp_path, run, says):
     # A watcher thread says when the run holds the device; the exposures of a minute show
@@ -357,7 +363,7 @@ def test_ctrl_c_ends_a_run_in_the_main_thread(tmp_path, run, says):
         process.kill()
     assert process.returncode == 130, err
     assert out.strip().startswith(says), out
-    if "acquire_to" in run:
+    if "acquire_to(sys.argv[1]" in run:
         frames = int(out.split()[1])
         with h5py.File(tmp_path / "c.h5") as f:
             assert f["frames"].shape[0] == frames
