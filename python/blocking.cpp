@@ -48,7 +48,8 @@ bool RunInterruptibly(const std::function<void()>& work, StopFlag& stop) {
     });
     const auto hasEnded = [&](double seconds) {
         std::unique_lock lock(mutex);
-        return ended.wait_for(lock, std::chrono::duration<double>(seconds), [&] { return finished; });
+        return ended.wait_for(lock, std::chrono::duration<double>(seconds),
+                              [&] { return finished; });
     };
     bool interrupted = false;
     try {

@@ -14,9 +14,9 @@
 #include "files/hdf5_frame_writer.h"
 #include "files/mask_file.h"
 #include "files/text_frame_writer.h"
-#include "stream/frame_stream.h"
 #include "python/blocking.h"
 #include "python/stream.h"
+#include "stream/frame_stream.h"
 
 namespace ulvarin::python {
 namespace {
@@ -77,7 +77,8 @@ public:
           capacity_(frames) {}
     bool Append(std::span<const int32_t> counts, const FrameInfo& info) override {
         if (frames_ >= capacity_) return false;
-        ImageOrderCounts(counts, layout_, {data_ + static_cast<size_t>(frames_) * pixels_, pixels_});
+        ImageOrderCounts(counts, layout_,
+                         {data_ + static_cast<size_t>(frames_) * pixels_, pixels_});
         values.push_back(info.dacValue);
         times.push_back(info.timestamp);
         exposures.push_back(info.exposure);
@@ -102,10 +103,10 @@ private:
 };
 
 // Raises ulvarin.Interrupted (a KeyboardInterrupt) carrying what the run took.
-[[noreturn]] void ThrowInterrupted(py::object frames, py::object values = py::none(),
-                                   py::object timestamps = py::none(),
-                                   py::object outcome = py::none(),
-                                   const std::string& text = "interrupted: the frames taken so far are in .frames") {
+[[noreturn]] void ThrowInterrupted(
+    py::object frames, py::object values = py::none(), py::object timestamps = py::none(),
+    py::object outcome = py::none(),
+    const std::string& text = "interrupted: the frames taken so far are in .frames") {
     PyErr_Clear();
     py::object type = py::module_::import("ulvarin").attr("Interrupted");
     py::object error = type(text);
@@ -141,7 +142,8 @@ std::set<Device*> gDevices;
 std::atomic<bool> gExiting{false};
 
 void CheckNotExiting() {
-    if (gExiting) throw DeviceError("The interpreter is exiting: no device opens or runs now.", "closed");
+    if (gExiting)
+        throw DeviceError("The interpreter is exiting: no device opens or runs now.", "closed");
 }
 }  // namespace
 
@@ -198,7 +200,8 @@ bool Device::Shut(const std::string& runWhy, const std::string& streamWhy, doubl
                 if (patience < 0)
                     changed_.wait(waiting, done);
                 else
-                    closed = changed_.wait_for(waiting, std::chrono::duration<double>(patience), done);
+                    closed =
+                        changed_.wait_for(waiting, std::chrono::duration<double>(patience), done);
             });
             return closed;
         }
@@ -510,8 +513,9 @@ RunReport Device::acquireTo(const DiskRun& run) {
         opened = true;
         // The stream first: consumers see each frame before the disk has it.
         TeeWriter both({stream.get(), file.get()});
-        FrameWriter& writer =
-            stream && file ? both : stream ? static_cast<FrameWriter&>(*stream) : *file;
+        FrameWriter& writer = stream && file ? both
+                              : stream       ? static_cast<FrameWriter&>(*stream)
+                                             : *file;
         // A run appended to holds frames already: the outcome counts this run's.
         const int before = writer.frames();
         if (stop != 0) {
@@ -539,8 +543,8 @@ RunReport Device::acquireTo(const DiskRun& run) {
     const std::string where = run.path.empty() ? report.stream : run.path;
     if (interrupted)
         ThrowInterrupted(py::none(), py::none(), py::none(), py::cast(report),
-                         "interrupted: " + std::to_string(report.frames) +
-                             " frames written to " + where + "; the outcome is in .outcome");
+                         "interrupted: " + std::to_string(report.frames) + " frames written to " +
+                             where + "; the outcome is in .outcome");
     CheckNotClosedUnder();
     if (outcome.end == RunEnd::kWriteFailed) throw DeviceError(outcome.error, "file");
     if (outcome.end == RunEnd::kAcquisitionFailed)
@@ -587,9 +591,10 @@ py::tuple Device::scan(const std::string& dac, const std::vector<int>& values, d
     ArrayWriter writer(session.layout(), static_cast<int>(values.size()));
     const ScanRequest request{index, values, exposure, frames};
     RunOutcome outcome;
-    const bool interrupted = RunInterruptibly(
-        [&] { outcome = RunScan(session, writer, request, nullptr, stop); }, stop);
-    py::array_t<int32_t> taken(static_cast<py::ssize_t>(writer.values.size()), writer.values.data());
+    const bool interrupted =
+        RunInterruptibly([&] { outcome = RunScan(session, writer, request, nullptr, stop); }, stop);
+    py::array_t<int32_t> taken(static_cast<py::ssize_t>(writer.values.size()),
+                               writer.values.data());
     py::array_t<uint32_t> stack = writer.Frames();
     Remember(stack, writer.times, writer.exposures);
     if (interrupted) ThrowInterrupted(stack, taken, DoubleArray(writer.times));
@@ -631,24 +636,24 @@ py::dict Device::equalize(const std::string& dac, const std::vector<int>& values
     CheckNotClosedUnder();
     if (outcome.run.end == RunEnd::kAcquisitionFailed) ThrowDeviceError(outcome.run.error);
     if (outcome.run.end == RunEnd::kWriteFailed) throw DeviceError(outcome.run.error, "file");
-    if (!outcome.notKept.empty())
-        PyErr_WarnEx(PyExc_RuntimeWarning, outcome.notKept.c_str(), 1);
+    if (!outcome.notKept.empty()) PyErr_WarnEx(PyExc_RuntimeWarning, outcome.notKept.c_str(), 1);
     const EqualizationResult& r = outcome.result;
     std::vector<uint8_t> outcomes(r.outcome.size());
     for (size_t i = 0; i < outcomes.size(); ++i) outcomes[i] = static_cast<uint8_t>(r.outcome[i]);
     py::list chips;
     for (const ChipEqualization& c : r.chips)
-        chips.append(py::dict(py::arg("target") = c.target, py::arg("spread_before") = c.spreadBefore,
-                              py::arg("spread_after") = c.spreadAfter,
-                              py::arg("equalized") = c.equalized,
-                              py::arg("unequalizable") = c.unequalizable));
-    return py::dict(
-        py::arg("summary") = DescribeEqualization(r), py::arg("kept") = outcome.notKept.empty(),
-        py::arg("not_kept") = outcome.notKept, py::arg("chips") = chips,
-        py::arg("before") = ImageOf<float>(r.before, r.layout),
-        py::arg("after") = ImageOf<float>(r.after, r.layout),
-        py::arg("adjust") = ImageOf<uint8_t>(r.adjust, r.layout),
-        py::arg("outcome") = ImageOf<uint8_t>(outcomes, r.layout), py::arg("pixel_config") = pixelConfig());
+        chips.append(
+            py::dict(py::arg("target") = c.target, py::arg("spread_before") = c.spreadBefore,
+                     py::arg("spread_after") = c.spreadAfter, py::arg("equalized") = c.equalized,
+                     py::arg("unequalizable") = c.unequalizable));
+    return py::dict(py::arg("summary") = DescribeEqualization(r),
+                    py::arg("kept") = outcome.notKept.empty(),
+                    py::arg("not_kept") = outcome.notKept, py::arg("chips") = chips,
+                    py::arg("before") = ImageOf<float>(r.before, r.layout),
+                    py::arg("after") = ImageOf<float>(r.after, r.layout),
+                    py::arg("adjust") = ImageOf<uint8_t>(r.adjust, r.layout),
+                    py::arg("outcome") = ImageOf<uint8_t>(outcomes, r.layout),
+                    py::arg("pixel_config") = pixelConfig());
 }
 
 void Device::save(const std::string& path, const py::array& frames, std::optional<double> exposure,
@@ -660,8 +665,9 @@ void Device::save(const std::string& path, const py::array& frames, std::optiona
     const bool single = frames.ndim() == 2;
     if ((frames.ndim() != 3 && !single) || frames.shape(frames.ndim() - 2) != g.height() ||
         frames.shape(frames.ndim() - 1) != g.width())
-        throw py::value_error("frames are arrays of (height, width) = (" + std::to_string(g.height()) +
-                              ", " + std::to_string(g.width()) + ") or a stack of them");
+        throw py::value_error("frames are arrays of (height, width) = (" +
+                              std::to_string(g.height()) + ", " + std::to_string(g.width()) +
+                              ") or a stack of them");
     const auto count = single ? 1 : static_cast<size_t>(frames.shape(0));
     if (!values.empty() && values.size() != count)
         throw py::value_error("one value per frame: " + std::to_string(count) + " frames, " +

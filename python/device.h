@@ -28,18 +28,18 @@ class Stream;
 
 // How a run written to files and/or a stream went.
 struct RunReport {
-    int frames = 0;            // frames written
-    int64_t dropped = 0;       // frames taken but missing from the file: it could not keep up
-    bool stopped = false;      // ended early by stop()
+    int frames = 0;                  // frames written
+    int64_t dropped = 0;             // frames taken but missing from the file: it could not keep up
+    bool stopped = false;            // ended early by stop()
     std::vector<std::string> files;  // the files written, in order
-    std::string stream;        // the endpoint the frames went to ("" without a stream)
-    int64_t streamed = 0;      // frames sent on the stream
-    int64_t streamDropped = 0; // frames a consumer of the stream did not take in time
+    std::string stream;              // the endpoint the frames went to ("" without a stream)
+    int64_t streamed = 0;            // frames sent on the stream
+    int64_t streamDropped = 0;       // frames a consumer of the stream did not take in time
 };
 
 // Where a run taken to disk goes, and what it may do to files that exist.
 struct DiskRun {
-    std::string path;    // "" with a stream only
+    std::string path;  // "" with a stream only
     double exposure = 1;
     int frames = 1;
     double period = 0;
@@ -145,7 +145,8 @@ private:
     bool Shut(const std::string& runWhy, const std::string& streamWhy, double patience);
     // Keeps what is known of the frames of `array` (each frame's time and exposure), for
     // save() to write with them.
-    void Remember(const py::object& array, std::vector<double> times, std::vector<double> exposures);
+    void Remember(const py::object& array, std::vector<double> times,
+                  std::vector<double> exposures);
 
     std::unique_ptr<InterfaceSession> session_;
     Stream* stream_ = nullptr;

@@ -3,19 +3,18 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
-#include <optional>
-
 #include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <limits>
+#include <optional>
 
-#include "standard_drivers/standard_drivers.h"
 #include "base/program_version.h"
 #include "device/drivers/driver_registry.h"
 #include "python/device.h"
 #include "python/stream.h"
 #include "session/interface_session.h"
+#include "standard_drivers/standard_drivers.h"
 
 namespace py = pybind11;
 using namespace pybind11::literals;
@@ -51,8 +50,10 @@ void SetEmulators(const std::string& set) {
     const std::string previous = before ? before : "";
     setenv("ULVARIN_EMULATOR", set.c_str(), 1);
     if (const std::string warning = EmulatorSetWarning(); !warning.empty()) {
-        if (before) setenv("ULVARIN_EMULATOR", previous.c_str(), 1);
-        else unsetenv("ULVARIN_EMULATOR");
+        if (before)
+            setenv("ULVARIN_EMULATOR", previous.c_str(), 1);
+        else
+            unsetenv("ULVARIN_EMULATOR");
         throw py::value_error(warning);
     }
     InstallDriver(nullptr);
@@ -101,7 +102,8 @@ std::string CountModeOf(const py::object& value) {
     if (py::isinstance<py::str>(value)) return value.cast<std::string>();
     std::vector<std::string> modes;
     for (const py::handle item : value) modes.push_back(py::str(item));
-    if (modes.empty() || std::adjacent_find(modes.begin(), modes.end(), std::not_equal_to<>()) != modes.end())
+    if (modes.empty() ||
+        std::adjacent_find(modes.begin(), modes.end(), std::not_equal_to<>()) != modes.end())
         throw py::value_error("The count mode is set for every chip at once: one mode, not " +
                               std::string(py::str(value)) + ".");
     return modes.front();
@@ -115,9 +117,12 @@ struct DacView {
 void BindDacView(py::module_& m) {
     py::class_<DacView>(m, "Dacs", R"(The chips' DACs by name (case ignored): each a list of one
 value per chip. Assign one int for every chip or one value per chip; range-checked.)")
-        .def("__getitem__", [](const DacView& v, const std::string& name) { return v.device->dac(name); })
-        .def("__setitem__", [](const DacView& v, const std::string& name,
-                               const py::object& value) { v.device->setDac(name, DacValues(value)); })
+        .def("__getitem__",
+             [](const DacView& v, const std::string& name) { return v.device->dac(name); })
+        .def("__setitem__",
+             [](const DacView& v, const std::string& name, const py::object& value) {
+                 v.device->setDac(name, DacValues(value));
+             })
         .def("__iter__", [](const DacView& v) { return py::iter(py::cast(v.device->dacNames())); })
         .def("__len__", [](const DacView& v) { return v.device->dacNames().size(); })
         .def("keys", [](const DacView& v) { return v.device->dacNames(); })
@@ -125,7 +130,8 @@ value per chip. Assign one int for every chip or one value per chip; range-check
              [](const DacView& v, const std::string& name) { return v.device->hasDac(name); })
         .def("__repr__", [](const DacView& v) {
             py::dict values;
-            for (const std::string& name : v.device->dacNames()) values[py::str(name)] = v.device->dac(name);
+            for (const std::string& name : v.device->dacNames())
+                values[py::str(name)] = v.device->dac(name);
             return py::str(values);
         });
 }
@@ -140,7 +146,8 @@ void BindDevice(py::module_& m) {
              "Ends the run under way on another thread after the frame in hand: that call "
              "returns what it took; a stream hands out what it queued, then ends.")
         .def_property_readonly("closed", &Device::closed)
-        .def("__enter__", [](Device& d) -> Device& { return d; }, py::return_value_policy::reference)
+        .def(
+            "__enter__", [](Device& d) -> Device& { return d; }, py::return_value_policy::reference)
         .def("__exit__", [](Device& d, const py::args&) { d.Close(); })
         .def_property_readonly("description", &Device::description)
         .def_property_readonly("chip_type", &Device::chipType, "'Medipix2', 'MXR' or 'Timepix'.")
@@ -172,8 +179,9 @@ void BindDevice(py::module_& m) {
         .def_property("pixel_config", &Device::pixelConfig, &Device::setPixelConfig,
                       "Pixel configuration words, uint16 [chips, 256, 256].")
         .def("load_mask", &Device::loadMask, "path"_a, "Loads a pixel mask file and sends it.")
-        .def("acquire", &Device::acquire, "exposure"_a, "frames"_a = 1, "timestamps"_a = false,
-             R"(Takes `frames` frames of `exposure` seconds back to back: uint32 [frames, height, width]
+        .def(
+            "acquire", &Device::acquire, "exposure"_a, "frames"_a = 1, "timestamps"_a = false,
+            R"(Takes `frames` frames of `exposure` seconds back to back: uint32 [frames, height, width]
 (with timestamps=True, also each frame's seconds from the run's start). The frames must fit
 in 4 GiB: acquire_to writes longer runs to disk. Ctrl-C raises Interrupted, whose .frames
 holds the frames taken.)")
@@ -205,10 +213,12 @@ RunReport; Ctrl-C raises Interrupted whose .outcome is the RunReport of the fram
         .def(
             "scan",
             [](Device& d, const std::string& dac, const py::object& values, double exposure,
-               int frames) { return d.scan(dac, Integers(values, "A scan value"), exposure, frames); },
+               int frames) {
+                return d.scan(dac, Integers(values, "A scan value"), exposure, frames);
+            },
             "dac"_a, "values"_a, "exposure"_a, "frames"_a = 1,
-             "Sets the DAC of every chip to each value and takes `frames` frames summed: "
-             "(frames [values, height, width], values). The DAC gets its value back.")
+            "Sets the DAC of every chip to each value and takes `frames` frames summed: "
+            "(frames [values, height, width], values). The DAC gets its value back.")
         .def(
             "equalize",
             [](Device& d, const std::string& dac, const py::object& values, double exposure,
@@ -258,9 +268,9 @@ void BindRunReport(py::module_& m) {
         .def("__repr__", [](const RunReport& r) {
             return "RunReport(frames=" + std::to_string(r.frames) +
                    ", dropped=" + std::to_string(r.dropped) +
-                   ", stopped=" + (r.stopped ? "True" : "False") + ", files=" +
-                   std::string(py::repr(py::cast(r.files))) + ", stream=" +
-                   std::string(py::repr(py::str(r.stream))) +
+                   ", stopped=" + (r.stopped ? "True" : "False") +
+                   ", files=" + std::string(py::repr(py::cast(r.files))) +
+                   ", stream=" + std::string(py::repr(py::str(r.stream))) +
                    ", streamed=" + std::to_string(r.streamed) +
                    ", stream_dropped=" + std::to_string(r.streamDropped) + ")";
         });
@@ -268,10 +278,12 @@ void BindRunReport(py::module_& m) {
 
 void BindStream(py::module_& m) {
     py::class_<Stream>(m, "Stream", "Frames of a continuous acquisition, one per next().")
-        .def("__iter__", [](Stream& s) -> Stream& { return s; }, py::return_value_policy::reference)
+        .def(
+            "__iter__", [](Stream& s) -> Stream& { return s; }, py::return_value_policy::reference)
         .def("__next__", &Stream::Next)
         .def("close", &Stream::Close, "Ends the run.")
-        .def("__enter__", [](Stream& s) -> Stream& { return s; }, py::return_value_policy::reference)
+        .def(
+            "__enter__", [](Stream& s) -> Stream& { return s; }, py::return_value_policy::reference)
         .def("__exit__", [](Stream& s, const py::args&) { s.Close(); })
         .def_property_readonly("dropped", &Stream::dropped,
                                "Frames lost because the consumer did not keep up.")
@@ -293,7 +305,8 @@ void BindErrors(py::module_& m) {
     });
     m.attr("Interrupted") = py::reinterpret_steal<py::object>(
         PyErr_NewExceptionWithDoc("ulvarin.Interrupted",
-                                  "Ctrl-C during a run; .frames (.values, .timestamps) hold what it took, .outcome a run to disk's RunReport.",
+                                  "Ctrl-C during a run; .frames (.values, .timestamps) hold what "
+                                  "it took, .outcome a run to disk's RunReport.",
                                   PyExc_KeyboardInterrupt, nullptr));
 }
 
@@ -302,7 +315,8 @@ void BindErrors(py::module_& m) {
 
 PYBIND11_MODULE(ulvarin, m) {
     using namespace ulvarin::python;
-    m.doc() = "The detector's interfaces from Python: open one, set DACs, take frames as numpy arrays.";
+    m.doc() =
+        "The detector's interfaces from Python: open one, set DACs, take frames as numpy arrays.";
     ulvarin::RegisterStandardDrivers();
     InstallReportHook();
     BindErrors(m);

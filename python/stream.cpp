@@ -24,9 +24,8 @@ public:
         frame->image.resize(GeometryFor(stream_.layout_.chipCount).pixels());
         ImageOrderCounts(counts, stream_.layout_, frame->image);
         std::unique_lock lock(stream_.mutex_);
-        stream_.changed_.wait(lock, [&] {
-            return stream_.queue_.size() < kWaitingFrames || stream_.stop_ != 0;
-        });
+        stream_.changed_.wait(
+            lock, [&] { return stream_.queue_.size() < kWaitingFrames || stream_.stop_ != 0; });
         if (stream_.stop_ == 0) stream_.queue_.push_back(std::move(frame));
         ++frames_;
         stream_.changed_.notify_all();

@@ -68,7 +68,7 @@ private:
     std::condition_variable changed_;
     std::deque<std::unique_ptr<Frame>> queue_;
     bool ended_ = false;
-    std::string failure_;  // why the run ended badly, "" when it did not
+    std::string failure_;     // why the run ended badly, "" when it did not
     bool abandoned_ = false;  // the device went away: failure_ says why, nothing is handed out
     int64_t dropped_ = 0;
     int taken_ = 0;

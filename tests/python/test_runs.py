@@ -327,6 +327,7 @@ def test_an_interpreter_exiting_under_a_daemon_threads_run_exits_cleanly(tmp_pat
     ("det.acquire_to(sys.argv[1], 60, 3)", "outcome 0"),
     ("det.acquire_to(sys.argv[1], 0.02, 100000)", "outcome"),
     ("det.scan('Thl', range(256), 60)", "frames 0"),
+    ("det.equalize('Thl', range(256), 60)", "interrupted"),
     ("[None for _ in det.stream(60, 3)]", "interrupted"),
     ("det.acquire_to(None, 0.01, 3, stream='ipc://' + sys.argv[1] + '.ipc', stream_wait=600)",
      "outcome 0"),
@@ -344,8 +345,10 @@ def test_ctrl_c_ends_a_run_in_the_main_thread(tmp_path, run, says):
         except ulvarin.Interrupted as stopped:
             if stopped.outcome is not None:
                 print("outcome", stopped.outcome.frames)
-            else:
+            elif stopped.frames is not None:
                 print("frames", len(stopped.frames))
+            else:
+                print("interrupted")
             sys.exit(130)
         except KeyboardInterrupt:
             print("interrupted")
