@@ -122,6 +122,8 @@ private:
     class Watcher;
     struct Run;
 
+    // Throws Refused with `refusal` unless it is empty.
+    static void Check(const std::string& refusal);
     InterfaceSession& Session() const;  // the open one, or Refused
     void CheckIdle() const;             // open and not running, or Refused
     int DacIndex(const std::string& name) const;
@@ -159,10 +161,5 @@ private:
     std::vector<ChipDacRecord> records_;
     std::vector<std::string> countModes_, chipIds_;
 };
-
-// The text of the latest device error reported since the last call, then forgotten.
-std::string TakeDeviceReport();
-// Installs the report hook that keeps device errors for TakeDeviceReport.
-void InstallReportHook();
 
 }  // namespace ulvarin::tango_server

@@ -12,6 +12,7 @@
 #include "base/program_version.h"
 #include "tango/detector.h"
 #include "tango/detector_device.h"
+#include "tango/device_reports.h"
 
 namespace {
 

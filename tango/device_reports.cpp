@@ -1,0 +1,39 @@
+#include "tango/device_reports.h"
+
+#include <mutex>
+#include <utility>
+
+#include "device/report.h"
+
+namespace ulvarin::tango_server {
+namespace {
+
+std::mutex gReportMutex;
+std::string gReport;
+
+void KeepReport(MpxDevice& handle, void*) {
+    if (handle.reportKind > kMessage) {
+        std::lock_guard lock(gReportMutex);
+        gReport = std::string(ErrorKindName(handle.reportKind)) + ": " + handle.reportText;
+    }
+    handle.Clear();
+}
+
+}  // namespace
+
+std::string TakeDeviceReport() {
+    std::lock_guard lock(gReportMutex);
+    return std::exchange(gReport, {});
+}
+
+void InstallReportHook() {
+    SetReportHook(KeepReport, nullptr);
+}
+
+// `what`, with the device's own report in parentheses when it gave one.
+std::string WithReport(const std::string& what) {
+    const std::string report = TakeDeviceReport();
+    return report.empty() ? what : what + " (" + report + ")";
+}
+
+}  // namespace ulvarin::tango_server
