@@ -73,21 +73,24 @@ std::span<const uint16_t> EqualizationRun::KeptWords() const {
 }
 
 std::string EqualizationNotKept(const EqualizationResult& result) {
+    // Most pixels out of reach comes first: the spreads of the few left say little.
     int64_t equalized = 0, unreachable = 0;
-    for (size_t c = 0; c < result.chips.size(); ++c) {
-        const ChipEqualization& chip = result.chips[c];
+    for (const ChipEqualization& chip : result.chips) {
         equalized += chip.equalized;
         unreachable += chip.unequalizable;
+    }
+    if (2 * unreachable > equalized + unreachable)
+        return FormatDouble("%.1f", 100.0 * double(unreachable) / double(equalized + unreachable)) +
+               " % of the pixels are out of reach (no edge in the range scanned): the chips keep "
+               "their pixel configuration from before. Scan a range that holds the noise edge.";
+    for (size_t c = 0; c < result.chips.size(); ++c) {
+        const ChipEqualization& chip = result.chips[c];
         if (chip.spreadAfter > chip.spreadBefore)
             return "The spread of chip " + std::to_string(c + 1) + " widened from " +
                    FormatDouble("%.3g", chip.spreadBefore) + " to " +
                    FormatDouble("%.3g", chip.spreadAfter) +
                    " DAC steps: the chips keep their pixel configuration from before.";
     }
-    if (2 * unreachable > equalized + unreachable)
-        return FormatDouble("%.1f", 100.0 * double(unreachable) / double(equalized + unreachable)) +
-               " % of the pixels are out of reach (no edge in the range scanned): the chips keep "
-               "their pixel configuration from before. Scan a range that holds the noise edge.";
     return {};
 }
 

@@ -21,8 +21,8 @@
 
 namespace ulvarin {
 
-// "" when an equalisation's result is worth keeping, else why not: a chip whose spread of
-// thresholds widened, or most pixels out of reach (no edge in the range scanned).
+// "" when an equalisation's result is worth keeping, else why not: most pixels out of reach
+// (no edge in the range scanned), or a chip whose spread of thresholds widened.
 std::string EqualizationNotKept(const EqualizationResult& result);
 
 class EqualizationRun {

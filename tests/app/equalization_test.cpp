@@ -278,7 +278,7 @@ TEST_F(EqualizationTest, AResultNotWorthKeepingLeavesTheOldConfiguration) {
     ASSERT_NE(results, nullptr);
     EXPECT_GT(results->result().chips.at(0).unequalizable, kChipPixels / 2);
     const std::string why = EqualizationNotKept(results->result());
-    ASSERT_NE(why, "");
+    ASSERT_NE(why.find("out of reach"), std::string::npos) << why;
     EXPECT_TRUE(LastLine().startsWith("Equalization finished in ")) << LastLine().toStdString();
     EXPECT_TRUE(LastLine().endsWith(QString::fromStdString(why))) << LastLine().toStdString();
     EXPECT_EQ(results->Status().toStdString(), why);

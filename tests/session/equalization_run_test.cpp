@@ -175,7 +175,9 @@ TEST(EqualizationRun, ScansCountAndTheVerdictDecidesWhatTheChipsKeep) {
         ASSERT_FALSE(driven.sent.empty());
         for (const std::vector<uint16_t>& sent : driven.sent)
             for (size_t p = 0; p < sent.size(); ++p) {
-                if (type == ChipType::Timepix) ASSERT_EQ(TimepixModeOf(sent[p]), 0) << p;
+                if (type == ChipType::Timepix) {
+                    ASSERT_EQ(TimepixModeOf(sent[p]), 0) << p;
+                }
                 ASSERT_EQ(sent[p] & ~changeable, words[p] & ~changeable) << p;
             }
 
@@ -214,6 +216,31 @@ TEST(EqualizationRun, AFileThatFailsIsGivenUpAndTheRunGoesOn) {
     EXPECT_FALSE(file.finished);
     EXPECT_FALSE(run.HasFile());
     EXPECT_EQ(run.fileError(), "disk full");
+}
+
+// The verdict's reason: most pixels out of reach comes before a widened spread, whose
+// figures over the few pixels left say little.
+TEST(EqualizationRun, TheVerdictGivesTheReasonThatMatters) {
+    struct Case {
+        std::vector<ChipEqualization> chips;
+        const char* reason;  // its start; "" when kept
+    };
+    const std::vector<Case> cases = {
+        {{{500, 6.0, 0.6, 65000, 536}}, ""},
+        {{{500, 6.0, 0.6, 65000, 536}, {500, 2.0, 2.5, 65000, 536}},
+         "The spread of chip 2 widened from 2 to 2.5 DAC steps"},
+        {{{303, 0.2, 0.64, 780, 64756}}, "98.8 % of the pixels are out of reach"},
+        {{{500, 6.0, 0.6, 40000, 25536}, {500, 6.0, 0.6, 20000, 45536}},
+         "54.2 % of the pixels are out of reach"},
+        {{{500, 6.0, 0.6, 40000, 25536}, {500, 6.0, 0.6, 45000, 20536}}, ""},
+    };
+    for (const Case& c : cases) {
+        EqualizationResult result;
+        result.chips = c.chips;
+        const std::string why = EqualizationNotKept(result);
+        EXPECT_EQ(why.rfind(c.reason, 0), 0u) << why;
+        EXPECT_EQ(why.empty(), *c.reason == 0) << why;
+    }
 }
 
 }  // namespace
