@@ -43,16 +43,39 @@ struct Options {
     int height = 720;
     ulvarin::Scene scene = ulvarin::Scene::Pulses;
     bool valid = true;
+    QString error;  // why the options were refused, when one says more than the usage
 };
 
-// "WIDTHxHEIGHT", each at least 200 pixels.
+// A picture's side: from a small window's to what a large screen shows; beyond it the
+// picture alone would take gigabytes.
+constexpr int kMinSide = 200, kMaxSide = 8192;
+// Frames exposed for a picture: each takes a fraction of a second.
+constexpr int kMaxFrames = 1000;
+
+// "WIDTHxHEIGHT", each from kMinSide to kMaxSide pixels.
 bool ReadSize(const QString& text, Options& options) {
     const QStringList parts = text.split(QLatin1Char('x'));
-    if (parts.size() != 2) return false;
     bool wide = false, high = false;
-    options.width = parts[0].toInt(&wide);
-    options.height = parts[1].toInt(&high);
-    return wide && high && options.width >= 200 && options.height >= 200;
+    if (parts.size() == 2) {
+        options.width = parts[0].toInt(&wide);
+        options.height = parts[1].toInt(&high);
+    }
+    const auto fits = [](int side) { return side >= kMinSide && side <= kMaxSide; };
+    if (wide && high && fits(options.width) && fits(options.height)) return true;
+    options.error = QStringLiteral("--size takes WIDTHxHEIGHT, each from %1 to %2 pixels, not \"%3\".")
+                        .arg(kMinSide)
+                        .arg(kMaxSide)
+                        .arg(text);
+    return false;
+}
+
+bool ReadFrames(const QString& text, Options& options) {
+    bool number = false;
+    options.frames = text.toInt(&number);
+    if (number && options.frames >= 0 && options.frames <= kMaxFrames) return true;
+    options.error =
+        QStringLiteral("--frames takes 0 to %1 frames, not \"%2\".").arg(kMaxFrames).arg(text);
+    return false;
 }
 
 // "pulses", "scan", "testmask", "zoom", "terminal" or "tester".
@@ -82,13 +105,13 @@ Options ReadOptions(const QStringList& arguments) {
         if (argument == QLatin1String("--screenshot") && hasValue)
             options.screenshot = arguments[++i];
         else if (argument == QLatin1String("--frames") && hasValue)
-            options.frames = arguments[++i].toInt(&options.valid);
+            options.valid = ReadFrames(arguments[++i], options) && options.valid;
         else if (argument == QLatin1String("--save-frames") && hasValue)
             options.framesFolder = arguments[++i];
         else if (argument == QLatin1String("--scene") && hasValue)
-            options.valid = ReadScene(arguments[++i], options);
+            options.valid = ReadScene(arguments[++i], options) && options.valid;
         else if (argument == QLatin1String("--size") && hasValue)
-            options.valid = ReadSize(arguments[++i], options);
+            options.valid = ReadSize(arguments[++i], options) && options.valid;
         else
             options.valid = false;
     }
@@ -125,6 +148,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QString::fromUtf8(kTitle));
     const Options options = ReadOptions(QApplication::arguments());
     if (!options.valid) {
+        if (!options.error.isEmpty()) std::fprintf(stderr, "ulvarin: %s\n", qPrintable(options.error));
         std::fputs(kUsage, stderr);
         return 2;
     }

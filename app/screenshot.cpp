@@ -115,13 +115,15 @@ void ShowZoomedRegion(TFormUlvarin& form) {
     QCoreApplication::sendEvent(box, &move);
 }
 
-void SaveFrame(TFormUlvarin& form, const QString& folder, int index) {
+// False (and a line on stderr) when the frame could not be written.
+bool SaveFrame(TFormUlvarin& form, const QString& folder, int index) {
     QDir().mkpath(folder);
     const QString name = QDir(folder).filePath(QString::asprintf("frame_%04d.txt", index));
     const FrameStore& frames = form.shared.frames;
     const auto counts = frames.counts().first(frames.pixelsInUse());
-    if (!WriteCountFrame(name.toStdString(), counts))
-        std::fprintf(stderr, "ulvarin: cannot write %s\n", qPrintable(name));
+    if (WriteCountFrame(name.toStdString(), counts)) return true;
+    std::fprintf(stderr, "ulvarin: cannot write %s\n", qPrintable(name));
+    return false;
 }
 
 // The tester with a byte looped back over LVDS, both I2C lines high and a pin pattern set.
@@ -156,11 +158,12 @@ int TakeScreenshot(TFormUlvarin& form, const QString& path, int frames, const QS
         form.terminal->show();
         form.terminal->SwitchOn();
     }
+    bool framesSaved = true;  // a frame that could not be saved fails the run at its end
     for (int i = 0; i < frames && form.shared.IsOpen(); ++i) {
         form.basics->BttnStartClick();
         ProcessEventsFor(kExposureMs);
         form.basics->BttnStopClick();
-        if (!framesFolder.isEmpty()) SaveFrame(form, framesFolder, i);
+        if (!framesFolder.isEmpty()) framesSaved = SaveFrame(form, framesFolder, i) && framesSaved;
     }
     if (form.shared.IsOpen() && scene == Scene::Pulses) CollectPulses(form, pulses);
     if (form.shared.IsOpen() && scene == Scene::Scan) RunThresholdScan(form);
@@ -183,7 +186,7 @@ int TakeScreenshot(TFormUlvarin& form, const QString& path, int frames, const QS
         std::fprintf(stderr, "ulvarin: cannot write %s\n", qPrintable(path));
         return 1;
     }
-    return 0;
+    return framesSaved ? 0 : 1;
 }
 
 }  // namespace ulvarin
