@@ -153,6 +153,8 @@ int Device::OpenCount() {
 
 Device::Device(const std::string& description) : session_(std::make_unique<InterfaceSession>()) {
     CheckNotExiting();
+    // Counted while it opens too: the emulated set must not change under an opening.
+    ++gOpenDevices;
     std::string error;
     bool opened = false;
     WithoutGil([&] {
@@ -161,9 +163,9 @@ Device::Device(const std::string& description) : session_(std::make_unique<Inter
     });
     if (!opened) {
         session_.reset();
+        --gOpenDevices;
         ThrowDeviceError(error);
     }
-    ++gOpenDevices;
     gDevices.insert(this);
 }
 

@@ -55,7 +55,8 @@ def test_a_run_to_h5_is_written_as_it_arrives_with_times_and_appends(tmp_path):
     with h5py.File(path) as f:
         frames, times = f["frames"][:], f["timestamp"][:]
         assert frames.shape == (35, 256, 256) and frames.dtype == np.uint32
-        assert list(f["frame_number"][:]) == list(range(1, 31)) + list(range(1, 6))
+        numbers = f["frame_number"][:]
+        assert list(numbers[:30]) == list(range(1, 31)) and np.all(np.diff(numbers[30:]) == 1)
         assert frames[:, :, :].mean() > 0
         assert np.all(np.diff(times[:30]) > 0) and np.all(times > 0), times
         # One frame every 50 ms: the appended run's times are paced by the period.
