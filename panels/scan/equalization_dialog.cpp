@@ -360,7 +360,7 @@ void EqualizationDialog::BttnRevertClick() {
     QString what = revert ? QStringLiteral(
                                 "Reverted to the pixel configuration from before the "
                                 "equalization")
-                          : QStringLiteral("Applied the equalized pixel configuration again");
+                          : QStringLiteral("Applied the equalized pixel configuration");
     if (sent == Sent::kOffline)
         what += QStringLiteral(" (in the window only: no interface is open)");
     else if (sent == Sent::kFailed)
