@@ -1,6 +1,7 @@
 #include "session/interface_session.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstring>
 
@@ -20,6 +21,29 @@ namespace {
 // Run files record what the interface was sent: a voltage within the supply's or the DAC's
 // range as asked (its code is the nearest the hardware has), any other as what its clamped
 // or "off" code means, so 1e308, -50 or NaN never reach a file.
+// Reads a configuration without sending anything; every question is answered "no".
+class NoInterface final : public config::ConfigTarget {
+public:
+    bool Continue(const std::string&) override { return false; }
+    void Apply(config::ConfigKey, const config::Configuration&) override {}
+};
+
+// Why a configuration file was not loaded, in one line: a question the window would ask
+// ("... \nContinue?") becomes the reason it was refused.
+std::string LoadRefusal(const std::string& path, const config::LoadOutcome& outcome) {
+    std::string why = outcome.boxText.empty() ? outcome.reportText : outcome.boxText;
+    if (outcome.kind == config::LoadOutcome::Kind::kCancelled) {
+        const size_t question = why.rfind("Continue?");
+        if (question != std::string::npos) why.erase(question);
+        while (!why.empty() && std::isspace(static_cast<unsigned char>(why.back()))) why.pop_back();
+        return "The configuration " + path + " was not loaded (" + why +
+               "): nothing of it was sent.";
+    }
+    for (char& ch : why)
+        if (ch == '\r' || ch == '\n') ch = ' ';
+    return why;
+}
+
 double SentBiasVolts(double volts) {
     const uint8_t code = BiasToCode(volts);
     if (code == 0) return 0;
@@ -143,10 +167,19 @@ InterfaceSession::Change InterfaceSession::SetDac(int index, std::span<const int
 InterfaceSession::Load InterfaceSession::LoadConfiguration(const std::string& path,
                                                            std::string& error) {
     config::Configuration c = config::StartConfiguration(layout_.chipCount, records_);
+    // A dry run first: a damaged file, or one that raises a question (nobody is there to
+    // answer it), is refused whole before any of its keys reaches the interface.
+    config::Configuration probe = c;
+    NoInterface dry;
+    const config::LoadOutcome checked = config::ReadConfiguration(path, probe, dry);
+    if (!checked.ok()) {
+        error = LoadRefusal(path, checked);
+        return Load::kUnreadable;
+    }
     process::DeviceSettings target(handle_, pixelConfig_);
     const config::LoadOutcome outcome = config::ReadConfiguration(path, c, target);
-    if (!outcome.ok()) {
-        error = outcome.boxText.empty() ? outcome.reportText : outcome.boxText;
+    if (!outcome.ok()) {  // the file changed between the two reads
+        error = LoadRefusal(path, outcome);
         return Load::kUnreadable;
     }
     std::copy_n(c.records.begin(), records_.size(), records_.begin());

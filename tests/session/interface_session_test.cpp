@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,7 +24,7 @@ namespace {
 class SessionInputs : public ::testing::Test {
 protected:
     void SetUp() override {
-        InstallDriver(MakeEmulatorDriver("timepix:1"));
+        InstallDriver(emulator);
         SetUnclaimedReportCallback([](MpxDevice& h) { h.Clear(); });
         std::string error;
         ASSERT_TRUE(session.Open("Medipix2 ver 3.0 : Emulator Timepix x1", error)) << error;
@@ -41,6 +42,7 @@ protected:
 
     std::filesystem::path dir =
         std::filesystem::temp_directory_path() / ("ulvarin_session_" + std::to_string(::getpid()));
+    std::shared_ptr<EmulatorDriver> emulator = MakeEmulatorDriver("timepix:1");
     InterfaceSession session;
 };
 
@@ -63,6 +65,25 @@ TEST_F(SessionInputs, RefusedMasksChangeNothing) {
     ASSERT_EQ(session.CountHits(error), InterfaceSession::Load::kOk) << error;
     for (size_t i = 0; i < before.size(); i += 4099)
         EXPECT_EQ(session.pixelConfig()[i], WithTimepixMode(before[i], 0)) << i;
+}
+
+// A file that raises a question (here: made for four chips) is refused whole, with the
+// question as its reason: the keys before it (the FSR line, on Timepix the counting mode of
+// every pixel) reached the interface before.
+TEST_F(SessionInputs, ConfigurationsThatRaiseAQuestionAreRefusedBeforeAnythingIsSent) {
+    const std::string text =
+        "[Medipix]\nPolarity=Positive\nFSR=1\nChips=4\n"
+        "Chip 1 DACs: 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 true false 3\n";
+    std::string error;
+    ASSERT_EQ(session.SetTimepixMode(0, error), InterfaceSession::Load::kOk) << error;
+    const std::vector<uint16_t> before = session.pixelConfig();
+    EXPECT_EQ(session.LoadConfiguration(Write("quad.ini", text), error),
+              InterfaceSession::Load::kUnreadable);
+    EXPECT_NE(error.find("was not loaded (Config error: Different number of chips.)"),
+              std::string::npos)
+        << error;
+    EXPECT_EQ(error.find("Continue?"), std::string::npos) << error;
+    EXPECT_EQ(session.pixelConfig(), before);
 }
 
 TEST_F(SessionInputs, RunFilesRecordTheVoltagesSent) {
