@@ -111,8 +111,9 @@ private:
     bool StartStepProcess(const char* failedCaption);
     // Sends `words` as the pixel configuration, after putting them in the frame store.
     bool SendWords(std::span<const uint16_t> words);
-    // Puts back the configuration the scan or the equalisation changed (or, finished, the
-    // equalisation's result); false when the interface did not take it.
+    // Puts back the configuration the scan changed, or sends what the equalisation's run
+    // keeps (its result, or the configuration from before); false when the interface did
+    // not take it.
     bool SendBackWords();
     void FillScanBits();
     QString ScannedDacName() const;
