@@ -123,7 +123,7 @@ def each_consumer_loses_only_its_own_frames(folder):
         healthy, messages, started = subscriber(endpoint), [], threading.Event()
         listener = threading.Thread(target=receive_with_start_told, args=(healthy, messages, started))
         listener.start()
-        run = subprocess.Popen([CLI, "acquire", "1", "--frames", str(frames), "--exposure", "0.005",
+        run = subprocess.Popen([CLI, "acquire", "1", "--frames", str(frames), "--exposure", "0.01",
                                 "--out", out, "--stream", endpoint, "--stream-wait", "10"],
                                env=ENV, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         # The other joins once the series has begun (the healthy consumer is there from the
