@@ -200,7 +200,7 @@ int WriteRun(const Options& o, const RunDescription& description, int total, con
     std::string error;
     std::unique_ptr<FrameWriter> file;
     if (!o.out.empty()) {
-        file = o.append ? ReopenHdf5RunFile(o.out, description.layout, error)
+        file = o.append ? ReopenHdf5RunFile(o.out, description, error)
                         : OpenFrameWriter(o.out, description, error);
         if (!file) return Fail(kExitWrite, error);
     }
@@ -217,6 +217,9 @@ int WriteRun(const Options& o, const RunDescription& description, int total, con
     progress.Finish();
     const bool recorded =
         outcome.end == RunEnd::kWriteFailed || writer.RecordDroppedFrames(outcome.dropped);
+    if (file && outcome.end == RunEnd::kStopped) file->SetEndReason("stopped");
+    if (file && outcome.end == RunEnd::kAcquisitionFailed)
+        file->SetEndReason("failed: " + outcome.error);
     const bool closed = writer.Close() && recorded;
     const std::string where = file ? o.out : o.stream;
     if (outcome.dropped > 0)

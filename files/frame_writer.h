@@ -9,6 +9,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "device/dac_tables.h"
@@ -78,13 +79,61 @@ public:
     // Records in the file, where it has room, that `count` frames of the run were taken but
     // could not be written; false when that failed.
     virtual bool RecordDroppedFrames(int64_t /*count*/) { return true; }
+    // Tells why the run ends before Close: "stopped", or "failed: " and the reason when the
+    // interface failed. Untold, a writer says "failed: " and its own error after a failed
+    // write, "done" when every planned frame was written, else "stopped".
+    void SetEndReason(std::string reason) { endReason_ = std::move(reason); }
 
     const std::string& error() const { return error_; }
+    // Frames this writer appended (a run file added to holds more).
     int frames() const { return frames_; }
 
 protected:
+    // How the run ended, from what the writer was told and what it saw.
+    std::string EndReason(int plannedFrames) const;
+
     std::string error_;
+    std::string endReason_;
     int frames_ = 0;
+};
+
+// True when another writer is writing `path` now (it holds the lock every run file writer
+// takes on its file).
+bool IsBeingWritten(const std::string& path);
+
+// Where a run file is written. A new file is written at its own name, so other programs may
+// follow it; one that exists is replaced by writing a temporary file beside it and renaming
+// that over it when the run is complete, so a reader never sees a half-new file. The file
+// written (and the one it replaces) is locked while the writer has it, which another run's
+// writer, and the output rules, see; the locks (open file description locks) leave the
+// formats' own locking alone.
+class RunFileTarget {
+public:
+    RunFileTarget() = default;
+    RunFileTarget(RunFileTarget&& other) noexcept { *this = std::move(other); }
+    RunFileTarget& operator=(RunFileTarget&& other) noexcept;
+    RunFileTarget(const RunFileTarget&) = delete;
+    RunFileTarget& operator=(const RunFileTarget&) = delete;
+    // Removes a temporary file that was never put in place.
+    ~RunFileTarget();
+
+    // Locks `path` for a new run, or prepares its replacement when it exists; false with
+    // `error` set when another run writes it or `what` ("the HDF5 file") cannot be made.
+    bool Open(const std::string& path, const std::string& what, std::string& error);
+    // Locks `path` itself, which a writer adds to.
+    bool OpenExisting(const std::string& path, std::string& error);
+    // The name the writer writes to.
+    const std::string& writePath() const { return writePath_; }
+    // Puts a replacement in place (renames it over the old file); true when there is none.
+    // The locks go after.
+    bool Commit(std::string& error);
+
+private:
+    void Release();
+
+    std::string path_, writePath_;
+    int lock_ = -1;     // on the file written
+    int oldLock_ = -1;  // on the file replaced
 };
 
 // The frame in image order (row-major, top row first) as unsigned counts: `image` must hold

@@ -44,7 +44,7 @@ bool Link(hid_t group, const char* name, hid_t file, const char* target) {
     return H5Lcreate_hard(file, target, group, name, H5P_DEFAULT, H5P_DEFAULT) >= 0;
 }
 
-bool WriteDetector(hid_t instrument, const RunDescription& run) {
+bool WriteDetector(hid_t file, hid_t instrument, const RunDescription& run) {
     const Id detector = NexusGroup(instrument, "detector", "NXdetector");
     if (!detector.ok()) return false;
     const hid_t d = detector.get();
@@ -70,7 +70,8 @@ bool WriteDetector(hid_t instrument, const RunDescription& run) {
               NumberDataset(d, "dac1_voltage", run.dac1Volts, "V") &&
               ArrayDataset(d, "chip_regions", H5T_STD_I32LE, H5T_NATIVE_INT32, regionDims,
                            regions.data()) &&
-              TextListDataset(d, "dac_names", dacNames);
+              TextListDataset(d, "dac_names", dacNames) &&
+              Link(d, "count_time", file, "exposure");
     if (ok) {
         Id regionsSet(H5Dopen2(d, "chip_regions", H5P_DEFAULT), H5Dclose);
         ok = TextAttribute(regionsSet.get(), "columns", "x, y, width, height (image pixels)");
@@ -133,14 +134,27 @@ Id WriteNexusEntry(hid_t file, const RunDescription& run, const std::string& sta
         if (!TextAttribute(program.get(), "version", ProgramVersion())) return {};
     }
     const Id instrument = NexusGroup(entry.get(), "instrument", "NXinstrument");
-    if (!instrument.ok() || !WriteDetector(instrument.get(), run)) return {};
+    if (!instrument.ok() || !WriteDetector(file, instrument.get(), run)) return {};
     return entry;
+}
+
+std::string RunTitle(const std::string& scanDac, int64_t planned, int64_t written,
+                     const std::string& endReason) {
+    const bool whole = planned <= 0 || written >= planned;
+    const std::string why = endReason.substr(0, endReason.find(':'));
+    if (!scanDac.empty())
+        return "scan of " + scanDac +
+               (whole ? "" : ", " + std::to_string(written) + " of " + std::to_string(planned) +
+                                 " steps (" + why + ")");
+    if (planned <= 0) return "acquisition of " + std::to_string(written) + " frames";
+    if (whole) return "acquisition of " + std::to_string(planned) + " frames";
+    return "acquisition of " + std::to_string(written) + " of " + std::to_string(planned) +
+           " frames (" + why + ")";
 }
 
 bool WriteNexusTree(hid_t file, const RunDescription& run, const std::string& startTime) {
     const bool scan = !run.scanDac.empty();
-    const std::string title =
-        scan ? "scan of " + run.scanDac : "acquisition of " + std::to_string(run.expectedFrames) + " frames";
+    const std::string title = RunTitle(run.scanDac, run.expectedFrames, run.expectedFrames, "");
     const Id entry = WriteNexusEntry(file, run, startTime, title, "data");
     return entry.ok() && WriteData(entry.get(), file, scan);
 }
@@ -153,6 +167,16 @@ bool WriteNexusEndTime(hid_t file) {
         H5Ldelete(entry.get(), "end_time", H5P_DEFAULT) < 0)
         return false;
     return TextDataset(entry.get(), "end_time", UtcNow());
+}
+
+bool WriteNexusEnd(hid_t file, const std::string& title) {
+    if (!WriteNexusEndTime(file)) return false;
+    if (H5Lexists(file, "entry/title", H5P_DEFAULT) <= 0) return true;
+    // Written in place, as readers following the file may hold it open.
+    Id set(H5Dopen2(file, "entry/title", H5P_DEFAULT), H5Dclose);
+    const char* data = title.c_str();
+    const Id type = TextType();
+    return set.ok() && H5Dwrite(set.get(), type.get(), H5S_ALL, H5S_ALL, H5P_DEFAULT, &data) >= 0;
 }
 
 }  // namespace ulvarin

@@ -9,6 +9,7 @@
 
 #include <hdf5.h>
 
+#include <cstdint>
 #include <string>
 
 #include "files/frame_writer.h"
@@ -27,6 +28,13 @@ hdf5::Id WriteNexusEntry(hid_t file, const RunDescription& run, const std::strin
 // Writes (or replaces) /entry/end_time as now; true without doing anything in a file that
 // has no /entry (one written before the tree existed).
 bool WriteNexusEndTime(hid_t file);
+// The same, and sets /entry/title to `title`.
+bool WriteNexusEnd(hid_t file, const std::string& title);
+
+// A run's title: "acquisition of N frames" or "scan of DAC"; a run that wrote fewer than
+// `planned` frames says how many and why it ended (the first word of `endReason`).
+std::string RunTitle(const std::string& scanDac, int64_t planned, int64_t written,
+                     const std::string& endReason);
 
 // Now as UTC in ISO 8601.
 std::string UtcNow();

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 #include "base/program_version.h"
@@ -84,9 +85,9 @@ bool SetImageJFrameCount(const std::string& path, int64_t frames) {
 
 class TiffFrameWriter final : public FrameWriter {
 public:
-    TiffFrameWriter(TIFF* tiff, const std::string& path, const RunDescription& run)
+    TiffFrameWriter(TIFF* tiff, RunFileTarget target, const RunDescription& run)
         : tiff_(tiff),
-          path_(path),
+          target_(std::move(target)),
           run_(run),
           geometry_(GeometryFor(run.layout.chipCount)),
           image_(geometry_.pixels()) {}
@@ -115,8 +116,10 @@ public:
         tiff_ = nullptr;
         // A stack of fewer frames than announced would not open as one.
         if (frames_ > 0 && frames_ != std::max(run_.expectedFrames, 1) &&
-            !SetImageJFrameCount(path_, frames_) && error_.empty())
+            !SetImageJFrameCount(target_.writePath(), frames_) && error_.empty())
             error_ = "Setting the frame count of the TIFF stack failed.";
+        std::string error;
+        if (!target_.Commit(error) && error_.empty()) error_ = error;
         return error_.empty();
     }
 
@@ -154,7 +157,7 @@ private:
     }
 
     TIFF* tiff_;
-    std::string path_;
+    RunFileTarget target_;
     RunDescription run_;
     ImageGeometry geometry_;
     std::vector<uint32_t> image_;
@@ -171,13 +174,15 @@ std::unique_ptr<FrameWriter> OpenTiffFrameWriter(const std::string& path, const 
     // BigTIFF, which fewer readers open, so only when needed.
     const uint64_t bytes = uint64_t{GeometryFor(run.layout.chipCount).pixels()} * sizeof(uint32_t) *
                            static_cast<uint64_t>(std::max(run.expectedFrames, 0));
+    RunFileTarget target;
+    if (!target.Open(path, "the TIFF file", error)) return nullptr;
     errno = 0;
-    TIFF* tiff = TIFFOpen(path.c_str(), bytes > kClassicLimit ? "w8" : "w");
+    TIFF* tiff = TIFFOpen(target.writePath().c_str(), bytes > kClassicLimit ? "w8" : "w");
     if (tiff == nullptr) {
         error = "Cannot create the TIFF file " + path + SystemReason(errno);
         return nullptr;
     }
-    return std::make_unique<TiffFrameWriter>(tiff, path, run);
+    return std::make_unique<TiffFrameWriter>(tiff, std::move(target), run);
 }
 
 }  // namespace ulvarin

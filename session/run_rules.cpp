@@ -147,9 +147,11 @@ std::string OutputRefusal(const std::string& path, int64_t frames, ExistingOutpu
     if (rule == ExistingOutput::kAppend) {
         if (format != FrameFormat::kHdf5) return "Frames are added to .h5 runs only: " + path;
         if (!Exists(path)) return path + " does not exist: there is no run to add to.";
-        return {};
     }
-    if (rule == ExistingOutput::kReplace) return {};
+    // A file another run is writing is neither replaced nor added to.
+    if (rule != ExistingOutput::kRefuse && IsBeingWritten(path))
+        return path + " is being written by another run.";
+    if (rule != ExistingOutput::kRefuse) return {};
     const std::optional<std::string> found =
         format == FrameFormat::kText ? ExistingTextRunFile(path, frames)
                                      : (Exists(path) ? std::optional(path) : std::nullopt);

@@ -64,7 +64,9 @@ std::string OutputNameRefusal(const std::string& path);
 enum class ExistingOutput { kRefuse, kReplace, kAppend };
 // Whether a run of `frames` frames may write `path` (a text run writes one numbered file a
 // frame; any of them existing counts): the name, then what exists, then whether an append
-// has an .h5 run to add to. `existing` is set to the file found, so a face can say how its
+// has an .h5 run to add to, then whether another run is writing the file (replacing or
+// adding to it is refused while it is). Whether an .h5 run takes the frames added to it
+// is checked when it is reopened (ReopenHdf5RunFile). `existing` is set to the file found, so a face can say how its
 // own options would replace it.
 std::string OutputRefusal(const std::string& path, int64_t frames, ExistingOutput rule,
                           std::string* existing = nullptr);
