@@ -3,9 +3,11 @@
 tifffile), and checks their shape, their attributes and that the counts are what the
 emulated interface was set up to produce: masked pixels silent, the others counting at the
 rate of the exposure, and a threshold scan rising from nothing to full counts around its
-middle. A viewer's NeXus reader (silx) finds the default plot. A run is followed by
-another program while it is written, and a run killed outright keeps its frames. TIFF runs
-open as ImageJ stacks of frames, a run cut short included.
+middle. A viewer's NeXus reader (silx) finds the default plot and labels its axis. A run is
+followed by another program while it is written, and a run killed outright keeps its
+frames. TIFF runs open as ImageJ stacks of frames, a run cut short included. A disk that
+fills ends a run with whole frames and a clean exit; a file being written is not replaced
+or added to by another run; appends go only to runs of their own kind and carry them on.
 
 Usage: run_file_test.py PATH_TO_ULVARIN_CLI
 """
@@ -37,6 +39,16 @@ def run(*args):
     result = subprocess.run([CLI, *args], env=ENV, capture_output=True, text=True, timeout=120)
     if result.returncode != 0:
         sys.exit(f"ulvarin-cli {' '.join(args)} failed ({result.returncode}): {result.stderr}")
+    return result
+
+
+def attempt(*args):
+    """Runs ulvarin-cli and returns its result, however it ended."""
+    return subprocess.run([CLI, *args], env=ENV, capture_output=True, text=True, timeout=120)
+
+
+def text(value):
+    return value.decode() if isinstance(value, bytes) else str(value)
 
 
 def masked_acquisition(folder):
@@ -93,6 +105,10 @@ def nexus(path, axis, length, chips):
         check(axes == [axis, ".", "."], f"axes {axes}")
         check(data[axis].shape == (length,), f"axis {data[axis].shape}")
         check(data["exposure"].attrs["units"] == "s", "exposure units")
+        check(entry["instrument/detector/count_time"].id == f["exposure"].id,
+              "the detector's count_time is the exposure of each frame")
+        check(f.attrs["frames_planned"] == length and f.attrs["frames_written"] == length and
+              f.attrs["end_reason"] == "done", "frames planned and written, end reason")
         check(signal.id == f["frames"].id, "the NXdata signal is the root's frames")
         detector = entry["instrument/detector"]
         check(detector.attrs["NX_class"] == "NXdetector", "NXdetector")
@@ -115,6 +131,8 @@ def viewer_plot(f, axis, length):
     check(plot.signal_is_3d and plot.signal.shape[0] == length, f"silx signal {plot.signal.shape}")
     check(plot.axes_dataset_names[0] == axis, f"silx axes {plot.axes_dataset_names}")
     check(plot.axes[0] is not None and len(plot.axes[0]) == length, "silx axis values")
+    label = "Thl (DAC steps)" if axis == "scan_values" else "frame number"
+    check(plot.axes_names[0] == label, f"silx labels the axis {plot.axes_names}")
 
 
 def threshold_scan(folder):
@@ -136,6 +154,10 @@ def threshold_scan(folder):
     check(medians == sorted(medians), f"counts rise with the threshold: {medians}")
     values, _ = nexus(out, "scan_values", 5, 1)
     check(list(values) == [130, 150, 170, 190, 210], f"scan axis {values}")
+    with h5py.File(out, "r") as f:
+        axis = f["entry/data/scan_values"]
+        check(axis.attrs["units"] == "DAC steps" and axis.attrs["long_name"] == "Thl (DAC steps)",
+              f"scan axis attributes {dict(axis.attrs)}")
 
     # Two MXR chips side by side, each with its own region of the image.
     out = os.path.join(folder, "two.h5")
@@ -147,9 +169,11 @@ def threshold_scan(folder):
 
 
 def progress_reaches(cli, frame):
-    """Reads the command line's progress lines until frame `frame` is written."""
+    """Reads the command line's progress lines until one tells of frame `frame` or later
+    (a pipe gets a line for the first frame, then one every few seconds)."""
     for line in cli.stderr:
-        if line.startswith(f"{frame}/"):
+        done = line.split("/", 1)[0]
+        if done.isdigit() and int(done) >= frame:
             return True
     return False
 
@@ -250,11 +274,127 @@ def tiff_stacks(folder):
     imagej_stack(out, pages)
 
 
+def disk_full(folder):
+    """A file size limit stands in for a full disk: writes past it fail as they would."""
+    out = os.path.join(folder, "full.h5")
+    cli = subprocess.run(["bash", "-c", f'ulimit -f 1500; trap "" XFSZ; exec "$0" "$@"', CLI,
+                          "acquire", "0", "--frames", "500", "--exposure", "0.01", "--out", out],
+                         env=ENV, capture_output=True, text=True, timeout=120)
+    check(cli.returncode == 5, f"a full disk ends with the write failure's code, not "
+          f"{cli.returncode}: {cli.stderr[-300:]}")
+    check("File too large" in cli.stderr, f"the reason is told: {cli.stderr[-300:]}")
+    with h5py.File(out, "r") as f:
+        n = f["frames"].shape[0]
+        check(0 < n < 500, f"frames kept {n}")
+        lengths = {name: f[name].shape[0] for name in ("exposure", "timestamp", "frame_number")}
+        check(set(lengths.values()) == {n}, f"every series as long as the {n} frames: {lengths}")
+        check(list(f["frame_number"][:]) == list(range(1, n + 1)), "frame numbers")
+        check(all(frame.max() > 0 for frame in f["frames"]), "every frame kept holds counts")
+        check(f.attrs["frames_written"] == n and f.attrs["frames_planned"] == 500, "counts")
+        check(text(f.attrs["end_reason"]).startswith("failed: "), f"end {f.attrs['end_reason']}")
+        check(text(f["entry/title"][()]) == f"acquisition of {n} of 500 frames (failed)",
+              f"title {f['entry/title'][()]}")
+
+
+def two_writers(folder):
+    """A run file being written is neither replaced nor added to by another run."""
+    out = os.path.join(folder, "busy.h5")
+    first = subprocess.Popen([CLI, "acquire", "0", "--frames", "1000", "--exposure", "0.05",
+                              "--out", out], env=ENV, stderr=subprocess.PIPE, text=True)
+    try:
+        progress_reaches(first, 2)
+        for option in ("--force", "--append"):
+            second = attempt("acquire", "0", "--frames", "2", "--exposure", "0.01", option,
+                             "--out", out)
+            check(second.returncode == 2, f"{option} onto a run being written: "
+                  f"{second.returncode} {second.stderr}")
+            check(f"{out} is being written by another run." in second.stderr, second.stderr)
+        first.send_signal(signal.SIGINT)
+        first.communicate(timeout=60)
+        check(first.returncode == 130, f"the first run ends as stopped ({first.returncode})")
+    finally:
+        first.kill()
+        first.wait(timeout=60)
+    with h5py.File(out, "r") as f:
+        n = f["frames"].shape[0]
+        check(f.attrs["end_reason"] == "stopped", f"end reason {f.attrs['end_reason']}")
+        check(text(f["entry/title"][()]) == f"acquisition of {n} of 1000 frames (stopped)",
+              f"title {f['entry/title'][()]}")
+    # Once it is done, --force replaces it.
+    run("acquire", "0", "--frames", "2", "--exposure", "0.01", "--force", "--out", out)
+    with h5py.File(out, "r") as f:
+        check(f["frames"].shape[0] == 2, "replaced")
+    check(sorted(os.listdir(folder)).count("busy.h5") == 1 and
+          not any(name.startswith(".busy.h5") for name in os.listdir(folder)),
+          f"no temporary file left: {os.listdir(folder)}")
+
+
+def restored(source, out, frames_dtype, compression):
+    """A copy of the run `source` whose frames are stored another way."""
+    with h5py.File(source, "r") as f, h5py.File(out, "w", libver="latest") as g:
+        for key, value in f.attrs.items():
+            g.attrs[key] = value
+        g.create_dataset("frames", data=f["frames"][:].astype(frames_dtype),
+                         maxshape=(None, 256, 256), chunks=(1, 256, 256),
+                         compression=compression)
+        for name in ("exposure", "timestamp", "frame_number"):
+            g.create_dataset(name, data=f[name][:], maxshape=(None,), chunks=(256,))
+
+
+def appends(folder):
+    acquisition = os.path.join(folder, "acq.h5")
+    thl = os.path.join(folder, "thl.h5")
+    run("acquire", "0", "--frames", "2", "--exposure", "0.01", "--out", acquisition)
+    run("scan", "0", "--dac", "Thl", "--from", "130", "--to", "150", "--step", "20",
+        "--exposure", "0.01", "--out", thl)
+    plain = os.path.join(folder, "plain.h5")
+    restored(acquisition, plain, np.uint32, None)
+    floats = os.path.join(folder, "floats.h5")
+    restored(acquisition, floats, np.float64, "gzip")
+    empty = os.path.join(folder, "empty.h5")
+    open(empty, "w").close()
+
+    scan = ["scan", "0", "--dac", "Thl", "--from", "170", "--to", "190", "--step", "20"]
+    acquire = ["acquire", "0", "--frames", "2"]
+    ikrum = ["scan", "0", "--dac", "Ikrum", "--from", "10", "--to", "30", "--step", "20"]
+    refused = [
+        (acquisition, scan, "it is an acquisition, not a scan of Thl"),
+        (thl, acquire, "it is a scan of Thl, not an acquisition"),
+        (thl, ikrum, "it is a scan of Thl, not of Ikrum"),
+        (plain, acquire, "another chunking or compression"),
+        (floats, acquire, "another element type"),
+        (empty, acquire, "it is empty"),
+    ]
+    for path, command, reason in refused:
+        with open(path, "rb") as f:
+            before = f.read()
+        r = attempt(*command, "--exposure", "0.01", "--append", "--out", path)
+        check(r.returncode == 5 and reason in r.stderr,
+              f"{os.path.basename(path)} {command[0]}: {r.returncode} {r.stderr}")
+        with open(path, "rb") as f:
+            check(f.read() == before, f"{os.path.basename(path)} left as it was")
+
+    r = run(*acquire, "--exposure", "0.01", "--append", "--out", acquisition)
+    check(r.stdout.startswith("2 frames written"), f"an append counts its own frames: {r.stdout}")
+    run(*scan, "--exposure", "0.01", "--append", "--out", thl)
+    with h5py.File(acquisition, "r") as f:
+        check(list(f["frame_number"][:]) == [1, 2, 3, 4], f"numbers {f['frame_number'][:]}")
+        times = f["timestamp"][:]
+        check(all(np.diff(times) > 0), f"times go on {times}")
+        check(f.attrs["frames_planned"] == 4 and f.attrs["frames_written"] == 4, "counts")
+    with h5py.File(thl, "r") as f:
+        check(list(f["scan_values"][:]) == [130, 150, 170, 190], f"scan {f['scan_values'][:]}")
+        check(f.attrs["scan_dac"] == "Thl", "scan_dac")
+
+
 with tempfile.TemporaryDirectory() as folder:
     masked_acquisition(folder)
     threshold_scan(folder)
     followed_and_killed(folder)
     tiff_stacks(folder)
+for case in (disk_full, two_writers, appends):
+    with tempfile.TemporaryDirectory() as folder:
+        case(folder)
 if FAILURES:
     sys.exit(f"{len(FAILURES)} checks failed")
 print("run files OK")
