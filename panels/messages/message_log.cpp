@@ -82,12 +82,11 @@ void MessageLog::Show(const Entry& entry) {
     }
     if (!entry.separator.isEmpty()) list_->addItem(entry.separator);
     list_->addItem(entry.line);
-    if (entry.fromReport) {
-        // The newest lines stay in view: the top line is three above the end (the view
-        // clamps it so the list is scrolled to its bottom).
-        const int top = std::max(0, list_->count() - 3);
-        list_->scrollToItem(list_->item(top), QAbstractItemView::PositionAtTop);
-    }
+    // The newest lines stay in view, reports and the groups' own lines ("Scan finished ...")
+    // alike: the top line is three above the end (the view clamps it so the list is
+    // scrolled to its bottom).
+    const int top = std::max(0, list_->count() - 3);
+    list_->scrollToItem(list_->item(top), QAbstractItemView::PositionAtTop);
 }
 
 }  // namespace ulvarin

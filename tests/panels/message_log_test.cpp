@@ -52,6 +52,23 @@ TEST_F(MessageLogTest, KeepsAboutTwoHundredLines) {
     EXPECT_EQ(LastLine(), "Message: report 249");
 }
 
+// The newest line is in view whether a report or a group's own line ("Scan finished ...")
+// added it: a finished scan's line once sat below the last reports until scrolled to.
+TEST_F(MessageLogTest, TheNewestLineIsScrolledIntoView) {
+    auto* list = Control<QListWidget>("ListMsg");
+    for (const bool report : {true, false}) {
+        SCOPED_TRACE(report);
+        for (int i = 0; i < 60; ++i) Report(kMessage, "filler");
+        list->scrollToTop();
+        if (report)
+            Report(kMessage, "newest");
+        else
+            form->messages->log()->AddLine(QStringLiteral("newest"));
+        const QRect shown = list->visualItemRect(list->item(list->count() - 1));
+        EXPECT_TRUE(list->viewport()->rect().intersects(shown)) << shown.y();
+    }
+}
+
 TEST_F(MessageLogTest, ReportNotShownRidesOnTheNextOne) {
     form->messages->log()->logEnabled = false;
     Report(kMessage, "hidden");
