@@ -1,19 +1,10 @@
-// The subcommands of ulvarin-cli and their exit codes.
+// The command line of ulvarin-cli: its subcommands and their options, parsed and run.
 #pragma once
 
+#include "cli/exit_codes.h"
 #include "session/frame_runs.h"
 
 namespace ulvarin::cli {
-
-// What the program's exit status says.
-enum ExitCode : int {
-    kExitOk = 0,
-    kExitBadArguments = 2,   // unknown or missing arguments, unreadable --config or --mask
-    kExitNoDevice = 3,       // the interface was not found or could not be opened
-    kExitAcquisition = 4,    // the interface refused a setting or no frame arrived
-    kExitWrite = 5,          // the output file could not be created or written
-    kExitInterrupted = 130,  // ended by Ctrl-C (SIGINT) or SIGTERM; frames so far are kept
-};
 
 // Parses the arguments and runs the subcommand; `stop` ends a run early. Returns the exit
 // status.
