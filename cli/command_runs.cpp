@@ -111,16 +111,17 @@ template <typename Run>
 int WriteRun(const Options& o, const RunDescription& description, int total, const char* unit,
              Run run) {
     std::string error;
+    // The stream first: an endpoint in use is refused before an output file is made.
+    std::unique_ptr<FrameStream> stream;
+    if (!o.stream.empty()) {
+        stream = FrameStream::Open(o.stream, description, o.streamWait, error);
+        if (!stream) return Fail(kExitBadArguments, error);
+    }
     std::unique_ptr<FrameWriter> file;
     if (!o.out.empty()) {
         file = o.append ? ReopenHdf5RunFile(o.out, description, error)
                         : OpenFrameWriter(o.out, description, error);
         if (!file) return Fail(kExitWrite, error);
-    }
-    std::unique_ptr<FrameStream> stream;
-    if (!o.stream.empty()) {
-        stream = FrameStream::Open(o.stream, description, o.streamWait, error);
-        if (!stream) return Fail(kExitWrite, error);
     }
     // The stream first: consumers see each frame before the disk has it.
     TeeWriter both({stream.get(), file.get()});
@@ -170,10 +171,26 @@ int WriteRun(const Options& o, const RunDescription& description, int total, con
     return outcome.dropped > 0 || streamLost ? kExitWrite : kExitOk;
 }
 
-// 0, or the exit code when the run has nowhere to go.
+// The bytes a run's first frames take on disk: a few frames of the largest layout, so a
+// disk that cannot take even those is found before the output is made.
+constexpr uint64_t kStartBytes = uint64_t{4} * 4 * 65536 * sizeof(int32_t);
+
+// 0, or the exit code when the run has nowhere to go, or a stream or a disk that cannot take
+// it: checked before the interface is opened and anything is created.
 int CheckDestination(const Options& o) {
-    if (!o.out.empty() || !o.stream.empty()) return 0;
-    return Fail(kExitBadArguments, "--out is required (or --stream)");
+    if (o.out.empty() && o.stream.empty())
+        return Fail(kExitBadArguments, "--out is required (or --stream)");
+    if (!o.stream.empty()) {
+        if (const std::string r = StreamEndpointRefusal(o.stream); !r.empty())
+            return Fail(kExitBadArguments, r);
+        if (const std::string r = StreamWaitRefusal(o.streamWait); !r.empty())
+            return Fail(kExitBadArguments, r);
+    }
+    if (!o.out.empty() && !o.append) {
+        if (const std::string r = FreeSpaceRefusal(o.out, kStartBytes); !r.empty())
+            return Fail(kExitWrite, r);
+    }
+    return 0;
 }
 
 // 0, or the exit code after saying why the exposure is refused.
@@ -218,7 +235,10 @@ int CheckEqualizeOutputs(const Options& o) {
     if (!refusal.empty() && FrameFormatFor(o.out) == FrameFormat::kHdf5 && Exists(o.out))
         return FailExisting(o.out, false);
     if (const int failed = Refuse(refusal)) return failed;
+    if (const int failed = Refuse(SameOutputRefusal(o.out, o.maskOut))) return failed;
     if (!o.maskOut.empty() && !o.force && Exists(o.maskOut)) return FailExisting(o.maskOut, false);
+    if (const std::string r = FreeSpaceRefusal(o.out, kStartBytes); !r.empty())
+        return Fail(kExitWrite, r);
     return 0;
 }
 

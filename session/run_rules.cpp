@@ -5,6 +5,7 @@
 
 #include <cctype>
 #include <cmath>
+#include <filesystem>
 #include <limits>
 
 #include "base/number_text.h"
@@ -165,6 +166,26 @@ std::string EqualizeOutputRefusal(const std::string& path, ExistingOutput rule) 
         return "An equalisation writes its results to an .h5 file, not " + path;
     if (rule == ExistingOutput::kAppend) return "An equalisation does not add to a run file.";
     return OutputRefusal(path, 1, rule);
+}
+
+std::string SameOutputRefusal(const std::string& a, const std::string& b) {
+    if (a.empty() || b.empty()) return {};
+    std::error_code ignored;
+    const std::filesystem::path first = std::filesystem::weakly_canonical(a, ignored);
+    const std::filesystem::path second = std::filesystem::weakly_canonical(b, ignored);
+    if (first != second) return {};
+    return "Two outputs of one run name the same file, " + b + ": give each its own.";
+}
+
+std::string FreeSpaceRefusal(const std::string& path, uint64_t bytes) {
+    std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    if (folder.empty()) folder = ".";
+    std::error_code error;
+    const std::filesystem::space_info space = std::filesystem::space(folder, error);
+    if (error || space.available >= bytes) return {};
+    return "The disk holding " + path + " has " + std::to_string(space.available / 1024) +
+           " KiB free, less than the " + std::to_string((bytes + 1023) / 1024) +
+           " KiB the run's first frames need.";
 }
 
 }  // namespace ulvarin

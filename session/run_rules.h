@@ -72,5 +72,12 @@ std::string OutputRefusal(const std::string& path, int64_t frames, ExistingOutpu
                           std::string* existing = nullptr);
 // Equalisation results go to one .h5 file.
 std::string EqualizeOutputRefusal(const std::string& path, ExistingOutput rule);
+// Two outputs of one run never share a file: "" when `a` and `b` (either may be empty:
+// not asked for) name different files, whatever the spelling of their paths.
+std::string SameOutputRefusal(const std::string& a, const std::string& b);
+// Room for the start of a run: "" when the folder that will hold `path` has at least
+// `bytes` free (or its free space cannot be told), so a disk already full is found before
+// an empty output is left behind.
+std::string FreeSpaceRefusal(const std::string& path, uint64_t bytes);
 
 }  // namespace ulvarin

@@ -1,6 +1,10 @@
 // ulvarin-cli against emulated interfaces: what it lists and reports, the runs it writes in
 // every format, a run ended by Ctrl-C, and the exit codes and messages of bad requests.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -239,7 +243,25 @@ TEST(Cli, ExistingOutputIsKeptUnlessReplacedOrAppendedTo) {
               std::string::npos);
 }
 
+// A TCP port on the loopback held by a listening socket, so binding it again fails.
+struct BusyPort {
+    BusyPort() {
+        fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&address), size) == 0 && ::listen(fd, 1) == 0 &&
+            ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
+            endpoint = "tcp://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    }
+    ~BusyPort() { ::close(fd); }
+    int fd = -1;
+    std::string endpoint = "tcp://127.0.0.1:1";
+};
+
 TEST(Cli, BadRequestsEndWithTheirExitCodeAndSayWhy) {
+    const BusyPort busy;
     const std::string folder = TestFolder("bad");
     const std::string h5 = folder + "/x.h5";
     std::ofstream(folder + "/broken.ini") << "[Medipix]\nPolarity=Positive\nnot a line of it\n";
@@ -323,6 +345,19 @@ TEST(Cli, BadRequestsEndWithTheirExitCodeAndSayWhy) {
         {{"acquire", "--frames", "1", "--exposure", "0.01", "--out", folder + "/no/x.h5"},
          kExitWrite,
          "Cannot create the HDF5 file " + folder + "/no/x.h5: No such file or directory"},
+        // Checked before anything is created: outputs that share a file, a stream endpoint
+        // of another kind or one in use.
+        {{"equalize", "--dac", "Thl", "--from", "200", "--to", "250", "--exposure", "0.01",
+          "--out", h5, "--mask-out", folder + "/../bad/x.h5"},
+         kExitBadArguments,
+         "Two outputs of one run name the same file"},
+        {{"acquire", "--frames", "1", "--exposure", "0.01", "--stream", "udp://x", "--out", h5},
+         kExitBadArguments,
+         "The stream endpoint is tcp://HOST:PORT or ipc://PATH, not \"udp://x\"."},
+        {{"acquire", "--frames", "1", "--exposure", "0.01", "--stream", busy.endpoint, "--out",
+          h5},
+         kExitBadArguments,
+         "Address already in use"},
     };
     for (const Case& c : cases) {
         const CliResult r = RunCli(c.args);
