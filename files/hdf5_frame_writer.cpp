@@ -35,7 +35,6 @@ constexpr hsize_t kSeriesChunk = 256;
 // less is not begun, so a full disk ends the run between frames and the file still closes.
 constexpr off_t kCloseHeadroom = 256 * 1024;
 
-
 // `startTime`: the moment timestamps count from.
 bool WriteRunAttributes(hid_t file, const RunDescription& run, const std::string& startTime) {
     const ChipFamily family = run.layout.family;
@@ -272,7 +271,8 @@ bool ReadLast(const Id& dataset, hid_t memType, void* value) {
     if (H5Sselect_hyperslab(fileSpace.get(), H5S_SELECT_SET, &start, nullptr, &count, nullptr) < 0)
         return false;
     Id memSpace = Space(std::span<const hsize_t>(&count, 1));
-    return H5Dread(dataset.get(), memType, memSpace.get(), fileSpace.get(), H5P_DEFAULT, value) >= 0;
+    return H5Dread(dataset.get(), memType, memSpace.get(), fileSpace.get(), H5P_DEFAULT, value) >=
+           0;
 }
 
 // Seconds since the epoch of a time as the run files write it (UTC, ISO 8601); NaN when
@@ -323,8 +323,7 @@ std::string AppendRefusal(hid_t file, const RunDescription& run, const RunDatase
                ", not an acquisition";
     if (!run.scanDac.empty() && (fileDac.empty() || !sets.scanValues.ok()))
         return "it is an acquisition, not a scan of " + run.scanDac;
-    if (fileDac != run.scanDac)
-        return "it is a scan of " + fileDac + ", not of " + run.scanDac;
+    if (fileDac != run.scanDac) return "it is a scan of " + fileDac + ", not of " + run.scanDac;
     const ImageGeometry g = GeometryFor(run.layout.chipCount);
     const std::array<hsize_t, 2> frameDims{g.height(), g.width()};
     const std::vector<hsize_t> dims = DimsOf(sets.frames);
@@ -377,7 +376,8 @@ public:
           layout_(run.layout),
           scanDac_(run.scanDac),
           plannedNow_(run.expectedFrames),
-          frameDims_{GeometryFor(layout_.chipCount).height(), GeometryFor(layout_.chipCount).width()},
+          frameDims_{GeometryFor(layout_.chipCount).height(),
+                     GeometryFor(layout_.chipCount).width()},
           image_(GeometryFor(layout_.chipCount).pixels()),
           sets_(std::move(sets)),
           before_(before) {}
@@ -430,7 +430,8 @@ public:
         // left open would be flushed again as the library shuts down at exit.
         sets_ = RunDatasets();
         const bool closed = H5Fclose(file_.release()) >= 0;
-        if (!ended && error_.empty()) error_ = "Writing the end of the run to the HDF5 file failed.";
+        if (!ended && error_.empty())
+            error_ = "Writing the end of the run to the HDF5 file failed.";
         if (!closed && error_.empty()) error_ = "Closing the HDF5 file failed" + ReasonText() + ".";
         std::string error;
         if (closed && !target_.Commit(error) && error_.empty()) error_ = error;
@@ -531,8 +532,8 @@ Continuation ContinuationOf(hid_t file, const RunDatasets& sets) {
     // last frame's.
     double last = 0;
     ReadLast(sets.timestamp, H5T_NATIVE_DOUBLE, &last);
-    const double since = static_cast<double>(std::time(nullptr)) -
-                         UtcSeconds(ReadTextAttribute(file, "start_time"));
+    const double since =
+        static_cast<double>(std::time(nullptr)) - UtcSeconds(ReadTextAttribute(file, "start_time"));
     c.timeBase = std::isfinite(since) ? std::max(since, last) : last;
     c.planned = ReadNumberAttribute(file, "frames_planned", c.frames);
     return c;

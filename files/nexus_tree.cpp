@@ -56,7 +56,8 @@ bool WriteDetector(hid_t file, hid_t instrument, const RunDescription& run) {
     const int dacCount = DacCountOf(family);
     for (int i = 0; i < dacCount; ++i) dacNames.push_back(DacNameOf(family, i));
     std::vector<uint16_t> dacs;
-    for (const ChipDacRecord& record : run.dacs) dacs.insert(dacs.end(), record.dac, record.dac + dacCount);
+    for (const ChipDacRecord& record : run.dacs)
+        dacs.insert(dacs.end(), record.dac, record.dac + dacCount);
     const std::vector<int32_t> regions = ChipRegions(run.layout);
     const std::array<hsize_t, 2> regionDims{chips, 4};
     bool ok = TextDataset(d, "description", ChipFamilyName(family)) &&
@@ -70,8 +71,7 @@ bool WriteDetector(hid_t file, hid_t instrument, const RunDescription& run) {
               NumberDataset(d, "dac1_voltage", run.dac1Volts, "V") &&
               ArrayDataset(d, "chip_regions", H5T_STD_I32LE, H5T_NATIVE_INT32, regionDims,
                            regions.data()) &&
-              TextListDataset(d, "dac_names", dacNames) &&
-              Link(d, "count_time", file, "exposure");
+              TextListDataset(d, "dac_names", dacNames) && Link(d, "count_time", file, "exposure");
     if (ok) {
         Id regionsSet(H5Dopen2(d, "chip_regions", H5P_DEFAULT), H5Dclose);
         ok = TextAttribute(regionsSet.get(), "columns", "x, y, width, height (image pixels)");
@@ -144,8 +144,9 @@ std::string RunTitle(const std::string& scanDac, int64_t planned, int64_t writte
     const std::string why = endReason.substr(0, endReason.find(':'));
     if (!scanDac.empty())
         return "scan of " + scanDac +
-               (whole ? "" : ", " + std::to_string(written) + " of " + std::to_string(planned) +
-                                 " steps (" + why + ")");
+               (whole ? ""
+                      : ", " + std::to_string(written) + " of " + std::to_string(planned) +
+                            " steps (" + why + ")");
     if (planned <= 0) return "acquisition of " + std::to_string(written) + " frames";
     if (whole) return "acquisition of " + std::to_string(planned) + " frames";
     return "acquisition of " + std::to_string(written) + " of " + std::to_string(planned) +

@@ -128,8 +128,8 @@ std::string TextRunFileName(const std::string& path, int64_t frames, int64_t ind
     return AutosaveFileName(name, name.number + static_cast<int>(index));
 }
 
-std::unique_ptr<FrameWriter> OpenTextFrameWriter(const std::string& path,
-                                                 const RunDescription& run, std::string& error) {
+std::unique_ptr<FrameWriter> OpenTextFrameWriter(const std::string& path, const RunDescription& run,
+                                                 std::string& error) {
     // Each frame makes its own file, so the folder is checked before the first.
     errno = 0;
     if (!FolderWritable(path)) {
