@@ -7,6 +7,7 @@
 
 #include "cli/exit_codes.h"
 #include "cli/progress.h"
+#include "device/report.h"
 #include "files/frame_writer.h"
 #include "files/frame_writer_factory.h"
 #include "files/hdf5_frame_writer.h"
@@ -66,6 +67,7 @@ std::string WrittenFiles(const std::string& out, int expected, int64_t frames) {
 
 // Opens the interface the options name; 0 or the exit code of the failure.
 int OpenSession(InterfaceSession& session, const Options& o) {
+    session.OnReport(PrintReport);
     std::string error;
     const std::string description = ChooseInterface(o.device, error);
     if (description.empty() || !session.Open(description, error)) return Fail(kExitNoDevice, error);
@@ -243,6 +245,12 @@ int CheckEqualizeOutputs(const Options& o) {
 }
 
 }  // namespace
+
+void PrintReport(MpxDevice& handle) {
+    if (handle.reportKind > kMessage)
+        std::fprintf(stderr, "ulvarin-cli: device: %s\n", handle.reportText);
+    handle.Clear();
+}
 
 int List() {
     const std::vector<std::string> names = ListInterfaces();

@@ -30,6 +30,10 @@ struct Options {
     bool maskUnequalizable = false;  // equalize: mask pixels it cannot equalise
 };
 
+// A device report: errors go to stderr, messages are dropped. Every report reaches it, from
+// an interface opened for a run or from a lookup before one.
+void PrintReport(MpxDevice& handle);
+
 // Each returns the program's exit status and says on stderr why it failed.
 int List();
 int Info(const Options& o);

@@ -11,6 +11,7 @@
 #include "cli/command_runs.h"
 #include "device/device.h"
 #include "device/report.h"
+#include "session/device_events.h"
 #include "session/run_rules.h"
 #include "standard_drivers/standard_drivers.h"
 
@@ -20,13 +21,6 @@ namespace {
 constexpr const char* kExitCodes =
     "Exit codes: 0 done, 2 bad arguments, 3 interface not found or not opened,\n"
     "4 acquisition failed, 5 output not written, 130 interrupted (frames so far kept).\n";
-
-// Device reports that are errors go to stderr; messages are dropped.
-void PrintReport(MpxDevice& handle, void*) {
-    if (handle.reportKind > kMessage)
-        std::fprintf(stderr, "ulvarin-cli: device: %s\n", handle.reportText);
-    handle.Clear();
-}
 
 // Frame counts, refused with the reason every face gives rather than the parser's "Could
 // not convert".
@@ -69,8 +63,9 @@ void AddStreamOptions(CLI::App& command, Options& o) {
     command.add_option("--stream", o.stream,
                        "Also send every frame live over ZeroMQ from this endpoint, e.g. "
                        "tcp://*:5555 (consumers connect a SUB socket; see the README)");
-    command.add_option("--stream-wait", o.streamWait,
-                       "Seconds to wait for a stream consumer before the run starts")
+    command
+        .add_option("--stream-wait", o.streamWait,
+                    "Seconds to wait for a stream consumer before the run starts")
         ->check(CLI::NonNegativeNumber);
 }
 
@@ -97,8 +92,7 @@ void AddRunOptions(CLI::App& command, Options& o) {
     command.add_flag("--force", o.force, "Replace output files that exist");
     command.add_flag("--append", o.append,
                      "Add the frames to an existing .h5 run of the same chips");
-    command.add_flag("--long", o.longExposure,
-                     "Allow exposures longer than an hour");
+    command.add_flag("--long", o.longExposure, "Allow exposures longer than an hour");
 }
 
 }  // namespace
@@ -116,14 +110,14 @@ int RunCommandLine(int argc, char** argv, const StopFlag& stop) {
     CLI::App* info = app.add_subcommand("info", "Chip count, type, IDs and firmware version");
     AddDevice(*info, o);
     CLI::App* acquire = app.add_subcommand(
-        "acquire", "Take frames back to back (or one per --period), exposed and sent by the "
-                   "interface without a pause between them");
+        "acquire",
+        "Take frames back to back (or one per --period), exposed and sent by the "
+        "interface without a pause between them");
     AddDevice(*acquire, o);
     acquire->add_option("--frames", o.frames, "Number of frames")->required()->check(kFrameCount);
-    acquire
-        ->add_option("--period", o.period,
-                     "Seconds from the start of one frame to the next (longer than the "
-                     "exposure); without it the next frame starts as the last is read out");
+    acquire->add_option("--period", o.period,
+                        "Seconds from the start of one frame to the next (longer than the "
+                        "exposure); without it the next frame starts as the last is read out");
     AddRunOptions(*acquire, o);
     AddStreamOptions(*acquire, o);
     CLI::App* scan = app.add_subcommand(
@@ -165,7 +159,7 @@ int RunCommandLine(int argc, char** argv, const StopFlag& stop) {
     }
     if (const std::string warning = EmulatorSetWarning(); !warning.empty())
         std::fprintf(stderr, "ulvarin-cli: %s\n", warning.c_str());
-    SetReportHook(PrintReport, nullptr);
+    SetUnclaimedReportCallback(PrintReport);
     if (*list) return List();
     if (*info) return Info(o);
     if (*acquire) return Acquire(o, stop);

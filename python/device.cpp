@@ -162,9 +162,10 @@ Device::Device(const std::string& description) : session_(std::make_unique<Inter
                  session_->CountHits(error) == InterfaceSession::Load::kOk;
     });
     if (!opened) {
+        const InterfaceSession::Report report = session_->TakeLastError();
         session_.reset();
         --gOpenDevices;
-        ThrowDeviceError(error);
+        ThrowDeviceError(error, report);
     }
     gDevices.insert(this);
 }
@@ -251,6 +252,10 @@ void Device::StreamEnded(Stream* stream) {
 InterfaceSession& Device::Session() const {
     if (!session_) throw DeviceError("The device is closed.", "closed");
     return *session_;
+}
+
+void Device::Fail(const std::string& what) const {
+    ThrowDeviceError(what, session_ ? session_->TakeLastError() : InterfaceSession::Report{});
 }
 
 void Device::CheckIdle() const {
@@ -350,7 +355,7 @@ void Device::setDac(const std::string& name, const std::vector<int>& values) {
     InterfaceSession::Change change = InterfaceSession::Change::kSent;
     WithoutGil([&] { change = session.SetDac(index, values, error); });
     if (change == InterfaceSession::Change::kRefused) throw py::value_error(error);
-    if (change == InterfaceSession::Change::kFailed) ThrowDeviceError(error);
+    if (change == InterfaceSession::Change::kFailed) Fail(error);
 }
 
 double Device::bias() const {
@@ -361,7 +366,7 @@ void Device::setBias(double volts) {
     CheckIdle();
     Check(BiasRefusal(volts));
     std::string error;
-    if (!Session().SetBias(volts, error)) ThrowDeviceError(error);
+    if (!Session().SetBias(volts, error)) Fail(error);
 }
 
 void Device::setInterfaceDac(int channel, double volts) {
@@ -371,7 +376,7 @@ void Device::setInterfaceDac(int channel, double volts) {
     if (!(volts >= 0 && volts <= kInterfaceDacHighest))
         throw py::value_error("the interface DACs take 0 to 2.499 V, not " + std::to_string(volts));
     std::string error;
-    if (!Session().SetInterfaceDac(channel, volts, error)) ThrowDeviceError(error);
+    if (!Session().SetInterfaceDac(channel, volts, error)) Fail(error);
 }
 
 std::vector<std::string> Device::countModes() const {
@@ -384,8 +389,7 @@ void Device::setCountMode(const std::string& mode) {
     std::string error;
     const int code = CountModeByName(Session().layout().family, mode, error);
     Check(error);
-    if (Session().SetTimepixMode(code, error) != InterfaceSession::Load::kOk)
-        ThrowDeviceError(error);
+    if (Session().SetTimepixMode(code, error) != InterfaceSession::Load::kOk) Fail(error);
 }
 
 py::array_t<uint16_t> Device::pixelConfig() const {
@@ -419,7 +423,7 @@ void Device::setPixelConfig(const py::array& words) {
         sent = session.SendPixelConfig({contiguous.data(), static_cast<size_t>(contiguous.size())},
                                        error);
     });
-    if (!sent) ThrowDeviceError(error);
+    if (!sent) Fail(error);
 }
 
 void Device::loadMask(const std::string& path) {
@@ -427,7 +431,7 @@ void Device::loadMask(const std::string& path) {
     std::string error;
     const InterfaceSession::Load result = Session().LoadMask(path, error);
     if (result == InterfaceSession::Load::kUnreadable) throw py::value_error(error);
-    if (result != InterfaceSession::Load::kOk) ThrowDeviceError(error);
+    if (result != InterfaceSession::Load::kOk) Fail(error);
 }
 
 py::object Device::acquire(double exposure, int frames, bool timestamps) {
@@ -446,7 +450,7 @@ py::object Device::acquire(double exposure, int frames, bool timestamps) {
     Remember(taken, writer.times, writer.exposures);
     if (interrupted) ThrowInterrupted(taken, py::none(), DoubleArray(writer.times));
     CheckNotClosedUnder();
-    if (outcome.end == RunEnd::kAcquisitionFailed) ThrowDeviceError(outcome.error);
+    if (outcome.end == RunEnd::kAcquisitionFailed) Fail(outcome.error);
     if (outcome.dropped > 0)
         PyErr_WarnEx(PyExc_RuntimeWarning, "frames were dropped: the array kept fewer", 1);
     if (timestamps) return py::make_tuple(taken, DoubleArray(writer.times));
@@ -500,17 +504,18 @@ RunReport Device::acquireTo(const DiskRun& run) {
     std::string openError, closeError;
     bool opened = false, closed = false;
     const auto work = [&] {
-        std::unique_ptr<FrameWriter> file;
-        if (!run.path.empty()) {
-            file = run.append ? ReopenHdf5RunFile(run.path, description.layout, openError)
-                              : OpenFrameWriter(run.path, description, openError);
-            if (!file) return;
-        }
+        // The stream first: an endpoint in use is refused before an output file is made.
         std::unique_ptr<FrameStream> stream;
         if (!run.stream.empty()) {
             stream = FrameStream::Open(run.stream, description, run.streamWait, openError,
                                        [&stop] { return stop != 0; });
             if (!stream) return;
+        }
+        std::unique_ptr<FrameWriter> file;
+        if (!run.path.empty()) {
+            file = run.append ? ReopenHdf5RunFile(run.path, description, openError)
+                              : OpenFrameWriter(run.path, description, openError);
+            if (!file) return;
         }
         opened = true;
         // The stream first: consumers see each frame before the disk has it.
@@ -550,8 +555,7 @@ RunReport Device::acquireTo(const DiskRun& run) {
     CheckNotClosedUnder();
     if (outcome.end == RunEnd::kWriteFailed) throw DeviceError(outcome.error, "file");
     if (outcome.end == RunEnd::kAcquisitionFailed)
-        ThrowDeviceError(outcome.error + " " + std::to_string(outcome.frames) + " frames kept in " +
-                         where);
+        Fail(outcome.error + " " + std::to_string(outcome.frames) + " frames kept in " + where);
     if (!closed) throw DeviceError(closeError, "file");
     if (outcome.dropped > 0) {
         const std::string text =
@@ -601,7 +605,7 @@ py::tuple Device::scan(const std::string& dac, const std::vector<int>& values, d
     Remember(stack, writer.times, writer.exposures);
     if (interrupted) ThrowInterrupted(stack, taken, DoubleArray(writer.times));
     CheckNotClosedUnder();
-    if (outcome.end == RunEnd::kAcquisitionFailed) ThrowDeviceError(outcome.error);
+    if (outcome.end == RunEnd::kAcquisitionFailed) Fail(outcome.error);
     return py::make_tuple(stack, taken);
 }
 
@@ -636,7 +640,7 @@ py::dict Device::equalize(const std::string& dac, const std::vector<int>& values
         [&] { outcome = RunEqualize(session, *file, request, nullptr, stop); }, stop);
     if (interrupted) ThrowInterrupted(py::none());
     CheckNotClosedUnder();
-    if (outcome.run.end == RunEnd::kAcquisitionFailed) ThrowDeviceError(outcome.run.error);
+    if (outcome.run.end == RunEnd::kAcquisitionFailed) Fail(outcome.run.error);
     if (outcome.run.end == RunEnd::kWriteFailed) throw DeviceError(outcome.run.error, "file");
     if (!outcome.notKept.empty()) PyErr_WarnEx(PyExc_RuntimeWarning, outcome.notKept.c_str(), 1);
     const EqualizationResult& r = outcome.result;

@@ -121,6 +121,8 @@ public:
 
 private:
     InterfaceSession& Session() const;
+    // Throws DeviceError with `what` and this interface's latest error report.
+    [[noreturn]] void Fail(const std::string& what) const;
     int DacIndex(const std::string& name) const;
     // Throws unless no stream or run holds the interface.
     void CheckIdle() const;

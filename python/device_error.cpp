@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "device/report.h"
+#include "session/device_events.h"
 
 namespace ulvarin::python {
 namespace {
@@ -10,7 +11,7 @@ namespace {
 std::mutex gReportMutex;
 std::string gReportText, gReportKind;
 
-void KeepReport(MpxDevice& handle, void*) {
+void KeepReport(MpxDevice& handle) {
     if (handle.reportKind > kMessage) {
         std::lock_guard lock(gReportMutex);
         gReportText = handle.reportText;
@@ -22,7 +23,7 @@ void KeepReport(MpxDevice& handle, void*) {
 }  // namespace
 
 void InstallReportHook() {
-    SetReportHook(KeepReport, nullptr);
+    SetUnclaimedReportCallback(KeepReport);
 }
 
 void ThrowDeviceError(const std::string& what) {
@@ -37,6 +38,11 @@ void ThrowDeviceError(const std::string& what) {
         gReportKind.clear();
     }
     throw DeviceError(text, kind);
+}
+
+void ThrowDeviceError(const std::string& what, const InterfaceSession::Report& report) {
+    if (report.text.empty()) ThrowDeviceError(what);
+    throw DeviceError(what + " (" + report.text + ")", report.kind);
 }
 
 }  // namespace ulvarin::python

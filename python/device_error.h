@@ -1,9 +1,11 @@
 // Device failures as Python sees them: DeviceError, with the text of the device's latest
-// error report kept by the report hook.
+// error report.
 #pragma once
 
 #include <stdexcept>
 #include <string>
+
+#include "session/interface_session.h"
 
 namespace ulvarin::python {
 
@@ -18,9 +20,13 @@ private:
     std::string kind_;
 };
 
-// Keeps the device's latest error report for the exceptions; installed once by the module.
+// Keeps the latest error report made outside any open device (a lookup) for the exceptions;
+// installed once by the module. An open device keeps its own (InterfaceSession).
 void InstallReportHook();
-// Throws DeviceError with `what` and the latest report, which it clears.
+// Throws DeviceError with `what` and the latest report outside any device, which it clears.
 [[noreturn]] void ThrowDeviceError(const std::string& what);
+// Throws DeviceError with `what` and `report` (the device's own), or without one the latest
+// report outside any device.
+[[noreturn]] void ThrowDeviceError(const std::string& what, const InterfaceSession::Report& report);
 
 }  // namespace ulvarin::python

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <charconv>
 #include <cstring>
+#include <utility>
 
 #include "device/chip_commands.h"
 #include "device/conversions.h"
@@ -11,6 +12,7 @@
 #include "device/identify.h"
 #include "device/interface_commands.h"
 #include "device/link.h"
+#include "device/report.h"
 #include "files/mask_file.h"
 #include "hardware_process/configuration_keys.h"
 #include "wire/pixel_config.h"
@@ -106,6 +108,33 @@ std::string ChooseInterface(const std::string& wanted, std::string& error) {
     for (const std::string& name : matches) error += " \"" + name + "\"";
     error += ".";
     return {};
+}
+
+InterfaceSession::InterfaceSession()
+    : reports_(handle_, [this](MpxDevice& handle) { Reported(handle); }) {}
+
+void InterfaceSession::Reported(MpxDevice& handle) {
+    ReportCallback forward;
+    {
+        std::lock_guard lock(reportMutex_);
+        if (handle.reportKind > kMessage)
+            lastError_ = {ErrorKindName(handle.reportKind), handle.reportText};
+        forward = onReport_;
+    }
+    if (forward)
+        forward(handle);
+    else
+        handle.Clear();
+}
+
+void InterfaceSession::OnReport(ReportCallback callback) {
+    std::lock_guard lock(reportMutex_);
+    onReport_ = std::move(callback);
+}
+
+InterfaceSession::Report InterfaceSession::TakeLastError() {
+    std::lock_guard lock(reportMutex_);
+    return std::exchange(lastError_, {});
 }
 
 InterfaceSession::~InterfaceSession() {
@@ -255,7 +284,8 @@ bool InterfaceSession::SetBias(double volts, std::string& error) {
 
 bool InterfaceSession::SetInterfaceDac(int channel, double volts, std::string& error) {
     handle_.Clear();
-    if (!ulvarin::SetInterfaceDac(handle_, static_cast<uint8_t>(channel), ConfiguredDacCode(volts))) {
+    if (!ulvarin::SetInterfaceDac(handle_, static_cast<uint8_t>(channel),
+                                  ConfiguredDacCode(volts))) {
         error = "Setting DAC" + std::to_string(channel) + " failed.";
         return false;
     }

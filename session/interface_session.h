@@ -2,12 +2,14 @@
 // identified, its chips' DACs loaded, and what a run file records about it.
 #pragma once
 
+#include <mutex>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "device/device.h"
 #include "files/frame_writer.h"
+#include "session/device_events.h"
 #include "session/run_rules.h"
 
 namespace ulvarin {
@@ -22,7 +24,7 @@ std::string ChooseInterface(const std::string& wanted, std::string& error);
 
 class InterfaceSession {
 public:
-    InterfaceSession() = default;
+    InterfaceSession();
     // Closes the interface.
     ~InterfaceSession();
     InterfaceSession(const InterfaceSession&) = delete;
@@ -73,6 +75,18 @@ public:
     // What the run file records: layout, names, DACs, voltages.
     RunDescription Describe();
 
+    // The device layer's reports on this session's interface (and only its): each goes to
+    // `callback` (on the thread that made it; it must not block), and the latest error among
+    // them is kept for TakeLastError. Without a callback reports are kept and cleared.
+    void OnReport(ReportCallback callback);
+    struct Report {
+        std::string kind;  // "Timeout error", ... ("" when there is none)
+        std::string text;
+    };
+    // The latest error report since the last call (a kind above a plain message), which is
+    // then forgotten.
+    Report TakeLastError();
+
     MpxDevice& handle() { return handle_; }
     const ChipLayout& layout() const { return layout_; }
     const std::string& description() const { return description_; }
@@ -80,6 +94,7 @@ public:
 
 private:
     Load SendPixelConfig(const std::string& what, std::string& error);
+    void Reported(MpxDevice& handle);
 
     MpxDevice handle_;
     std::string description_;
@@ -88,6 +103,10 @@ private:
     std::vector<uint16_t> pixelConfig_;
     double biasVolts_ = RunDescription::kUnknown, dac0Volts_ = RunDescription::kUnknown,
            dac1Volts_ = RunDescription::kUnknown;
+    std::mutex reportMutex_;
+    ReportCallback onReport_;
+    Report lastError_;
+    ReportListener reports_;  // last: goes first, before what its callback uses
 };
 
 }  // namespace ulvarin

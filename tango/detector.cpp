@@ -30,8 +30,9 @@ void Detector::Open(const std::string& wanted) {
     if (session_ && session_->description() == description) keptDacs = session_->records();
     Close();
     auto session = std::make_unique<InterfaceSession>();
-    if (!session->Open(description, error) || session->CountHits(error) != InterfaceSession::Load::kOk) {
-        const std::string text = WithReport(error);
+    if (!session->Open(description, error) ||
+        session->CountHits(error) != InterfaceSession::Load::kOk) {
+        const std::string text = WithReport(error, session.get());
         SetStatus(DetectorState::kFault, "Opening " + description + " failed: " + text);
         throw DeviceFailed(text);
     }
@@ -39,12 +40,14 @@ void Detector::Open(const std::string& wanted) {
     if (keptDacs.size() == session->records().size()) {
         session->records() = keptDacs;
         if (!session->SendDacs()) {
-            const std::string text = WithReport("Sending the DACs kept from before failed.");
+            const std::string text =
+                WithReport("Sending the DACs kept from before failed.", session.get());
             SetStatus(DetectorState::kFault, text);
             throw DeviceFailed(text);
         }
-        reopened = " Re-opened: the DACs are kept; the pixel configuration, the count mode "
-                   "(counting) and the bias (off) were reset.";
+        reopened =
+            " Re-opened: the DACs are kept; the pixel configuration, the count mode "
+            "(counting) and the bias (off) were reset.";
     }
     std::vector<std::string> ids = session->ReadChipIdList();
     session_ = std::move(session);
@@ -162,7 +165,7 @@ void Detector::SetDac(const std::string& name, const std::vector<int>& values) {
         case InterfaceSession::Change::kRefused:
             throw Refused(error);
         case InterfaceSession::Change::kFailed: {
-            const std::string text = WithReport(error);
+            const std::string text = WithReport(error, &session);
             SetStatus(DetectorState::kFault, text);
             throw DeviceFailed(text);
         }
@@ -178,7 +181,7 @@ void Detector::SetBias(double volts) {
     CheckIdle();
     std::string error;
     if (!Session().SetBias(volts, error)) {
-        const std::string text = WithReport(error);
+        const std::string text = WithReport(error, &Session());
         SetStatus(DetectorState::kFault, text);
         throw DeviceFailed(text);
     }
@@ -190,7 +193,7 @@ void Detector::SetCountMode(const std::string& mode) {
     Check(error);
     CheckIdle();
     if (Session().SetTimepixMode(code, error) != InterfaceSession::Load::kOk) {
-        const std::string text = WithReport(error);
+        const std::string text = WithReport(error, &Session());
         SetStatus(DetectorState::kFault, text);
         throw DeviceFailed(text);
     }
@@ -204,7 +207,7 @@ void Detector::LoadMask(const std::string& path) {
     const InterfaceSession::Load result = Session().LoadMask(path, error);
     if (result == InterfaceSession::Load::kUnreadable) throw Refused(error);
     if (result != InterfaceSession::Load::kOk) {
-        const std::string text = WithReport(error);
+        const std::string text = WithReport(error, &Session());
         SetStatus(DetectorState::kFault, text);
         throw DeviceFailed(text);
     }

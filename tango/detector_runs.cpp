@@ -178,7 +178,8 @@ std::pair<DetectorState, std::string> Detector::Equalizing(Run& run) {
             return {DetectorState::kOn,
                     "Equalisation stopped: the pixel configuration and DACs are as before."};
         case RunEnd::kAcquisitionFailed:
-            return {DetectorState::kFault, "Equalisation failed: " + WithReport(outcome.run.error)};
+            return {DetectorState::kFault,
+                    "Equalisation failed: " + WithReport(outcome.run.error, session_.get())};
         case RunEnd::kWriteFailed:
             break;
     }
@@ -244,7 +245,7 @@ void Detector::Work(Run& run) {
             break;
         case RunEnd::kAcquisitionFailed:
             state = DetectorState::kFault;
-            text = "Run failed: " + WithReport(outcome.error) + " " + text + ".";
+            text = "Run failed: " + WithReport(outcome.error, session_.get()) + " " + text + ".";
             break;
         case RunEnd::kWriteFailed:
             state = DetectorState::kFault;

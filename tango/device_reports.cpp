@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "device/report.h"
+#include "session/device_events.h"
 
 namespace ulvarin::tango_server {
 namespace {
@@ -11,7 +12,7 @@ namespace {
 std::mutex gReportMutex;
 std::string gReport;
 
-void KeepReport(MpxDevice& handle, void*) {
+void KeepReport(MpxDevice& handle) {
     if (handle.reportKind > kMessage) {
         std::lock_guard lock(gReportMutex);
         gReport = std::string(ErrorKindName(handle.reportKind)) + ": " + handle.reportText;
@@ -27,12 +28,17 @@ std::string TakeDeviceReport() {
 }
 
 void InstallReportHook() {
-    SetReportHook(KeepReport, nullptr);
+    SetUnclaimedReportCallback(KeepReport);
 }
 
 // `what`, with the device's own report in parentheses when it gave one.
-std::string WithReport(const std::string& what) {
-    const std::string report = TakeDeviceReport();
+std::string WithReport(const std::string& what, InterfaceSession* session) {
+    std::string report;
+    if (session != nullptr) {
+        const InterfaceSession::Report kept = session->TakeLastError();
+        if (!kept.text.empty()) report = kept.kind + ": " + kept.text;
+    }
+    if (report.empty()) report = TakeDeviceReport();
     return report.empty() ? what : what + " (" + report + ")";
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "device/drivers/driver_registry.h"
+#include "device/report.h"
 #include "session/device_events.h"
 #include "standard_drivers/emulator_driver.h"
 #include "wire/pixel_config.h"
@@ -107,6 +108,33 @@ TEST_F(SessionInputs, RunFilesRecordTheVoltagesSent) {
         ASSERT_TRUE(session.SetInterfaceDac(0, d.asked, error)) << error;
         EXPECT_DOUBLE_EQ(session.Describe().dac0Volts, d.recorded);
     }
+}
+
+// Each session keeps its own interface's errors: a failure on one never borrows the other's
+// report (two devices driven from two threads of one program).
+TEST(SessionReports, EachSessionKeepsItsOwnInterfacesErrors) {
+    InstallDriver(MakeEmulatorDriver("timepix:1,medipix2:1"));
+    InterfaceSession sessions[2];
+    std::vector<std::string> passed[2];
+    std::string error;
+    for (int i = 0; i < 2; ++i) {
+        sessions[i].OnReport([&passed, i](MpxDevice& h) {
+            passed[i].emplace_back(h.reportText);
+            h.Clear();
+        });
+        ASSERT_TRUE(sessions[i].Open(ListInterfaces()[i], error)) << error;
+        sessions[i].TakeLastError();
+        passed[i].clear();
+    }
+    ReportError(sessions[1].handle(), kTimeoutError, "second timed out");
+    ReportError(sessions[0].handle(), kMessage, "first said hello");
+    EXPECT_EQ(sessions[0].TakeLastError().text, "") << "a plain message is no error";
+    const InterfaceSession::Report second = sessions[1].TakeLastError();
+    EXPECT_EQ(second.text, "second timed out");
+    EXPECT_EQ(second.kind, "Timeout error");
+    EXPECT_EQ(sessions[1].TakeLastError().text, "") << "taken once";
+    EXPECT_EQ(passed[0], std::vector<std::string>{"first said hello"});
+    EXPECT_EQ(passed[1], std::vector<std::string>{"second timed out"});
 }
 
 }  // namespace
