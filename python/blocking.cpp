@@ -57,6 +57,9 @@ bool RunInterruptibly(const std::function<void()>& work, StopFlag& stop) {
         if (interrupted) {
             stop = 1;
             WithoutGil([&] { worker.join(); });
+            // The caller builds its frames and raises its own interruption: Python objects
+            // made while an exception is pending may fail with it instead.
+            PyErr_Clear();
         }
     } catch (...) {
         // This thread is being ended (the interpreter exits under a daemon thread): the run

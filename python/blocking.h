@@ -14,8 +14,9 @@
 
 namespace ulvarin::python {
 
-// Runs `work` to its end. True when Python asked to stop (KeyboardInterrupt pending: the
-// caller raises it), false when the work ended by itself. Call with the GIL held.
+// Runs `work` to its end. True when Python asked to stop (the caller raises its own
+// interruption: the signal's KeyboardInterrupt is cleared, so the caller may still build
+// what it hands over), false when the work ended by itself. Call with the GIL held.
 bool RunInterruptibly(const std::function<void()>& work, StopFlag& stop);
 
 // Waits for `ready` with the GIL released, checking for signals between slices: true once
