@@ -1,11 +1,12 @@
 #include "standard_drivers/standard_drivers.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <string>
 
-#include "standard_drivers/emulator_driver.h"
 #include "device/drivers/driver_registry.h"
 #include "device/drivers/ftdi_bus.h"
+#include "standard_drivers/emulator_driver.h"
 
 namespace ulvarin {
 namespace {
@@ -16,15 +17,22 @@ namespace {
 constexpr double kLinkBytesPerSecond = 40e6;
 constexpr double kLinkLatencySeconds = 0.0005;
 
+// The rate ULVARIN_EMULATOR_RATE names: a whole number text, finite and not negative; false
+// (the default rate kept) for anything else, which EmulatorSetWarning then names.
+bool UserRate(double& megabytes) {
+    const char* rate = std::getenv("ULVARIN_EMULATOR_RATE");
+    if (rate == nullptr || *rate == 0) return false;
+    char* end = nullptr;
+    megabytes = std::strtod(rate, &end);
+    return end != rate && *end == 0 && std::isfinite(megabytes) && megabytes >= 0;
+}
+
 sim::LinkTiming UserLinkTiming() {
     sim::LinkTiming timing{kLinkBytesPerSecond, kLinkLatencySeconds};
-    if (const char* rate = std::getenv("ULVARIN_EMULATOR_RATE"); rate != nullptr && *rate) {
-        char* end = nullptr;
-        const double megabytes = std::strtod(rate, &end);
-        if (end != rate && megabytes >= 0) {
-            timing.bytesPerSecond = megabytes * 1e6;
-            if (megabytes == 0) timing.latencySeconds = 0;
-        }
+    double megabytes = 0;
+    if (UserRate(megabytes)) {
+        timing.bytesPerSecond = megabytes * 1e6;
+        if (megabytes == 0) timing.latencySeconds = 0;
     }
     return timing;
 }
@@ -42,15 +50,24 @@ std::shared_ptr<FtDriver> MakeUserEmulator() {
 }  // namespace
 
 std::string EmulatorSetWarning() {
-    const char* set = std::getenv("ULVARIN_EMULATOR");
-    if (set == nullptr) return {};
-    std::string names;
-    for (const std::string& entry : BadEmulatorEntries(set))
-        names += (names.empty() ? "\"" : ", \"") + entry + "\"";
-    if (names.empty()) return {};
-    return "ULVARIN_EMULATOR: " + names +
-           " left out: an entry is family:chips, the family medipix2, mxr or timepix, the chips "
-           "1 to 4 (or \"off\")";
+    std::string warning;
+    if (const char* set = std::getenv("ULVARIN_EMULATOR")) {
+        std::string names;
+        for (const std::string& entry : BadEmulatorEntries(set))
+            names += (names.empty() ? "\"" : ", \"") + entry + "\"";
+        if (!names.empty())
+            warning = "ULVARIN_EMULATOR: " + names +
+                      " left out: an entry is family:chips, the family medipix2, mxr or timepix, "
+                      "the chips 1 to 4 (or \"off\")";
+    }
+    const char* rate = std::getenv("ULVARIN_EMULATOR_RATE");
+    double megabytes = 0;
+    if (rate != nullptr && *rate != 0 && !UserRate(megabytes)) {
+        if (!warning.empty()) warning += "; ";
+        warning += "ULVARIN_EMULATOR_RATE: \"" + std::string(rate) +
+                   "\" is no rate (MB/s, 0 or more; 0: no limit): the link keeps 40 MB/s";
+    }
+    return warning;
 }
 
 void RegisterStandardDrivers() {

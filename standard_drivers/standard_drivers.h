@@ -8,7 +8,8 @@
 namespace ulvarin {
 
 // A warning for the entries of ULVARIN_EMULATOR that name no emulated interface (they are
-// left out); empty when it has none.
+// left out), and for an ULVARIN_EMULATOR_RATE that is no rate (negative, not a number, or a
+// number with more after it: the default rate is kept); empty when there is nothing to say.
 std::string EmulatorSetWarning();
 
 // Registers both drivers with the driver registry; harmless when called again.

@@ -102,8 +102,8 @@ std::vector<double> PageMeans(const std::string& path) {
 
 TEST(Cli, TimepixChipsCountUnlessAnotherModeIsAsked) {
     const std::string folder = TestFolder("mode");
-    const CliResult counting = RunCli({"acquire", "1", "--frames", "1", "--exposure", "0.05",
-                                       "--out", folder + "/counting.tif"});
+    const CliResult counting = RunCli(
+        {"acquire", "1", "--frames", "1", "--exposure", "0.05", "--out", folder + "/counting.tif"});
     ASSERT_EQ(counting.exitCode, kExitOk) << counting.err;
     const CliResult arrival = RunCli({"acquire", "1", "--frames", "1", "--exposure", "0.05",
                                       "--mode", "TOA", "--out", folder + "/arrival.tif"});
@@ -210,8 +210,8 @@ TEST(Cli, ExistingOutputIsKeptUnlessReplacedOrAppendedTo) {
     const auto acquire = [&](int frames, const std::string& out,
                              std::vector<std::string> extra = {},
                              const std::string& emulators = "medipix2:1") {
-        std::vector<std::string> args = {"acquire", "--frames", std::to_string(frames),
-                                         "--exposure", "0.01", "--out", out};
+        std::vector<std::string> args = {
+            "acquire", "--frames", std::to_string(frames), "--exposure", "0.01", "--out", out};
         args.insert(args.end(), extra.begin(), extra.end());
         return RunCli(args, emulators);
     };
@@ -282,7 +282,8 @@ TEST(Cli, BadRequestsEndWithTheirExitCodeAndSayWhy) {
          "Frames are a whole number from 1 to 2147483647, not 1e12."},
         {{"acquire", "--frames", "1", "--exposure", "100000", "--out", h5},
          kExitBadArguments,
-         "The exposure is at most 3600 s unless a longer one is allowed, not 100000 s. --long allows it."},
+         "The exposure is at most 3600 s unless a longer one is allowed, not 100000 s. --long "
+         "allows it."},
         {{"acquire", "--frames", "1", "--exposure", "1", "--out", folder + "/.h5"},
          kExitBadArguments,
          "The output file needs a name before its extension"},
@@ -320,12 +321,12 @@ TEST(Cli, BadRequestsEndWithTheirExitCodeAndSayWhy) {
           "0.01", "--out", h5},
          kExitBadArguments,
          "An equalisation scans at least three values, not 2."},
-        {{"equalize", "--dac", "Thl", "--from", "200", "--to", "300", "--exposure", "0.01",
-          "--out", h5},
+        {{"equalize", "--dac", "Thl", "--from", "200", "--to", "300", "--exposure", "0.01", "--out",
+          h5},
          kExitBadArguments,
          "Thl takes values 0 to 255"},
-        {{"equalize", "--dac", "Thl", "--from", "200", "--to", "250", "--exposure", "0.01",
-          "--out", folder + "/x.tif"},
+        {{"equalize", "--dac", "Thl", "--from", "200", "--to", "250", "--exposure", "0.01", "--out",
+          folder + "/x.tif"},
          kExitBadArguments,
          "An equalisation writes its results to an .h5 file"},
         {{"acquire", "--frames", "1", "--exposure", "1", "--mode", "tot", "--out", h5},
@@ -347,15 +348,14 @@ TEST(Cli, BadRequestsEndWithTheirExitCodeAndSayWhy) {
          "Cannot create the HDF5 file " + folder + "/no/x.h5: No such file or directory"},
         // Checked before anything is created: outputs that share a file, a stream endpoint
         // of another kind or one in use.
-        {{"equalize", "--dac", "Thl", "--from", "200", "--to", "250", "--exposure", "0.01",
-          "--out", h5, "--mask-out", folder + "/../bad/x.h5"},
+        {{"equalize", "--dac", "Thl", "--from", "200", "--to", "250", "--exposure", "0.01", "--out",
+          h5, "--mask-out", folder + "/../bad/x.h5"},
          kExitBadArguments,
          "Two outputs of one run name the same file"},
         {{"acquire", "--frames", "1", "--exposure", "0.01", "--stream", "udp://x", "--out", h5},
          kExitBadArguments,
          "The stream endpoint is tcp://HOST:PORT or ipc://PATH, not \"udp://x\"."},
-        {{"acquire", "--frames", "1", "--exposure", "0.01", "--stream", busy.endpoint, "--out",
-          h5},
+        {{"acquire", "--frames", "1", "--exposure", "0.01", "--stream", busy.endpoint, "--out", h5},
          kExitBadArguments,
          "Address already in use"},
     };
@@ -373,6 +373,27 @@ TEST(Cli, BadRequestsEndWithTheirExitCodeAndSayWhy) {
     EXPECT_NE(badSet.err.find("ULVARIN_EMULATOR: \"tpx:2\", \"timepix:9\" left out"),
               std::string::npos)
         << badSet.err;
+    // A link rate from the environment that is no rate is named, and the default kept.
+    const char* before = std::getenv("ULVARIN_EMULATOR_RATE");
+    const std::string kept = before != nullptr ? before : "";
+    for (const auto& [rate, refused] : std::vector<std::pair<std::string, bool>>{{"-5", true},
+                                                                                 {"nan", true},
+                                                                                 {"12abc", true},
+                                                                                 {"inf", true},
+                                                                                 {"0", false},
+                                                                                 {"2.5", false}}) {
+        setenv("ULVARIN_EMULATOR_RATE", rate.c_str(), 1);
+        const CliResult r = RunCli({"info", "Timepix"});
+        EXPECT_EQ(r.exitCode, kExitOk) << rate << r.err;
+        EXPECT_EQ(
+            r.err.find("ULVARIN_EMULATOR_RATE: \"" + rate + "\" is no rate") != std::string::npos,
+            refused)
+            << rate << ": " << r.err;
+    }
+    if (before != nullptr)
+        setenv("ULVARIN_EMULATOR_RATE", kept.c_str(), 1);
+    else
+        unsetenv("ULVARIN_EMULATOR_RATE");
     // Help for each subcommand, with the exit codes, is not a failure.
     const CliResult help = RunCli({"scan", "--help"});
     EXPECT_EQ(help.exitCode, kExitOk);
