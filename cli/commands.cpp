@@ -44,6 +44,33 @@ const CLI::Validator kExposure(
     },
     "SECONDS");
 
+// Scan values and steps: whole numbers that fit, refused with a reason rather than the
+// parser's "Could not convert" (or a value that wraps).
+CLI::Validator WholeNumber(const std::string& what) {
+    return CLI::Validator(
+        [what](std::string& text) -> std::string {
+            long long value = 0;
+            const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+            if (ec == std::errc() && end == text.data() + text.size() &&
+                value >= std::numeric_limits<int>::min() &&
+                value <= std::numeric_limits<int>::max())
+                return {};
+            return what + " is a whole number from " +
+                   std::to_string(std::numeric_limits<int>::min()) + " to " +
+                   std::to_string(std::numeric_limits<int>::max()) + ", not " + text + ".";
+        },
+        "INTEGER");
+}
+
+// The wait for a stream consumer, by the rule every face applies.
+const CLI::Validator kStreamWait(
+    [](std::string& text) {
+        const std::optional<double> value = ParseNumber(text);
+        if (!value) return "The stream wait is a number of seconds, not " + text + ".";
+        return StreamWaitRefusal(*value);
+    },
+    "SECONDS");
+
 // A Timepix counting mode's name.
 const CLI::Validator kCountMode(
     [](std::string& text) {
@@ -66,7 +93,7 @@ void AddStreamOptions(CLI::App& command, Options& o) {
     command
         .add_option("--stream-wait", o.streamWait,
                     "Seconds to wait for a stream consumer before the run starts")
-        ->check(CLI::NonNegativeNumber);
+        ->check(kStreamWait);
 }
 
 void AddRunOptions(CLI::App& command, Options& o) {
@@ -124,9 +151,12 @@ int RunCommandLine(int argc, char** argv, const StopFlag& stop) {
         "scan", "Step one DAC of every chip through a range, one summed frame per value");
     AddDevice(*scan, o);
     scan->add_option("--dac", o.dac, "DAC name, e.g. Thl or Ikrum (case ignored)")->required();
-    scan->add_option("--from", o.from, "First value")->required();
-    scan->add_option("--to", o.to, "Last value")->required();
-    scan->add_option("--step", o.step, "Step between values (1 or more)");
+    scan->add_option("--from", o.from, "First value")
+        ->required()
+        ->check(WholeNumber("The first value"));
+    scan->add_option("--to", o.to, "Last value")->required()->check(WholeNumber("The last value"));
+    scan->add_option("--step", o.step, "Step between values (1 or more)")
+        ->check(WholeNumber("The step"));
     scan->add_option("--frames", o.frames, "Frames summed per value")->check(kFrameCount);
     AddRunOptions(*scan, o);
     AddStreamOptions(*scan, o);
@@ -139,9 +169,14 @@ int RunCommandLine(int argc, char** argv, const StopFlag& stop) {
         ->add_option("--dac", o.dac,
                      "Threshold DAC to scan: Thl on Medipix2, Thl Fine on MXR and Timepix")
         ->required();
-    equalize->add_option("--from", o.from, "First value")->required();
-    equalize->add_option("--to", o.to, "Last value")->required();
-    equalize->add_option("--step", o.step, "Step between values (1 or more)");
+    equalize->add_option("--from", o.from, "First value")
+        ->required()
+        ->check(WholeNumber("The first value"));
+    equalize->add_option("--to", o.to, "Last value")
+        ->required()
+        ->check(WholeNumber("The last value"));
+    equalize->add_option("--step", o.step, "Step between values (1 or more)")
+        ->check(WholeNumber("The step"));
     equalize->add_option("--frames", o.frames, "Frames summed per value")->check(kFrameCount);
     equalize->add_option("--mask-out", o.maskOut,
                          "Write the resulting pixel configuration as a mask file (ASCII), which "

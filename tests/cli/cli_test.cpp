@@ -346,6 +346,20 @@ TEST(Cli, BadRequestsEndWithTheirExitCodeAndSayWhy) {
         {{"acquire", "--frames", "1", "--exposure", "0.01", "--out", folder + "/no/x.h5"},
          kExitWrite,
          "Cannot create the HDF5 file " + folder + "/no/x.h5: No such file or directory"},
+        // Numbers that would wrap, in the program's own words rather than the parser's.
+        {{"scan", "--dac", "Thl", "--from", "-2147483649", "--to", "5", "--exposure", "0.01",
+          "--out", h5},
+         kExitBadArguments,
+         "--from: The first value is a whole number from -2147483648 to 2147483647, not "
+         "-2147483649."},
+        {{"equalize", "--dac", "Thl", "--from", "1", "--to", "5", "--step", "4294967297",
+          "--exposure", "0.01", "--out", h5},
+         kExitBadArguments,
+         "--step: The step is a whole number from"},
+        {{"acquire", "--frames", "1", "--exposure", "0.01", "--stream-wait", "-1", "--stream",
+          "tcp://127.0.0.1:5999", "--out", h5},
+         kExitBadArguments,
+         "--stream-wait: The stream wait is 0 to 600 s, not -1."},
         // Checked before anything is created: outputs that share a file, a stream endpoint
         // of another kind or one in use.
         {{"equalize", "--dac", "Thl", "--from", "200", "--to", "250", "--exposure", "0.01", "--out",
