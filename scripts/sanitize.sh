@@ -13,7 +13,8 @@ case "$kind" in
   asan) flags="-fsanitize=address,undefined -fno-sanitize-recover=undefined"
         # Warnings are held to GCC's set in the main build; this build is for the checks.
         compilers=(-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DULVARIN_WERROR=OFF)
-        targets=(test_device test_sim test_core test_app test_fuzz_replay test_cli)
+        # The window program itself too: its own options are tested as a user runs it.
+        targets=(test_device test_sim test_core test_app test_fuzz_replay test_cli ulvarin)
         # The packages are made of the plain build, not of this one.
         skip="|^package_install$" ;;
   tsan) flags="-fsanitize=thread"
@@ -21,9 +22,9 @@ case "$kind" in
         targets=(test_device test_sim test_core)
         # The soak test measures every call against its deadline; slowed several times over,
         # the emulated link misses them by design. Its threads run in the other suites too.
-        # The run file and stream tests drive ulvarin-cli, which is not among the targets
-        # built here.
-        skip="|^Soak\\.|^cli_run_file_python$|^cli_stream_python$|^package_install$" ;;
+        # The run file and stream tests drive ulvarin-cli, and the window options test the
+        # window program, neither of which is among the targets built here.
+        skip="|^Soak\\.|^cli_run_file_python$|^cli_stream_python$|^package_install$|^window_options$" ;;
   *) echo "unknown sanitizer: $kind" >&2; exit 2 ;;
 esac
 dir="build-$kind"
