@@ -23,8 +23,10 @@ case "$kind" in
         # The soak test measures every call against its deadline; slowed several times over,
         # the emulated link misses them by design. Its threads run in the other suites too.
         # The run file and stream tests drive ulvarin-cli, and the window options test the
-        # window program, neither of which is among the targets built here.
-        skip="|^Soak\\.|^cli_run_file_python$|^cli_stream_python$|^package_install$|^window_options$" ;;
+        # window program, neither of which is among the targets built here. The stream's own
+        # test hands frame buffers to libzmq's threads, which this build cannot see
+        # synchronise (the library is not instrumented); the address build runs it.
+        skip="|^Soak\\.|^cli_run_file_python$|^cli_stream_python$|^package_install$|^window_options$|^FrameStream\\." ;;
   *) echo "unknown sanitizer: $kind" >&2; exit 2 ;;
 esac
 dir="build-$kind"
